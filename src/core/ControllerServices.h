@@ -1,0 +1,39 @@
+// How the controller gets the services it owns. The shell (or a test) installs one set
+// before the controller is created; a member left empty means the service does not exist
+// in this build or this test, and the controller then treats requests for it as no-ops
+// (a Tracker request starts nothing, the receiver is never started).
+// Threads: installed and read on the UI thread.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "settings/ServiceInterfaces.h"
+
+namespace kestrix {
+
+class TrackerController;
+class TrackerSettings;
+
+struct ControllerServices {
+    std::function<std::unique_ptr<IGpsReceiver>(GpsFixListener&)> makeReceiver;
+    std::function<std::unique_ptr<ITrackerSession>(IStatusListener&)> makeSession;
+    std::function<std::unique_ptr<ITrackLog>(IStatusListener&)> makeLog;
+    // The process-wide GPS status model (created on first use) and its deletion.
+    std::function<IGpsStatusModel*()> statusModel;
+    std::function<void()> deleteStatusModel;
+    // GPS port detection: highest COM number to probe, the name found. False: none found.
+    std::function<bool(int maxPort, std::string& name)> detectGpsPort;
+    // The settings property sheet at a start page (0 Mode, 1 GPS, 2 Track, 3 Account,
+    // 4 About). False when no sheet can be shown; the caller saves either way.
+    std::function<bool(TrackerSettings& settings, int startPage)> editSettings;
+    // The whole-track upload behind "Trk2Srv".
+    std::function<bool(TrackerController& controller)> uploadTrack;
+};
+
+// The services the shipped program uses: the track log, and the others as they exist.
+ControllerServices DefaultControllerServices();
+void SetControllerServices(ControllerServices services);
+const ControllerServices& GetControllerServices();
+
+}  // namespace kestrix

@@ -1,0 +1,109 @@
+// TrackerController: the one object that ties the system together. It owns the settings,
+// the power monitor, the GPS receiver, the tracker session and the track log; decides
+// which services run for the power source; filters fixes (5.0 m or more than 5000 ms
+// apart) and hands accepted ones to the services; publishes its state as the HTML status
+// page through the hidden main window "GMR Tracker", which also takes the user's commands.
+//
+// Threads:
+//   UI thread (the MessageLoop that called Instance): Init, commands, Start/StopServices,
+//     power events, OnFixLost (fix monitor timer), the main window.
+//   reader thread: OnFix, OnSignalLevel.
+//   session thread: OnStarted/OnStopped(kind 0), OnMessage.
+// The state bits, the last fix and the stored page are guarded by one mutex that is never
+// held while calling out, so ShowMessage (which waits for the UI thread) never waits on a
+// lock the UI thread holds.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/ControllerServices.h"
+#include "core/PowerMonitor.h"
+#include "geo/Listeners.h"
+#include "platform/Types.h"
+#include "settings/ServiceInterfaces.h"
+#include "settings/TrackerSettings.h"
+
+namespace kestrix {
+
+class TrackerController final : public GpsFixListener, public IStatusListener, public PowerListener {
+public:
+    // The singleton, created on first call (with the services installed at that time).
+    static TrackerController* Instance();
+    static bool Exists();
+    static void Destroy();
+
+    ~TrackerController() override;
+
+    // instance: an opaque module handle (non-zero once the resources are loaded);
+    // itemWindow: the Today item's window or kNoWindow.
+    bool Init(uintptr_t instance, platform::WindowHandle itemWindow);
+
+    void StartServices(uint32_t bits);
+    void StopServices(uint32_t bits, bool byUser);
+    uint32_t GetState() const;
+    bool IsReceiverRunning() const;
+    bool IsSessionRunning() const;
+    bool IsSessionStopped() const;
+    bool StoppedByUser() const;
+    TrackerSettings& GetSettings() { return settings_; }
+    uintptr_t GetInstance() const { return instance_; }
+    platform::WindowHandle MainWindow() const { return mainWindow_; }
+    int GetSignalLevel() const;
+    bool HasLastFix() const;
+    uint8_t GetAcLineStatus() const { return powerMonitor_.GetAcLineStatus(); }
+
+    void UpdateStatus();
+    // The state icon's resource id for the current state (0 before Init).
+    int CurrentIcon() const;
+    // The last page built by UpdateStatus.
+    std::string StatusHtml() const;
+    bool ShowGpsStatus();
+    void EditSettingsAndRestart();
+    bool ConvertToGpx();
+    bool UploadTrack();
+    // Handles a WM_COMMAND id on the UI thread; false for ids that go to default processing.
+    bool OnCommand(uint32_t id);
+    PowerMonitor& GetPowerMonitor() { return powerMonitor_; }
+
+    // GpsFixListener
+    void OnSignalLevel(int level) override;
+    void OnFixLost() override;
+    void OnFix(TrackPointRef point) override;
+    // IStatusListener
+    void OnStarted(int kind) override;
+    void OnStopped(int kind) override;
+    void OnMessage(const std::string& text) override;
+    // PowerListener
+    void OnPowerSourceChanged(uint8_t acLineStatus) override;
+    void OnBatteryCritical() override;
+
+private:
+    TrackerController();
+    void DispatchFix(TrackPointRef point);
+    void ShowMessage(const std::string& text);
+    bool CreateMainWindow();
+    void DestroyMainWindow();
+    platform::LResult MainWindowProc(platform::WindowHandle, uint32_t msg, platform::WParam, platform::LParam);
+    bool ShowNotification(int op, int icon, const std::string& html);
+    void Shutdown();
+
+    mutable std::mutex mutex_;  // guards state_, lastFix_, lastFixTick_, statusHtml_
+    platform::WindowHandle mainWindow_ = platform::kNoWindow;
+    bool stoppedByUser_ = false;
+    uint32_t state_ = 0;
+    PowerMonitor powerMonitor_;
+    TrackerSettings settings_;
+    platform::WindowHandle itemWindow_ = platform::kNoWindow;
+    uintptr_t instance_ = 0;
+    std::string statusHtml_;
+    TrackPointRef lastFix_;
+    uint32_t lastFixTick_ = 0;
+    std::unique_ptr<IGpsReceiver> receiver_;
+    IGpsStatusModel* statusModel_ = nullptr;
+    std::unique_ptr<ITrackerSession> session_;
+    std::unique_ptr<ITrackLog> log_;
+};
+
+}  // namespace kestrix

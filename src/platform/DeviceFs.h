@@ -1,0 +1,68 @@
+// Device paths: the logic speaks the handheld's paths ("\My Documents\anna.log", '\' or
+// '/' separators, '\' the root). They map onto one host folder, the device root (the data
+// directory unless --root says otherwise); ".." components and drive letters are refused,
+// so nothing outside the root can be named. Thread-safe; errors go to LastError.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrix::platform {
+
+void SetDeviceRoot(const std::string& hostDir);
+std::string DeviceRoot();
+
+// "\a\b.log" -> "<root>/a/b.log". A relative device path is taken from the root too.
+// False (kErrorBadPathname) for "..", a drive, or an empty path.
+bool ToHostPath(const std::string& devicePath, std::string& hostPath);
+
+// A buffered file stream on a device path, with the C library's modes
+// ("rb", "ab", "wb", "rt", "wt", "r+b"). Owned by one thread at a time.
+class DeviceFile {
+public:
+    DeviceFile() = default;
+    ~DeviceFile();
+    DeviceFile(const DeviceFile&) = delete;
+    DeviceFile& operator=(const DeviceFile&) = delete;
+    DeviceFile(DeviceFile&& other) noexcept;
+    DeviceFile& operator=(DeviceFile&& other) noexcept;
+
+    bool Open(const std::string& devicePath, const char* mode);
+    bool IsOpen() const { return file_ != nullptr; }
+    // Returns the bytes written; short on error (LastError set).
+    size_t Write(const void* data, size_t size);
+    size_t Read(void* data, size_t size);
+    // Hands buffered bytes to the operating system (no fsync).
+    bool Flush();
+    // Flushes and forces the bytes to the storage device.
+    bool Sync();
+    bool SeekEnd();
+    bool SeekSet(int64_t offset);
+    std::optional<int64_t> Size();
+    bool Close();
+    const std::string& HostPath() const { return hostPath_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string hostPath_;
+};
+
+bool DeviceFileExists(const std::string& devicePath);
+bool DeleteDeviceFile(const std::string& devicePath);
+std::optional<int64_t> DeviceFileSize(const std::string& devicePath);
+// Creates the folder and its parents.
+bool CreateDeviceDirectory(const std::string& devicePath);
+// Creates a new empty file "<dir><prefix><unique>.tmp" in a device folder and returns its
+// device path (GetTempFileName). An empty dir means the root.
+std::optional<std::string> CreateUniqueDeviceFile(const std::string& deviceDir, const std::string& prefix);
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+std::optional<std::vector<DirEntry>> ListDeviceDirectory(const std::string& devicePath);
+
+}  // namespace kestrix::platform

@@ -1,0 +1,10 @@
+// The calling thread's last system error (errno values from system calls, or the
+// handheld's codes from Registry.h), as GetLastError gives it.
+#pragma once
+
+namespace kestrix::platform {
+
+int GetLastError();
+void SetLastError(int code);
+
+}  // namespace kestrix::platform

@@ -1,0 +1,98 @@
+// The emulated registry: keys under HKEY_LOCAL_MACHINE with typed values, kept in one
+// text file in the registry-export format so a person can read and edit it:
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_LOCAL_MACHINE\SOFTWARE\Geomira\GmrLogger]
+//   "BaudRate"=dword:00002580
+//   "Login"="anna"
+//   "LastTrkPt"=hex:00,80,3e,d5,de,b1,9d,01
+//
+// A RegKey reads the file when it is opened and applies its own changes when it is
+// closed: under an exclusive lock between processes it re-reads the file, applies the
+// changes, writes a temporary file, flushes it and renames it over the old one. So a
+// crash never leaves a half-written file and two processes do not lose each other's
+// writes. A file that does not parse is refused with an error naming its line and is
+// never overwritten. Thread-safe.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrix::platform {
+
+enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
+
+struct RegValue {
+    RegType type = RegType::Sz;
+    std::string text;               // Sz
+    uint32_t dword = 0;             // Dword
+    std::vector<uint8_t> binary;    // Binary
+};
+
+// Key path (relative to HKEY_LOCAL_MACHINE, case-insensitive, '\' separated) ->
+// value name (case-insensitive) -> value.
+struct RegistryData {
+    std::map<std::string, std::map<std::string, RegValue>> keys;  // names stored as written
+};
+
+// Error codes in the handheld's numbering (LastError).
+constexpr int kErrorSuccess = 0;
+constexpr int kErrorFileNotFound = 2;
+constexpr int kErrorAccessDenied = 5;
+constexpr int kErrorInvalidData = 13;
+constexpr int kErrorBadPathname = 161;
+constexpr int kErrorMoreData = 234;
+
+// Parses the registry-export text. False with "line N: what" in error.
+bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error);
+std::string FormatRegistryText(const RegistryData& data);
+
+// Chooses the registry file of this process (normally <data dir>/registry.reg). A missing
+// file is an empty registry. Returns false with an error when the file exists and does not
+// parse; keys then fail to open until a valid file is configured.
+bool ConfigureRegistry(const std::string& filePath, std::string* error = nullptr);
+std::string RegistryFilePath();
+
+class RegKey {
+public:
+    ~RegKey();  // Close()
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+
+    // Opens HKLM\path. With create, a missing key is created (on Close). On failure returns
+    // nullptr and sets *error (and LastError): kErrorFileNotFound for a missing key,
+    // kErrorInvalidData for a file that does not parse.
+    static std::unique_ptr<RegKey> Open(const std::string& path, bool create, int* error = nullptr);
+
+    bool Has(const std::string& name) const;
+    std::optional<RegValue> Query(const std::string& name) const;
+    bool QueryString(const std::string& name, std::string& out) const;
+    bool QueryDword(const std::string& name, uint32_t& out) const;
+    bool QueryBinary(const std::string& name, std::vector<uint8_t>& out) const;
+    std::vector<std::pair<std::string, RegValue>> Values() const;
+
+    void SetString(const std::string& name, const std::string& value);
+    void SetDword(const std::string& name, uint32_t value);
+    void SetBinary(const std::string& name, const std::vector<uint8_t>& value);
+    // False when the value does not exist (kErrorFileNotFound).
+    bool DeleteValue(const std::string& name);
+
+    // Writes the changes made through this key (if any). Returns kErrorSuccess or an error
+    // code; LastError is set too. Later calls do nothing.
+    int Close();
+
+private:
+    RegKey() = default;
+    struct Change;
+    std::string path_;
+    bool create_ = false;
+    bool closed_ = false;
+    std::map<std::string, RegValue> values_;
+    std::vector<std::pair<std::string, std::optional<RegValue>>> changes_;
+};
+
+}  // namespace kestrix::platform

@@ -1,0 +1,29 @@
+// Helpers for the tests: a temporary folder removed at the end, waiting for a condition
+// with a bound (never sleeping for a fixed time to let something happen).
+#pragma once
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace kestrix::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Polls cond every millisecond of real time until it is true or the bound passes.
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds bound = std::chrono::seconds(5));
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+
+}  // namespace kestrix::test
