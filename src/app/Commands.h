@@ -12,5 +12,6 @@ int RunDaemon(const Args& args);          // kestrix run ...            (RunComm
 int RunConfigCommand(const Args& args);   // kestrix config ...         (ConfigCommand.cpp)
 int RunLogCommand(const Args& args);      // kestrix log dump|gpx ...   (LogCommand.cpp)
 int RunNmeaCommand(const Args& args);     // kestrix nmea decode|replay (NmeaCommand.cpp)
+int RunNmeaReplay(const Args& args);      // kestrix nmea replay ...    (NmeaReplayCommand.cpp)
 
 }  // namespace kestrix::app
