@@ -1,0 +1,56 @@
+// LogRecord: one position as stored in the binary track log and read back by the log
+// dump, the offline store and the track upload. 32 bytes, little-endian, no padding:
+//   0  f64 latitude (degrees, south negative)   8  f64 longitude (degrees, west negative)
+//   16 f32 altitude (metres, 0 = not known)     20 f32 speed (km/h, 0 = not known)
+//   24 u64 time (FILETIME, UTC; low 32 bits at 24, high 32 bits at 28)
+// The files have no header; a final partial record (a write cut short) is ignored.
+// Encoding and decoding are pure; a LogRecordReader belongs to one thread at a time.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "geo/TrackPoint.h"
+
+namespace kestrix {
+
+namespace platform {
+class DeviceFile;
+}
+
+constexpr size_t kLogRecordSize = 32;
+
+struct LogRecord {
+    double latitude = 0.0;
+    double longitude = 0.0;
+    float altitude = 0.0f;
+    float speed = 0.0f;
+    uint64_t time = 0;
+};
+
+void EncodeLogRecord(const LogRecord& record, uint8_t out[kLogRecordSize]);
+LogRecord DecodeLogRecord(const uint8_t in[kLogRecordSize]);
+
+LogRecord ToLogRecord(const TrackPoint& point);
+// A new point holding one reference (the caller's).
+TrackPointRef ToTrackPoint(const LogRecord& record);
+
+// Reads whole records from an open file, from its current position. Next returns false at
+// the end of the file, on a read error, or when fewer than 32 bytes remain (those bytes
+// are left unread and counted in TrailingBytes).
+class LogRecordReader {
+public:
+    explicit LogRecordReader(platform::DeviceFile& file) : file_(file) {}
+
+    bool Next(LogRecord& record);
+    // Bytes of a final partial record seen by the last Next that returned false.
+    size_t TrailingBytes() const { return trailing_; }
+    // Whole records returned so far.
+    uint64_t Count() const { return count_; }
+
+private:
+    platform::DeviceFile& file_;
+    size_t trailing_ = 0;
+    uint64_t count_ = 0;
+};
+
+}  // namespace kestrix
