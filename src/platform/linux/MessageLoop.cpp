@@ -1,0 +1,519 @@
+#include "platform/MessageLoop.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "platform/Event.h"
+#include "platform/Log.h"
+
+namespace kestrix::platform {
+
+namespace {
+
+struct SentItem {
+    WindowHandle window = kNoWindow;
+    uint32_t msg = 0;
+    WParam w = 0;
+    LParam l = 0;
+    std::function<void()> task;
+    LResult result = 0;
+    // Set once handled or abandoned; the sender waits on it through WaitAny so that a
+    // sender which runs a loop of its own keeps answering messages sent to it.
+    Event done{true};
+};
+
+struct PostedItem {
+    WindowHandle window = kNoWindow;
+    uint32_t msg = 0;
+    WParam w = 0;
+    LParam l = 0;
+    std::function<void()> task;
+};
+
+void SignalFd(int fd) {
+    uint64_t one = 1;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void DrainFd(int fd) {
+    uint64_t value = 0;
+    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+// The part of a loop that other threads touch. It is shared so that a thread holding it
+// (a sender, a clock's wake listener) never writes to a descriptor that was closed and
+// reused: the descriptors close only when the last holder lets go.
+struct LoopCore {
+    LoopCore() : wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), sentFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~LoopCore() {
+        if (wakeFd >= 0) ::close(wakeFd);
+        if (sentFd >= 0) ::close(sentFd);
+    }
+    void Wake() { SignalFd(wakeFd); }
+    // Completes every waiting sender with 0. Called with the mutex held.
+    void ReleaseSendersLocked() {
+        for (auto& item : sent) item->done.Set();
+        sent.clear();
+        DrainFd(sentFd);
+    }
+
+    std::mutex mutex;
+    MessageLoop* loop = nullptr;
+    std::thread::id thread;
+    int wakeFd;
+    int sentFd;
+    bool alive = true;
+    bool quit = false;
+    int quitCode = 0;
+    std::deque<PostedItem> posted;
+    std::deque<std::shared_ptr<SentItem>> sent;
+    std::vector<WindowHandle> paints;
+};
+
+namespace {
+
+struct WindowEntry {
+    std::shared_ptr<LoopCore> core;
+    std::shared_ptr<const WndProc> proc;
+    std::string className;
+    std::string title;
+    bool destroying = false;
+};
+
+struct WindowTable {
+    std::mutex mutex;
+    std::unordered_map<WindowHandle, WindowEntry> windows;
+    WindowHandle next = 1;
+};
+
+WindowTable& Windows() {
+    static WindowTable* table = new WindowTable;  // outlives every static loop
+    return *table;
+}
+
+std::shared_ptr<LoopCore> CoreOf(WindowHandle window) {
+    auto& t = Windows();
+    std::lock_guard lock(t.mutex);
+    auto it = t.windows.find(window);
+    return it == t.windows.end() ? nullptr : it->second.core;
+}
+
+std::shared_ptr<const WndProc> ProcOf(WindowHandle window, const LoopCore* core) {
+    auto& t = Windows();
+    std::lock_guard lock(t.mutex);
+    auto it = t.windows.find(window);
+    if (it == t.windows.end() || it->second.core.get() != core) return nullptr;
+    return it->second.proc;
+}
+
+thread_local MessageLoop* tCurrent = nullptr;
+
+bool PostTo(const std::shared_ptr<LoopCore>& core, PostedItem item) {
+    if (!core) return false;
+    {
+        std::lock_guard lock(core->mutex);
+        if (!core->alive) return false;
+        core->posted.push_back(std::move(item));
+    }
+    core->Wake();
+    return true;
+}
+
+// Queues a sent message or task and blocks until the loop thread handled it.
+LResult SendTo(const std::shared_ptr<LoopCore>& core, std::shared_ptr<SentItem> item) {
+    {
+        std::lock_guard lock(core->mutex);
+        if (!core->alive || core->quit) return 0;
+        if (core->sent.empty()) SignalFd(core->sentFd);
+        core->sent.push_back(item);
+    }
+    core->Wake();
+    item->done.Wait(-1);
+    // The result was written before done was set; the event's lock orders the two.
+    return item->result;
+}
+
+LResult CallProc(const std::shared_ptr<const WndProc>& proc, WindowHandle window, uint32_t msg, WParam w, LParam l) {
+    if (!proc || !*proc) return 0;
+    return (*proc)(window, msg, w, l);
+}
+
+}  // namespace
+
+struct MessageLoop::Impl {
+    struct Timer {
+        uint32_t periodMs;
+        uint64_t due;
+        std::shared_ptr<TimerProc> proc;
+    };
+
+    Clock* clock = nullptr;
+    std::shared_ptr<LoopCore> core;
+    MessageLoop* previous = nullptr;
+    std::map<std::string, WndProc> classes;
+    std::map<uint32_t, Timer> timers;
+    uint32_t nextTimer = 1;
+
+    size_t HandleSent();
+    size_t HandlePosted();
+    size_t HandleTimers();
+    size_t HandlePaints();
+    size_t RunPending();
+    // Sleeps until something arrives, the next timer is due, or maxMs of real time passed
+    // (maxMs < 0: no bound besides the timers).
+    void WaitForWork(int64_t maxMs);
+};
+
+size_t MessageLoop::Impl::HandleSent() {
+    size_t handled = 0;
+    for (;;) {
+        std::shared_ptr<SentItem> item;
+        {
+            std::lock_guard lock(core->mutex);
+            if (core->sent.empty()) break;
+            item = core->sent.front();
+            core->sent.pop_front();
+            if (core->sent.empty()) DrainFd(core->sentFd);
+        }
+        if (item->task) {
+            item->task();
+        } else {
+            item->result = CallProc(ProcOf(item->window, core.get()), item->window, item->msg, item->w, item->l);
+        }
+        item->done.Set();
+        ++handled;
+    }
+    return handled;
+}
+
+size_t MessageLoop::Impl::HandlePosted() {
+    // Only what was queued on entry: a handler that posts again is served on the next round.
+    size_t count;
+    {
+        std::lock_guard lock(core->mutex);
+        count = core->posted.size();
+    }
+    size_t handled = 0;
+    for (; handled < count; ++handled) {
+        PostedItem item;
+        {
+            std::lock_guard lock(core->mutex);
+            if (core->posted.empty()) break;
+            item = std::move(core->posted.front());
+            core->posted.pop_front();
+        }
+        if (item.task) {
+            item.task();
+        } else {
+            CallProc(ProcOf(item.window, core.get()), item.window, item.msg, item.w, item.l);
+        }
+    }
+    return handled;
+}
+
+size_t MessageLoop::Impl::HandleTimers() {
+    uint64_t now = clock->MonotonicMs();
+    std::vector<uint32_t> due;
+    for (auto& [id, t] : timers)
+        if (t.due <= now) due.push_back(id);
+    size_t fired = 0;
+    for (uint32_t id : due) {
+        auto it = timers.find(id);
+        if (it == timers.end()) continue;  // killed by an earlier timer's procedure
+        // One call however many periods passed, as WM_TIMER coalesces.
+        it->second.due = clock->MonotonicMs() + it->second.periodMs;
+        auto proc = it->second.proc;
+        if (proc && *proc) (*proc)(id);
+        ++fired;
+    }
+    return fired;
+}
+
+size_t MessageLoop::Impl::HandlePaints() {
+    std::vector<WindowHandle> paints;
+    {
+        std::lock_guard lock(core->mutex);
+        paints.swap(core->paints);
+    }
+    for (WindowHandle w : paints) CallProc(ProcOf(w, core.get()), w, WM_PAINT, 0, 0);
+    return paints.size();
+}
+
+size_t MessageLoop::Impl::RunPending() {
+    DrainFd(core->wakeFd);
+    size_t total = HandleSent() + HandlePosted() + HandleTimers() + HandlePaints();
+    // Work that the handlers queued is ready now too; timers fire once per call.
+    for (int round = 0; round < 1000; ++round) {
+        {
+            std::lock_guard lock(core->mutex);
+            if (core->quit) break;
+        }
+        size_t n = HandleSent() + HandlePosted() + HandlePaints();
+        if (n == 0) break;
+        total += n;
+    }
+    return total;
+}
+
+void MessageLoop::Impl::WaitForWork(int64_t maxMs) {
+    int64_t wait = maxMs;
+    if (!timers.empty()) {
+        uint64_t now = clock->MonotonicMs();
+        uint64_t next = UINT64_MAX;
+        for (auto& [id, t] : timers) next = std::min(next, t.due);
+        int64_t untilTimer = next <= now ? 0 : static_cast<int64_t>(std::min<uint64_t>(next - now, 24 * 3600 * 1000));
+        wait = wait < 0 ? untilTimer : std::min(wait, untilTimer);
+    }
+    {
+        std::lock_guard lock(core->mutex);
+        if (core->quit || !core->posted.empty() || !core->sent.empty() || !core->paints.empty()) return;
+    }
+    pollfd fds[2] = {{core->wakeFd, POLLIN, 0}, {core->sentFd, POLLIN, 0}};
+    ::poll(fds, 2, wait < 0 ? -1 : static_cast<int>(wait));
+}
+
+MessageLoop::MessageLoop(Clock& clock) : impl_(std::make_unique<Impl>()) {
+    impl_->clock = &clock;
+    impl_->core = std::make_shared<LoopCore>();
+    impl_->core->loop = this;
+    impl_->core->thread = std::this_thread::get_id();
+    impl_->previous = tCurrent;
+    tCurrent = this;
+    // A stepped clock wakes the loop so due timers are seen; the listener holds the loop
+    // weakly and so outlives it harmlessly.
+    std::weak_ptr<LoopCore> weak = impl_->core;
+    clock.AddWakeListener([weak] {
+        if (auto core = weak.lock()) core->Wake();
+    });
+}
+
+MessageLoop::~MessageLoop() {
+    {
+        std::lock_guard lock(impl_->core->mutex);
+        impl_->core->alive = false;
+        impl_->core->posted.clear();
+        impl_->core->paints.clear();
+        impl_->core->ReleaseSendersLocked();
+    }
+    {
+        auto& t = Windows();
+        std::lock_guard lock(t.mutex);
+        std::erase_if(t.windows, [&](const auto& kv) { return kv.second.core == impl_->core; });
+    }
+    if (tCurrent == this) tCurrent = impl_->previous;
+}
+
+MessageLoop* MessageLoop::Current() { return tCurrent; }
+
+bool MessageLoop::IsLoopThread() const { return std::this_thread::get_id() == impl_->core->thread; }
+
+Clock& MessageLoop::GetClock() const { return *impl_->clock; }
+
+bool MessageLoop::RegisterClass(const std::string& className, WndProc proc) {
+    if (className.empty() || !proc) return false;
+    return impl_->classes.emplace(className, std::move(proc)).second;
+}
+
+bool MessageLoop::UnregisterClass(const std::string& className) { return impl_->classes.erase(className) > 0; }
+
+WindowHandle MessageLoop::CreateWindow(const std::string& className, const std::string& title) {
+    auto cls = impl_->classes.find(className);
+    if (cls == impl_->classes.end()) return kNoWindow;
+    auto& t = Windows();
+    std::lock_guard lock(t.mutex);
+    WindowHandle h = t.next;
+    while (h == kNoWindow || t.windows.count(h)) ++h;
+    t.next = h + 1;
+    t.windows[h] = WindowEntry{impl_->core, std::make_shared<const WndProc>(cls->second), className, title, false};
+    return h;
+}
+
+bool MessageLoop::DestroyWindow(WindowHandle window) {
+    std::shared_ptr<const WndProc> proc;
+    {
+        auto& t = Windows();
+        std::lock_guard lock(t.mutex);
+        auto it = t.windows.find(window);
+        if (it == t.windows.end() || it->second.destroying || it->second.core != impl_->core) return false;
+        it->second.destroying = true;
+        proc = it->second.proc;
+    }
+    if (IsLoopThread()) {
+        CallProc(proc, window, WM_DESTROY, 0, 0);
+    } else {
+        auto item = std::make_shared<SentItem>();
+        item->window = window;
+        item->msg = WM_DESTROY;
+        SendTo(impl_->core, item);
+    }
+    {
+        auto& t = Windows();
+        std::lock_guard lock(t.mutex);
+        t.windows.erase(window);
+    }
+    std::lock_guard lock(impl_->core->mutex);
+    std::erase(impl_->core->paints, window);
+    return true;
+}
+
+bool MessageLoop::Post(WindowHandle window, uint32_t msg, WParam w, LParam l) { return PostMessage(window, msg, w, l); }
+
+LResult MessageLoop::Send(WindowHandle window, uint32_t msg, WParam w, LParam l) { return SendMessage(window, msg, w, l); }
+
+void MessageLoop::PostTask(std::function<void()> fn) {
+    PostedItem item;
+    item.task = std::move(fn);
+    PostTo(impl_->core, std::move(item));
+}
+
+void MessageLoop::SendTask(const std::function<void()>& fn) {
+    if (IsLoopThread()) {
+        fn();
+        return;
+    }
+    auto item = std::make_shared<SentItem>();
+    item->task = fn;
+    SendTo(impl_->core, item);
+}
+
+void MessageLoop::Invalidate(WindowHandle window) { InvalidateWindow(window); }
+
+uint32_t MessageLoop::SetTimer(uint32_t periodMs, TimerProc proc) {
+    uint32_t id = impl_->nextTimer++;
+    while (id == 0 || impl_->timers.count(id)) id = impl_->nextTimer++;
+    uint32_t period = std::max<uint32_t>(periodMs, 1);
+    impl_->timers[id] = Impl::Timer{period, impl_->clock->MonotonicMs() + period,
+                                    std::make_shared<TimerProc>(std::move(proc))};
+    return id;
+}
+
+bool MessageLoop::KillTimer(uint32_t timerId) { return impl_->timers.erase(timerId) > 0; }
+
+int MessageLoop::Run() {
+    for (;;) {
+        {
+            std::lock_guard lock(impl_->core->mutex);
+            if (impl_->core->quit) {
+                // Taken like WM_QUIT: a later Run or modal pump works again.
+                impl_->core->quit = false;
+                return impl_->core->quitCode;
+            }
+        }
+        impl_->RunPending();
+        impl_->WaitForWork(-1);
+    }
+}
+
+void MessageLoop::Quit(int code) {
+    {
+        std::lock_guard lock(impl_->core->mutex);
+        impl_->core->quit = true;
+        impl_->core->quitCode = code;
+        impl_->core->ReleaseSendersLocked();
+    }
+    impl_->core->Wake();
+}
+
+bool MessageLoop::QuitRequested() const {
+    std::lock_guard lock(impl_->core->mutex);
+    return impl_->core->quit;
+}
+
+size_t MessageLoop::RunPending() { return impl_->RunPending(); }
+
+bool MessageLoop::PumpUntil(const std::function<bool()>& done, int64_t timeoutMs) {
+    const uint64_t start = impl_->clock->MonotonicMs();
+    for (;;) {
+        if (done()) return true;
+        if (QuitRequested()) return false;
+        uint64_t elapsed = impl_->clock->MonotonicMs() - start;
+        if (timeoutMs >= 0 && elapsed >= static_cast<uint64_t>(timeoutMs)) return false;
+        impl_->RunPending();
+        if (done()) return true;
+        // Bounded in real time too, so a condition changed without a post is still seen.
+        int64_t wait = 100;
+        if (timeoutMs >= 0) {
+            elapsed = impl_->clock->MonotonicMs() - start;
+            int64_t left = elapsed >= static_cast<uint64_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int64_t>(elapsed);
+            wait = std::min(wait, left);
+        }
+        impl_->WaitForWork(wait);
+    }
+}
+
+size_t MessageLoop::ProcessSentMessages() {
+    if (!IsLoopThread()) return 0;
+    return impl_->HandleSent();
+}
+
+int MessageLoop::SentMessageFd() const { return impl_->core->sentFd; }
+
+MessageLoop* MessageLoop::OwnerOf(WindowHandle window) {
+    auto core = CoreOf(window);
+    return core ? core->loop : nullptr;
+}
+
+uint32_t RegisterWindowMessage(const std::string& name) {
+    static std::mutex mutex;
+    static std::map<std::string, uint32_t> ids;
+    static uint32_t next = 0xC000;
+    if (name.empty()) return 0;
+    std::string key = name;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::lock_guard lock(mutex);
+    auto it = ids.find(key);
+    if (it != ids.end()) return it->second;
+    if (next > 0xFFFF) return 0;
+    ids[key] = next;
+    return next++;
+}
+
+bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
+    PostedItem item{window, msg, w, l, {}};
+    return PostTo(CoreOf(window), std::move(item));
+}
+
+LResult SendMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
+    auto core = CoreOf(window);
+    if (!core) return 0;
+    if (core->thread == std::this_thread::get_id()) return CallProc(ProcOf(window, core.get()), window, msg, w, l);
+    auto item = std::make_shared<SentItem>();
+    item->window = window;
+    item->msg = msg;
+    item->w = w;
+    item->l = l;
+    return SendTo(core, item);
+}
+
+bool IsWindow(WindowHandle window) { return window != kNoWindow && CoreOf(window) != nullptr; }
+
+void InvalidateWindow(WindowHandle window) {
+    auto core = CoreOf(window);
+    if (!core) return;
+    {
+        std::lock_guard lock(core->mutex);
+        if (!core->alive) return;
+        if (std::find(core->paints.begin(), core->paints.end(), window) != core->paints.end()) return;
+        core->paints.push_back(window);
+    }
+    core->Wake();
+}
+
+}  // namespace kestrix::platform
