@@ -1,0 +1,136 @@
+#include "geo/Geodesy.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "geo/TrackPoint.h"
+
+namespace kestrix {
+namespace {
+
+constexpr double kMinute = kDegToRad / 60.0;
+
+TEST(SineTableTest, HoldsTheHandheldEntries) {
+    struct Row {
+        int k;
+        double value;
+    } rows[] = {
+        {0, 0.0}, {1, 0.0174524076}, {30, 0.5}, {45, 0.7071067691}, {89, 0.9998477101}, {90, 1.0},
+    };
+    for (const Row& r : rows) EXPECT_EQ(SineTable(r.k), r.value) << "entry " << r.k;
+    for (int k = 0; k <= 90; ++k) {
+        EXPECT_NEAR(SineTable(k), std::sin(k * M_PI / 180.0), 1e-7) << "entry " << k;
+        if (k > 0) {
+            EXPECT_GT(SineTable(k), SineTable(k - 1)) << "entry " << k;
+        }
+    }
+}
+
+TEST(SinCosDegTest, RoundsToWholeDegreesAndFoldsQuadrants) {
+    const double s1 = 0.0174524076;
+    const double s89 = 0.9998477101;
+    struct Row {
+        double degrees;
+        double sine;
+        double cosine;
+    } rows[] = {
+        {0.0, 0.0, 1.0},
+        {0.49, 0.0, 1.0},
+        {0.5, s1, s89},         // halves round away from zero
+        {-0.5, -s1, s89},
+        {-0.49, -0.0, 1.0},
+        {30.0, 0.5, SineTable(60)},
+        {90.0, 1.0, 0.0},
+        {91.0, s89, -s1},
+        {180.0, 0.0, -1.0},
+        {181.0, -s1, -s89},
+        {269.0, -s89, -s1},
+        {270.0, -1.0, 0.0},
+        {271.0, -s89, s1},
+        {359.0, -s1, s89},
+        {360.0, 0.0, 1.0},
+        {721.0, s1, s89},
+        {-90.0, -1.0, 0.0},
+        {-181.0, s1, -s89},
+        {-359.6, 0.0, 1.0},
+    };
+    for (const Row& r : rows) {
+        double sine = 99;
+        double cosine = 99;
+        SinCosDeg(r.degrees * kDegToRad, sine, cosine);
+        EXPECT_EQ(sine, r.sine) << r.degrees << " degrees";
+        EXPECT_EQ(cosine, r.cosine) << r.degrees << " degrees";
+    }
+}
+
+TEST(SinCosDegTest, NonFiniteAndHugeAnglesGiveNaNWithoutCrashing) {
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double x : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e300, -1e300}) {
+        double sine = 0;
+        double cosine = 0;
+        SinCosDeg(x, sine, cosine);
+        EXPECT_TRUE(std::isnan(sine)) << x;
+        EXPECT_TRUE(std::isnan(cosine)) << x;
+    }
+    // Large but representable angles still reduce modulo a turn.
+    double sine = 0;
+    double cosine = 0;
+    SinCosDeg((3600000.0 + 30.0) * kDegToRad, sine, cosine);
+    EXPECT_EQ(sine, 0.5);
+}
+
+TEST(DistanceTest, FlatAndSphericalBranches) {
+    struct Row {
+        const char* what;
+        double lat1, lon1, lat2, lon2;  // degrees
+        float metres;
+    } rows[] = {
+        {"same place", 47.1, 8.5, 47.1, 8.5, 0.0f},
+        {"one minute of latitude", 0.0, 0.0, 1.0 / 60.0, 0.0, 1852.0f},
+        {"one degree east at 60N uses cos 60 = 0.5", 60.0, 0.0, 60.0, 1.0, 55560.0f},
+        {"ten degrees of longitude on the equator", 0.0, 0.0, 0.0, 10.0, 1111200.875f},
+        {"across the date line", 0.0, 179.0, 0.0, -179.0, 222237.546875f},
+        // The law of cosines sees whole degrees only: 0.3 N counts as the equator.
+        {"latitude rounded in the spherical branch", 0.0, 0.0, 0.3, 10.0, 1111200.875f},
+        // Same point written as -180 and 180: the table's cos^2 + sin^2 of 52 degrees
+        // exceeds 1, which must not turn into NaN.
+        {"same point on both sides of the date line", 52.0, -180.0, 52.0, 180.0, 0.0f},
+    };
+    for (const Row& r : rows) {
+        float d = Distance(r.lat1 * kDegToRad, r.lon1 * kDegToRad, r.lat2 * kDegToRad, r.lon2 * kDegToRad);
+        EXPECT_FLOAT_EQ(d, r.metres) << r.what;
+    }
+    EXPECT_FLOAT_EQ(Distance(0, 0, kMinute, 0), Distance(kMinute, 0, 0, 0)) << "symmetric in latitude";
+}
+
+TEST(DistanceTest, TenDegreeBoundaryChoosesTheBranch) {
+    // Just below the limit the flat formula is used: exact radian difference times R.
+    const double below = 0.174532924;
+    EXPECT_FLOAT_EQ(Distance(0, 0, below, 0), static_cast<float>(below * kEarthRadiusM));
+    // At the limit the spherical branch rounds 10.0000 degrees to whole degrees.
+    const double at = 0.174532925;
+    EXPECT_FLOAT_EQ(Distance(0, 0, at, 0), 1111200.875f);
+}
+
+TEST(SpeedKmhTest, TicksToKilometresPerHour) {
+    const uint64_t t0 = 128752848000000000ULL;
+    struct Row {
+        const char* what;
+        uint64_t t1, t2;
+        double metres;
+        float kmh;
+    } rows[] = {
+        {"equal times", t0, t0, 100.0, 0.0f},
+        {"100 m in 10 s", t0, t0 + 100000000ULL, 100.0, 36.0f},
+        {"earlier second time", t0 + 100000000ULL, t0, 100.0, -36.0f},
+        // 1/3 m/s narrowed to float before scaling: 1.2000000477 km/h.
+        {"narrowed twice", t0, t0 + 30000000ULL, 1.0, 1.2000000476837158f},
+        {"no distance", t0, t0 + 10000000ULL, 0.0, 0.0f},
+    };
+    for (const Row& r : rows) EXPECT_EQ(SpeedKmh(r.t1, r.t2, r.metres), r.kmh) << r.what;
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,276 @@
+#include "settings/TrackerSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Registry.h"
+#include "support/TestSupport.h"
+
+namespace kestrix {
+namespace {
+
+using platform::RegKey;
+
+class TrackerSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        regFile_ = dir_.File("registry.reg");
+        std::string error;
+        ASSERT_TRUE(platform::ConfigureRegistry(regFile_, &error)) << error;
+    }
+
+    // Stores values as another program (or an earlier run) would have left them.
+    template <class Fill>
+    void Store(Fill fill) {
+        auto key = RegKey::Open(kSettingsKey, true);
+        ASSERT_TRUE(key);
+        fill(*key);
+        ASSERT_EQ(key->Close(), 0);
+    }
+
+    std::string FileText() const { return test::ReadFile(regFile_); }
+    bool FileHasLine(const std::string& line) const {
+        return ("\n" + FileText() + "\n").find("\n" + line + "\n") != std::string::npos;
+    }
+
+    test::TempDir dir_;
+    std::string regFile_;
+};
+
+TEST_F(TrackerSettingsTest, FreshDeviceGetsLoadDefaults) {
+    TrackerSettings s;
+    EXPECT_EQ(s.GetAutoTrackPointCount(), 5u);  // the constructor's value...
+    s.Load();
+    EXPECT_EQ(s.GetAutoTrackPointCount(), 500u);  // ...and the one a missing value gives
+    EXPECT_EQ(s.GetAutoTrackMode(), 3u);
+    EXPECT_EQ(s.GetAutoTrackTimeout(), 1u);
+    EXPECT_EQ(s.GetLastTrackPoint(), 0u);
+    EXPECT_EQ(s.GetLogPath(), std::optional<std::string>("\\"));
+    EXPECT_EQ(s.GetBaudRate(), 9600u);
+    EXPECT_EQ(s.GetDataBits(), 8u);
+    EXPECT_EQ(s.GetUserId(), 1u);
+    EXPECT_EQ(s.GetPort(), 1201);
+    EXPECT_EQ(s.GetMode(0), 3u);
+    EXPECT_EQ(s.GetMode(1), 3u);
+    EXPECT_FALSE(s.GetGpsPort());
+    EXPECT_FALSE(s.GetLogin());
+    EXPECT_FALSE(s.GetPasswordHash());
+}
+
+TEST_F(TrackerSettingsTest, StoredLogFolderIsKeptAndTheFileNamedAfterTheAccount) {
+    struct Row {
+        const char* login;  // nullptr: no Login value
+        const char* expected;
+    } rows[] = {
+        {"user1", "\\Storage Card\\Tracks\\user1.log"},
+        {"", "\\Storage Card\\Tracks\\Kestrix.log"},
+        {nullptr, "\\Storage Card\\Tracks\\Kestrix.log"},
+    };
+    for (const Row& r : rows) {
+        Store([&](RegKey& k) {
+            k.SetString("LOG", "\\Storage Card\\Tracks\\old.log");
+            if (r.login) {
+                k.SetString("Login", r.login);
+            } else {
+                k.DeleteValue("Login");
+            }
+        });
+        TrackerSettings s;
+        s.Load();
+        EXPECT_EQ(s.GetLogPath().value_or("<null>"), r.expected) << (r.login ? r.login : "no login");
+    }
+}
+
+TEST_F(TrackerSettingsTest, SaveWritesExactValuesAndSkipsEmptyOnes) {
+    TrackerSettings s;
+    s.SetBaudRate(4800);
+    s.SetPort(8080);
+    s.SetMode(0, 2);
+    s.SetMode(1, 1);
+    s.SetLogin(std::string("anna"));
+    s.SetPassword(std::string("secret"));
+    s.SetHost(std::string(""));  // empty: not written
+    s.SetAutoTrackTimeout(15);
+    uint64_t marker = 0x019db1ded53e8000ULL;
+    s.SetLastTrackPoint(&marker);
+    ASSERT_EQ(s.Save(), 0);
+
+    const char* lines[] = {
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]",
+        "\"BaudRate\"=dword:000012c0",
+        "\"DataBits\"=dword:00000008",
+        "\"Port\"=dword:00001f90",
+        "\"ModeB\"=dword:00000002",
+        "\"ModeP\"=dword:00000001",
+        "\"Login\"=\"anna\"",
+        "\"Password\"=\"5ebe2294ecd0e0f08eab7690d2a6ee69\"",
+        "\"user_id\"=dword:00000001",
+        "\"LastTrkPt\"=hex:00,80,3e,d5,de,b1,9d,01",
+        "\"AutoTrkMode\"=dword:00000003",
+        "\"AutoTrkTimeout\"=dword:0000000f",
+        "\"AutoTrkPointCount\"=dword:00000005",
+    };
+    for (const char* line : lines) EXPECT_TRUE(FileHasLine(line)) << line << "\n" << FileText();
+    const std::string text = FileText();
+    EXPECT_EQ(text.find("\"Host\""), std::string::npos);
+    EXPECT_EQ(text.find("\"COM\""), std::string::npos);
+
+    auto key = RegKey::Open(kSettingsKey, false);
+    ASSERT_TRUE(key);
+    std::string log;
+    ASSERT_TRUE(key->QueryString("LOG", log));
+    EXPECT_EQ(log, "anna.log");  // no folder known yet: a bare name
+}
+
+TEST_F(TrackerSettingsTest, SaveThenLoadRestoresEveryField) {
+    TrackerSettings a;
+    a.SetGpsPort(std::string("COM4:"));
+    a.SetBaudRate(38400);
+    a.SetDataBits(7);
+    a.SetParity(2);
+    a.SetStopBits(1);
+    a.SetHost(std::string("192.0.2.7"));
+    a.SetPort(65535);
+    a.SetMode(0, 0);
+    a.SetMode(1, 2);
+    a.SetLogPath(std::string("\\My Documents\\x.log"));
+    a.SetLogin(std::string("bob"));
+    a.SetPassword(std::string("pw"));
+    a.SetUserId(77);
+    uint64_t marker = 128752848000000000ULL;
+    a.SetLastTrackPoint(&marker);
+    a.SetAutoTrackMode(2);
+    a.SetAutoTrackTimeout(60);
+    a.SetAutoTrackPointCount(1);
+    ASSERT_EQ(a.Save(), 0);
+
+    TrackerSettings b;
+    b.Load();
+    EXPECT_EQ(b.GetGpsPort(), a.GetGpsPort());
+    EXPECT_EQ(b.GetBaudRate(), 38400u);
+    EXPECT_EQ(b.GetDataBits(), 7u);
+    EXPECT_EQ(b.GetParity(), 2u);
+    EXPECT_EQ(b.GetStopBits(), 1u);
+    EXPECT_EQ(b.GetHost(), a.GetHost());
+    EXPECT_EQ(b.GetPort(), 65535);
+    EXPECT_EQ(b.GetMode(0), 0u);
+    EXPECT_EQ(b.GetMode(1), 2u);
+    EXPECT_EQ(b.GetLogin(), std::optional<std::string>("bob"));
+    EXPECT_EQ(b.GetPasswordHash(), a.GetPasswordHash());
+    EXPECT_EQ(b.GetUserId(), 77u);
+    EXPECT_EQ(b.GetLogPath(), std::optional<std::string>("\\My Documents\\bob.log"));
+    EXPECT_EQ(b.GetLastTrackPoint(), marker);
+    EXPECT_EQ(b.GetAutoTrackMode(), 2u);
+    EXPECT_EQ(b.GetAutoTrackTimeout(), 60u);
+    EXPECT_EQ(b.GetAutoTrackPointCount(), 1u);
+
+    TrackerSettings copy(b);
+    EXPECT_EQ(copy.GetLogPath(), b.GetLogPath());
+    EXPECT_EQ(copy.GetLastTrackPoint(), marker);
+}
+
+TEST_F(TrackerSettingsTest, ZeroMarkerIsNotWrittenSoAStoredOneSurvives) {
+    Store([](RegKey& k) { k.SetBinary("LastTrkPt", {1, 2, 3, 4, 5, 6, 7, 8}); });
+    TrackerSettings s;
+    uint64_t zero = 0;
+    ASSERT_TRUE(s.SetLastTrackPoint(&zero));
+    ASSERT_EQ(s.Save(), 0);
+    EXPECT_TRUE(FileHasLine("\"LastTrkPt\"=hex:01,02,03,04,05,06,07,08")) << FileText();
+    s.Load();
+    EXPECT_EQ(s.GetLastTrackPoint(), 0x0807060504030201ULL);
+}
+
+TEST_F(TrackerSettingsTest, OddStoredValuesCountAsMissing) {
+    const std::string longHost(64, 'h');
+    const std::string okLogin(63, 'u');
+    Store([&](RegKey& k) {
+        k.SetString("Host", longHost);           // longer than the handheld could read
+        k.SetString("Login", okLogin);           // exactly at the limit
+        k.SetString("BaudRate", "fast");         // wrong type
+        k.SetDword("Port", 0x000104B1);          // only the low 16 bits are the port
+        k.SetBinary("LastTrkPt", {1, 2, 3});     // not 8 bytes
+        k.SetString("LOG", "\\" + std::string(70, 'd') + "\\t.log");
+    });
+    TrackerSettings s;
+    s.SetHost(std::string("10.0.0.1"));
+    uint64_t marker = 99;
+    s.SetLastTrackPoint(&marker);
+    s.Load();
+    EXPECT_EQ(s.GetHost(), std::optional<std::string>("10.0.0.1"));
+    EXPECT_EQ(s.GetLogin(), okLogin);
+    EXPECT_EQ(s.GetBaudRate(), 9600u);
+    EXPECT_EQ(s.GetPort(), 1201);
+    EXPECT_EQ(s.GetLastTrackPoint(), 0u);
+    EXPECT_EQ(s.GetLogPath(), std::optional<std::string>("\\"));
+}
+
+TEST_F(TrackerSettingsTest, SettersRefuseWhatTheRecordCannotHold) {
+    TrackerSettings s;
+    struct Row {
+        const char* what;
+        bool ok;
+        uint32_t timeout;
+        uint32_t points;
+    };
+    ASSERT_TRUE(s.SetAutoTrackTimeout(30));
+    ASSERT_TRUE(s.SetAutoTrackPointCount(100));
+    Row rows[] = {
+        {"timeout 61", s.SetAutoTrackTimeout(61), 30, 100},
+        {"timeout 60", s.SetAutoTrackTimeout(60), 60, 100},
+        {"points 501", s.SetAutoTrackPointCount(501), 60, 100},
+        {"points 500", s.SetAutoTrackPointCount(500), 60, 500},
+    };
+    EXPECT_FALSE(rows[0].ok);
+    EXPECT_TRUE(rows[1].ok);
+    EXPECT_FALSE(rows[2].ok);
+    EXPECT_TRUE(rows[3].ok);
+    EXPECT_EQ(s.GetAutoTrackTimeout(), 60u);
+    EXPECT_EQ(s.GetAutoTrackPointCount(), 500u);
+
+    EXPECT_EQ(s.GetMode(255), 0u);
+    EXPECT_FALSE(s.SetMode(2, 1));
+    EXPECT_FALSE(s.SetLogin(std::nullopt));
+    EXPECT_FALSE(s.SetPassword(std::nullopt));
+    EXPECT_FALSE(s.SetGpsPort(std::nullopt));
+    EXPECT_FALSE(s.SetLogPath(std::nullopt));
+    EXPECT_FALSE(s.SetLastTrackPoint(nullptr));
+
+    s.SetAutoTrackMode(3);
+    EXPECT_TRUE(s.HasAutoTrackFlag(1));
+    EXPECT_TRUE(s.HasAutoTrackFlag(3));
+    s.SetAutoTrackMode(2);
+    EXPECT_FALSE(s.HasAutoTrackFlag(3));
+}
+
+TEST_F(TrackerSettingsTest, PasswordIsStoredAsLowerCaseDigest) {
+    TrackerSettings s;
+    ASSERT_TRUE(s.SetPassword(std::string("")));
+    EXPECT_EQ(s.GetPasswordHash(), std::optional<std::string>("d41d8cd98f00b204e9800998ecf8427e"));
+    ASSERT_TRUE(s.SetPassword(std::string("secret")));
+    EXPECT_EQ(s.GetPasswordHash(), std::optional<std::string>("5ebe2294ecd0e0f08eab7690d2a6ee69"));
+}
+
+TEST_F(TrackerSettingsTest, LoginRenamesTheLog) {
+    struct Row {
+        const char* logPath;  // nullptr: none set
+        const char* login;
+        const char* expected;
+    } rows[] = {
+        {"\\Storage Card\\Tracks\\user1.log", "anna", "\\Storage Card\\Tracks\\anna.log"},
+        {nullptr, "anna", "anna.log"},
+        {"", "anna", "anna.log"},
+        {"C:\\t\\x.log", "bob", "C:\\t\\bob.log"},
+        // An empty account keeps the name a later load would give, not a bare ".log".
+        {"\\Tracks\\anna.log", "", "\\Tracks\\Kestrix.log"},
+    };
+    for (const Row& r : rows) {
+        TrackerSettings s;
+        if (r.logPath) s.SetLogPath(std::string(r.logPath));
+        ASSERT_TRUE(s.SetLogin(std::string(r.login)));
+        EXPECT_EQ(s.GetLogPath().value_or("<null>"), r.expected) << r.login;
+    }
+}
+
+}  // namespace
+}  // namespace kestrix
