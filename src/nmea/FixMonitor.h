@@ -1,0 +1,88 @@
+// FixMonitor: the GPS state. Decides from each decoded GGA, RMC and GLL whether there is a
+// position fix, turns each fix into a TrackPoint for the listener, reports the fix as lost
+// about four seconds after it was dropped (and every four seconds after that while there
+// is none), and reduces each complete GSV set to one signal-level figure.
+//
+// Threads: OnGga/OnRmc/OnGll/OnGsv run on the reader thread and call the listener's
+// OnFix and OnSignalLevel there. StartTimer, StopTimer and the destructor run on one
+// thread with a platform::MessageLoop (the UI thread); Tick runs there every 1000 ms
+// of device-clock time and calls OnFixLost there. The fix and the tick count are
+// guarded by a mutex shared by both threads; listener calls are made outside it.
+//
+// Fix rules: GGA with fix quality exactly 1 (2, a differential fix, is not a fix), RMC or
+// GLL with status 'A'. A sentence of these types without a fix drops the current fix.
+// Points: signed degrees (S and W negative), GGA altitude in metres, RMC speed in km/h
+// (knots x 1.852), time from the sentence's timestamp (the device clock's time when the
+// timestamp is not a valid calendar time, so a point never has an undefined time).
+#pragma once
+#include <cstdint>
+#include <mutex>
+
+#include "geo/Listeners.h"
+#include "geo/RefCounted.h"
+#include "geo/TrackPoint.h"
+#include "nmea/Sentences.h"
+
+namespace kestrix {
+
+namespace platform {
+class MessageLoop;
+}
+
+// TrackPoints built from decoded sentences (the rules above).
+TrackPointRef MakeTrackPoint(const GgaSentence& s);
+TrackPointRef MakeTrackPoint(const RmcSentence& s);
+TrackPointRef MakeTrackPoint(const GllSentence& s);
+// The sentence's timestamp as FILETIME, or the device clock's time when it is not valid.
+uint64_t TimestampToFileTime(const platform::SystemTime& t);
+// The signal level of a set of satellites: mean of snr + snr^4/60000 over those with
+// snr > 5 (each term truncated), 0 when there is none.
+int ComputeSignalLevel(const std::vector<SatelliteInfo>& satellites);
+
+class FixMonitor : public RefCounted {
+public:
+    static constexpr uint32_t kTimerPeriodMs = 1000;
+    static constexpr uint32_t kTicksBeforeLost = 4;
+
+    // embedded: the monitor is a member of another object; AddRef/Release do nothing.
+    explicit FixMonitor(bool embedded = false);
+    ~FixMonitor() override;
+
+    void OnGga(const GgaSentence& s);
+    void OnRmc(const RmcSentence& s);
+    void OnGll(const GllSentence& s);
+    void OnGsv(const GsvSentence& s);
+
+    // Starts the 1000 ms timer on the calling thread's MessageLoop; false when the thread
+    // has none. A running timer is stopped first.
+    bool StartTimer();
+    void StopTimer();
+    bool TimerRunning() const { return timerId_ != 0; }
+    // One timer period: counts a tick while there is no fix; every fourth reports the loss.
+    void Tick();
+
+    int GetSignalLevel() const;
+    // The listener is borrowed; nullptr stops reporting (fixes are still kept).
+    void SetListener(GpsFixListener* listener);
+
+    // For the receiver's Stop and for views: a copy of the current fix (or none).
+    TrackPointRef CurrentFix() const;
+    uint32_t NoFixTicks() const;
+    // Calls the listener's OnFixLost (the receiver's Stop reports the loss once).
+    void ReportFixLost();
+
+private:
+    void OnFixSentence(TrackPointRef point);
+    void OnNoFix();
+    GpsFixListener* Listener() const;
+
+    mutable std::mutex mutex_;
+    uint32_t noFixTicks_ = 0;
+    TrackPointRef currentFix_;
+    uint32_t timerId_ = 0;
+    platform::MessageLoop* timerLoop_ = nullptr;
+    GpsFixListener* listener_ = nullptr;
+    int signalLevel_ = 0;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,71 @@
+// GpsStatusModel: the one process-wide by-name observer that feeds the GPS status window
+// and the satellite view. Attached to a running receiver, it subscribes to "GPGSA",
+// "GPGSV", "GPRMC", "GPGLL" and "GPGGA" (any talker arrives under these names).
+//
+// Threads: OnSentence runs on the reader thread with the parser's dispatch lock held and
+// does no more than post the sentence (with a reference) to the status window as
+// "WM_LDP_NOTIFY" (lParam: the sentence; the window procedure calls Process on the UI
+// thread and then releases it). Without a window the sentence is not kept. Attach,
+// Detach, Process and the accessors run on the UI thread. Process keeps the process-wide
+// SatelliteTable, the twelve signal bars and the current point.
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "geo/RefCounted.h"
+#include "geo/TrackPoint.h"
+#include "nmea/NmeaParser.h"
+#include "nmea/SatelliteTable.h"
+#include "platform/Types.h"
+#include "settings/ServiceInterfaces.h"
+
+namespace kestrix {
+
+class GpsStatusModel : public SentenceObserver, public IGpsStatusModel {
+public:
+    static constexpr size_t kSignalBars = 12;
+
+    // Creates the model on first use.
+    static GpsStatusModel* Instance();
+    // Deletes the model (detaching it first); the next Instance creates a new one.
+    static void DeleteInstance();
+
+    GpsStatusModel();
+    ~GpsStatusModel() override;
+
+    // Subscribes to the receiver's parser; false only when receiver is null.
+    bool Attach(IGpsReceiver* receiver) override;
+    // Unsubscribes, forgets the current point, clears the satellite table and asks the
+    // window (if any) to redraw.
+    void Detach() override;
+    // The status window is not built yet: false.
+    bool ShowStatusWindow() override;
+    // Posts "WM_UPDATE_SAT_VIEW" to the status window, if there is one.
+    void RequestRedraw() override;
+
+    void OnSentence(NmeaSentence* sentence) override;
+    // Applies one sentence on the UI thread (see the class comment).
+    void Process(NmeaSentence* sentence);
+
+    // The status window: messages go there; kNoWindow when none.
+    void SetStatusWindow(platform::WindowHandle window) { window_ = window; }
+    platform::WindowHandle StatusWindow() const { return window_; }
+    bool IsAttached() const { return receiver_ != nullptr; }
+
+    TrackPointRef CurrentPoint() const { return currentPoint_; }
+    // The satellite each bar shows ({Unknown, 0} for an empty bar), in ascending order.
+    const std::array<SatelliteKey, kSignalBars>& SignalBars() const { return bars_; }
+
+private:
+    void ProcessGsv(const class GsvSentence& s);
+    void ProcessGsa(const class GsaSentence& s);
+    void Redraw();
+
+    IGpsReceiver* receiver_ = nullptr;
+    NmeaParser* parser_ = nullptr;
+    TrackPointRef currentPoint_;
+    platform::WindowHandle window_ = platform::kNoWindow;
+    std::array<SatelliteKey, kSignalBars> bars_{};
+};
+
+}  // namespace kestrix
