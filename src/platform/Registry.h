@@ -91,7 +91,8 @@ private:
     std::string path_;
     bool create_ = false;
     bool closed_ = false;
-    std::map<std::string, RegValue> values_;
+    bool missing_ = false;  // the key did not exist when opened (create was asked)
+    std::vector<std::pair<std::string, RegValue>> values_;  // names as stored
     std::vector<std::pair<std::string, std::optional<RegValue>>> changes_;
 };
 
