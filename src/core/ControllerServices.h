@@ -29,6 +29,8 @@ struct ControllerServices {
     std::function<bool(TrackerSettings& settings, int startPage)> editSettings;
     // The whole-track upload behind "Trk2Srv".
     std::function<bool(TrackerController& controller)> uploadTrack;
+    // Empties the process-wide satellite table once the receiver stops.
+    std::function<void()> clearSatellites;
 };
 
 // The services the shipped program uses: the track log, and the others as they exist.

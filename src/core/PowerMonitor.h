@@ -4,10 +4,12 @@
 // Runs entirely on the UI thread: a one-second window-less timer reads at most one
 // broadcast per tick.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "geo/Listeners.h"
+#include "platform/MessageLoop.h"
 #include "platform/Power.h"
 
 namespace kestrix {
@@ -26,10 +28,14 @@ public:
     void Stop();
 
 private:
+    void ReportAcLineStatus(uint8_t status);
+
     uint32_t timerId_ = 0;
-    uint32_t acLineStatus_ = 255;
+    // Written on the UI thread, read by the reader thread when a fix is dispatched.
+    std::atomic<uint32_t> acLineStatus_{255};
     PowerListener* listener_ = nullptr;
     std::unique_ptr<platform::PowerNotificationSource> queue_;
+    platform::MessageLoop* loop_ = nullptr;  // the loop that runs the timer
 };
 
 }  // namespace kestrix

@@ -13,14 +13,17 @@
 // held while calling out, so ShowMessage (which waits for the UI thread) never waits on a
 // lock the UI thread holds.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "core/ControllerServices.h"
+#include "core/FixFilter.h"
 #include "core/PowerMonitor.h"
 #include "geo/Listeners.h"
+#include "platform/MessageLoop.h"
 #include "platform/Types.h"
 #include "settings/ServiceInterfaces.h"
 #include "settings/TrackerSettings.h"
@@ -88,22 +91,27 @@ private:
     platform::LResult MainWindowProc(platform::WindowHandle, uint32_t msg, platform::WParam, platform::LParam);
     bool ShowNotification(int op, int icon, const std::string& html);
     void Shutdown();
+    // The settings sheet at a page, then the settings are saved whatever happened.
+    void EditSettings(int startPage);
+    // The page for the current state, built from one consistent snapshot.
+    std::string BuildPage(const std::string* message) const;
 
-    mutable std::mutex mutex_;  // guards state_, lastFix_, lastFixTick_, statusHtml_
-    platform::WindowHandle mainWindow_ = platform::kNoWindow;
-    bool stoppedByUser_ = false;
+    const ControllerServices services_;  // copied when the controller is created
+    mutable std::mutex mutex_;  // guards state_, filter_, statusHtml_
+    std::atomic<platform::WindowHandle> mainWindow_{platform::kNoWindow};
+    std::atomic<bool> stoppedByUser_{false};
     uint32_t state_ = 0;
     PowerMonitor powerMonitor_;
     TrackerSettings settings_;
-    platform::WindowHandle itemWindow_ = platform::kNoWindow;
+    std::atomic<platform::WindowHandle> itemWindow_{platform::kNoWindow};
     uintptr_t instance_ = 0;
     std::string statusHtml_;
-    TrackPointRef lastFix_;
-    uint32_t lastFixTick_ = 0;
+    FixFilter filter_;  // the last accepted fix and when it was accepted
     std::unique_ptr<IGpsReceiver> receiver_;
     IGpsStatusModel* statusModel_ = nullptr;
     std::unique_ptr<ITrackerSession> session_;
     std::unique_ptr<ITrackLog> log_;
+    platform::MessageLoop* loop_ = nullptr;  // the loop that owns the main window
 };
 
 }  // namespace kestrix
