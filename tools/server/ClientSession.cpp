@@ -1,0 +1,154 @@
+#include "ClientSession.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geo/TrackPoint.h"
+#include "platform/Time.h"
+#include "server/Messages.h"
+#include "server/Packet.h"
+
+namespace kestrix::refserver {
+
+namespace {
+
+uint16_t HeaderU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+}  // namespace
+
+bool ClientSession::Refuse(std::string why) {
+    failed_ = true;
+    error_ = std::move(why);
+    pending_.clear();
+    pending_.shrink_to_fit();
+    return false;
+}
+
+std::string ClientSession::TakeOutput() {
+    std::string out;
+    out.swap(output_);
+    return out;
+}
+
+bool ClientSession::Feed(const uint8_t* data, size_t size) {
+    if (failed_) return false;
+    while (size > 0) {
+        // Whole packets that arrived in one piece are handled in place, without a copy.
+        if (pending_.empty() && size >= Packet::kHeaderSize) {
+            uint16_t length = HeaderU16(data + 2);
+            if (length < Packet::kHeaderSize)
+                return Refuse("packet length " + std::to_string(length) + " is shorter than its header");
+            if (size >= length) {
+                if (!HandlePacket(data, length)) return false;
+                data += length;
+                size -= length;
+                continue;
+            }
+        }
+        // A partial packet: keep at most one packet's bytes.
+        size_t need = Packet::kHeaderSize;
+        if (pending_.size() >= Packet::kHeaderSize) need = HeaderU16(pending_.data() + 2);
+        size_t take = std::min(size, need - pending_.size());
+        pending_.insert(pending_.end(), data, data + take);
+        data += take;
+        size -= take;
+        if (pending_.size() == Packet::kHeaderSize && need == Packet::kHeaderSize) {
+            uint16_t length = HeaderU16(pending_.data() + 2);
+            if (length < Packet::kHeaderSize)
+                return Refuse("packet length " + std::to_string(length) + " is shorter than its header");
+            need = length;
+        }
+        if (pending_.size() == need) {
+            std::vector<uint8_t> whole;
+            whole.swap(pending_);
+            if (!HandlePacket(whole.data(), whole.size())) return false;
+        }
+    }
+    return true;
+}
+
+bool ClientSession::HandlePacket(const uint8_t* bytes, size_t length) {
+    Packet packet;
+    if (!packet.Parse(bytes, length))
+        return Refuse(std::string("packet refused: ") + PacketErrorName(packet.Error()));
+    ++packets_;
+    switch (packet.Type()) {
+        case kLoginWithId:
+        case kLogin:
+            return HandleLogin(packet);
+        case kLive:
+            return HandleLive(packet);
+        case kTrack:
+            return HandleTrack(packet);
+        default:
+            return Refuse("unknown packet type " + std::to_string(packet.Type()));
+    }
+}
+
+bool ClientSession::HandleLogin(Packet& packet) {
+    LoginMessage request;
+    if (!request.ReadRequest(packet)) return Refuse("malformed login request");
+    userId_ = sink_.CheckLogin(request.Login(), request.PasswordDigest());
+    // A refusal still carries a non-zero status: the client treats status 0 as an
+    // unreadable answer, and a user id of 0 (with the text) as a refused login.
+    LoginResponse answer(request, 1, userId_ ? "" : kRefusedText, userId_);
+    Packet reply;
+    if (!reply.Prepare(answer) || !answer.Write(reply)) return Refuse("cannot build the login answer");
+    const std::vector<uint8_t>& bytes = reply.Bytes();
+    output_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return true;
+}
+
+bool ClientSession::HandleLive(Packet& packet) {
+    if (!LoggedIn()) return Refuse("position before a successful login");
+    PositionMessage position;
+    if (!position.DecodeFromPacket(packet)) return Refuse("malformed live position");
+    StoredPoint p;
+    p.kind = PointKind::Live;
+    p.latitude = position.LatitudeRad() * kRadToDeg;
+    p.longitude = position.LongitudeRad() * kRadToDeg;
+    p.altitude = position.Altitude();
+    p.speed = position.Speed();
+    if (!std::isfinite(p.latitude) || !std::isfinite(p.longitude) || !std::isfinite(p.altitude) ||
+        !std::isfinite(p.speed))
+        return Refuse("live position with a value that is not a number");
+    std::vector<StoredPoint> points{std::move(p)};
+    sink_.StorePoints(userId_, points);
+    ++points_;
+    return true;
+}
+
+bool ClientSession::HandleTrack(Packet& packet) {
+    if (!LoggedIn()) return Refuse("track message before a successful login");
+    // The count must account for every byte: a message that says more or fewer points
+    // than it carries is damaged, and storing part of it would store wrong positions.
+    const uint8_t* bytes = packet.Data();
+    if (packet.Size() < 24) return Refuse("track message shorter than an empty one");
+    uint32_t count = static_cast<uint32_t>(bytes[8] | (bytes[9] << 8) | (bytes[10] << 16)) |
+                     (static_cast<uint32_t>(bytes[11]) << 24);
+    if (static_cast<uint64_t>(count) * 20 + 24 != packet.Size())
+        return Refuse("track message of " + std::to_string(count) + " points in " + std::to_string(packet.Size()) +
+                      " bytes");
+    TrackMessage message;
+    if (!message.Read(packet)) return Refuse("malformed track message");
+    std::vector<StoredPoint> points;
+    points.reserve(count);
+    for (const TrackPointRef& point : message.Points()) {
+        StoredPoint p;
+        p.kind = PointKind::Track;
+        p.time = platform::FormatIsoUtc(point->GetTime(), true);
+        if (p.time->empty()) p.time.reset();
+        p.latitude = point->GetLatitude();
+        p.longitude = point->GetLongitude();
+        p.altitude = point->GetAltitude();
+        p.speed = point->GetSpeed();
+        points.push_back(std::move(p));
+    }
+    sink_.StorePoints(userId_, points);
+    points_ += points.size();
+    return true;
+}
+
+}  // namespace kestrix::refserver

@@ -1,0 +1,76 @@
+// PointStore: the reference server's SQLite database of accounts and received positions.
+// One object per connection to the file. The server's event-loop thread is the only writer;
+// the command line (user add, export) opens its own object, and WAL mode lets an export
+// read while the server writes. Coordinates are decimal degrees, altitude metres, speed
+// km/h; times are ISO-8601 UTC text ("2026-12-06T10:12:49.123Z"). Every call reports a
+// failure by returning false and leaving a readable message in Error(); nothing throws.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kestrix::refserver {
+
+enum class PointKind { Live, Track };
+
+const char* PointKindName(PointKind kind);
+
+struct StoredPoint {
+    PointKind kind = PointKind::Live;
+    std::string received;             // when the server received it
+    std::optional<std::string> time;  // the position's own time (track points only)
+    double latitude = 0;
+    double longitude = 0;
+    float altitude = 0;
+    float speed = 0;
+};
+
+struct UserRecord {
+    uint32_t id = 0;
+    std::string name;
+    std::string digest;  // 32 lower-case hexadecimal characters, MD5 of the password
+};
+
+class PointStore {
+public:
+    PointStore() = default;
+    ~PointStore();
+    PointStore(const PointStore&) = delete;
+    PointStore& operator=(const PointStore&) = delete;
+
+    // Opens (creating when missing) the database file and its tables.
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return db_ != nullptr; }
+
+    // Adds an account; fails when the name is taken or empty. id receives the new user id.
+    bool AddUser(const std::string& name, const std::string& digest, uint32_t& id);
+    // False with an empty Error() when there is no such user.
+    bool FindUser(const std::string& name, UserRecord& out);
+
+    // Stores the points of one packet in one transaction: all or none.
+    bool AddPoints(uint32_t userId, const std::vector<StoredPoint>& points);
+
+    // Calls visit for every point of the user in the order received, oldest first.
+    bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit);
+    // Number of points held for the user.
+    bool CountPoints(uint32_t userId, int64_t& count);
+
+    const std::string& Error() const { return error_; }
+
+private:
+    bool Exec(const char* sql);
+    bool Fail(const char* what);
+    bool Prepare(sqlite3_stmt*& stmt, const char* sql);
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insertPoint_ = nullptr;
+    std::string error_;
+};
+
+}  // namespace kestrix::refserver

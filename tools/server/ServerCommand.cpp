@@ -1,0 +1,224 @@
+#include "ServerCommand.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "TrackingServer.h"
+#include "platform/Md5.h"
+
+namespace kestrix::refserver {
+
+namespace {
+
+const char* kUsage =
+    "usage: kestrix-server [--listen ADDR:PORT] [--db FILE]\n"
+    "       kestrix-server [--db FILE] user add NAME PASSWORD\n"
+    "       kestrix-server [--db FILE] export NAME [--gpx]\n";
+
+template <class T>
+std::string Number(T value) {
+    if (!std::isfinite(value)) return "null";
+    char text[64];
+    auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    if (ec != std::errc()) return "null";
+    return std::string(text, end);
+}
+
+void JsonString(const std::string& s, std::ostream& out) {
+    out << '"';
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out << '\\' << c;
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out << esc;
+        } else {
+            out << c;
+        }
+    }
+    out << '"';
+}
+
+std::string XmlEscape(const std::string& s) {
+    std::string r;
+    for (char c : s) {
+        switch (c) {
+            case '&': r += "&amp;"; break;
+            case '<': r += "&lt;"; break;
+            case '>': r += "&gt;"; break;
+            case '"': r += "&quot;"; break;
+            default: r += c;
+        }
+    }
+    return r;
+}
+
+bool OpenStore(PointStore& store, const std::string& path, bool create, std::ostream& err) {
+    if (create) {
+        std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        std::error_code ec;
+        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+        if (ec) {
+            err << "kestrix-server: cannot create " << folder.string() << ": " << ec.message() << "\n";
+            return false;
+        }
+    } else if (!std::filesystem::exists(path)) {
+        err << "kestrix-server: no database at " << path << "\n";
+        return false;
+    }
+    if (!store.Open(path)) {
+        err << "kestrix-server: " << store.Error() << "\n";
+        return false;
+    }
+    return true;
+}
+
+int Serve(const std::string& dbPath, const std::string& listen, std::ostream& out, std::ostream& err,
+          const std::function<void()>& waitForStop) {
+    PointStore store;
+    if (!OpenStore(store, dbPath, true, err)) return 1;
+    ServerOptions options;
+    options.listen = listen;
+    TrackingServer server(store, options);
+    if (!server.Start()) {
+        err << "kestrix-server: " << server.Error() << "\n";
+        return 1;
+    }
+    out << "listening on " << server.Address() << std::endl;
+    if (waitForStop) waitForStop();
+    server.Stop();
+    return 0;
+}
+
+int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, std::ostream& out,
+            std::ostream& err) {
+    PointStore store;
+    if (!OpenStore(store, dbPath, true, err)) return 1;
+    uint32_t id = 0;
+    if (!store.AddUser(name, PasswordDigest(password), id)) {
+        err << "kestrix-server: " << store.Error() << "\n";
+        return 1;
+    }
+    out << id << "\n";
+    return 0;
+}
+
+int Export(const std::string& dbPath, const std::string& name, bool gpx, std::ostream& out, std::ostream& err) {
+    PointStore store;
+    if (!OpenStore(store, dbPath, false, err)) return 1;
+    UserRecord user;
+    if (!store.FindUser(name, user)) {
+        err << "kestrix-server: " << (store.Error().empty() ? "no user " + name : store.Error()) << "\n";
+        return 1;
+    }
+    std::vector<StoredPoint> points;
+    if (!store.ForEachPoint(user.id, [&](const StoredPoint& p) { points.push_back(p); })) {
+        err << "kestrix-server: " << store.Error() << "\n";
+        return 1;
+    }
+    if (gpx)
+        WriteGpx(name, points, out);
+    else
+        WriteJsonLines(points, out);
+    out.flush();
+    return 0;
+}
+
+}  // namespace
+
+std::string DefaultDatabasePath() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    if (xdg && *xdg) {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && *home ? home : ".") + "/.local/share";
+    }
+    return base + "/kestrix/server.sqlite";
+}
+
+std::string PasswordDigest(const std::string& password) {
+    std::array<uint8_t, 16> digest = platform::Md5Digest(password.data(), password.size());
+    static const char* hex = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : digest) {
+        text += hex[b >> 4];
+        text += hex[b & 15];
+    }
+    return text;
+}
+
+void WriteJsonLines(const std::vector<StoredPoint>& points, std::ostream& out) {
+    for (const StoredPoint& p : points) {
+        out << "{\"kind\":\"" << PointKindName(p.kind) << "\",\"received\":";
+        JsonString(p.received, out);
+        out << ",\"time\":";
+        if (p.time)
+            JsonString(*p.time, out);
+        else
+            out << "null";
+        out << ",\"lat\":" << Number(p.latitude) << ",\"lon\":" << Number(p.longitude)
+            << ",\"alt\":" << Number(p.altitude) << ",\"speed\":" << Number(p.speed) << "}\n";
+    }
+}
+
+void WriteGpx(const std::string& userName, const std::vector<StoredPoint>& points, std::ostream& out) {
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<gpx version=\"1.1\" creator=\"kestrix-server\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+           "  <trk>\n"
+           "    <name>"
+        << XmlEscape(userName)
+        << "</name>\n"
+           "    <trkseg>\n";
+    for (const StoredPoint& p : points) {
+        out << "      <trkpt lat=\"" << Number(p.latitude) << "\" lon=\"" << Number(p.longitude) << "\">"
+            << "<ele>" << Number(p.altitude) << "</ele>"
+            << "<time>" << XmlEscape(p.time ? *p.time : p.received) << "</time>"
+            << "<type>" << PointKindName(p.kind) << "</type></trkpt>\n";
+    }
+    out << "    </trkseg>\n"
+           "  </trk>\n"
+           "</gpx>\n";
+}
+
+int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                     const std::function<void()>& waitForStop) {
+    std::string db;
+    std::string listen = "127.0.0.1:1201";
+    bool gpx = false;
+    std::vector<std::string> words;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--db" || a == "--listen") {
+            if (i + 1 >= args.size()) {
+                err << "kestrix-server: " << a << " needs a value\n" << kUsage;
+                return 2;
+            }
+            (a == "--db" ? db : listen) = args[++i];
+        } else if (a == "--gpx") {
+            gpx = true;
+        } else if (a == "--help" || a == "-h") {
+            out << kUsage;
+            return 0;
+        } else if (a.size() > 1 && a[0] == '-') {
+            err << "kestrix-server: unknown option " << a << "\n" << kUsage;
+            return 2;
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (db.empty()) db = DefaultDatabasePath();
+    if (words.empty() && !gpx) return Serve(db, listen, out, err, waitForStop);
+    if (words.size() == 4 && words[0] == "user" && words[1] == "add" && !gpx)
+        return AddUser(db, words[2], words[3], out, err);
+    if (words.size() == 2 && words[0] == "export") return Export(db, words[1], gpx, out, err);
+    err << kUsage;
+    return 2;
+}
+
+}  // namespace kestrix::refserver

@@ -1,0 +1,38 @@
+// ServerCommand: the command line of kestrix-server, apart from signal handling so the
+// tests can run every command in-process.
+//
+//   kestrix-server [--listen ADDR:PORT] [--db FILE]        serve until told to stop
+//   kestrix-server [--db FILE] user add NAME PASSWORD       add an account, print its id
+//   kestrix-server [--db FILE] export NAME [--gpx]          print what the user sent
+//
+// Serving prints "listening on ADDR:PORT" once the socket is bound, then calls
+// waitForStop (main blocks there until SIGINT or SIGTERM) and shuts down. Exit codes: 0
+// success, 1 failure (message on err), 2 bad command line (usage on err).
+#pragma once
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "PointStore.h"
+
+namespace kestrix::refserver {
+
+// $XDG_DATA_HOME/kestrix/server.sqlite, else ~/.local/share/kestrix/server.sqlite.
+std::string DefaultDatabasePath();
+
+// The 32 lower-case hexadecimal characters of the MD5 digest of the password: what the
+// client sends at login.
+std::string PasswordDigest(const std::string& password);
+
+// One JSON object per line, oldest first:
+// {"kind":"live","received":"ISO","time":null,"lat":..,"lon":..,"alt":..,"speed":..}
+void WriteJsonLines(const std::vector<StoredPoint>& points, std::ostream& out);
+// A GPX 1.1 document with one track of the user's points, oldest first.
+void WriteGpx(const std::string& userName, const std::vector<StoredPoint>& points, std::ostream& out);
+
+// args excludes the program name.
+int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                     const std::function<void()>& waitForStop);
+
+}  // namespace kestrix::refserver

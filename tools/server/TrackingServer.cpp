@@ -1,0 +1,358 @@
+#include "TrackingServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "ClientSession.h"
+
+namespace kestrix::refserver {
+
+namespace {
+
+// Answers that a client does not read pile up here; beyond this the client is dropped.
+constexpr size_t kMaxUnsent = 1 << 20;
+// One read per readiness; level-triggered epoll comes back for the rest, so one busy
+// client cannot hold the loop.
+constexpr size_t kReadChunk = 16384;
+constexpr int kReadsPerWake = 4;
+
+std::string SystemError(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+std::string PeerName(const sockaddr_in& addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+class StoreSink final : public SessionSink {
+public:
+    StoreSink(PointStore& store, std::function<std::string()> now, std::atomic<uint64_t>& stored)
+        : store_(store), now_(std::move(now)), stored_(stored) {}
+
+    uint32_t CheckLogin(const std::string& name, const std::string& digest) override {
+        UserRecord user;
+        if (!store_.FindUser(name, user)) {
+            if (!store_.Error().empty()) std::fprintf(stderr, "kestrix-server: %s\n", store_.Error().c_str());
+            return 0;
+        }
+        return EqualNoCase(user.digest, digest) ? user.id : 0;
+    }
+
+    void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) override {
+        std::string received = now_ ? now_() : NowIso();
+        for (StoredPoint& p : points) p.received = received;
+        if (store_.AddPoints(userId, points))
+            stored_ += points.size();
+        else
+            std::fprintf(stderr, "kestrix-server: %zu points of user %u lost: %s\n", points.size(), userId,
+                         store_.Error().c_str());
+    }
+
+private:
+    PointStore& store_;
+    std::function<std::string()> now_;
+    std::atomic<uint64_t>& stored_;
+};
+
+struct Connection {
+    Connection(int fd_, std::string peer_, SessionSink& sink) : fd(fd_), peer(std::move(peer_)), session(sink) {}
+    int fd;
+    std::string peer;
+    ClientSession session;
+    std::string unsent;
+    std::chrono::steady_clock::time_point lastHeard;
+    bool wantWrite = false;
+};
+
+}  // namespace
+
+std::string FormatIsoMs(int64_t unixMs) {
+    using namespace std::chrono;
+    sys_time<milliseconds> t{milliseconds(unixMs)};
+    sys_days day = floor<days>(t);
+    year_month_day ymd{day};
+    hh_mm_ss<milliseconds> hms{t - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+                  static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
+                  static_cast<int>(hms.seconds().count()), static_cast<int>(hms.subseconds().count()));
+    return text;
+}
+
+std::string NowIso() {
+    using namespace std::chrono;
+    return FormatIsoMs(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& port) {
+    size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+    std::string h = text.substr(0, colon);
+    in_addr addr{};
+    if (inet_pton(AF_INET, h.c_str(), &addr) != 1) return false;
+    unsigned long value = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        char c = text[i];
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+        if (value > 65535) return false;
+    }
+    host = h;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+TrackingServer::TrackingServer(PointStore& store, ServerOptions options)
+    : store_(store), options_(std::move(options)) {}
+
+TrackingServer::~TrackingServer() {
+    Stop();
+}
+
+std::string TrackingServer::Address() const {
+    return host_ + ":" + std::to_string(port_);
+}
+
+void TrackingServer::CloseFds() {
+    for (int* fd : {&listenFd_, &epollFd_, &wakeFd_}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+bool TrackingServer::Start() {
+    if (thread_.joinable()) {
+        error_ = "already running";
+        return false;
+    }
+    uint16_t port = 0;
+    if (!ParseListenAddress(options_.listen, host_, port)) {
+        error_ = "bad listen address \"" + options_.listen + "\" (expected ADDR:PORT, e.g. 127.0.0.1:1201)";
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    inet_pton(AF_INET, host_.c_str(), &addr.sin_addr);
+
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) {
+        error_ = SystemError("socket");
+        return false;
+    }
+    int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        error_ = SystemError(("cannot listen on " + options_.listen).c_str());
+        CloseFds();
+        return false;
+    }
+    if (listen(listenFd_, SOMAXCONN) != 0) {
+        error_ = SystemError("listen");
+        CloseFds();
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+
+    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (epollFd_ < 0 || wakeFd_ < 0) {
+        error_ = SystemError("epoll");
+        CloseFds();
+        return false;
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = listenFd_;
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, listenFd_, &ev);
+    ev.data.fd = wakeFd_;
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void TrackingServer::Stop() {
+    if (thread_.joinable()) {
+        uint64_t one = 1;
+        while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        thread_.join();
+    }
+    CloseFds();
+}
+
+void TrackingServer::Run() {
+    StoreSink sink(store_, options_.now, pointsStored_);
+    std::unordered_map<int, std::unique_ptr<Connection>> conns;
+    std::vector<uint8_t> buffer(kReadChunk);
+    bool listenerPaused = false;
+    auto sweepEvery = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1000), options_.idleLimit / 4);
+    if (sweepEvery < std::chrono::milliseconds(1)) sweepEvery = std::chrono::milliseconds(1);
+    auto lastSweep = std::chrono::steady_clock::now();
+
+    auto setListener = [&](bool on) {
+        epoll_event ev{};
+        ev.events = on ? static_cast<uint32_t>(EPOLLIN) : 0u;
+        ev.data.fd = listenFd_;
+        epoll_ctl(epollFd_, EPOLL_CTL_MOD, listenFd_, &ev);
+        listenerPaused = !on;
+    };
+    auto drop = [&](int fd, const std::string& why) {
+        auto it = conns.find(fd);
+        if (it == conns.end()) return;
+        if (!why.empty()) std::fprintf(stderr, "kestrix-server: %s closed: %s\n", it->second->peer.c_str(), why.c_str());
+        epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+        close(fd);
+        conns.erase(it);
+        connections_ = static_cast<int>(conns.size());
+        if (listenerPaused) setListener(true);
+    };
+    // Sends what the session answered; the rest waits for EPOLLOUT. False when the
+    // connection is beyond help.
+    auto flush = [&](Connection& c) -> bool {
+        if (c.session.HasOutput()) c.unsent += c.session.TakeOutput();
+        while (!c.unsent.empty()) {
+            ssize_t n = send(c.fd, c.unsent.data(), c.unsent.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                c.unsent.erase(0, static_cast<size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            return false;
+        }
+        if (c.unsent.size() > kMaxUnsent) return false;
+        bool want = !c.unsent.empty();
+        if (want != c.wantWrite) {
+            epoll_event ev{};
+            ev.events = want ? (EPOLLIN | EPOLLOUT) : static_cast<uint32_t>(EPOLLIN);
+            ev.data.fd = c.fd;
+            epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
+            c.wantWrite = want;
+        }
+        return true;
+    };
+    auto acceptAll = [&] {
+        for (;;) {
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (errno == EINTR || errno == ECONNABORTED) continue;
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    // Out of descriptors: stop listening until a connection closes, instead
+                    // of spinning on a listener that stays readable.
+                    std::fprintf(stderr, "kestrix-server: %s\n", SystemError("accept").c_str());
+                    setListener(false);
+                }
+                return;
+            }
+            if (static_cast<int>(conns.size()) >= options_.maxConnections) {
+                close(fd);
+                ++refused_;
+                continue;
+            }
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            auto c = std::make_unique<Connection>(fd, PeerName(peer), sink);
+            c->lastHeard = std::chrono::steady_clock::now();
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.fd = fd;
+            if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+                close(fd);
+                continue;
+            }
+            conns.emplace(fd, std::move(c));
+            ++accepted_;
+            connections_ = static_cast<int>(conns.size());
+        }
+    };
+    auto readFrom = [&](Connection& c) {
+        int fd = c.fd;
+        for (int i = 0; i < kReadsPerWake; ++i) {
+            ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+            if (n > 0) {
+                c.lastHeard = std::chrono::steady_clock::now();
+                bool ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
+                if (!flush(c)) return drop(fd, "cannot send");
+                if (!ok) return drop(fd, c.session.Error());
+                if (static_cast<size_t>(n) < buffer.size()) return;
+                continue;
+            }
+            if (n == 0) return drop(fd, c.session.Buffered() ? "peer closed inside a packet" : "");
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            return drop(fd, SystemError("recv"));
+        }
+    };
+
+    epoll_event events[64];
+    bool running = true;
+    while (running) {
+        int timeout = static_cast<int>(sweepEvery.count());
+        int n = epoll_wait(epollFd_, events, 64, timeout);
+        if (n < 0 && errno != EINTR) {
+            std::fprintf(stderr, "kestrix-server: %s\n", SystemError("epoll_wait").c_str());
+            break;
+        }
+        for (int i = 0; i < n; ++i) {
+            int fd = events[i].data.fd;
+            if (fd == wakeFd_) {
+                running = false;
+            } else if (fd == listenFd_) {
+                acceptAll();
+            } else {
+                auto it = conns.find(fd);
+                if (it == conns.end()) continue;
+                Connection& c = *it->second;
+                if (events[i].events & EPOLLOUT) {
+                    if (!flush(c)) {
+                        drop(fd, "cannot send");
+                        continue;
+                    }
+                }
+                if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) readFrom(c);
+            }
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastSweep >= sweepEvery) {
+            lastSweep = now;
+            std::vector<int> idle;
+            for (auto& [fd, c] : conns)
+                if (now - c->lastHeard > options_.idleLimit) idle.push_back(fd);
+            for (int fd : idle) drop(fd, "idle for too long");
+            if (listenerPaused) setListener(true);
+        }
+    }
+    for (auto& [fd, c] : conns) close(fd);
+    conns.clear();
+    connections_ = 0;
+}
+
+}  // namespace kestrix::refserver

@@ -1,0 +1,93 @@
+// TrackingServer: the network side of the reference tracking server. It listens on one
+// TCP address (loopback unless told otherwise), runs every connection through its own
+// ClientSession, and writes what the sessions accept into the PointStore.
+//
+// Design: one event-loop thread over epoll, with per-connection input and output
+// buffers, rather than a thread per connection. Clients are many and mostly idle (a fix
+// every second or so), so one thread serves hundreds of them; the store has exactly one
+// writer and needs no lock; memory per connection is bounded by one partial packet
+// (65,535 bytes) plus unsent answers, and the number of connections is capped, so a
+// flood of clients cannot exhaust memory or threads. A connection silent for longer than
+// the idle limit is closed; a slow client never blocks the loop because every socket is
+// non-blocking. Each packet's points are stored in one transaction on the loop thread.
+//
+// Threads: Start and Stop from the owner's thread (not concurrently); the counters may be
+// read from any thread. Stop wakes the loop through an eventfd and joins it. Errors are
+// reported as text (Error(), and on stderr for trouble with one client or the store).
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "PointStore.h"
+
+namespace kestrix::refserver {
+
+struct ServerOptions {
+    // "ADDR:PORT"; port 0 picks a free one (see Port()).
+    std::string listen = "127.0.0.1:1201";
+    // A connection that sends nothing for this long is closed.
+    std::chrono::milliseconds idleLimit{60000};
+    // Connections beyond this are accepted and closed at once.
+    int maxConnections = 1024;
+    // The receive time stamped on stored points, as ISO text; defaults to the system clock.
+    std::function<std::string()> now;
+};
+
+// "2026-12-06T10:12:49.123Z" for a time in milliseconds since 1970-01-01 UTC.
+std::string FormatIsoMs(int64_t unixMs);
+// The current system time in that form.
+std::string NowIso();
+
+class TrackingServer {
+public:
+    TrackingServer(PointStore& store, ServerOptions options);
+    ~TrackingServer();
+    TrackingServer(const TrackingServer&) = delete;
+    TrackingServer& operator=(const TrackingServer&) = delete;
+
+    // Binds, listens and starts the loop. False with Error() when the address is bad or
+    // taken.
+    bool Start();
+    // Closes every connection and the listener, and joins the loop. Idempotent.
+    void Stop();
+
+    // The bound port (after Start) and the printable address "127.0.0.1:PORT".
+    uint16_t Port() const { return port_; }
+    std::string Address() const;
+    const std::string& Error() const { return error_; }
+
+    // Counters, readable from any thread.
+    int Connections() const { return connections_.load(); }
+    uint64_t Accepted() const { return accepted_.load(); }
+    uint64_t Refused() const { return refused_.load(); }
+    uint64_t PointsStored() const { return pointsStored_.load(); }
+
+private:
+    class Loop;
+
+    PointStore& store_;
+    ServerOptions options_;
+    std::string error_;
+    std::string host_;
+    uint16_t port_ = 0;
+    int listenFd_ = -1;
+    int epollFd_ = -1;
+    int wakeFd_ = -1;
+    std::thread thread_;
+    std::atomic<int> connections_{0};
+    std::atomic<uint64_t> accepted_{0};
+    std::atomic<uint64_t> refused_{0};
+    std::atomic<uint64_t> pointsStored_{0};
+
+    void Run();
+    void CloseFds();
+};
+
+// Parses "ADDR:PORT" (IPv4 dotted address); false for anything else.
+bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& port);
+
+}  // namespace kestrix::refserver
