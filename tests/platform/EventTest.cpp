@@ -1,0 +1,111 @@
+#include "platform/Event.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include <unistd.h>
+
+#include "platform/LastError.h"
+#include "platform/Thread.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::platform {
+namespace {
+
+struct Pipe {
+    int fds[2] = {-1, -1};
+    Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+    ~Pipe() {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    void Put() { EXPECT_EQ(::write(fds[1], "x", 1), 1); }
+};
+
+TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSet) {
+    Event e(true);
+    std::atomic<int> woken{0};
+    Thread a, b;
+    a.Start([&] { woken += e.Wait(-1) ? 1 : 0; });
+    b.Start([&] { woken += e.Wait(-1) ? 1 : 0; });
+    e.Set();
+    ASSERT_TRUE(a.Join(5000));
+    ASSERT_TRUE(b.Join(5000));
+    EXPECT_EQ(woken.load(), 2);
+    EXPECT_TRUE(e.IsSet());
+    e.Reset();
+    EXPECT_FALSE(e.Wait(0));
+}
+
+TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSignal) {
+    Event e(false);
+    std::atomic<int> woken{0};
+    Thread a, b;
+    a.Start([&] { woken += e.Wait(-1) ? 1 : 0; });
+    b.Start([&] { woken += e.Wait(-1) ? 1 : 0; });
+    e.Set();
+    ASSERT_TRUE(test::WaitFor([&] { return woken.load() == 1; }));
+    EXPECT_FALSE(e.IsSet());  // the waiter took the signal
+    EXPECT_EQ(woken.load(), 1);
+    e.Set();
+    ASSERT_TRUE(a.Join(5000));
+    ASSERT_TRUE(b.Join(5000));
+    EXPECT_EQ(woken.load(), 2);
+    EXPECT_FALSE(e.IsSet());
+}
+
+TEST(EventTest, InitiallySetAndRepeatedSetDoNotStackSignals) {
+    Event e(false, true);
+    e.Set();
+    EXPECT_TRUE(e.Wait(0));
+    EXPECT_FALSE(e.Wait(0));
+}
+
+TEST(EventTest, WaitAnyReportsTheFirstReadyItem) {
+    struct Case {
+        const char* name;
+        bool setManual, setAuto, fillPipe;
+        int expected;
+    };
+    const Case cases[] = {
+        {"nothing ready", false, false, false, kWaitTimeout},
+        {"pipe only", false, false, true, 2},
+        {"auto only", false, true, false, 1},
+        {"manual before the others", true, true, true, 0},
+        {"auto before the pipe", false, true, true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Event manual(true), autoReset(false);
+        Pipe p;
+        if (c.setManual) manual.Set();
+        if (c.setAuto) autoReset.Set();
+        if (c.fillPipe) p.Put();
+        int got = WaitAny({Waitable::Of(manual), Waitable::Of(autoReset), Waitable::Readable(p.fds[0])}, 0);
+        EXPECT_EQ(got, c.expected);
+        // Only a returned auto-reset event is consumed; a manual one stays set.
+        EXPECT_EQ(autoReset.IsSet(), c.setAuto && got != 1);
+        EXPECT_EQ(manual.IsSet(), c.setManual);
+    }
+}
+
+TEST(EventTest, WaitAnyWakesOnADescriptorFromAnotherThread) {
+    Pipe p;
+    Event stop(true);
+    Thread writer;
+    writer.Start([&] { p.Put(); });
+    EXPECT_EQ(WaitAny({Waitable::Of(stop), Waitable::Readable(p.fds[0])}, 5000), 1);
+    ASSERT_TRUE(writer.Join(5000));
+    EXPECT_EQ(WaitAny({Waitable::Writable(p.fds[1])}, 0), 0);
+}
+
+TEST(EventTest, WaitAnyOnABadDescriptorFailsWithTheSystemError) {
+    SetLastError(0);
+    EXPECT_EQ(WaitAny({Waitable::Readable(1 << 20)}, 1000), kWaitFailed);
+    EXPECT_EQ(GetLastError(), EBADF);
+}
+
+}  // namespace
+}  // namespace kestrix::platform

@@ -1,0 +1,283 @@
+#include "platform/MessageLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <vector>
+
+#include <poll.h>
+
+#include "platform/Event.h"
+#include "platform/Thread.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::platform {
+namespace {
+
+constexpr uint32_t kAsk = WM_USER + 1;
+
+// A loop on the test thread with one window whose procedure records what it gets.
+struct Fixture {
+    ManualClock clock{1000};
+    MessageLoop loop{clock};
+    WindowHandle window = kNoWindow;
+    std::vector<uint32_t> messages;  // loop thread only
+    std::function<LResult(uint32_t, WParam)> onMessage;
+
+    Fixture() {
+        loop.RegisterClass("probe", [this](WindowHandle, uint32_t msg, WParam w, LParam) -> LResult {
+            messages.push_back(msg);
+            return onMessage ? onMessage(msg, w) : static_cast<LResult>(w * 2);
+        });
+        window = loop.CreateWindow("probe", "Probe");
+    }
+};
+
+bool SentMessageWaiting(const MessageLoop& loop) {
+    pollfd p{loop.SentMessageFd(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+}
+
+TEST(MessageLoopTest, SendFromAnotherThreadRunsOnTheLoopThreadAndReturnsTheResult) {
+    Fixture f;
+    std::atomic<bool> onLoopThread{false};
+    f.onMessage = [&](uint32_t, WParam w) {
+        onLoopThread = f.loop.IsLoopThread();
+        return static_cast<LResult>(w + 1);
+    };
+    std::atomic<LResult> result{0};
+    Thread worker;
+    worker.Start([&] { result = SendMessage(f.window, kAsk, 41, 0); });
+    // Join keeps answering sent messages, so this cannot deadlock.
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_EQ(result.load(), 42);
+    EXPECT_TRUE(onLoopThread.load());
+}
+
+TEST(MessageLoopTest, SendOnTheLoopThreadIsADirectCall) {
+    Fixture f;
+    EXPECT_EQ(f.loop.Send(f.window, kAsk, 5, 0), 10);
+    EXPECT_EQ(f.messages, std::vector<uint32_t>{kAsk});
+    EXPECT_EQ(f.loop.RunPending(), 0u);
+}
+
+TEST(MessageLoopTest, AnEventWaitOnTheLoopThreadKeepsAnsweringSentMessages) {
+    Fixture f;
+    Event done(true);
+    std::atomic<LResult> result{0};
+    Thread worker;
+    worker.Start([&] {
+        result = SendMessage(f.window, kAsk, 3, 0);
+        done.Set();
+    });
+    ASSERT_TRUE(done.Wait(10000));
+    EXPECT_EQ(result.load(), 6);
+    ASSERT_TRUE(worker.Join(10000));
+}
+
+TEST(MessageLoopTest, SendTaskAndPostTaskRunOnTheLoopThread) {
+    Fixture f;
+    std::atomic<int> ran{0};
+    Thread worker;
+    worker.Start([&] {
+        f.loop.SendTask([&] { ran += f.loop.IsLoopThread() ? 1 : 100; });
+        f.loop.PostTask([&] { ran += f.loop.IsLoopThread() ? 10 : 100; });
+    });
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_EQ(ran.load(), 1);
+    f.loop.RunPending();
+    EXPECT_EQ(ran.load(), 11);
+}
+
+TEST(MessageLoopTest, PostedMessagesArriveInOrderIncludingThoseQueuedByHandlers) {
+    Fixture f;
+    f.onMessage = [&](uint32_t msg, WParam) {
+        if (msg == WM_USER + 2) PostMessage(f.window, WM_USER + 9, 0, 0);
+        return LResult{0};
+    };
+    for (uint32_t m = 1; m <= 3; ++m) ASSERT_TRUE(f.loop.Post(f.window, WM_USER + m, 0, 0));
+    EXPECT_EQ(f.loop.RunPending(), 4u);
+    EXPECT_EQ(f.messages, (std::vector<uint32_t>{WM_USER + 1, WM_USER + 2, WM_USER + 3, WM_USER + 9}));
+}
+
+TEST(MessageLoopTest, InvalidateDeliversOnePaintForManyCalls) {
+    Fixture f;
+    f.loop.Invalidate(f.window);
+    InvalidateWindow(f.window);
+    f.loop.Invalidate(f.window);
+    f.loop.RunPending();
+    EXPECT_EQ(f.messages, std::vector<uint32_t>{WM_PAINT});
+    f.loop.Invalidate(f.window);
+    f.loop.RunPending();
+    EXPECT_EQ(f.messages.size(), 2u);
+}
+
+TEST(MessageLoopTest, DestroyedWindowGetsDestroyOnceAndNothingAfterwards) {
+    Fixture f;
+    ASSERT_TRUE(f.loop.Post(f.window, kAsk, 0, 0));
+    EXPECT_EQ(MessageLoop::OwnerOf(f.window), &f.loop);
+    ASSERT_TRUE(f.loop.DestroyWindow(f.window));
+    EXPECT_FALSE(f.loop.DestroyWindow(f.window));
+    EXPECT_FALSE(IsWindow(f.window));
+    EXPECT_FALSE(PostMessage(f.window, kAsk, 0, 0));
+    EXPECT_EQ(SendMessage(f.window, kAsk, 1, 0), 0);
+    EXPECT_EQ(MessageLoop::OwnerOf(f.window), nullptr);
+    f.loop.RunPending();  // the message posted before the destruction is dropped
+    EXPECT_EQ(f.messages, std::vector<uint32_t>{WM_DESTROY});
+}
+
+TEST(MessageLoopTest, UnknownClassGivesNoWindow) {
+    Fixture f;
+    EXPECT_EQ(f.loop.CreateWindow("nope", ""), kNoWindow);
+    EXPECT_FALSE(f.loop.RegisterClass("probe", [](WindowHandle, uint32_t, WParam, LParam) { return LResult{0}; }));
+    EXPECT_TRUE(f.loop.UnregisterClass("probe"));
+    EXPECT_EQ(f.loop.CreateWindow("probe", ""), kNoWindow);
+}
+
+TEST(MessageLoopTest, TimersFireOncePerPassWhenDueAndRestartFromNow) {
+    Fixture f;
+    int fired = 0;
+    uint32_t id = f.loop.SetTimer(100, [&](uint32_t) { ++fired; });
+    ASSERT_GT(id, 0u);
+    struct Step {
+        uint64_t advance;
+        int total;
+    };
+    // 350 ms late still gives one call; the next is due 100 ms after that call.
+    const Step steps[] = {{0, 0}, {99, 0}, {1, 1}, {0, 1}, {350, 2}, {99, 2}, {1, 3}};
+    for (const auto& s : steps) {
+        f.clock.Advance(s.advance);
+        f.loop.RunPending();
+        EXPECT_EQ(fired, s.total) << "at " << f.clock.MonotonicMs();
+    }
+    EXPECT_TRUE(f.loop.KillTimer(id));
+    EXPECT_FALSE(f.loop.KillTimer(id));
+    f.clock.Advance(1000);
+    f.loop.RunPending();
+    EXPECT_EQ(fired, 3);
+}
+
+TEST(MessageLoopTest, ATimerMayKillItselfOrAnotherDueTimer) {
+    Fixture f;
+    std::vector<uint32_t> calls;
+    uint32_t second = 0;
+    uint32_t first = f.loop.SetTimer(10, [&](uint32_t id) {
+        calls.push_back(id);
+        f.loop.KillTimer(id);
+        f.loop.KillTimer(second);
+    });
+    second = f.loop.SetTimer(10, [&](uint32_t id) { calls.push_back(id); });
+    f.clock.Advance(10);
+    f.loop.RunPending();
+    f.clock.Advance(10);
+    f.loop.RunPending();
+    EXPECT_EQ(calls, std::vector<uint32_t>{first});
+}
+
+TEST(MessageLoopTest, RunWakesWhenASteppedClockMakesATimerDue) {
+    Fixture f;
+    // An hour-long period: without the clock's wake-up the loop would sleep an hour.
+    f.loop.SetTimer(3600 * 1000, [&](uint32_t) { f.loop.Quit(7); });
+    Thread stepper;
+    stepper.Start([&] { f.clock.Advance(3600 * 1000); });
+    EXPECT_EQ(f.loop.Run(), 7);
+    ASSERT_TRUE(stepper.Join(10000));
+    EXPECT_FALSE(f.loop.QuitRequested());
+}
+
+TEST(MessageLoopTest, ANestedPumpKeepsTimersAndSentMessagesFlowing) {
+    Fixture f;
+    int ticks = 0;
+    f.loop.SetTimer(100, [&](uint32_t) { ++ticks; });
+    std::atomic<LResult> result{0};
+    bool pumped = false;
+    Thread worker;
+    f.onMessage = [&](uint32_t msg, WParam w) -> LResult {
+        if (msg == WM_USER + 5) {
+            // A modal box: a worker sends to the window and the clock moves meanwhile.
+            worker.Start([&] {
+                result = SendMessage(f.window, kAsk, 8, 0);
+                f.clock.Advance(100);
+            });
+            pumped = f.loop.PumpUntil([&] { return ticks > 0 && result.load() == 16; });
+            return 0;
+        }
+        return static_cast<LResult>(w * 2);
+    };
+    f.loop.Post(f.window, WM_USER + 5, 0, 0);
+    f.loop.RunPending();
+    EXPECT_TRUE(pumped);
+    ASSERT_TRUE(worker.Join(10000));
+}
+
+TEST(MessageLoopTest, PumpUntilEndsOnItsDeviceClockTimeoutAndOnQuit) {
+    Fixture f;
+    f.loop.PostTask([&] { f.clock.Advance(600); });
+    EXPECT_FALSE(f.loop.PumpUntil([] { return false; }, 500));
+    f.loop.PostTask([&] { f.loop.Quit(); });
+    EXPECT_FALSE(f.loop.PumpUntil([] { return false; }));
+    EXPECT_TRUE(f.loop.QuitRequested());
+}
+
+TEST(MessageLoopTest, QuitReleasesASenderWithZero) {
+    Fixture f;
+    std::atomic<LResult> result{-1};
+    Thread worker;
+    worker.Start([&] { result = SendMessage(f.window, kAsk, 1, 0); });
+    ASSERT_TRUE(test::WaitFor([&] { return SentMessageWaiting(f.loop) || worker.Ended(); }));
+    f.loop.Quit();
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(MessageLoopTest, DestroyingTheLoopReleasesWaitingSenders) {
+    std::atomic<WindowHandle> window{kNoWindow};
+    Event created(true), release(true);
+    std::atomic<LResult> result{-1};
+    Thread loopThread, sender;
+    loopThread.Start([&] {
+        MessageLoop loop;
+        loop.RegisterClass("c", [](WindowHandle, uint32_t, WParam, LParam) { return LResult{5}; });
+        window = loop.CreateWindow("c", "");
+        created.Set();
+        test::WaitFor([&] { return SentMessageWaiting(loop); });
+        // The loop ends without answering.
+    });
+    ASSERT_TRUE(created.Wait(10000));
+    sender.Start([&] { result = SendMessage(window.load(), kAsk, 0, 0); });
+    ASSERT_TRUE(sender.Join(10000));
+    ASSERT_TRUE(loopThread.Join(10000));
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_FALSE(IsWindow(window.load()));
+}
+
+TEST(MessageLoopTest, RegisteredMessagesAreProcessWideNumbers) {
+    const std::vector<std::string> names = {"Kestrix.Test.A", "Kestrix.Test.B", "Kestrix.Test.C", "Kestrix.Test.D"};
+    std::vector<uint32_t> fromWorker(names.size()), fromHere(names.size());
+    Thread worker;
+    worker.Start([&] {
+        for (size_t i = 0; i < names.size(); ++i) fromWorker[i] = RegisterWindowMessage(names[i]);
+    });
+    for (size_t i = names.size(); i-- > 0;) fromHere[i] = RegisterWindowMessage(names[i]);
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_EQ(fromWorker, fromHere);
+    std::set<uint32_t> distinct(fromHere.begin(), fromHere.end());
+    EXPECT_EQ(distinct.size(), names.size());
+    for (uint32_t id : fromHere) EXPECT_GE(id, 0xC000u);
+    EXPECT_EQ(RegisterWindowMessage("kestrix.test.a"), fromHere[0]);
+}
+
+TEST(MessageLoopTest, CurrentIsPerThread) {
+    Fixture f;
+    EXPECT_EQ(MessageLoop::Current(), &f.loop);
+    std::atomic<bool> noneThere{false};
+    Thread worker;
+    worker.Start([&] { noneThere = MessageLoop::Current() == nullptr && !f.loop.IsLoopThread(); });
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_TRUE(noneThere.load());
+}
+
+}  // namespace
+}  // namespace kestrix::platform

@@ -1,0 +1,69 @@
+#include "platform/Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace kestrix::platform {
+namespace {
+
+TEST(ThreadTest, JoinTimesOutWhileTheBodyRunsThenJoins) {
+    Event release(true);
+    Thread t;
+    ASSERT_TRUE(t.Start([&] { release.Wait(-1); }, "blocked"));
+    EXPECT_TRUE(t.Running());
+    EXPECT_FALSE(t.Join(0));
+    EXPECT_TRUE(t.Running());
+    EXPECT_FALSE(t.Ended());
+    release.Set();
+    EXPECT_TRUE(t.Join(-1));
+    EXPECT_FALSE(t.Running());
+    EXPECT_TRUE(t.Ended());
+    EXPECT_TRUE(t.Join(0));  // nothing held
+}
+
+TEST(ThreadTest, OneThreadAtATimeAndRestartAfterJoin) {
+    Event release(true);
+    Thread t;
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(t.Start([&] {
+        release.Wait(-1);
+        ++runs;
+    }));
+    EXPECT_FALSE(t.Start([&] { ++runs; }));
+    release.Set();
+    ASSERT_TRUE(t.Join(5000));
+    ASSERT_TRUE(t.Start([&] { ++runs; }));
+    ASSERT_TRUE(t.Join(5000));
+    EXPECT_EQ(runs.load(), 2);
+}
+
+TEST(ThreadTest, KnowsItsOwnThreadAndCannotJoinItself) {
+    Thread t;
+    std::atomic<bool> inside{false}, selfJoin{true};
+    ASSERT_TRUE(t.Start([&] {
+        inside = t.IsCurrent();
+        selfJoin = t.Join(0);
+    }));
+    ASSERT_TRUE(t.Join(5000));
+    EXPECT_TRUE(inside.load());
+    EXPECT_FALSE(selfJoin.load());
+    EXPECT_FALSE(t.IsCurrent());
+}
+
+TEST(ThreadTest, DestructorWaitsForTheBody) {
+    std::atomic<bool> finished{false};
+    Event go(true);
+    {
+        Thread t;
+        ASSERT_TRUE(t.Start([&] {
+            go.Wait(-1);
+            finished = true;
+        }));
+        go.Set();
+    }
+    EXPECT_TRUE(finished.load());
+}
+
+}  // namespace
+}  // namespace kestrix::platform

@@ -1,0 +1,174 @@
+#include "platform/Time.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/Clock.h"
+
+namespace kestrix::platform {
+namespace {
+
+SystemTime Make(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+    SystemTime t;
+    t.year = static_cast<uint16_t>(y);
+    t.month = static_cast<uint16_t>(mo);
+    t.day = static_cast<uint16_t>(d);
+    t.hour = static_cast<uint16_t>(h);
+    t.minute = static_cast<uint16_t>(mi);
+    t.second = static_cast<uint16_t>(s);
+    t.milliseconds = static_cast<uint16_t>(ms);
+    return t;
+}
+
+void ExpectFields(const SystemTime& got, const SystemTime& want) {
+    EXPECT_EQ(got.year, want.year);
+    EXPECT_EQ(got.month, want.month);
+    EXPECT_EQ(got.day, want.day);
+    EXPECT_EQ(got.hour, want.hour);
+    EXPECT_EQ(got.minute, want.minute);
+    EXPECT_EQ(got.second, want.second);
+    EXPECT_EQ(got.milliseconds, want.milliseconds);
+}
+
+// FILETIME values worked out from Unix times: ticks = unix * 10^7 + 116444736000000000.
+struct FileTimeCase {
+    uint64_t fileTime;
+    SystemTime time;
+    int dayOfWeek;
+};
+
+TEST(TimeTest, FileTimeAndSystemTimeConvertBothWays) {
+    const FileTimeCase cases[] = {
+        {0, Make(1601, 1, 1), 1},
+        {116444736000000000ULL, Make(1970, 1, 1), 4},
+        {128752848000000000ULL, Make(2009, 1, 1, 12), 4},
+        {125963423999990000ULL, Make(2000, 2, 29, 23, 59, 59, 999), 2},
+        {128807355090000000ULL, Make(2009, 3, 5, 14, 5, 9), 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fileTime);
+        SystemTime t;
+        ASSERT_TRUE(FileTimeToSystemTime(c.fileTime, t));
+        ExpectFields(t, c.time);
+        EXPECT_EQ(t.dayOfWeek, c.dayOfWeek);
+        uint64_t back = 1;
+        ASSERT_TRUE(SystemTimeToFileTime(c.time, back));
+        EXPECT_EQ(back, c.fileTime);
+    }
+}
+
+TEST(TimeTest, SystemTimeWithImpossibleFieldsIsRefusedAndOutputUntouched) {
+    const SystemTime bad[] = {
+        Make(2009, 0, 1),          Make(2009, 13, 1),        Make(2009, 1, 0),       Make(2009, 4, 31),
+        Make(2001, 2, 29),         Make(1900, 2, 29),        Make(2009, 1, 1, 24),   Make(2009, 1, 1, 0, 60),
+        Make(2009, 1, 1, 0, 0, 60), Make(2009, 1, 1, 0, 0, 0, 1000), Make(1600, 12, 31), Make(30828, 1, 1),
+    };
+    for (const auto& t : bad) {
+        SCOPED_TRACE(testing::Message() << t.year << "-" << t.month << "-" << t.day << " " << t.hour << ":"
+                                        << t.minute << ":" << t.second << "." << t.milliseconds);
+        uint64_t out = 77;
+        EXPECT_FALSE(SystemTimeToFileTime(t, out));
+        EXPECT_EQ(out, 77u);
+    }
+    uint64_t out = 0;
+    EXPECT_TRUE(SystemTimeToFileTime(Make(2000, 2, 29), out));  // a leap day of a century year
+}
+
+TEST(TimeTest, FileTimeBeyondTheLastRepresentableYearIsRefused) {
+    SystemTime t = Make(1, 2, 3);
+    EXPECT_FALSE(FileTimeToSystemTime(0x8000000000000000ULL, t));
+    EXPECT_EQ(t.year, 1);
+    EXPECT_TRUE(FileTimeToSystemTime(0x7FFFFFFFFFFFFFFFULL, t));
+    EXPECT_EQ(t.year, 30828);
+}
+
+struct OleCase {
+    double variant;
+    SystemTime time;
+};
+
+TEST(TimeTest, OleDatesConvertBothWaysIncludingBeforeTheEpoch) {
+    const OleCase cases[] = {
+        {0.0, Make(1899, 12, 30)},
+        {39814.5, Make(2009, 1, 1, 12)},
+        {1.0, Make(1899, 12, 31)},
+        {2.75, Make(1900, 1, 1, 18)},
+        {-1.25, Make(1899, 12, 29, 6)},
+        {-1.0, Make(1899, 12, 29)},
+        {-36522.5, Make(1800, 1, 1, 12)},
+        {-657434.0, Make(100, 1, 1)},
+        {2958465.0, Make(9999, 12, 31)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variant);
+        SystemTime t;
+        ASSERT_TRUE(VariantTimeToSystemTime(c.variant, t));
+        ExpectFields(t, c.time);
+        double back = 12345;
+        ASSERT_TRUE(SystemTimeToVariantTime(c.time, back));
+        EXPECT_DOUBLE_EQ(back, c.variant);
+    }
+}
+
+TEST(TimeTest, OleFractionRoundsToTheNearestMillisecond) {
+    const double msDay = 86400000.0;
+    const OleCase cases[] = {
+        {39814.0 + 999.6 / msDay, Make(2009, 1, 1, 0, 0, 1, 0)},
+        {39814.0 + 1234.4 / msDay, Make(2009, 1, 1, 0, 0, 1, 234)},
+        {39814.0 + 86399999.7 / msDay, Make(2009, 1, 2)},
+        // Before the epoch the fraction still counts forward from midnight of that day.
+        {-1.0 - 86399999.7 / msDay, Make(1899, 12, 30)},
+        {-0.5, Make(1899, 12, 30, 12)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variant);
+        SystemTime t;
+        ASSERT_TRUE(VariantTimeToSystemTime(c.variant, t));
+        ExpectFields(t, c.time);
+    }
+}
+
+TEST(TimeTest, MillisecondsSurviveAnOleRoundTrip) {
+    const SystemTime times[] = {Make(2009, 3, 5, 14, 5, 9, 123), Make(1850, 6, 15, 23, 59, 59, 999),
+                                Make(9999, 12, 31, 23, 59, 59, 999), Make(1899, 12, 29, 0, 0, 0, 1)};
+    for (const auto& t : times) {
+        SCOPED_TRACE(t.year);
+        double v = 0;
+        ASSERT_TRUE(SystemTimeToVariantTime(t, v));
+        SystemTime back;
+        ASSERT_TRUE(VariantTimeToSystemTime(v, back));
+        ExpectFields(back, t);
+    }
+}
+
+TEST(TimeTest, OleValuesOutsideTheCalendarAreRefused) {
+    const double bad[] = {std::nan(""), INFINITY, -INFINITY, 2958466.0, -657435.5, 1e300};
+    for (double v : bad) {
+        SystemTime t = Make(1, 1, 1);
+        EXPECT_FALSE(VariantTimeToSystemTime(v, t)) << v;
+        EXPECT_EQ(t.year, 1);
+    }
+    double out = 5;
+    EXPECT_FALSE(SystemTimeToVariantTime(Make(2009, 2, 30), out));
+    EXPECT_EQ(out, 5);
+}
+
+TEST(TimeTest, IsoTextWithAndWithoutMilliseconds) {
+    EXPECT_EQ(FormatIsoUtc(128752848000000000ULL + 1234 * kFileTimeTicksPerMs), "2009-01-01T12:00:01.234Z");
+    EXPECT_EQ(FormatIsoUtc(128752848000000000ULL + 1234 * kFileTimeTicksPerMs, false), "2009-01-01T12:00:01Z");
+    EXPECT_EQ(FormatIsoUtc(0), "1601-01-01T00:00:00.000Z");
+    EXPECT_EQ(FormatIsoUtc(0x8000000000000000ULL), "");
+}
+
+TEST(TimeTest, SystemTimeFollowsTheInstalledDeviceClock) {
+    ManualClock clock(1000, 128752848000000000ULL);
+    SetDeviceClock(&clock);
+    clock.Advance(1500);
+    SystemTime t = GetSystemTime();
+    SetDeviceClock(nullptr);
+    ExpectFields(t, Make(2009, 1, 1, 12, 0, 1, 500));
+}
+
+}  // namespace
+}  // namespace kestrix::platform
