@@ -1,0 +1,129 @@
+// kestrix run: the phone's shell with the tracker loaded, serving its page over HTTP until
+// SIGINT or SIGTERM.
+#include <charconv>
+#include <cstdio>
+#include <string>
+
+#include "app/Commands.h"
+#include "app/DataDir.h"
+#include "app/Usage.h"
+#include "core/ControllerServices.h"
+#include "core/TrackerController.h"
+#include "platform/DeviceFs.h"
+#include "platform/Log.h"
+#include "platform/MessageLoop.h"
+#include "platform/Power.h"
+#include "platform/Registry.h"
+#include "platform/Shell.h"
+#include "shell/HttpServer.h"
+#include "shell/ShellHostImpl.h"
+#include "shell/SignalWatcher.h"
+
+namespace kestrix::app {
+
+namespace {
+
+struct RunOptions {
+    std::string dataDir;
+    std::string root;
+    std::string powerSupply;
+    std::string address = "127.0.0.1";
+    uint16_t port = shell::kDefaultHttpPort;
+    int64_t messageBoxTimeoutMs = shell::kDefaultMessageBoxTimeoutMs;
+};
+
+// Returns 0 when the options parse, else the usage error's status.
+int ParseRunOptions(const Args& args, RunOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a != "--data-dir" && a != "--root" && a != "--http" && a != "--power-supply" &&
+            a != "--message-box-timeout") {
+            return UsageError("run: unknown option \"" + a + "\"");
+        }
+        if (i + 1 >= args.size() || args[i + 1].empty()) return UsageError("run: " + a + " needs a value");
+        const std::string& v = args[++i];
+        if (a == "--data-dir") {
+            o.dataDir = v;
+        } else if (a == "--root") {
+            o.root = v;
+        } else if (a == "--power-supply") {
+            o.powerSupply = v;
+        } else if (a == "--http") {
+            std::string error;
+            if (!shell::ParseListenAddress(v, o.address, o.port, error)) return UsageError("run: --http: " + error);
+        } else {
+            unsigned seconds = 0;
+            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
+            if (ec != std::errc() || end != v.data() + v.size() || seconds == 0 || seconds > 86400) {
+                return UsageError("run: --message-box-timeout takes 1 to 86400 seconds");
+            }
+            o.messageBoxTimeoutMs = int64_t{seconds} * 1000;
+        }
+    }
+    if (o.dataDir.empty()) o.dataDir = DefaultDataDir();
+    return 0;
+}
+
+}  // namespace
+
+int RunDaemon(const Args& args) {
+    RunOptions o;
+    if (int status = ParseRunOptions(args, o)) return status;
+    // From here on SIGINT and SIGTERM wait for the watcher instead of ending the process.
+    shell::SignalWatcher signals;
+
+    std::string error;
+    if (!EnsureDirectory(o.dataDir, error) || (!o.root.empty() && !EnsureDirectory(o.root, error))) {
+        std::fprintf(stderr, "kestrix run: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string registryFile = RegistryFileIn(o.dataDir);
+    if (!platform::ConfigureRegistry(registryFile, &error)) {
+        std::fprintf(stderr, "kestrix run: %s: %s\n", registryFile.c_str(), error.c_str());
+        return 1;
+    }
+    platform::SetDeviceRoot(o.root.empty() ? o.dataDir : o.root);
+    if (!o.powerSupply.empty()) platform::SetPowerSupplyRoot(o.powerSupply);
+
+    platform::MessageLoop loop;
+    shell::ShellHostImpl host(loop, o.messageBoxTimeoutMs);
+    platform::SetShellHost(&host);
+
+    // The page must be up before the controller starts: start-up may ask a question.
+    shell::HttpServer http(loop, host, shell::MakeRandomToken());
+    if (!http.Start(o.address, o.port, error)) {
+        std::fprintf(stderr, "kestrix run: %s\n", error.c_str());
+        platform::SetShellHost(nullptr);
+        return 1;
+    }
+    if (!shell::IsLoopbackAddress(o.address)) {
+        platform::LogWarning("the page is served on " + o.address + ", reachable from other machines");
+    }
+    std::printf("Kestrix is running: http://%s:%u/\n", o.address.c_str(), static_cast<unsigned>(http.Port()));
+    std::fflush(stdout);
+
+    if (!signals.Start([&loop](int signo) {
+            platform::LogInfo(std::string("received ") + (signo == 2 ? "SIGINT" : "SIGTERM") + ": shutting down");
+            loop.PostTask([&loop] { loop.Quit(0); });
+        })) {
+        platform::LogWarning("cannot watch for SIGINT and SIGTERM; stop kestrix with SIGKILL");
+    }
+
+    SetControllerServices(DefaultControllerServices());
+    int status = 0;
+    if (!TrackerController::Instance()->Init(1, platform::kNoWindow)) {
+        platform::LogError("the tracker could not start (its main window could not be created)");
+        status = 1;
+    } else if (!loop.QuitRequested()) {
+        loop.Run();
+    }
+
+    // Requests first, so nothing reaches the controller while it goes away.
+    http.Stop();
+    signals.Stop();
+    TrackerController::Destroy();
+    platform::SetShellHost(nullptr);
+    return status;
+}
+
+}  // namespace kestrix::app

@@ -1,0 +1,23 @@
+#include "app/Usage.h"
+
+#include <cstdio>
+
+namespace kestrix::app {
+
+const char* const kUsage =
+    "usage:\n"
+    "  kestrix run [--data-dir DIR] [--root DIR] [--http ADDR:PORT] [--power-supply DIR]\n"
+    "  kestrix config [--data-dir DIR] list\n"
+    "  kestrix config [--data-dir DIR] get NAME\n"
+    "  kestrix config [--data-dir DIR] set NAME VALUE\n"
+    "  kestrix log dump LOG\n"
+    "  kestrix nmea decode [FILE]\n"
+    "  kestrix nmea replay FILE --pty PATH [--rate N]\n";
+
+int UsageError(const std::string& problem) {
+    if (!problem.empty()) std::fprintf(stderr, "kestrix: %s\n", problem.c_str());
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+}  // namespace kestrix::app
