@@ -1,0 +1,64 @@
+// OfflineStore: the positions that could not reach the server, appended as 32-byte track
+// log records to one file on the device, and sent as a whole after the next login.
+// The file's device path is kept in the registry value "OfflineTrkName" under
+// HKLM\SOFTWARE\Geomira\GmrLogger whenever a file exists, so it survives restarts; a new
+// file "GMROT_*.tmp" is made in the folder of the settings' log path (the device root when
+// that path has no folder). Resend sends the file in track messages of up to 500 points
+// and deletes file and value when every whole record went out.
+// Threads: the session's worker thread (loop, login, disconnect) and the controller's
+// thread (PostPosition, Stop). One recursive lock serialises every operation; Resend
+// holds it while it reads and sends the whole file. Write failures are not reported.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "geo/TrackPoint.h"
+#include "platform/DeviceFs.h"
+
+namespace kestrix {
+
+class ServerMessage;
+class TrackMessage;
+class TrackerSettings;
+
+inline constexpr const char* kOfflineStoreValue = "OfflineTrkName";
+inline constexpr const char* kOfflineStorePrefix = "GMROT_";
+
+class OfflineStore {
+public:
+    // Sends one message to the server; true when it went out.
+    using SendFunction = std::function<bool(ServerMessage&)>;
+
+    OfflineStore() = default;
+    virtual ~OfflineStore();
+    OfflineStore(const OfflineStore&) = delete;
+    OfflineStore& operator=(const OfflineStore&) = delete;
+
+    virtual bool IsOpen() const;
+    // Opens the file named in the registry, or makes a new one, for appending.
+    virtual bool Open(const TrackerSettings* settings);
+    // Closes the file and leaves its name in the registry.
+    virtual void Close();
+    // Appends one record when open; the point is released in every case.
+    virtual void Write(TrackPointRef point);
+    // Writes every point of the batch, oldest first, then empties the batch.
+    bool WriteBatch(TrackMessage& batch);
+    // Sends the whole file with `send` in track messages carrying userId. True when every
+    // read and send succeeded (the file and the value are then gone); false keeps both.
+    bool Resend(const SendFunction& send, uint32_t userId);
+
+    // The open file's device path (empty when closed).
+    std::string Name() const;
+    // Records sent by the last Resend.
+    uint64_t LastSentCount() const;
+
+private:
+    mutable std::recursive_mutex mutex_;
+    platform::DeviceFile file_;
+    std::string name_;
+    uint64_t lastSent_ = 0;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,50 @@
+// ServerConnection: the tracker session's link to the tracking server. A ByteStream over
+// a TcpSocket that reports to a listener (the session): OnStarted(0) once connected
+// (the session logs in inside that call), OnStopped(0) at every Disconnect, and the
+// texts "Can't connect to Host:%s Port:%d Error:%d", "Write failed, error:%d" and
+// "Read failed, error:%d". The first write or read error tears the link down. Bringing up
+// a data connection before a connect always succeeds on this platform.
+// Used by the session's worker thread only, except Disconnect from the session's Stop
+// after the worker has ended. Listener calls are made synchronously on the calling thread.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "geo/Listeners.h"
+#include "server/ByteStream.h"
+#include "server/TcpSocket.h"
+
+namespace kestrix {
+
+class ServerConnection : public ByteStream {
+public:
+    explicit ServerConnection(IStatusListener* listener = nullptr) : listener_(listener) {}
+    ~ServerConnection() override;
+
+    void SetListener(IStatusListener* listener) { listener_ = listener; }
+    // Every blocking call also ends when this event is set.
+    void SetStopEvent(platform::Event* stop) { socket_.SetStopEvent(stop); }
+    void SetTimeouts(int connectMs, int ioMs) { socket_.SetTimeouts(connectMs, ioMs); }
+
+    // False without a report when the network is not available, the host is missing or
+    // the port is 0; false with the "Can't connect" text when the connect fails.
+    bool Connect(const std::optional<std::string>& host, uint16_t port);
+    // Closes the socket; always reports OnStopped(0) to a listener.
+    void Disconnect();
+
+    bool IsOpen() const override { return socket_.IsOpen(); }
+    bool Write(const uint8_t* data, size_t length, size_t& written) override;
+    bool Read(uint8_t* buffer, size_t length, size_t& received) override;
+    bool Peek(uint8_t* buffer, size_t length, size_t& received) override;
+
+private:
+    // The handheld brings up a data connection here; a Linux host has its network already.
+    bool EnsureNetwork() { return true; }
+    void Report(const std::string& text);
+
+    IStatusListener* listener_;
+    TcpSocket socket_;
+};
+
+}  // namespace kestrix

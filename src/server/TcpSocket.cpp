@@ -1,0 +1,43 @@
+#include "server/TcpSocket.h"
+
+#include "platform/LastError.h"
+
+namespace kestrix {
+
+bool TcpSocket::Connect(const std::string& host, uint16_t port, int& error) {
+    error = socket_.Connect(host, port, connectTimeoutMs_, stop_);
+    return error == 0;
+}
+
+bool TcpSocket::Write(const uint8_t* data, size_t length, size_t& written) {
+    written = 0;
+    if (!socket_.IsOpen()) {
+        platform::SetLastError(static_cast<int>(std::errc::bad_file_descriptor));
+        return false;
+    }
+    if (!socket_.SendAll(data, length, ioTimeoutMs_, stop_)) return false;
+    written = length;
+    return true;
+}
+
+bool TcpSocket::Read(uint8_t* buffer, size_t length, size_t& received) {
+    return Receive(buffer, length, received, false);
+}
+
+bool TcpSocket::Peek(uint8_t* buffer, size_t length, size_t& received) {
+    return Receive(buffer, length, received, true);
+}
+
+bool TcpSocket::Receive(uint8_t* buffer, size_t length, size_t& received, bool peek) {
+    received = 0;
+    if (!socket_.IsOpen()) {
+        platform::SetLastError(static_cast<int>(std::errc::bad_file_descriptor));
+        return false;
+    }
+    long n = socket_.Receive(buffer, length, ioTimeoutMs_, stop_, peek);
+    if (n < 0) return false;
+    received = static_cast<size_t>(n);
+    return true;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,52 @@
+// TcpSocket: a TCP client ByteStream on a dotted IPv4 address (host names are not
+// resolved). The upload uses it directly; ServerConnection wraps one for the tracker
+// session. Connect is bounded by a time limit (10 s by default); every Write and Read is
+// bounded by the I/O time limit; all of them end at once when the stop event given to
+// SetStopEvent is set. Errors are errno values, also left in LastError.
+// Used by one thread at a time.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/Event.h"
+#include "platform/Socket.h"
+#include "server/ByteStream.h"
+
+namespace kestrix {
+
+class TcpSocket : public ByteStream {
+public:
+    static constexpr int kDefaultConnectTimeoutMs = 10000;
+    static constexpr int kDefaultIoTimeoutMs = 15000;
+
+    TcpSocket() = default;
+    ~TcpSocket() override { Close(); }
+
+    // Not owned; must outlive the socket's use. nullptr: no stop event.
+    void SetStopEvent(platform::Event* stop) { stop_ = stop; }
+    void SetTimeouts(int connectMs, int ioMs) {
+        connectTimeoutMs_ = connectMs;
+        ioTimeoutMs_ = ioMs;
+    }
+
+    // Closes an open socket first. On failure error holds the connect's error code.
+    bool Connect(const std::string& host, uint16_t port, int& error);
+    void Close() { socket_.Close(); }
+
+    bool IsOpen() const override { return socket_.IsOpen(); }
+    // True only when every byte went out.
+    bool Write(const uint8_t* data, size_t length, size_t& written) override;
+    // One receive; false on a socket error, a time-out or a stop; 0 bytes: peer closed.
+    bool Read(uint8_t* buffer, size_t length, size_t& received) override;
+    bool Peek(uint8_t* buffer, size_t length, size_t& received) override;
+
+private:
+    bool Receive(uint8_t* buffer, size_t length, size_t& received, bool peek);
+
+    platform::Socket socket_;
+    platform::Event* stop_ = nullptr;
+    int connectTimeoutMs_ = kDefaultConnectTimeoutMs;
+    int ioTimeoutMs_ = kDefaultIoTimeoutMs;
+};
+
+}  // namespace kestrix
