@@ -9,14 +9,23 @@
 // of device-clock time and calls OnFixLost there. The fix and the tick count are
 // guarded by a mutex shared by both threads; listener calls are made outside it.
 //
+// Signal level: each complete GSV set with satellites in view updates its talker's
+// satellites; the level is computed over the sets of every talker heard in the last
+// kTalkerSetMaxAgeMs, so a GPS-only receiver gives exactly its set's level.
+//
 // Fix rules: GGA with fix quality exactly 1 (2, a differential fix, is not a fix), RMC or
 // GLL with status 'A'. A sentence of these types without a fix drops the current fix.
 // Points: signed degrees (S and W negative), GGA altitude in metres, RMC speed in km/h
 // (knots x 1.852), time from the sentence's timestamp (the device clock's time when the
 // timestamp is not a valid calendar time, so a point never has an undefined time).
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "geo/Listeners.h"
 #include "geo/RefCounted.h"
@@ -43,6 +52,7 @@ class FixMonitor : public RefCounted {
 public:
     static constexpr uint32_t kTimerPeriodMs = 1000;
     static constexpr uint32_t kTicksBeforeLost = 4;
+    static constexpr uint32_t kTalkerSetMaxAgeMs = 5000;
 
     // embedded: the monitor is a member of another object; AddRef/Release do nothing.
     explicit FixMonitor(bool embedded = false);
@@ -76,13 +86,23 @@ private:
     void OnNoFix();
     GpsFixListener* Listener() const;
 
+    struct TimerLink;
+    struct TalkerSet {
+        std::vector<SatelliteInfo> satellites;
+        uint32_t tick = 0;
+    };
+
     mutable std::mutex mutex_;
     uint32_t noFixTicks_ = 0;
     TrackPointRef currentFix_;
     uint32_t timerId_ = 0;
     platform::MessageLoop* timerLoop_ = nullptr;
-    GpsFixListener* listener_ = nullptr;
-    int signalLevel_ = 0;
+    // Lets a timer that fires after the monitor is gone do nothing.
+    std::shared_ptr<TimerLink> timerLink_;
+    std::atomic<GpsFixListener*> listener_{nullptr};
+    std::atomic<int> signalLevel_{0};
+    // The last complete GSV set of each talker (reader thread only).
+    std::map<std::string, TalkerSet> talkerSets_;
 };
 
 }  // namespace kestrix

@@ -123,7 +123,9 @@ public:
     // two-letter (upper-case, non-"P") talker, else the address itself.
     static std::string_view DispatchName(std::string_view address);
 
+    // Multi-part sentences being assembled (at most kMaxPending, by address).
     size_t PendingCount() const;
+    static constexpr size_t kMaxPending = 32;
 
 protected:
     void OnSentence() override;

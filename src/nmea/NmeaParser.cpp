@@ -1,0 +1,251 @@
+#include "nmea/NmeaParser.h"
+
+#include <cstring>
+#include <vector>
+
+namespace kestrix {
+
+namespace {
+
+// Hexadecimal digit values; any other byte counts as 0.
+struct HexTable {
+    uint8_t value[256] = {};
+    constexpr HexTable() {
+        for (int c = '0'; c <= '9'; ++c) value[c] = static_cast<uint8_t>(c - '0');
+        for (int c = 'A'; c <= 'F'; ++c) value[c] = static_cast<uint8_t>(c - 'A' + 10);
+        for (int c = 'a'; c <= 'f'; ++c) value[c] = static_cast<uint8_t>(c - 'a' + 10);
+    }
+};
+constexpr HexTable kHex;
+
+// Bytes that end the run of ordinary body characters.
+struct StopTable {
+    bool stop[256] = {};
+    constexpr StopTable() {
+        stop[static_cast<unsigned char>('*')] = true;
+        stop[static_cast<unsigned char>('\r')] = true;
+        stop[static_cast<unsigned char>('\n')] = true;
+    }
+};
+constexpr StopTable kBodyStop;
+
+constexpr bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
+
+}  // namespace
+
+const SentenceRegistryRow kSentenceRegistry[] = {
+    {"GPGSV", &CreateGsvSentence},
+    {"GPGSA", &CreateGsaSentence},
+    {"GPGLL", &CreateGllSentence},
+    {"GPRMC", &CreateRmcSentence},
+    {nullptr, nullptr},
+};
+
+void NmeaFramer::Feed(const char* bytes, int count) {
+    if (bytes == nullptr || count == 0) return;
+    const size_t n = count > 0 ? static_cast<size_t>(count) : std::strlen(bytes);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    FeedBytes(p, p + n);
+}
+
+void NmeaFramer::Feed(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    FeedBytes(p, p + bytes.size());
+}
+
+void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
+    while (p < end) {
+        switch (state_) {
+        case kHunting: {
+            const void* dollar = std::memchr(p, '$', static_cast<size_t>(end - p));
+            if (dollar == nullptr) return;
+            p = static_cast<const unsigned char*>(dollar) + 1;
+            computedChecksum_ = 0;
+            bodyLength_ = 0;
+            addressLength_ = 0;
+            state_ = kAddress;
+            break;
+        }
+        case kAddress: {
+            const unsigned char c = *p++;
+            computedChecksum_ ^= c;
+            if (c == ',' || c == '*') {
+                address_[addressLength_] = '\0';
+                state_ = kBody;
+            } else if (addressLength_ >= kMaxAddress) {
+                state_ = kHunting;
+            } else {
+                address_[addressLength_++] = static_cast<char>(c);
+            }
+            break;
+        }
+        case kBody: {
+            // The common case in one tight loop: ordinary characters while the body still
+            // fits. A body past 82 characters is kept counting (never stored) until its "*".
+            uint8_t checksum = computedChecksum_;
+            uint32_t length = bodyLength_;
+            while (p < end && !kBodyStop.stop[*p]) {
+                const unsigned char c = *p++;
+                checksum ^= c;
+                if (length <= kMaxBody) body_[length++] = static_cast<char>(c);
+            }
+            computedChecksum_ = checksum;
+            bodyLength_ = length;
+            if (p == end) return;
+            const unsigned char c = *p++;
+            if (c != '*') {
+                state_ = kHunting;  // CR or LF before the checksum: never dispatched
+            } else if (bodyLength_ > kMaxBody) {
+                state_ = kHunting;
+            } else {
+                body_[bodyLength_] = '\0';
+                state_ = kChecksumHigh;
+            }
+            break;
+        }
+        case kChecksumHigh:
+            receivedChecksum_ = static_cast<uint8_t>(kHex.value[*p++] << 4);
+            state_ = kChecksumLow;
+            break;
+        case kChecksumLow: {
+            receivedChecksum_ |= kHex.value[*p++];
+            Bump(framed_);
+            if (receivedChecksum_ == computedChecksum_) {
+                OnSentence();
+            } else {
+                Bump(checksumFailures_);
+            }
+            state_ = kHunting;
+            break;
+        }
+        default:
+            ++p;
+            state_ = kHunting;
+            break;
+        }
+    }
+}
+
+NmeaParser::~NmeaParser() {
+    // Released outside the locks: a released observer's destructor may come back here
+    // (a handler removes its own registration).
+    std::map<std::string, Ref<NmeaSentence>, std::less<>> pending;
+    std::multimap<std::string, Ref<SentenceObserver>, std::less<>> subscriptions;
+    std::map<uint32_t, Ref<RawSentenceObserver>> raw;
+    {
+        std::lock_guard<std::recursive_mutex> lock(dispatchLock_);
+        pending.swap(pending_);
+        subscriptions.swap(subscriptions_);
+    }
+    {
+        std::lock_guard<std::mutex> lock(rawLock_);
+        raw.swap(rawObservers_);
+    }
+}
+
+std::string_view NmeaParser::DispatchName(std::string_view address) {
+    if (address.size() != 5 || !IsUpper(address[0]) || !IsUpper(address[1]) || address[0] == 'P') return address;
+    const std::string_view type = address.substr(2);
+    if (type == "RMC") return "GPRMC";
+    if (type == "GGA") return "GPGGA";
+    if (type == "GLL") return "GPGLL";
+    if (type == "GSA") return "GPGSA";
+    if (type == "GSV") return "GPGSV";
+    return address;
+}
+
+void NmeaParser::OnSentence() {
+    const std::string_view address = SentenceAddress();
+    const std::string_view body = SentenceBody();
+    const std::string_view name = DispatchName(address);
+
+    std::lock_guard<std::recursive_mutex> dispatch(dispatchLock_);
+
+    const SentenceRegistryRow* row = kSentenceRegistry;
+    for (; row->name != nullptr && row->factory != nullptr; ++row) {
+        if (name == row->name) break;
+    }
+    if (row->name != nullptr && row->factory != nullptr) {
+        auto it = pending_.empty() ? pending_.end() : pending_.find(address);
+        if (it != pending_.end()) {
+            it->second->Continue(body);
+            if (it->second->IsComplete()) {
+                Ref<NmeaSentence> done = std::move(it->second);
+                pending_.erase(it);
+                Notify(done.Get());
+            }
+        } else if (subscriptions_.find(name) != subscriptions_.end()) {
+            // Decoded only when someone subscribed to the name, and then once for all.
+            if (NmeaSentence* created = row->factory(name, body)) {
+                Ref<NmeaSentence> sentence(created);
+                if (address.size() == 5) sentence->SetTalker(address.substr(0, 2));
+                if (sentence->IsComplete()) {
+                    Notify(sentence.Get());
+                } else if (pending_.size() < kMaxPending) {
+                    pending_.emplace(std::string(address), std::move(sentence));
+                }
+            }
+        }
+    }
+
+    std::lock_guard<std::mutex> raw(rawLock_);
+    for (auto& [id, observer] : rawObservers_) observer->OnRawSentence(name, body, address);
+}
+
+void NmeaParser::Notify(NmeaSentence* sentence) {
+    if (sentence == nullptr) return;
+    std::vector<Ref<SentenceObserver>> observers;
+    {
+        std::lock_guard<std::recursive_mutex> lock(dispatchLock_);
+        auto [first, last] = subscriptions_.equal_range(sentence->Name());
+        for (auto it = first; it != last; ++it) observers.push_back(it->second);
+    }
+    for (auto& observer : observers) observer->OnSentence(sentence);
+}
+
+void NmeaParser::Subscribe(const std::string& name, SentenceObserver* observer) {
+    if (observer == nullptr) return;
+    std::lock_guard<std::recursive_mutex> lock(dispatchLock_);
+    subscriptions_.emplace(name, Ref<SentenceObserver>(observer));
+}
+
+void NmeaParser::Unsubscribe(const std::string& name, SentenceObserver* observer) {
+    std::vector<Ref<SentenceObserver>> removed;
+    {
+        std::lock_guard<std::recursive_mutex> lock(dispatchLock_);
+        auto [first, last] = subscriptions_.equal_range(name);
+        for (auto it = first; it != last;) {
+            if (it->second.Get() == observer) {
+                removed.push_back(std::move(it->second));
+                it = subscriptions_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+}
+
+uint32_t NmeaParser::AddRawObserver(RawSentenceObserver* observer) {
+    std::lock_guard<std::mutex> lock(rawLock_);
+    const uint32_t id = ++nextRawId_;
+    if (observer != nullptr) rawObservers_.emplace(id, Ref<RawSentenceObserver>(observer));
+    return id;
+}
+
+void NmeaParser::RemoveRawObserver(uint32_t id) {
+    Ref<RawSentenceObserver> removed;
+    {
+        std::lock_guard<std::mutex> lock(rawLock_);
+        auto it = rawObservers_.find(id);
+        if (it == rawObservers_.end()) return;
+        removed = std::move(it->second);
+        rawObservers_.erase(it);
+    }
+}
+
+size_t NmeaParser::PendingCount() const {
+    std::lock_guard<std::recursive_mutex> lock(dispatchLock_);
+    return pending_.size();
+}
+
+}  // namespace kestrix

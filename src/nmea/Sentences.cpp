@@ -1,0 +1,155 @@
+#include "nmea/Sentences.h"
+
+#include <algorithm>
+
+#include "nmea/FieldReader.h"
+
+namespace kestrix {
+
+namespace {
+
+// The device clock's date with the sentence's time of day; the device clock's whole time
+// when the field is not a time.
+platform::SystemTime DeviceDateWithTime(std::string_view utcTime) {
+    platform::SystemTime t = platform::GetSystemTime();
+    ParseTimeOfDay(utcTime, t);
+    return t;
+}
+
+template <class T>
+NmeaSentence* Create(std::string_view name, std::string_view body) {
+    T* s = new T();
+    if (!s->Parse(name, body)) {
+        delete s;
+        return nullptr;
+    }
+    return s;
+}
+
+}  // namespace
+
+bool NmeaSentence::Parse(std::string_view sentenceName, std::string_view) {
+    name.assign(sentenceName);
+    return true;
+}
+
+bool NmeaSentence::Continue(std::string_view) { return true; }
+
+bool GgaSentence::Parse(std::string_view sentenceName, std::string_view body) {
+    FieldReader r(body);
+    utcTime = r.Text();
+    latitude = r.Coordinate();
+    latHemisphere = r.Char();
+    longitude = r.Coordinate();
+    lonHemisphere = r.Char();
+    fixQuality = r.Integer();
+    satellitesUsed = r.Integer();
+    hdop = r.Double();
+    altitude = r.Double();
+    altitudeUnit = r.Char();
+    geoidSeparation = r.Double();
+    geoidUnit = r.Char();
+    timestamp = DeviceDateWithTime(utcTime);
+    name.assign(sentenceName);
+    return true;
+}
+
+bool RmcSentence::Parse(std::string_view sentenceName, std::string_view body) {
+    FieldReader r(body);
+    utcTime = r.Text();
+    status = r.Char();
+    latitude = r.Coordinate();
+    latHemisphere = r.Char();
+    longitude = r.Coordinate();
+    lonHemisphere = r.Char();
+    speedKnots = r.Double();
+    course = r.Double();
+    date = r.Text();
+    magneticVariation = r.Double();
+    variationDirection = r.Char();
+    modeIndicator = r.Char();
+    // A valid time with a calendar date is taken whole from the sentence; a valid time
+    // without one keeps the device clock's date, like GGA and GLL; no valid time leaves
+    // the device clock's time.
+    platform::SystemTime t{};
+    if (ParseTimeOfDay(utcTime, t)) {
+        if (!ParseDate(date, t)) {
+            platform::SystemTime device = platform::GetSystemTime();
+            t.year = device.year;
+            t.month = device.month;
+            t.day = device.day;
+            t.dayOfWeek = device.dayOfWeek;
+        }
+        timestamp = t;
+    } else {
+        timestamp = platform::GetSystemTime();
+    }
+    name.assign(sentenceName);
+    return true;
+}
+
+bool GllSentence::Parse(std::string_view sentenceName, std::string_view body) {
+    FieldReader r(body);
+    latitude = r.Coordinate();
+    latHemisphere = r.Char();
+    longitude = r.Coordinate();
+    lonHemisphere = r.Char();
+    utcTime = r.Text();
+    status = r.Char();
+    modeIndicator = r.Char();
+    timestamp = DeviceDateWithTime(utcTime);
+    name.assign(sentenceName);
+    return true;
+}
+
+bool GsaSentence::Parse(std::string_view sentenceName, std::string_view body) {
+    FieldReader r(body);
+    selectionMode = r.Text();
+    fixType = r.Integer();
+    usedPrns.clear();
+    for (int slot = 0; slot < 12; ++slot) {
+        if (!r.IsEmpty()) usedPrns.push_back(ParseInteger(r.Field()));
+        r.Next();
+    }
+    pdop = r.Float();
+    hdop = r.Float();
+    vdop = r.Float();
+    systemId = r.Integer();
+    name.assign(sentenceName);
+    return true;
+}
+
+bool GsvSentence::Parse(std::string_view sentenceName, std::string_view body) {
+    Continue(body);
+    name.assign(sentenceName);
+    return true;
+}
+
+bool GsvSentence::Continue(std::string_view body) {
+    FieldReader r(body);
+    totalMessages = r.Integer();
+    messageNumber = r.Integer();
+    satellitesInView = r.Integer();
+    // A first message starts the set afresh: the satellites of a set whose last message
+    // was lost are not mixed into the next one.
+    if (messageNumber == 1) satellites.clear();
+    const size_t limit = std::min(kMaxSatellites, static_cast<size_t>(std::max(satellitesInView, 0)));
+    // At most four groups a message: newer receivers append a signal id after them.
+    for (int group = 0; group < 4 && !r.IsNone() && satellites.size() < limit; ++group) {
+        SatelliteInfo info;
+        info.prn = r.Integer();
+        info.elevation = r.Integer();
+        info.azimuth = r.Integer();
+        info.snr = r.Integer();
+        satellites.push_back(info);
+    }
+    return true;
+}
+
+NmeaSentence* CreateGgaSentence(std::string_view name, std::string_view body) { return Create<GgaSentence>(name, body); }
+NmeaSentence* CreateRmcSentence(std::string_view name, std::string_view body) { return Create<RmcSentence>(name, body); }
+NmeaSentence* CreateGllSentence(std::string_view name, std::string_view body) { return Create<GllSentence>(name, body); }
+NmeaSentence* CreateGsaSentence(std::string_view name, std::string_view body) { return Create<GsaSentence>(name, body); }
+NmeaSentence* CreateGsvSentence(std::string_view name, std::string_view body) { return Create<GsvSentence>(name, body); }
+
+}  // namespace kestrix
