@@ -1,0 +1,40 @@
+// Writes a GPX 1.1 document (one track, one segment) from a sequence of track log
+// records, byte for byte as the handheld wrote it: CR LF line ends except the "<trk>"
+// line (LF alone), coordinates with six decimals, <ele> and <speed> (km/h, not a GPX 1.1
+// element) only when non-zero, and <time> as "YYYY-MM-DDTHH:MM:SS.mmmZ" in UTC.
+// Used by the track log's export and by the command-line converter. Pure apart from
+// the output file; one thread at a time. Write errors are reported in the result.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tracklog/LogRecord.h"
+
+namespace kestrix {
+
+namespace platform {
+class DeviceFile;
+}
+
+// "2009-03-07T14:05:09.000Z"; empty when the time is not a calendar time.
+std::string FormatIsoTime(uint64_t fileTime);
+
+// The lines of the document, exposed for callers that write elsewhere.
+std::string GpxHeader(const std::string& trackName);
+// Empty for a record whose coordinates are not finite numbers (a damaged record).
+std::string GpxPoint(const LogRecord& record);
+std::string GpxFooter();
+
+struct GpxWriteResult {
+    uint64_t points = 0;   // records written as track points
+    uint64_t skipped = 0;  // damaged records left out
+    bool complete = true;  // every byte reached the file
+};
+
+// Writes the header, one point per record that next() yields (until it returns false),
+// and the footer.
+GpxWriteResult WriteGpxDocument(platform::DeviceFile& out, const std::string& trackName,
+                                const std::function<bool(LogRecord&)>& next);
+
+}  // namespace kestrix

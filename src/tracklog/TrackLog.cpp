@@ -1,0 +1,148 @@
+#include "tracklog/TrackLog.h"
+
+#include "platform/Log.h"
+#include "platform/Shell.h"
+#include "platform/Text.h"
+#include "settings/SplitPath.h"
+#include "settings/TrackerSettings.h"
+#include "tracklog/GpxWriter.h"
+#include "tracklog/LogRecord.h"
+
+namespace kestrix {
+
+TrackLog::TrackLog(IStatusListener* listener) : listener_(listener) {}
+
+TrackLog::~TrackLog() { CloseFile(); }
+
+bool TrackLog::IsOpen() const { return open_.load(std::memory_order_acquire); }
+
+bool TrackLog::Open(TrackerSettings* settings) {
+    if (settings == nullptr) return false;
+    CloseFile();
+    std::lock_guard lock(lock_);
+    settings_ = settings;
+    path_ = settings->GetLogPath();
+    if (!path_ || path_->empty()) return false;
+    return OpenFile();
+}
+
+void TrackLog::Close() {
+    CloseFile();
+    if (listener_) listener_->OnStopped(kKindLogger);
+}
+
+void TrackLog::Write(TrackPointRef point) {
+    {
+        std::lock_guard lock(lock_);
+        if (point && file_.IsOpen()) {
+            uint8_t bytes[kLogRecordSize];
+            EncodeLogRecord(ToLogRecord(*point), bytes);
+            file_.Write(bytes, sizeof bytes);
+            // Into the operating system's hands at once: a crash of the process must not
+            // lose a position that was already accepted. No fsync: that would cost a
+            // storage write per fix.
+            file_.Flush();
+        }
+    }
+    point.Reset();
+}
+
+bool TrackLog::OpenFile() {
+    std::lock_guard lock(lock_);
+    if (!file_.IsOpen() && path_ && !path_->empty()) file_.Open(*path_, "ab");
+    open_.store(file_.IsOpen(), std::memory_order_release);
+    if (listener_) {
+        if (file_.IsOpen()) {
+            listener_->OnStarted(kKindLogger);
+        } else {
+            listener_->OnMessage(kCanNotOpenLogText);
+        }
+    }
+    return file_.IsOpen();
+}
+
+void TrackLog::CloseFile() {
+    std::lock_guard lock(lock_);
+    if (file_.IsOpen()) file_.Close();
+    open_.store(false, std::memory_order_release);
+}
+
+std::string TrackLog::Path() const {
+    std::lock_guard lock(lock_);
+    return path_.value_or(std::string());
+}
+
+std::string TrackLog::LastExportPath() const {
+    std::lock_guard lock(lock_);
+    return lastExportPath_;
+}
+
+std::string ChooseGpxPath(const std::string& logPath, std::string& trackName) {
+    std::string drive;
+    std::string dir;
+    std::string name;
+    SplitPath(logPath, &drive, &dir, &name, nullptr);
+    std::string suffix;
+    for (unsigned counter = 0;; ++counter) {
+        std::string candidate = drive + dir + name + suffix + ".gpx";
+        platform::DeviceFile probe;
+        if (!probe.Open(candidate, "rt")) {
+            trackName = name + suffix;
+            return candidate;
+        }
+        suffix = platform::Format("_%03u", counter);
+    }
+}
+
+bool TrackLog::ExportGpx() {
+    Close();
+
+    std::string logPath;
+    {
+        std::lock_guard lock(lock_);
+        if ((!path_ || path_->empty()) && settings_ != nullptr) path_ = settings_->GetLogPath();
+        if (!path_ || path_->empty()) return false;
+        logPath = *path_;
+    }
+
+    std::string trackName;
+    const std::string gpxPath = ChooseGpxPath(logPath, trackName);
+    {
+        std::lock_guard lock(lock_);
+        platform::DeviceFile log;
+        if (log.Open(logPath, "rb")) {
+            platform::DeviceFile gpx;
+            if (gpx.Open(gpxPath, "wt")) {
+                const auto logSize = log.Size();
+                LogRecordReader reader(log);
+                GpxWriteResult result =
+                    WriteGpxDocument(gpx, trackName, [&reader](LogRecord& r) { return reader.Next(r); });
+                // A full card or a read error must not end with the only copy removed:
+                // the question is asked only when every record made it into the file.
+                const bool readAll =
+                    logSize && static_cast<uint64_t>(*logSize) == reader.Count() * kLogRecordSize + reader.TrailingBytes();
+                const bool written = gpx.Close() && result.complete;
+                log.Close();
+                lastExportPath_ = gpxPath;
+                if (result.skipped != 0) {
+                    platform::LogWarning(platform::Format("GPX export left out %llu damaged records",
+                                                          static_cast<unsigned long long>(result.skipped)));
+                }
+                if (readAll && written) {
+                    int answer = platform::MessageBox(platform::kNoWindow, kRemoveLogQuestion, kRemoveLogCaption,
+                                                      platform::MB_OKCANCEL | platform::MB_ICONQUESTION);
+                    if (answer == platform::IDOK) platform::DeleteDeviceFile(logPath);
+                } else {
+                    platform::LogWarning("GPX export incomplete, the track log is kept: " + gpxPath);
+                }
+            } else {
+                platform::LogWarning("Can not create " + gpxPath);
+                log.Close();
+            }
+        }
+    }
+    OpenFile();
+    return true;
+}
+
+}  // namespace kestrix

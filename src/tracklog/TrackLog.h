@@ -1,0 +1,77 @@
+// TrackLog: the binary track log. Every accepted position is appended as one 32-byte
+// LogRecord to the file named by the settings' log path (a device path); the file has no
+// header and grows across runs until it is converted to GPX (ExportGpx) and removed, or
+// uploaded. Each record is handed to the operating system as soon as it is written, so
+// a crash of the process loses no accepted position.
+// Reports to the controller through IStatusListener with kind 1: OnStarted when the file
+// is opened, OnStopped on every Close, OnMessage("Can not open file...") when it cannot
+// be opened.
+// Threads: Write comes from the thread that delivers positions; Open, Close and ExportGpx
+// from the UI thread. One recursive lock serialises them; IsOpen reads without it.
+// ExportGpx asks the user a question (a modal message box) while holding the lock.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "geo/Listeners.h"
+#include "platform/DeviceFs.h"
+#include "settings/ServiceInterfaces.h"
+
+namespace kestrix {
+
+class TrackerSettings;
+
+inline constexpr const char* kCanNotOpenLogText = "Can not open file...";
+inline constexpr const char* kRemoveLogQuestion = "Would you like to remove the binary log?";
+inline constexpr const char* kRemoveLogCaption = "GMRLogger";
+
+class TrackLog : public ITrackLog {
+public:
+    // listener may be null; it is not owned.
+    explicit TrackLog(IStatusListener* listener);
+    ~TrackLog() override;
+    TrackLog(const TrackLog&) = delete;
+    TrackLog& operator=(const TrackLog&) = delete;
+
+    bool IsOpen() const override;
+    // Closes the log (without a notification), takes the settings' log path and opens it
+    // for appending. False for null settings or an empty path (no notification) or when
+    // the file cannot be opened. The settings are remembered for ExportGpx; they must
+    // outlive this object.
+    bool Open(TrackerSettings* settings) override;
+    // Closes the file if open and always reports OnStopped(1).
+    void Close() override;
+    // Appends the point if the log is open; always releases the reference.
+    void Write(TrackPointRef point) override;
+    // Converts the whole log to "<folder>\<name>[_NNN].gpx" beside it, asks whether to
+    // remove the log, then reopens the log for appending. False only when no log path is
+    // known.
+    bool ExportGpx() override;
+
+    // The current log path (empty when none).
+    std::string Path() const;
+    // The device path of the GPX file written by the last export (empty when none).
+    std::string LastExportPath() const;
+
+private:
+    bool OpenFile();
+    void CloseFile();
+
+    mutable std::recursive_mutex lock_;
+    IStatusListener* listener_;
+    std::optional<std::string> path_;
+    platform::DeviceFile file_;
+    std::atomic<bool> open_{false};
+    TrackerSettings* settings_ = nullptr;
+    std::string lastExportPath_;
+};
+
+// Chooses "<drive><dir><name>.gpx" for a log path, or "<name>_000.gpx", "_001", ... while
+// a file of that name already exists. trackName receives the chosen file name without
+// ".gpx".
+std::string ChooseGpxPath(const std::string& logPath, std::string& trackName);
+
+}  // namespace kestrix

@@ -1,0 +1,125 @@
+#include "tracklog/GpxWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "platform/DeviceFs.h"
+#include "support/TestSupport.h"
+
+namespace kestrix {
+namespace {
+
+const char kHeaderLine2[] =
+    "<gpx xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" version=\"1.1\" creator=\"GMRLogger\" "
+    "xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd\" "
+    "xmlns=\"http://www.topografix.com/GPX/1/1\">\r\n";
+
+std::string WriteToFile(const test::TempDir& dir, const std::string& name, const std::vector<LogRecord>& records,
+                        GpxWriteResult* result = nullptr) {
+    platform::SetDeviceRoot(dir.Path());
+    platform::DeviceFile out;
+    EXPECT_TRUE(out.Open("\\out.gpx", "wt"));
+    size_t i = 0;
+    GpxWriteResult r = WriteGpxDocument(out, name, [&](LogRecord& rec) {
+        if (i == records.size()) return false;
+        rec = records[i++];
+        return true;
+    });
+    if (result) *result = r;
+    out.Close();
+    return test::ReadFile(dir.File("out.gpx"));
+}
+
+TEST(GpxWriterTest, TwoPointsGiveTheExactDocument) {
+    test::TempDir dir;
+    std::vector<LogRecord> records = {
+        {-33.5, 151.25, 12.5f, 36.0f, 128809083092500000ULL},  // 2009-03-07 14:05:09.250
+        {47.0000004, -8.123456789, 0.0f, 0.0f, 128809083100000000ULL},
+    };
+    const std::string expected = std::string("<?xml version='1.0' ?>\r\n") + kHeaderLine2 +
+                                 "\t<trk>\n"
+                                 "\t\t<name>Kestrix_001</name>\r\n"
+                                 "\t\t<trkseg>\r\n"
+                                 "\t\t\t<trkpt lat=\"-33.500000\" lon=\"151.250000\">\r\n"
+                                 "\t\t\t\t<ele>12.500000</ele>\r\n"
+                                 "\t\t\t\t<time>2009-03-07T14:05:09.250Z</time>\r\n"
+                                 "\t\t\t\t<speed>36.000000</speed>\r\n"
+                                 "\t\t\t</trkpt>\r\n"
+                                 "\t\t\t<trkpt lat=\"47.000000\" lon=\"-8.123457\">\r\n"
+                                 "\t\t\t\t<time>2009-03-07T14:05:10.000Z</time>\r\n"
+                                 "\t\t\t</trkpt>\r\n"
+                                 "\t\t</trkseg>\r\n"
+                                 "\t</trk>\r\n"
+                                 "</gpx>";
+    GpxWriteResult result;
+    EXPECT_EQ(WriteToFile(dir, "Kestrix_001", records, &result), expected);
+    EXPECT_EQ(result.points, 2u);
+    EXPECT_EQ(result.skipped, 0u);
+    EXPECT_TRUE(result.complete);
+}
+
+TEST(GpxWriterTest, EmptyLogGivesAnEmptySegment) {
+    test::TempDir dir;
+    std::string text = WriteToFile(dir, "Kestrix", {});
+    EXPECT_NE(text.find("\t\t<trkseg>\r\n\t\t</trkseg>\r\n\t</trk>\r\n</gpx>"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 6), "</gpx>");
+}
+
+TEST(GpxWriterTest, PointLinesFollowTheValues) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const float fnan = std::numeric_limits<float>::quiet_NaN();
+    struct Row {
+        const char* what;
+        LogRecord record;
+        std::string expected;
+    } rows[] = {
+        {"small values keep six decimals", {0.000001, -0.5, -2.25f, 0.5f, 0},
+         "\t\t\t<trkpt lat=\"0.000001\" lon=\"-0.500000\">\r\n\t\t\t\t<ele>-2.250000</ele>\r\n"
+         "\t\t\t\t<time>1601-01-01T00:00:00.000Z</time>\r\n\t\t\t\t<speed>0.500000</speed>\r\n\t\t\t</trkpt>\r\n"},
+        {"damaged coordinates are left out", {nan, 1.0, 0.0f, 0.0f, 0}, ""},
+        {"damaged altitude and speed are left out", {1.0, 2.0, fnan, fnan, 0},
+         "\t\t\t<trkpt lat=\"1.000000\" lon=\"2.000000\">\r\n"
+         "\t\t\t\t<time>1601-01-01T00:00:00.000Z</time>\r\n\t\t\t</trkpt>\r\n"},
+        {"a time past the calendar has no time line", {1.0, 2.0, 0.0f, 0.0f, UINT64_MAX},
+         "\t\t\t<trkpt lat=\"1.000000\" lon=\"2.000000\">\r\n\t\t\t</trkpt>\r\n"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(GpxPoint(r.record), r.expected) << r.what;
+}
+
+TEST(GpxWriterTest, TimesAreUtcWithMilliseconds) {
+    struct Row {
+        uint64_t fileTime;
+        const char* text;
+    } rows[] = {
+        {128809083092500000ULL, "2009-03-07T14:05:09.250Z"},
+        {125911583999990000ULL, "1999-12-31T23:59:59.999Z"},
+        {0, "1601-01-01T00:00:00.000Z"},
+        {UINT64_MAX, ""},
+    };
+    for (const Row& r : rows) EXPECT_EQ(FormatIsoTime(r.fileTime), r.text) << r.fileTime;
+}
+
+TEST(GpxWriterTest, TrackNameIsEscaped) {
+    EXPECT_NE(GpxHeader("a&b<c>").find("\t\t<name>a&amp;b&lt;c&gt;</name>\r\n"), std::string::npos);
+}
+
+TEST(GpxWriterTest, OutputIsWellFormedXml) {
+    test::TempDir dir;
+    std::vector<LogRecord> records = {
+        {-33.5, 151.25, 12.5f, 36.0f, 128809083092500000ULL},
+        {std::numeric_limits<double>::quiet_NaN(), 0, 0, 0, 0},
+        {47.0, 8.0, 0.0f, 3.0f, 128809083100000000ULL},
+    };
+    WriteToFile(dir, "R&D <test>", records);
+    const std::string cmd = "xmllint --noout '" + dir.File("out.gpx") + "' 2>'" + dir.File("lint.txt") + "'";
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << test::ReadFile(dir.File("lint.txt"));
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,110 @@
+#include "tracklog/LogRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "platform/DeviceFs.h"
+#include "support/TestSupport.h"
+
+namespace kestrix {
+namespace {
+
+// -33.5, 151.25, 12.5 m, 36 km/h, FILETIME 0x01C99F3A12345678, worked out by hand from
+// the IEEE-754 layouts: -33.5 = -1.000011b x 2^5 -> C040C00000000000, 151.25 =
+// 1.001011101b x 2^7 -> 4062E80000000000, 12.5f -> 41480000, 36.0f -> 42100000.
+constexpr uint8_t kGolden[32] = {
+    0x00, 0x00, 0x00, 0x00, 0x00, 0xc0, 0x40, 0xc0,  // latitude
+    0x00, 0x00, 0x00, 0x00, 0x00, 0xe8, 0x62, 0x40,  // longitude
+    0x00, 0x00, 0x48, 0x41,                          // altitude
+    0x00, 0x00, 0x10, 0x42,                          // speed
+    0x78, 0x56, 0x34, 0x12, 0x3a, 0x9f, 0xc9, 0x01,  // time, low half first
+};
+
+TEST(LogRecordTest, EncodesTheGoldenRecord) {
+    LogRecord r{-33.5, 151.25, 12.5f, 36.0f, 0x01C99F3A12345678ULL};
+    uint8_t out[32];
+    EncodeLogRecord(r, out);
+    for (size_t i = 0; i < 32; ++i) EXPECT_EQ(out[i], kGolden[i]) << "byte " << i;
+
+    LogRecord back = DecodeLogRecord(kGolden);
+    EXPECT_EQ(back.latitude, -33.5);
+    EXPECT_EQ(back.longitude, 151.25);
+    EXPECT_EQ(back.altitude, 12.5f);
+    EXPECT_EQ(back.speed, 36.0f);
+    EXPECT_EQ(back.time, 0x01C99F3A12345678ULL);
+}
+
+TEST(LogRecordTest, RoundTripKeepsEveryBit) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    LogRecord rows[] = {
+        {0.0, -0.0, 0.0f, 0.0f, 0},
+        {90.0, -180.0, -431.5f, 1e-6f, UINT64_MAX},
+        {nan, std::numeric_limits<double>::denorm_min(), std::numeric_limits<float>::infinity(),
+         std::numeric_limits<float>::max(), 1},
+    };
+    for (const LogRecord& r : rows) {
+        uint8_t bytes[32];
+        EncodeLogRecord(r, bytes);
+        LogRecord b = DecodeLogRecord(bytes);
+        EXPECT_EQ(std::bit_cast<uint64_t>(b.latitude), std::bit_cast<uint64_t>(r.latitude));
+        EXPECT_EQ(std::bit_cast<uint64_t>(b.longitude), std::bit_cast<uint64_t>(r.longitude));
+        EXPECT_EQ(std::bit_cast<uint32_t>(b.altitude), std::bit_cast<uint32_t>(r.altitude));
+        EXPECT_EQ(std::bit_cast<uint32_t>(b.speed), std::bit_cast<uint32_t>(r.speed));
+        EXPECT_EQ(b.time, r.time);
+    }
+}
+
+TEST(LogRecordTest, ConvertsToAndFromTrackPoints) {
+    TrackPoint p(47.25, -8.5, 410.0f, 4.5f, 128809083092500000ULL);
+    LogRecord r = ToLogRecord(p);
+    EXPECT_EQ(r.latitude, 47.25);
+    EXPECT_EQ(r.longitude, -8.5);
+    EXPECT_EQ(r.altitude, 410.0f);
+    EXPECT_EQ(r.speed, 4.5f);
+    EXPECT_EQ(r.time, 128809083092500000ULL);
+
+    TrackPointRef q = ToTrackPoint(r);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->RefCount(), 1u);
+    EXPECT_EQ(q->GetLatitude(), 47.25);
+    EXPECT_EQ(q->GetLongitude(), -8.5);
+    EXPECT_EQ(q->GetAltitude(), 410.0f);
+    EXPECT_EQ(q->GetSpeed(), 4.5f);
+    EXPECT_EQ(q->GetTime(), 128809083092500000ULL);
+}
+
+TEST(LogRecordReaderTest, YieldsWholeRecordsOnly) {
+    struct Row {
+        size_t fileBytes;
+        uint64_t records;
+        size_t trailing;
+    } rows[] = {{0, 0, 0}, {31, 0, 31}, {32, 1, 0}, {64, 2, 0}, {70, 2, 6}};
+    test::TempDir dir;
+    platform::SetDeviceRoot(dir.Path());
+    for (const Row& row : rows) {
+        std::string content;
+        for (size_t i = 0; i < row.fileBytes; ++i) content.push_back(static_cast<char>(kGolden[i % 32]));
+        test::WriteFile(dir.File("t.log"), content);
+
+        platform::DeviceFile f;
+        ASSERT_TRUE(f.Open("\\t.log", "rb"));
+        LogRecordReader reader(f);
+        LogRecord r;
+        uint64_t n = 0;
+        while (reader.Next(r)) {
+            EXPECT_EQ(r.latitude, -33.5);
+            EXPECT_EQ(r.time, 0x01C99F3A12345678ULL);
+            ++n;
+        }
+        EXPECT_EQ(n, row.records) << row.fileBytes << " bytes";
+        EXPECT_EQ(reader.Count(), row.records);
+        EXPECT_EQ(reader.TrailingBytes(), row.trailing) << row.fileBytes << " bytes";
+        EXPECT_FALSE(reader.Next(r)) << "stays at the end";
+    }
+}
+
+}  // namespace
+}  // namespace kestrix

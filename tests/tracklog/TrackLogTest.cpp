@@ -1,0 +1,320 @@
+#include "tracklog/TrackLog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/DeviceFs.h"
+#include "platform/Shell.h"
+#include "settings/TrackerSettings.h"
+#include "support/TestSupport.h"
+#include "tracklog/LogRecord.h"
+
+namespace kestrix {
+namespace {
+
+class RecordingListener : public IStatusListener {
+public:
+    void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
+    void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
+    void OnMessage(const std::string& text) override { Add("message " + text); }
+    std::vector<std::string> Take() {
+        std::lock_guard lock(m_);
+        return std::exchange(events_, {});
+    }
+
+private:
+    void Add(const std::string& e) {
+        std::lock_guard lock(m_);
+        events_.push_back(e);
+    }
+    std::mutex m_;
+    std::vector<std::string> events_;
+};
+
+class CountedPoint : public TrackPoint {
+public:
+    CountedPoint(std::atomic<int>* alive, double lat)
+        : TrackPoint(lat, 8.5, 0.0f, 0.0f, 128809083100000000ULL), alive_(alive) {
+        ++*alive_;
+    }
+    ~CountedPoint() override { --*alive_; }
+
+private:
+    std::atomic<int>* alive_;
+};
+
+using Events = std::vector<std::string>;
+
+class TrackLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDeviceRoot(dir_.Path());
+        settings_.SetLogPath(std::string("\\Kestrix.log"));
+    }
+
+    std::string LogBytes() const { return test::ReadFile(dir_.File("Kestrix.log")); }
+
+    static std::string Encoded(double lat, double lon, float alt, float speed, uint64_t time) {
+        uint8_t b[32];
+        EncodeLogRecord(LogRecord{lat, lon, alt, speed, time}, b);
+        return std::string(reinterpret_cast<const char*>(b), 32);
+    }
+
+    test::TempDir dir_;
+    TrackerSettings settings_;
+    RecordingListener listener_;
+};
+
+TEST_F(TrackLogTest, OpenCreatesThenAppendsAfterTheLastRecord) {
+    const uint64_t t = 128809083092500000ULL;
+    {
+        TrackLog log(&listener_);
+        ASSERT_TRUE(log.Open(&settings_));
+        EXPECT_TRUE(log.IsOpen());
+        log.Write(TrackPoint::Make(-33.5, 151.25, 12.5f, 36.0f, t));
+        log.Close();
+        EXPECT_FALSE(log.IsOpen());
+        EXPECT_EQ(listener_.Take(), (Events{"started 1", "stopped 1"}));
+    }
+    EXPECT_EQ(LogBytes(), Encoded(-33.5, 151.25, 12.5f, 36.0f, t));
+
+    TrackLog again(&listener_);
+    ASSERT_TRUE(again.Open(&settings_));
+    again.Write(TrackPoint::Make(1.0, 2.0, 0.0f, 0.0f, t + 1));
+    again.Close();
+    EXPECT_EQ(LogBytes(), Encoded(-33.5, 151.25, 12.5f, 36.0f, t) + Encoded(1.0, 2.0, 0.0f, 0.0f, t + 1));
+}
+
+TEST_F(TrackLogTest, EachRecordReachesTheFileBeforeClose) {
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    for (int i = 1; i <= 3; ++i) {
+        log.Write(TrackPoint::Make(i, 0, 0, 0, 1));
+        // Read through a separate stream while the log stays open: a crash now must not
+        // lose what was accepted.
+        EXPECT_EQ(LogBytes().size(), 32u * static_cast<size_t>(i));
+    }
+    EXPECT_EQ(LogBytes().substr(64), Encoded(3, 0, 0, 0, 1));
+}
+
+TEST_F(TrackLogTest, OpenAndCloseReportOnlyWhatHappened) {
+    struct Row {
+        const char* what;
+        std::optional<std::string> path;  // nullopt: no settings at all
+        bool opened;
+        Events events;
+    } rows[] = {
+        {"no settings", std::nullopt, false, {}},
+        {"empty path", std::string(""), false, {}},
+        {"missing folder", std::string("\\no such folder\\Kestrix.log"), false, {"message Can not open file..."}},
+        {"a folder, not a file", std::string("\\"), false, {"message Can not open file..."}},
+        {"good path", std::string("\\Kestrix.log"), true, {"started 1"}},
+    };
+    for (const Row& r : rows) {
+        TrackLog log(&listener_);
+        TrackerSettings s;
+        if (r.path) s.SetLogPath(*r.path);
+        EXPECT_EQ(log.Open(r.path ? &s : nullptr), r.opened) << r.what;
+        EXPECT_EQ(log.IsOpen(), r.opened) << r.what;
+        EXPECT_EQ(listener_.Take(), r.events) << r.what;
+        log.Close();
+        log.Close();  // already closed: still reported
+        EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "stopped 1"})) << r.what;
+    }
+}
+
+TEST_F(TrackLogTest, WriteAlwaysReleasesThePoint) {
+    std::atomic<int> alive{0};
+    TrackLog log(&listener_);
+    log.Write(TrackPointRef(new CountedPoint(&alive, 1)));  // closed
+    EXPECT_EQ(alive, 0);
+    log.Write(nullptr);  // nothing to write, nothing to crash on
+
+    ASSERT_TRUE(log.Open(&settings_));
+    log.Write(nullptr);
+    TrackPointRef kept(new CountedPoint(&alive, 2));
+    log.Write(kept);  // a copy: the caller's reference stays
+    EXPECT_EQ(alive, 1);
+    EXPECT_EQ(kept->RefCount(), 1u);
+    log.Write(std::move(kept));
+    EXPECT_EQ(alive, 0);
+    log.Close();
+    EXPECT_EQ(LogBytes().size(), 64u);
+}
+
+// A listener that calls back into the log while the log holds its lock: the lock must be
+// re-entrant or this deadlocks.
+class ReentrantListener : public RecordingListener {
+public:
+    TrackLog* log = nullptr;
+    void OnStarted(int kind) override {
+        RecordingListener::OnStarted(kind);
+        log->Write(TrackPoint::Make(5, 5, 0, 0, 1));
+    }
+};
+
+TEST_F(TrackLogTest, ListenerMayCallBackIntoTheLog) {
+    ReentrantListener listener;
+    TrackLog log(&listener);
+    listener.log = &log;
+    ASSERT_TRUE(log.Open(&settings_));
+    log.Close();
+    EXPECT_EQ(LogBytes(), Encoded(5, 5, 0, 0, 1));
+}
+
+TEST_F(TrackLogTest, ConcurrentWritersNeverInterleaveRecords) {
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    constexpr int kPerThread = 300;
+    std::vector<std::thread> writers;
+    for (int t = 1; t <= 3; ++t) {
+        writers.emplace_back([&log, t] {
+            for (int i = 0; i < kPerThread; ++i) log.Write(TrackPoint::Make(t, i, 0, 0, static_cast<uint64_t>(t)));
+        });
+    }
+    for (auto& w : writers) w.join();
+    log.Close();
+
+    const std::string bytes = LogBytes();
+    ASSERT_EQ(bytes.size(), 3u * kPerThread * 32u);
+    std::vector<int> next(4, 0);
+    for (size_t off = 0; off < bytes.size(); off += 32) {
+        LogRecord r = DecodeLogRecord(reinterpret_cast<const uint8_t*>(bytes.data() + off));
+        int t = static_cast<int>(r.latitude);
+        ASSERT_TRUE(t >= 1 && t <= 3) << "record at " << off;
+        EXPECT_EQ(r.time, static_cast<uint64_t>(t));
+        EXPECT_EQ(r.longitude, next[t]++) << "thread " << t << " out of order";
+    }
+}
+
+}  // namespace
+}  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+// Stands in for the person who answers the removal question.
+class ScriptedShell : public platform::ShellHost {
+public:
+    int answer = platform::IDCANCEL;
+    std::vector<std::string> asked;
+    bool NotificationAdd(const platform::Notification&) override { return false; }
+    bool NotificationUpdate(uint32_t, const platform::Notification&) override { return false; }
+    bool NotificationRemove(const std::string&, uint32_t) override { return false; }
+    int MessageBox(platform::WindowHandle owner, const std::string& text, const std::string& caption,
+                   uint32_t flags) override {
+        asked.push_back(std::to_string(owner) + "|" + text + "|" + caption + "|" + std::to_string(flags));
+        return answer;
+    }
+    bool OpenLink(const std::string&) override { return false; }
+};
+
+class ExportTest : public TrackLogTest {
+protected:
+    void SetUp() override {
+        TrackLogTest::SetUp();
+        platform::SetShellHost(&shell_);
+    }
+    void TearDown() override { platform::SetShellHost(nullptr); }
+
+    const std::string kQuestion = "0|Would you like to remove the binary log?|GMRLogger|33";
+    ScriptedShell shell_;
+};
+
+TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    log.Write(TrackPoint::Make(-33.5, 151.25, 0, 0, 128809083092500000ULL));
+    listener_.Take();
+    shell_.answer = platform::IDOK;
+
+    EXPECT_TRUE(log.ExportGpx());
+    EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "started 1"}));
+    EXPECT_EQ(shell_.asked, std::vector<std::string>{kQuestion});
+    EXPECT_EQ(log.LastExportPath(), "\\Kestrix.gpx");
+    const std::string gpx = test::ReadFile(dir_.File("Kestrix.gpx"));
+    EXPECT_NE(gpx.find("<name>Kestrix</name>"), std::string::npos);
+    EXPECT_NE(gpx.find("<trkpt lat=\"-33.500000\" lon=\"151.250000\">"), std::string::npos);
+    // Removed, then created again empty by the reopening.
+    EXPECT_TRUE(log.IsOpen());
+    EXPECT_EQ(LogBytes(), "");
+}
+
+TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
+    test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0) + Encoded(3, 4, 0, 0, 0) + "partial");
+    test::WriteFile(dir_.File("Kestrix.gpx"), "older");
+    test::WriteFile(dir_.File("Kestrix_000.gpx"), "older");
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    shell_.answer = platform::IDCANCEL;
+
+    ASSERT_TRUE(log.ExportGpx());
+    EXPECT_EQ(log.LastExportPath(), "\\Kestrix_001.gpx");
+    const std::string gpx = test::ReadFile(dir_.File("Kestrix_001.gpx"));
+    EXPECT_NE(gpx.find("<name>Kestrix_001</name>"), std::string::npos);
+    size_t points = 0;
+    for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) ++points;
+    EXPECT_EQ(points, 2u) << "the trailing partial record is not exported";
+    EXPECT_EQ(test::ReadFile(dir_.File("Kestrix.gpx")), "older");
+    EXPECT_EQ(LogBytes().size(), 64u + 7u);  // kept as it was
+
+    ASSERT_TRUE(log.ExportGpx());
+    EXPECT_EQ(log.LastExportPath(), "\\Kestrix_002.gpx");
+}
+
+TEST_F(ExportTest, MissingLogWritesNothingAndAsksNothing) {
+    TrackLog log(&listener_);
+    settings_.SetLogPath(std::string("\\Tracks\\anna.log"));
+    ASSERT_TRUE(platform::CreateDeviceDirectory("\\Tracks"));
+    // Opening creates the log; remove it behind the log's back to export a missing file.
+    ASSERT_TRUE(log.Open(&settings_));
+    log.Close();
+    ASSERT_TRUE(platform::DeleteDeviceFile("\\Tracks\\anna.log"));
+    listener_.Take();
+
+    EXPECT_TRUE(log.ExportGpx());
+    EXPECT_TRUE(shell_.asked.empty());
+    EXPECT_FALSE(platform::DeviceFileExists("\\Tracks\\anna.gpx"));
+    EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "started 1"}));
+    EXPECT_TRUE(platform::DeviceFileExists("\\Tracks\\anna.log"));
+}
+
+TEST_F(ExportTest, PathComesFromTheSettingsWhenTheLogHasNone) {
+    TrackLog log(&listener_);
+    TrackerSettings s;
+    s.SetLogPath(std::string(""));
+    EXPECT_FALSE(log.Open(&s));
+    EXPECT_FALSE(log.ExportGpx()) << "no path anywhere";
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_TRUE(shell_.asked.empty());
+
+    test::WriteFile(dir_.File("late.log"), Encoded(1, 2, 0, 0, 0));
+    s.SetLogPath(std::string("\\late.log"));
+    EXPECT_TRUE(log.ExportGpx());
+    EXPECT_EQ(log.LastExportPath(), "\\late.gpx");
+    EXPECT_EQ(shell_.asked.size(), 1u);
+    EXPECT_TRUE(log.IsOpen());
+    EXPECT_EQ(log.Path(), "\\late.log");
+}
+
+TEST_F(ExportTest, UncreatableGpxKeepsTheLogWithoutAsking) {
+    test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0));
+    // A dangling link where the GPX file would go: the name looks free (it cannot be
+    // read) but the file cannot be created through it.
+    std::filesystem::create_symlink(dir_.File("no such folder/x.gpx"), dir_.File("Kestrix.gpx"));
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    shell_.answer = platform::IDOK;
+    EXPECT_TRUE(log.ExportGpx());
+    EXPECT_TRUE(shell_.asked.empty());
+    EXPECT_EQ(LogBytes(), Encoded(1, 2, 0, 0, 0));
+    EXPECT_TRUE(log.IsOpen());
+}
+
+}  // namespace
+}  // namespace kestrix
