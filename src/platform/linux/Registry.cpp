@@ -271,7 +271,9 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
             // Long values continue on the next line after a trailing backslash.
             while (!bytes.empty() && bytes.back() == '\\') {
                 bytes.pop_back();
-                if (++i >= lines.size()) return fail(first, "hex value continues past the end of the file");
+                // A blank line ends the key, so a value cut off there is truncated too.
+                if (++i >= lines.size() || Trim(lines[i]).empty())
+                    return fail(first, "hex value continues past the end of the file");
                 bytes += Trim(lines[i]);
             }
             value.type = RegType::Binary;

@@ -1,0 +1,231 @@
+#include "platform/Registry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/LastError.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::platform {
+namespace {
+
+constexpr const char* kKey = "SOFTWARE\\Geomira\\GmrLogger";
+
+class RegistryTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(ConfigureRegistry(file_)); }
+    std::vector<std::string> FilesInDir() const {
+        std::vector<std::string> names;
+        for (auto& e : std::filesystem::directory_iterator(dir_.Path())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    test::TempDir dir_;
+    std::string file_ = dir_.File("registry.reg");
+};
+
+TEST_F(RegistryTest, EveryValueTypeSurvivesACloseAndReopen) {
+    std::vector<uint8_t> longBinary;
+    for (int i = 0; i < 40; ++i) longBinary.push_back(static_cast<uint8_t>(i * 7));
+    {
+        auto key = RegKey::Open(kKey, true);
+        ASSERT_TRUE(key);
+        key->SetDword("BaudRate", 9600);
+        key->SetString("Login", "a\\b\"c");
+        key->SetString("Empty", "");
+        key->SetBinary("LastTrkPt", {0x00, 0x80, 0x3e, 0xd5, 0xde, 0xb1, 0x9d, 0x01});
+        key->SetBinary("Long", longBinary);
+        key->SetBinary("None", {});
+        EXPECT_EQ(key->Close(), kErrorSuccess);
+    }
+    std::string text = test::ReadFile(file_);
+    EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("\"BaudRate\"=dword:00002580\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Login\"=\"a\\\\b\\\"c\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\"LastTrkPt\"=hex:00,80,3e,d5,de,b1,9d,01\n"), std::string::npos);
+    EXPECT_NE(text.find(",\\\n  "), std::string::npos) << "a long value is continued on the next line";
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_LE(end - start, 80u);
+
+    auto key = RegKey::Open(kKey, false);
+    ASSERT_TRUE(key);
+    uint32_t baud = 0;
+    std::string login, empty;
+    std::vector<uint8_t> point, longBack, none{1};
+    EXPECT_TRUE(key->QueryDword("BaudRate", baud));
+    EXPECT_TRUE(key->QueryString("Login", login));
+    EXPECT_TRUE(key->QueryString("Empty", empty));
+    EXPECT_TRUE(key->QueryBinary("LastTrkPt", point));
+    EXPECT_TRUE(key->QueryBinary("Long", longBack));
+    EXPECT_TRUE(key->QueryBinary("None", none));
+    EXPECT_EQ(baud, 9600u);
+    EXPECT_EQ(login, "a\\b\"c");
+    EXPECT_EQ(empty, "");
+    EXPECT_EQ(point, (std::vector<uint8_t>{0x00, 0x80, 0x3e, 0xd5, 0xde, 0xb1, 0x9d, 0x01}));
+    EXPECT_EQ(longBack, longBinary);
+    EXPECT_TRUE(none.empty());
+    // A query of the wrong type fails rather than giving a default.
+    EXPECT_FALSE(key->QueryDword("Login", baud));
+    EXPECT_EQ(GetLastError(), kErrorInvalidData);
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+TEST_F(RegistryTest, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
+    test::WriteFile(file_,
+                    "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Geomira\\GmrLogger]\r\n"
+                    "\"BaudRate\"=dword:00001200\r\n");
+    {
+        auto key = RegKey::Open("SOFTWARE\\GEOMIRA\\gmrlogger\\", false);
+        ASSERT_TRUE(key);
+        uint32_t v = 0;
+        EXPECT_TRUE(key->QueryDword("baudrate", v));
+        EXPECT_EQ(v, 0x1200u);
+        key->SetDword("BAUDRATE", 4800);
+        ASSERT_EQ(key->Values().size(), 1u);
+        EXPECT_EQ(key->Values()[0].first, "BaudRate");
+    }
+    EXPECT_EQ(test::ReadFile(file_),
+              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Geomira\\GmrLogger]\n"
+              "\"BaudRate\"=dword:000012c0\n\n");
+}
+
+TEST_F(RegistryTest, TwoWritersDoNotLoseEachOthersChanges) {
+    {
+        auto setup = RegKey::Open(kKey, true);
+        setup->SetString("Keep", "1");
+        setup->SetString("Gone", "x");
+    }
+    auto first = RegKey::Open(kKey, false);
+    auto second = RegKey::Open(kKey, false);
+    ASSERT_TRUE(first && second);
+    first->SetString("Login", "anna");
+    second->SetDword("Port", 1201);
+    second->DeleteValue("Gone");
+    EXPECT_EQ(first->Close(), kErrorSuccess);
+    EXPECT_EQ(second->Close(), kErrorSuccess);
+
+    auto check = RegKey::Open(kKey, false);
+    std::string login, keep;
+    uint32_t port = 0;
+    EXPECT_TRUE(check->QueryString("Login", login));
+    EXPECT_TRUE(check->QueryDword("Port", port));
+    EXPECT_TRUE(check->QueryString("Keep", keep));
+    EXPECT_FALSE(check->Has("Gone"));
+    EXPECT_EQ(login, "anna");
+    EXPECT_EQ(port, 1201u);
+}
+
+TEST_F(RegistryTest, AFileThatDoesNotParseIsNamedByLineAndNeverOverwritten) {
+    auto early = RegKey::Open(kKey, true);
+    early->SetString("Login", "anna");
+    const std::string broken =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"A\"=dword:zz\n";
+    test::WriteFile(file_, broken);
+
+    EXPECT_EQ(early->Close(), kErrorInvalidData);
+    std::string error;
+    EXPECT_FALSE(ConfigureRegistry(file_, &error));
+    EXPECT_NE(error.find("line 4: "), std::string::npos) << error;
+    int code = 0;
+    EXPECT_EQ(RegKey::Open(kKey, true, &code), nullptr);
+    EXPECT_EQ(code, kErrorInvalidData);
+    EXPECT_EQ(GetLastError(), kErrorInvalidData);
+    EXPECT_EQ(test::ReadFile(file_), broken);
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+TEST_F(RegistryTest, MissingKeysAndValues) {
+    int code = 0;
+    EXPECT_EQ(RegKey::Open(kKey, false, &code), nullptr);
+    EXPECT_EQ(code, kErrorFileNotFound);
+    EXPECT_FALSE(std::filesystem::exists(file_));
+    {
+        auto key = RegKey::Open(kKey, true, &code);
+        ASSERT_TRUE(key);
+        EXPECT_FALSE(key->DeleteValue("Nope"));
+        EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+        EXPECT_FALSE(key->Query("Nope"));
+    }
+    // Creating a key writes it even without values.
+    EXPECT_EQ(test::ReadFile(file_),
+              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n\n");
+    EXPECT_TRUE(RegKey::Open(kKey, false));
+}
+
+TEST_F(RegistryTest, ReadingOnlyLeavesAHandEditedFileAlone) {
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n; edited by hand\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n"
+        "\"BaudRate\" = dword:2580\n";
+    test::WriteFile(file_, text);
+    auto key = RegKey::Open(kKey, false);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->Close(), kErrorSuccess);
+    EXPECT_EQ(test::ReadFile(file_), text);
+}
+
+TEST(RegistryTextTest, ParsesWhatRegeditWrites) {
+    const std::string text =
+        "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\A]\r\n"
+        "\"Bin\"=hex:01,02,\\\r\n"
+        "  03,ff\r\n"
+        "@=\"default\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\a]\r\n"
+        "\"N\"=dword:FFFFFFFF\r\n";
+    RegistryData data;
+    std::string error;
+    ASSERT_TRUE(ParseRegistryText(text, data, error)) << error;
+    ASSERT_EQ(data.keys.size(), 1u);  // "A" and "a" are the same key
+    const auto& values = data.keys.at("A");
+    EXPECT_EQ(values.at("Bin").binary, (std::vector<uint8_t>{1, 2, 3, 255}));
+    EXPECT_EQ(values.at("").text, "default");
+    EXPECT_EQ(values.at("N").dword, 0xFFFFFFFFu);
+
+    RegistryData again;
+    ASSERT_TRUE(ParseRegistryText(FormatRegistryText(data), again, error)) << error;
+    EXPECT_EQ(FormatRegistryText(again), FormatRegistryText(data));
+}
+
+TEST(RegistryTextTest, ErrorsNameTheLine) {
+    const std::string head = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n";
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"REGEDIT4\n", "line 1: "},
+        {"Windows Registry Editor Version 5.00\n\"A\"=\"x\"\n", "line 2: value before the first key"},
+        {head + "\"A\"=dword:123456789\n", "line 4: dword"},
+        {head + "\"A\"=hex:1,2g\n", "line 4: bad byte"},
+        {head + "\"A\"=hex:01,\\\n", "line 4: hex value continues past the end"},
+        {head + "\"A\"=\"open\n", "line 4: string without closing quote"},
+        {head + "\"A\"=\"x\" y\n", "line 4: text after the closing quote"},
+        {head + "\"A\" \"x\"\n", "line 4: expected '='"},
+        {head + "\"A\"=hex(2):00\n", "line 4: unknown value type"},
+        {head + "[HKEY_CURRENT_USER\\K]\n", "line 4: key outside HKEY_LOCAL_MACHINE"},
+        {head + "[HKEY_LOCAL_MACHINE\\K\n", "line 4: key name without closing"},
+        {head + "junk\n", "line 4: "},
+    };
+    for (const auto& c : cases) {
+        RegistryData data;
+        data.keys["Before"] = {};
+        std::string error;
+        EXPECT_FALSE(ParseRegistryText(c.text, data, error)) << c.text;
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " gave " << error;
+        EXPECT_EQ(data.keys.count("Before"), 1u) << "output untouched on failure";
+    }
+}
+
+TEST(RegistryTextTest, LineBreaksInTextAreWrittenAsSpacesSoTheFileStillReads) {
+    RegistryData data;
+    data.keys["K"]["Note"] = RegValue{RegType::Sz, "two\nlines", 0, {}};
+    RegistryData back;
+    std::string error;
+    ASSERT_TRUE(ParseRegistryText(FormatRegistryText(data), back, error)) << error;
+    EXPECT_EQ(back.keys.at("K").at("Note").text, "two lines");
+}
+
+}  // namespace
+}  // namespace kestrix::platform
