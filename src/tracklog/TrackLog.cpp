@@ -9,6 +9,22 @@
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
+namespace {
+
+std::mutex gSourceMutex;
+std::function<TrackerSettings*()> gSettingsSource;
+
+TrackerSettings* SettingsFromSource() {
+    std::lock_guard lock(gSourceMutex);
+    return gSettingsSource ? gSettingsSource() : nullptr;
+}
+
+}  // namespace
+
+void TrackLog::SetSettingsSource(std::function<TrackerSettings*()> source) {
+    std::lock_guard lock(gSourceMutex);
+    gSettingsSource = std::move(source);
+}
 
 TrackLog::TrackLog(IStatusListener* listener) : listener_(listener) {}
 
@@ -49,7 +65,7 @@ void TrackLog::Write(TrackPointRef point) {
 
 bool TrackLog::OpenFile() {
     std::lock_guard lock(lock_);
-    if (!file_.IsOpen() && path_ && !path_->empty()) file_.Open(*path_, "ab");
+    if (!file_.IsOpen() && path_ && !path_->empty() && file_.Open(*path_, "ab")) PadPartialRecord();
     open_.store(file_.IsOpen(), std::memory_order_release);
     if (listener_) {
         if (file_.IsOpen()) {
@@ -59,6 +75,20 @@ bool TrackLog::OpenFile() {
         }
     }
     return file_.IsOpen();
+}
+
+void TrackLog::PadPartialRecord() {
+    // Appending after a cut record would shift every later record by its length and make
+    // the rest of the log unreadable; one filled record is lost instead.
+    const auto size = file_.Size();
+    if (!size) return;
+    const size_t partial = static_cast<size_t>(*size % static_cast<int64_t>(kLogRecordSize));
+    if (partial == 0) return;
+    uint8_t filler[kLogRecordSize];
+    for (uint8_t& b : filler) b = 0xFF;
+    file_.Write(filler, kLogRecordSize - partial);
+    file_.Flush();
+    platform::LogWarning("Track log " + *path_ + " ended in a partial record; filled it up");
 }
 
 void TrackLog::CloseFile() {
@@ -100,7 +130,10 @@ bool TrackLog::ExportGpx() {
     std::string logPath;
     {
         std::lock_guard lock(lock_);
-        if ((!path_ || path_->empty()) && settings_ != nullptr) path_ = settings_->GetLogPath();
+        if (!path_ || path_->empty()) {
+            TrackerSettings* settings = settings_ != nullptr ? settings_ : SettingsFromSource();
+            if (settings != nullptr) path_ = settings->GetLogPath();
+        }
         if (!path_ || path_->empty()) return false;
         logPath = *path_;
     }

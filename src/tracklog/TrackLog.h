@@ -3,6 +3,9 @@
 // header and grows across runs until it is converted to GPX (ExportGpx) and removed, or
 // uploaded. Each record is handed to the operating system as soon as it is written, so
 // a crash of the process loses no accepted position.
+// A log whose last record was cut short (the process died in the middle of a write) is
+// first filled up to a whole record with 0xFF bytes, so later records stay aligned; the
+// filled record reads as damaged (not-a-number coordinates or an impossible time).
 // Reports to the controller through IStatusListener with kind 1: OnStarted when the file
 // is opened, OnStopped on every Close, OnMessage("Can not open file...") when it cannot
 // be opened.
@@ -12,6 +15,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,6 +55,10 @@ public:
     // known.
     bool ExportGpx() override;
 
+    // Where ExportGpx finds the settings when no Open has given it a log path (the
+    // controller installs a lookup of its own settings). Process-wide; nullptr removes it.
+    static void SetSettingsSource(std::function<TrackerSettings*()> source);
+
     // The current log path (empty when none).
     std::string Path() const;
     // The device path of the GPX file written by the last export (empty when none).
@@ -59,6 +67,7 @@ public:
 private:
     bool OpenFile();
     void CloseFile();
+    void PadPartialRecord();
 
     mutable std::recursive_mutex lock_;
     IStatusListener* listener_;

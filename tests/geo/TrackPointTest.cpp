@@ -69,15 +69,5 @@ TEST(TrackPointTest, OleDateFromFileTime) {
     }
 }
 
-TEST(TrackPointTest, AccessorsKeepUnitsAndSpeedCanBeFilledIn) {
-    TrackPoint p(-33.5, 151.25, 12.5f, 0.0f, 42);
-    EXPECT_DOUBLE_EQ(p.GetLatitudeRad(), -33.5 * 0.017453292519943295);
-    EXPECT_DOUBLE_EQ(p.GetLongitudeRad(), 151.25 * 0.017453292519943295);
-    p.SetSpeed(36.0f);
-    EXPECT_EQ(p.GetSpeed(), 36.0f);
-    EXPECT_EQ(p.GetAltitude(), 12.5f);
-    EXPECT_EQ(p.GetTime(), 42u);
-}
-
 }  // namespace
 }  // namespace kestrix

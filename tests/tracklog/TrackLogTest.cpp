@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -88,6 +89,24 @@ TEST_F(TrackLogTest, OpenCreatesThenAppendsAfterTheLastRecord) {
     again.Write(TrackPoint::Make(1.0, 2.0, 0.0f, 0.0f, t + 1));
     again.Close();
     EXPECT_EQ(LogBytes(), Encoded(-33.5, 151.25, 12.5f, 36.0f, t) + Encoded(1.0, 2.0, 0.0f, 0.0f, t + 1));
+}
+
+TEST_F(TrackLogTest, CutRecordIsFilledSoLaterRecordsStayAligned) {
+    const std::string good = Encoded(1, 2, 0, 0, 7) + Encoded(3, 4, 0, 0, 8);
+    test::WriteFile(dir_.File("Kestrix.log"), good + Encoded(5, 6, 0, 0, 9).substr(0, 6));
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    log.Write(TrackPoint::Make(-33.5, 151.25, 12.5f, 36.0f, 10));
+    log.Close();
+
+    const std::string bytes = LogBytes();
+    ASSERT_EQ(bytes.size(), 128u);
+    EXPECT_EQ(bytes.substr(0, 64), good);
+    EXPECT_EQ(bytes.substr(64, 6), Encoded(5, 6, 0, 0, 9).substr(0, 6));
+    EXPECT_EQ(bytes.substr(70, 26), std::string(26, '\xFF'));
+    LogRecord filled = DecodeLogRecord(reinterpret_cast<const uint8_t*>(bytes.data() + 64));
+    EXPECT_TRUE(std::isnan(filled.latitude));
+    EXPECT_EQ(bytes.substr(96), Encoded(-33.5, 151.25, 12.5f, 36.0f, 10));
 }
 
 TEST_F(TrackLogTest, EachRecordReachesTheFileBeforeClose) {
@@ -220,7 +239,10 @@ protected:
         TrackLogTest::SetUp();
         platform::SetShellHost(&shell_);
     }
-    void TearDown() override { platform::SetShellHost(nullptr); }
+    void TearDown() override {
+        platform::SetShellHost(nullptr);
+        TrackLog::SetSettingsSource(nullptr);
+    }
 
     const std::string kQuestion = "0|Would you like to remove the binary log?|GMRLogger|33";
     ScriptedShell shell_;
@@ -246,7 +268,8 @@ TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
 }
 
 TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
-    test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0) + Encoded(3, 4, 0, 0, 0) + "partial");
+    const std::string original = Encoded(1, 2, 0, 0, 0) + Encoded(3, 4, 0, 0, 0) + "partial";
+    test::WriteFile(dir_.File("Kestrix.log"), original);
     test::WriteFile(dir_.File("Kestrix.gpx"), "older");
     test::WriteFile(dir_.File("Kestrix_000.gpx"), "older");
     TrackLog log(&listener_);
@@ -261,7 +284,9 @@ TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
     for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) ++points;
     EXPECT_EQ(points, 2u) << "the trailing partial record is not exported";
     EXPECT_EQ(test::ReadFile(dir_.File("Kestrix.gpx")), "older");
-    EXPECT_EQ(LogBytes().size(), 64u + 7u);  // kept as it was
+    // Kept (the reopening only fills the cut record up).
+    EXPECT_EQ(LogBytes().substr(0, original.size()), original);
+    EXPECT_EQ(LogBytes().size(), 96u);
 
     ASSERT_TRUE(log.ExportGpx());
     EXPECT_EQ(log.LastExportPath(), "\\Kestrix_002.gpx");
@@ -300,6 +325,20 @@ TEST_F(ExportTest, PathComesFromTheSettingsWhenTheLogHasNone) {
     EXPECT_EQ(shell_.asked.size(), 1u);
     EXPECT_TRUE(log.IsOpen());
     EXPECT_EQ(log.Path(), "\\late.log");
+}
+
+TEST_F(ExportTest, NeverOpenedLogFindsThePathThroughTheSettingsSource) {
+    // Tracker-only mode: the log was never opened, yet "Convert to GPX" must work.
+    test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0) + Encoded(3, 4, 0, 0, 0).substr(0, 20));
+    TrackLog log(&listener_);
+    EXPECT_FALSE(log.ExportGpx());
+    TrackLog::SetSettingsSource([this] { return &settings_; });
+    EXPECT_TRUE(log.ExportGpx());
+    EXPECT_EQ(log.LastExportPath(), "\\Kestrix.gpx");
+    EXPECT_EQ(shell_.asked.size(), 1u);
+    const std::string gpx = test::ReadFile(dir_.File("Kestrix.gpx"));
+    EXPECT_NE(gpx.find("lat=\"1.000000\""), std::string::npos);
+    EXPECT_EQ(gpx.find("lat=\"3.000000\""), std::string::npos) << "the cut record is not exported";
 }
 
 TEST_F(ExportTest, UncreatableGpxKeepsTheLogWithoutAsking) {
