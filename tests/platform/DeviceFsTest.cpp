@@ -1,0 +1,146 @@
+#include "platform/DeviceFs.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <regex>
+#include <set>
+
+#include "platform/LastError.h"
+#include "platform/Registry.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::platform {
+namespace {
+
+class DeviceFsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = DeviceRoot();
+        SetDeviceRoot(dir_.Path() + "/");
+    }
+    void TearDown() override { SetDeviceRoot(previous_); }
+    test::TempDir dir_;
+    std::string previous_;
+};
+
+TEST_F(DeviceFsTest, DevicePathsMapUnderTheRoot) {
+    const std::string root = dir_.Path();
+    struct Case {
+        std::string device;
+        std::string host;
+    };
+    const Case cases[] = {
+        {"\\My Documents\\anna.log", root + "/My Documents/anna.log"},
+        {"/a//b/./c", root + "/a/b/c"},
+        {"a\\b", root + "/a/b"},
+        {"\\\\a\\\\\\b\\", root + "/a/b"},
+        {"\\", root},
+        {"\\...\\x..y", root + "/.../x..y"},
+    };
+    for (const auto& c : cases) {
+        std::string host = "unchanged";
+        EXPECT_TRUE(ToHostPath(c.device, host)) << c.device;
+        EXPECT_EQ(host, c.host) << c.device;
+    }
+}
+
+TEST_F(DeviceFsTest, PathsThatLeaveTheRootAreRefused) {
+    const std::string refused[] = {"", "..", "\\a\\..\\b", "a/../../etc/passwd", "C:\\x", "\\c:", "d:",
+                                   std::string("a\0b", 3)};
+    for (const auto& p : refused) {
+        std::string host = "unchanged";
+        SetLastError(0);
+        EXPECT_FALSE(ToHostPath(p, host)) << p;
+        EXPECT_EQ(host, "unchanged");
+        EXPECT_EQ(GetLastError(), kErrorBadPathname) << p;
+    }
+    DeviceFile f;
+    EXPECT_FALSE(f.Open("\\..\\escape.txt", "wb"));
+    EXPECT_EQ(GetLastError(), kErrorBadPathname);
+}
+
+TEST_F(DeviceFsTest, FilesAppendSeekAndReportTheirSize) {
+    ASSERT_TRUE(CreateDeviceDirectory("\\My Documents\\logs"));
+    {
+        DeviceFile f;
+        ASSERT_TRUE(f.Open("\\My Documents\\logs\\a.log", "wb"));
+        EXPECT_EQ(f.Write("hello", 5), 5u);
+        EXPECT_EQ(f.Size(), 5);
+        EXPECT_TRUE(f.Sync());
+    }
+    DeviceFile f;
+    ASSERT_TRUE(f.Open("/My Documents/logs/a.log", "ab"));
+    EXPECT_EQ(f.Write(" world", 6), 6u);
+    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(test::ReadFile(dir_.Path() + "/My Documents/logs/a.log"), "hello world");
+    EXPECT_EQ(DeviceFileSize("\\My Documents\\logs\\a.log"), 11);
+
+    DeviceFile moved;
+    ASSERT_TRUE(moved.Open("\\My Documents\\logs\\a.log", "r+b"));
+    DeviceFile other(std::move(moved));
+    EXPECT_FALSE(moved.IsOpen());
+    ASSERT_TRUE(other.SeekSet(6));
+    char buf[5] = {};
+    EXPECT_EQ(other.Read(buf, 5), 5u);
+    EXPECT_EQ(std::string(buf, 5), "world");
+}
+
+TEST_F(DeviceFsTest, ExistsDeleteAndListing) {
+    ASSERT_TRUE(CreateDeviceDirectory("\\d\\sub"));
+    test::WriteFile(dir_.Path() + "/d/b.txt", "x");
+    test::WriteFile(dir_.Path() + "/d/a.txt", "");
+    auto list = ListDeviceDirectory("\\d");
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 3u);
+    EXPECT_EQ((*list)[0].name, "a.txt");
+    EXPECT_FALSE((*list)[0].isDirectory);
+    EXPECT_EQ((*list)[2].name, "sub");
+    EXPECT_TRUE((*list)[2].isDirectory);
+
+    EXPECT_TRUE(DeviceFileExists("\\d\\b.txt"));
+    EXPECT_TRUE(DeleteDeviceFile("\\d\\b.txt"));
+    EXPECT_FALSE(DeviceFileExists("\\d\\b.txt"));
+    EXPECT_FALSE(DeleteDeviceFile("\\d\\b.txt"));
+    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+    EXPECT_FALSE(ListDeviceDirectory("\\missing"));
+    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(DeviceFsTest, UniqueFilesAreNewEmptyAndNamedAfterThePrefix) {
+    ASSERT_TRUE(CreateDeviceDirectory("\\tmp"));
+    std::set<std::string> seen;
+    for (int i = 0; i < 20; ++i) {
+        auto path = CreateUniqueDeviceFile("\\tmp", "gpx");
+        ASSERT_TRUE(path);
+        EXPECT_TRUE(std::regex_match(*path, std::regex(R"(\\tmp\\gpx[0-9A-F]{4}\.tmp)"))) << *path;
+        EXPECT_EQ(DeviceFileSize(*path), 0);
+        EXPECT_TRUE(seen.insert(*path).second) << *path;
+    }
+    auto atRoot = CreateUniqueDeviceFile("", "r");
+    ASSERT_TRUE(atRoot);
+    EXPECT_EQ(atRoot->rfind("\\r", 0), 0u);
+    EXPECT_FALSE(CreateUniqueDeviceFile("\\tmp", "..\\up"));
+    EXPECT_FALSE(CreateUniqueDeviceFile("\\no such dir", "x"));
+}
+
+TEST(DeviceFileTest, AShortWriteReportsTheSystemError) {
+    std::string previous = DeviceRoot();
+    SetDeviceRoot("/dev");
+    DeviceFile f;
+    bool opened = f.Open("\\full", "wb");
+    SetDeviceRoot(previous);
+    if (!opened) GTEST_SKIP() << "/dev/full is not available";
+    std::vector<char> data(1 << 16, 'x');
+    SetLastError(0);
+    EXPECT_LT(f.Write(data.data(), data.size()), data.size());
+    EXPECT_EQ(GetLastError(), ENOSPC);
+    // A small write sits in the buffer; the flush is what meets the full device.
+    EXPECT_EQ(f.Write("abc", 3), 3u);
+    SetLastError(0);
+    EXPECT_FALSE(f.Flush());
+    EXPECT_EQ(GetLastError(), ENOSPC);
+}
+
+}  // namespace
+}  // namespace kestrix::platform

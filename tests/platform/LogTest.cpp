@@ -1,0 +1,116 @@
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <regex>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/Shell.h"
+#include "platform/Text.h"
+#include "platform/Thread.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::platform {
+namespace {
+
+// Collects lines while installed.
+struct Capture {
+    std::mutex mutex;
+    std::vector<std::pair<LogLevel, std::string>> lines;
+    LogSink previous;
+    Capture() {
+        previous = SetLogSink([this](LogLevel l, const std::string& t) {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(l, t);
+        });
+    }
+    ~Capture() { SetLogSink(previous); }
+};
+
+TEST(LogTest, StandardErrorLinesCarryTimeProgramAndLevel) {
+    test::TempDir dir;
+    std::string path = dir.File("stderr.txt");
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    fflush(stderr);
+    int saved = ::dup(2);
+    ::dup2(fd, 2);
+    LogWarning("receiver lost");
+    LogError("port busy");
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(fd);
+    std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ kestrix: (warning: receiver lost|error: port busy)\n)");
+    std::string text = test::ReadFile(path);
+    size_t cut = text.find('\n') + 1;
+    EXPECT_TRUE(std::regex_match(text.substr(0, cut), line)) << text;
+    EXPECT_TRUE(std::regex_match(text.substr(cut), line)) << text;
+}
+
+TEST(LogTest, SinkReceivesLinesAtOrAboveTheMinimumLevel) {
+    Capture capture;
+    Log(LogLevel::Debug, "hidden");
+    SetMinimumLogLevel(LogLevel::Debug);
+    Log(LogLevel::Debug, "shown");
+    SetMinimumLogLevel(LogLevel::Info);
+    LogInfo("info");
+    ASSERT_EQ(capture.lines.size(), 2u);
+    EXPECT_EQ(capture.lines[0], std::make_pair(LogLevel::Debug, std::string("shown")));
+    EXPECT_EQ(capture.lines[1], std::make_pair(LogLevel::Info, std::string("info")));
+}
+
+TEST(LogTest, LinesFromManyThreadsArriveWhole) {
+    Capture capture;
+    Thread threads[4];
+    for (int t = 0; t < 4; ++t)
+        threads[t].Start([t] {
+            for (int i = 0; i < 100; ++i) LogInfo(Format("thread %d line %d", t, i));
+        });
+    for (auto& t : threads) ASSERT_TRUE(t.Join(10000));
+    EXPECT_EQ(capture.lines.size(), 400u);
+}
+
+TEST(TextTest, FormatSizesTheResultExactly) {
+    EXPECT_EQ(Format("%d-%s-%05.1f", 7, "x", 2.25), "7-x-002.2");
+    std::string big(10000, 'y');
+    EXPECT_EQ(Format("<%s>", big.c_str()), "<" + big + ">");
+    EXPECT_EQ(Format("%s", ""), "");
+}
+
+TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
+    const std::pair<uint32_t, int> cases[] = {
+        {MB_OK, IDOK},
+        {MB_OKCANCEL, IDCANCEL},
+        {MB_YESNO, IDNO},
+        {MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND, IDNO},
+        {MB_OKCANCEL | MB_ICONWARNING | MB_TOPMOST, IDCANCEL},
+        {MB_ICONINFORMATION, IDOK},
+    };
+    for (auto [flags, answer] : cases) EXPECT_EQ(SafeMessageBoxAnswer(flags), answer) << flags;
+}
+
+TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
+    ASSERT_EQ(GetShellHost(), nullptr);
+    Capture capture;
+    EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDNO);
+    ASSERT_EQ(capture.lines.size(), 1u);
+    EXPECT_NE(capture.lines[0].second.find("Delete the log?"), std::string::npos);
+
+    struct Host : ShellHost {
+        bool NotificationAdd(const Notification&) override { return true; }
+        bool NotificationUpdate(uint32_t, const Notification&) override { return true; }
+        bool NotificationRemove(const std::string&, uint32_t) override { return true; }
+        int MessageBox(WindowHandle, const std::string&, const std::string&, uint32_t) override { return IDYES; }
+        bool OpenLink(const std::string&) override { return true; }
+    } host;
+    SetShellHost(&host);
+    EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDYES);
+    SetShellHost(nullptr);
+}
+
+}  // namespace
+}  // namespace kestrix::platform
