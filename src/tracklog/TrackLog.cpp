@@ -152,8 +152,8 @@ bool TrackLog::ExportGpx() {
                     WriteGpxDocument(gpx, trackName, [&reader](LogRecord& r) { return reader.Next(r); });
                 // A full card or a read error must not end with the only copy removed:
                 // the question is asked only when every record made it into the file.
-                const bool readAll =
-                    logSize && static_cast<uint64_t>(*logSize) == reader.Count() * kLogRecordSize + reader.TrailingBytes();
+                const uint64_t bytesRead = reader.Count() * kLogRecordSize + reader.TrailingBytes();
+                const bool readAll = logSize && static_cast<uint64_t>(*logSize) == bytesRead;
                 const bool written = gpx.Close() && result.complete;
                 log.Close();
                 lastExportPath_ = gpxPath;

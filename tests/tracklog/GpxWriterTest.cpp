@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <vector>
 
@@ -102,6 +103,21 @@ TEST(GpxWriterTest, TimesAreUtcWithMilliseconds) {
         {UINT64_MAX, ""},
     };
     for (const Row& r : rows) EXPECT_EQ(FormatIsoTime(r.fileTime), r.text) << r.fileTime;
+}
+
+TEST(GpxWriterTest, FullStorageIsReportedAsIncomplete) {
+    test::TempDir dir;
+    std::filesystem::create_symlink("/dev/full", dir.File("full.gpx"));
+    platform::SetDeviceRoot(dir.Path());
+    platform::DeviceFile out;
+    ASSERT_TRUE(out.Open("\\full.gpx", "wt"));
+    int left = 200;  // far more than one stream buffer
+    GpxWriteResult r = WriteGpxDocument(out, "Kestrix", [&left](LogRecord& rec) {
+        rec = LogRecord{1.0, 2.0, 3.0f, 4.0f, 0};
+        return left-- > 0;
+    });
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.points, 200u);
 }
 
 TEST(GpxWriterTest, TrackNameIsEscaped) {
