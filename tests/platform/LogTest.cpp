@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/Shell.h"
 #include "platform/Text.h"
 #include "platform/Thread.h"
 #include "support/TestSupport.h"
@@ -72,44 +71,6 @@ TEST(LogTest, LinesFromManyThreadsArriveWhole) {
         });
     for (auto& t : threads) ASSERT_TRUE(t.Join(10000));
     EXPECT_EQ(capture.lines.size(), 400u);
-}
-
-TEST(TextTest, FormatSizesTheResultExactly) {
-    EXPECT_EQ(Format("%d-%s-%05.1f", 7, "x", 2.25), "7-x-002.2");
-    std::string big(10000, 'y');
-    EXPECT_EQ(Format("<%s>", big.c_str()), "<" + big + ">");
-    EXPECT_EQ(Format("%s", ""), "");
-}
-
-TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
-    const std::pair<uint32_t, int> cases[] = {
-        {MB_OK, IDOK},
-        {MB_OKCANCEL, IDCANCEL},
-        {MB_YESNO, IDNO},
-        {MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND, IDNO},
-        {MB_OKCANCEL | MB_ICONWARNING | MB_TOPMOST, IDCANCEL},
-        {MB_ICONINFORMATION, IDOK},
-    };
-    for (auto [flags, answer] : cases) EXPECT_EQ(SafeMessageBoxAnswer(flags), answer) << flags;
-}
-
-TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
-    ASSERT_EQ(GetShellHost(), nullptr);
-    Capture capture;
-    EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDNO);
-    ASSERT_EQ(capture.lines.size(), 1u);
-    EXPECT_NE(capture.lines[0].second.find("Delete the log?"), std::string::npos);
-
-    struct Host : ShellHost {
-        bool NotificationAdd(const Notification&) override { return true; }
-        bool NotificationUpdate(uint32_t, const Notification&) override { return true; }
-        bool NotificationRemove(const std::string&, uint32_t) override { return true; }
-        int MessageBox(WindowHandle, const std::string&, const std::string&, uint32_t) override { return IDYES; }
-        bool OpenLink(const std::string&) override { return true; }
-    } host;
-    SetShellHost(&host);
-    EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDYES);
-    SetShellHost(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+#include "platform/Shell.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/Log.h"
+
+namespace kestrix::platform {
+namespace {
+
+struct Capture {
+    std::vector<std::string> lines;
+    LogSink previous;
+    Capture() {
+        previous = SetLogSink([this](LogLevel, const std::string& t) { lines.push_back(t); });
+    }
+    ~Capture() { SetLogSink(previous); }
+};
+
+TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
+    const std::pair<uint32_t, int> cases[] = {
+        {MB_OK, IDOK},
+        {MB_OKCANCEL, IDCANCEL},
+        {MB_YESNO, IDNO},
+        {MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND, IDNO},
+        {MB_OKCANCEL | MB_ICONWARNING | MB_TOPMOST, IDCANCEL},
+        {MB_ICONINFORMATION, IDOK},
+    };
+    for (auto [flags, answer] : cases) EXPECT_EQ(SafeMessageBoxAnswer(flags), answer) << flags;
+}
+
+TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
+    ASSERT_EQ(GetShellHost(), nullptr);
+    Capture capture;
+    EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDNO);
+    ASSERT_EQ(capture.lines.size(), 1u);
+    EXPECT_NE(capture.lines[0].find("Delete the log?"), std::string::npos);
+
+    struct Host : ShellHost {
+        bool NotificationAdd(const Notification&) override { return true; }
+        bool NotificationUpdate(uint32_t, const Notification&) override { return true; }
+        bool NotificationRemove(const std::string&, uint32_t) override { return true; }
+        int MessageBox(WindowHandle, const std::string&, const std::string&, uint32_t) override { return IDYES; }
+        bool OpenLink(const std::string&) override { return true; }
+    } host;
+    SetShellHost(&host);
+    EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDYES);
+    SetShellHost(nullptr);
+}
+
+}  // namespace
+}  // namespace kestrix::platform
