@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <cstdio>
+
 namespace kestrix::refserver {
 
 namespace {
@@ -27,6 +30,25 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
 }
 
 }  // namespace
+
+std::string FormatIsoMs(int64_t unixMs) {
+    using namespace std::chrono;
+    sys_time<milliseconds> t{milliseconds(unixMs)};
+    sys_days day = floor<days>(t);
+    year_month_day ymd{day};
+    hh_mm_ss<milliseconds> hms{t - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+                  static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
+                  static_cast<int>(hms.seconds().count()), static_cast<int>(hms.subseconds().count()));
+    return text;
+}
+
+std::string NowIso() {
+    using namespace std::chrono;
+    return FormatIsoMs(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
 
 const char* PointKindName(PointKind kind) {
     return kind == PointKind::Live ? "live" : "track";

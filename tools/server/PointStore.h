@@ -20,6 +20,11 @@ enum class PointKind { Live, Track };
 
 const char* PointKindName(PointKind kind);
 
+// "2026-12-06T10:12:49.123Z" for a time in milliseconds since 1970-01-01 UTC.
+std::string FormatIsoMs(int64_t unixMs);
+// The current system time in that form.
+std::string NowIso();
+
 struct StoredPoint {
     PointKind kind = PointKind::Live;
     std::string received;             // when the server received it

@@ -37,45 +37,6 @@ std::string PeerName(const sockaddr_in& addr) {
     return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-class StoreSink final : public SessionSink {
-public:
-    StoreSink(PointStore& store, std::function<std::string()> now, std::atomic<uint64_t>& stored)
-        : store_(store), now_(std::move(now)), stored_(stored) {}
-
-    uint32_t CheckLogin(const std::string& name, const std::string& digest) override {
-        UserRecord user;
-        if (!store_.FindUser(name, user)) {
-            if (!store_.Error().empty()) std::fprintf(stderr, "kestrix-server: %s\n", store_.Error().c_str());
-            return 0;
-        }
-        return EqualNoCase(user.digest, digest) ? user.id : 0;
-    }
-
-    void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) override {
-        std::string received = now_ ? now_() : NowIso();
-        for (StoredPoint& p : points) p.received = received;
-        if (store_.AddPoints(userId, points))
-            stored_ += points.size();
-        else
-            std::fprintf(stderr, "kestrix-server: %zu points of user %u lost: %s\n", points.size(), userId,
-                         store_.Error().c_str());
-    }
-
-private:
-    PointStore& store_;
-    std::function<std::string()> now_;
-    std::atomic<uint64_t>& stored_;
-};
-
 struct Connection {
     Connection(int fd_, std::string peer_, SessionSink& sink) : fd(fd_), peer(std::move(peer_)), session(sink) {}
     int fd;
@@ -87,25 +48,6 @@ struct Connection {
 };
 
 }  // namespace
-
-std::string FormatIsoMs(int64_t unixMs) {
-    using namespace std::chrono;
-    sys_time<milliseconds> t{milliseconds(unixMs)};
-    sys_days day = floor<days>(t);
-    year_month_day ymd{day};
-    hh_mm_ss<milliseconds> hms{t - day};
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
-                  static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
-                  static_cast<int>(hms.seconds().count()), static_cast<int>(hms.subseconds().count()));
-    return text;
-}
-
-std::string NowIso() {
-    using namespace std::chrono;
-    return FormatIsoMs(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
-}
 
 bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& port) {
     size_t colon = text.rfind(':');
@@ -126,7 +68,11 @@ bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& po
 }
 
 TrackingServer::TrackingServer(PointStore& store, ServerOptions options)
-    : store_(store), options_(std::move(options)) {}
+    : store_(store), options_(std::move(options)), sink_(std::make_unique<StoreSink>(store_, options_.now)) {}
+
+uint64_t TrackingServer::PointsStored() const {
+    return sink_->Stored();
+}
 
 TrackingServer::~TrackingServer() {
     Stop();
@@ -207,7 +153,7 @@ void TrackingServer::Stop() {
 }
 
 void TrackingServer::Run() {
-    StoreSink sink(store_, options_.now, pointsStored_);
+    StoreSink& sink = *sink_;
     std::unordered_map<int, std::unique_ptr<Connection>> conns;
     std::vector<uint8_t> buffer(kReadChunk);
     bool listenerPaused = false;

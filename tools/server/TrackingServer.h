@@ -19,9 +19,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "ClientSession.h"
 #include "PointStore.h"
 
 namespace kestrix::refserver {
@@ -36,11 +38,6 @@ struct ServerOptions {
     // The receive time stamped on stored points, as ISO text; defaults to the system clock.
     std::function<std::string()> now;
 };
-
-// "2026-12-06T10:12:49.123Z" for a time in milliseconds since 1970-01-01 UTC.
-std::string FormatIsoMs(int64_t unixMs);
-// The current system time in that form.
-std::string NowIso();
 
 class TrackingServer {
 public:
@@ -64,13 +61,14 @@ public:
     int Connections() const { return connections_.load(); }
     uint64_t Accepted() const { return accepted_.load(); }
     uint64_t Refused() const { return refused_.load(); }
-    uint64_t PointsStored() const { return pointsStored_.load(); }
+    uint64_t PointsStored() const;
 
 private:
     class Loop;
 
     PointStore& store_;
     ServerOptions options_;
+    std::unique_ptr<StoreSink> sink_;
     std::string error_;
     std::string host_;
     uint16_t port_ = 0;
@@ -81,7 +79,6 @@ private:
     std::atomic<int> connections_{0};
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
-    std::atomic<uint64_t> pointsStored_{0};
 
     void Run();
     void CloseFds();

@@ -1,0 +1,408 @@
+// The reference server in-process on 127.0.0.1:0 with a temporary database, driven by
+// real TCP clients that encode their messages exactly as the tracker does.
+#include "TrackingServer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <zlib.h>
+
+#include "ServerCommand.h"
+#include "TestClient.h"
+#include "platform/Time.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::refserver {
+namespace {
+
+using test::Bytes;
+using test::TestClient;
+
+constexpr const char* kReceived = "2026-12-06T10:00:00.000Z";
+
+uint64_t FileTimeOf(uint16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s) {
+    platform::SystemTime t;
+    t.year = y;
+    t.month = mo;
+    t.day = d;
+    t.hour = h;
+    t.minute = mi;
+    t.second = s;
+    uint64_t ft = 0;
+    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
+    return ft;
+}
+
+class TrackingServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dbPath_ = dir_.File("server.sqlite");
+        ASSERT_TRUE(store_.Open(dbPath_)) << store_.Error();
+        ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), aliceId_));
+        ASSERT_TRUE(store_.AddUser("bob", PasswordDigest("hunter2"), bobId_));
+        StartServer(std::chrono::milliseconds(60000));
+    }
+
+    void StartServer(std::chrono::milliseconds idle) {
+        ServerOptions options;
+        options.listen = "127.0.0.1:0";
+        options.idleLimit = idle;
+        options.now = [] { return std::string(kReceived); };
+        server_ = std::make_unique<TrackingServer>(store_, options);
+        ASSERT_TRUE(server_->Start()) << server_->Error();
+        ASSERT_NE(server_->Port(), 0);
+    }
+
+    void TearDown() override {
+        if (server_) server_->Stop();
+    }
+
+    // Reads back through a connection of its own, as an export does while the server runs.
+    std::vector<StoredPoint> PointsOf(uint32_t userId) {
+        PointStore reader;
+        EXPECT_TRUE(reader.Open(dbPath_)) << reader.Error();
+        std::vector<StoredPoint> points;
+        EXPECT_TRUE(reader.ForEachPoint(userId, [&](const StoredPoint& p) { points.push_back(p); }));
+        return points;
+    }
+
+    bool WaitStored(uint64_t n) {
+        return test::WaitFor([&] { return server_->PointsStored() >= n; });
+    }
+
+    void LoginAlice(TestClient& client) {
+        ASSERT_TRUE(client.Connect(server_->Port()));
+        LoginMessage answer;
+        ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 7, answer));
+        ASSERT_EQ(answer.UserId(), aliceId_);
+    }
+
+    test::TempDir dir_;
+    std::string dbPath_;
+    PointStore store_;
+    uint32_t aliceId_ = 0;
+    uint32_t bobId_ = 0;
+    std::unique_ptr<TrackingServer> server_;
+};
+
+TEST_F(TrackingServerTest, LoginAnswersCarryTheRightTypeStatusTextAndUserId) {
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string digest;
+        uint32_t sentId;
+        Bytes expected;
+    };
+    const std::string good = PasswordDigest("secret");
+    // 45: status 1, empty text, the user id. 23: status 1, empty text, no user id.
+    Bytes ok45 = {0x2D, 0x00, 0x0E, 0x00, 1, 0, 0, 0, 0, 0, static_cast<uint8_t>(aliceId_), 0, 0, 0};
+    Bytes ok23 = {0x17, 0x00, 0x0A, 0x00, 1, 0, 0, 0, 0, 0};
+    // A refusal: status 1, the text (23 bytes), user id 0; 4 + 4 + 2 + 23 + 4 = 37 bytes.
+    auto refused = [](bool withId) {
+        std::string text = "Wrong login or password";
+        Bytes b;
+        test::PutU16(b, withId ? 45 : 23);
+        test::PutU16(b, static_cast<uint16_t>(10 + text.size() + (withId ? 4 : 0)));
+        test::PutU32(b, 1);
+        test::PutU16(b, static_cast<uint16_t>(text.size()));
+        b.insert(b.end(), text.begin(), text.end());
+        if (withId) test::PutU32(b, 0);
+        return b;
+    };
+    const Case cases[] = {
+        {"type 44, good password", "alice", good, 99, ok45},
+        {"type 44, user id 0 is not required", "alice", good, 1, ok45},
+        {"type 22, good password", "alice", good, 0, ok23},
+        {"type 44, wrong password", "alice", PasswordDigest("Secret"), 5, refused(true)},
+        {"type 44, unknown user", "carol", good, 5, refused(true)},
+        {"type 22, wrong password", "alice", PasswordDigest("x"), 0, refused(false)},
+        {"type 44, digest of another user", "alice", PasswordDigest("hunter2"), 5, refused(true)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestClient client;
+        ASSERT_TRUE(client.Connect(server_->Port()));
+        LoginMessage request(c.name, c.digest, c.sentId);
+        ASSERT_TRUE(client.Send(request));
+        EXPECT_EQ(client.Read(c.expected.size()), c.expected);
+    }
+    ASSERT_EQ(refused(true).size(), 37u);
+}
+
+TEST_F(TrackingServerTest, TheTrackerParsesTheAnswers) {
+    TestClient client;
+    ASSERT_TRUE(client.Connect(server_->Port()));
+    LoginMessage answer;
+    ASSERT_TRUE(client.Login("bob", PasswordDigest("hunter2"), 1, answer));
+    EXPECT_EQ(answer.UserId(), bobId_);
+    EXPECT_EQ(answer.ServerText(), "");
+    ASSERT_TRUE(client.Login("bob", PasswordDigest("wrong"), 1, answer));
+    EXPECT_EQ(answer.UserId(), 0u);
+    EXPECT_EQ(answer.ServerText(), "Wrong login or password");
+    EXPECT_NE(answer.Status(), 0u);
+}
+
+TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
+    TestClient client;
+    LoginAlice(client);
+    struct Case {
+        double lat, lon;
+        float alt, speed;
+    };
+    const Case cases[] = {{52.520008, 13.404954, 34.5f, 12.25f},
+                          {-33.8688, 151.2093, -12.0f, 0.0f},
+                          {89.999999, -179.999999, 8848.86f, 301.5f},
+                          {0.0, 0.0, 0.0f, 0.5f}};
+    for (const Case& c : cases) {
+        PositionMessage m(*TrackPoint::Make(c.lat, c.lon, c.alt, c.speed, 0));
+        ASSERT_TRUE(client.Send(m));
+    }
+    ASSERT_TRUE(WaitStored(std::size(cases)));
+    std::vector<StoredPoint> stored = PointsOf(aliceId_);
+    ASSERT_EQ(stored.size(), std::size(cases));
+    for (size_t i = 0; i < stored.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(stored[i].kind, PointKind::Live);
+        EXPECT_EQ(stored[i].received, kReceived);
+        EXPECT_FALSE(stored[i].time.has_value());
+        EXPECT_NEAR(stored[i].latitude, cases[i].lat, 1e-9);
+        EXPECT_NEAR(stored[i].longitude, cases[i].lon, 1e-9);
+        EXPECT_EQ(stored[i].altitude, cases[i].alt);
+        EXPECT_EQ(stored[i].speed, cases[i].speed);
+    }
+    EXPECT_TRUE(PointsOf(bobId_).empty());
+}
+
+TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
+    const uint64_t start = FileTimeOf(2026, 12, 6, 9, 0, 0);
+    struct Case {
+        size_t points;
+        bool compressed;
+    };
+    const Case cases[] = {{500, true}, {11, false}, {12, true}, {0, false}, {1, false}};
+    TestClient client;
+    LoginAlice(client);
+    uint64_t expected = 0;
+    std::vector<TrackPointRef> all;
+    for (const Case& c : cases) {
+        TrackMessage m(aliceId_);
+        for (size_t i = 0; i < c.points; ++i) {
+            auto p = TrackPoint::Make(48.0 + 0.0001 * static_cast<double>(i), 11.5 - 0.0002 * static_cast<double>(i),
+                                      500.0f + static_cast<float>(i), 3.0f, start + i * platform::kFileTimeTicksPerSecond);
+            m.Add(p);
+            all.push_back(p);
+        }
+        Bytes wire = test::Encode(m);
+        ASSERT_FALSE(wire.empty());
+        EXPECT_EQ((wire[1] & 0x80) != 0, c.compressed) << c.points;
+        ASSERT_TRUE(client.SendBytes(wire));
+        expected += c.points;
+    }
+    ASSERT_TRUE(WaitStored(expected));
+    std::vector<StoredPoint> stored = PointsOf(aliceId_);
+    ASSERT_EQ(stored.size(), expected);
+    for (size_t i = 0; i < stored.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(stored[i].kind, PointKind::Track);
+        EXPECT_EQ(stored[i].received, kReceived);
+        ASSERT_TRUE(stored[i].time.has_value());
+        EXPECT_EQ(*stored[i].time, platform::FormatIsoUtc(all[i]->GetTime(), true));
+        // One step of the 32-bit code is 180/2^32 degrees of latitude, 360/2^32 of
+        // longitude and 26,000 km/2^32 of altitude.
+        EXPECT_NEAR(stored[i].latitude, all[i]->GetLatitude(), 1e-7);
+        EXPECT_NEAR(stored[i].longitude, all[i]->GetLongitude(), 1e-7);
+        EXPECT_NEAR(stored[i].altitude, all[i]->GetAltitude(), 0.01);
+    }
+    EXPECT_EQ(*stored[0].time, "2026-12-06T09:00:00.000Z");
+    EXPECT_EQ(*stored[499].time, "2026-12-06T09:08:19.000Z");
+}
+
+// Bytes of a compressed packet: the 8-byte header with the declared inflated size, then
+// the given zlib stream.
+Bytes Compressed(uint16_t type, uint32_t declared, const Bytes& stream) {
+    Bytes b;
+    test::PutU16(b, static_cast<uint16_t>(type | 0x8000));
+    test::PutU16(b, static_cast<uint16_t>(8 + stream.size()));
+    test::PutU32(b, declared);
+    b.insert(b.end(), stream.begin(), stream.end());
+    return b;
+}
+
+Bytes Deflate(const Bytes& in) {
+    uLongf n = compressBound(static_cast<uLong>(in.size()));
+    Bytes out(n);
+    EXPECT_EQ(compress2(out.data(), &n, in.data(), static_cast<uLong>(in.size()), 6), Z_OK);
+    out.resize(n);
+    return out;
+}
+
+// An uncompressed track message body (after the header) claiming `count` points but
+// carrying `carried`.
+Bytes TrackWithCount(uint32_t count, uint32_t carried) {
+    Bytes b;
+    test::PutU16(b, 46);
+    test::PutU16(b, static_cast<uint16_t>(24 + 20 * carried));
+    test::PutU32(b, 1);
+    test::PutU32(b, count);
+    b.resize(24 + 20 * carried, 0);
+    return b;
+}
+
+TEST_F(TrackingServerTest, AMalformedPacketClosesOnlyItsOwnConnection) {
+    TestClient bystander;
+    LoginAlice(bystander);
+    PositionMessage position(*TrackPoint::Make(10.0, 20.0, 30.0f, 4.0f, 0));
+    Bytes live = test::Encode(position);
+    ASSERT_EQ(live.size(), 44u);
+
+    Bytes payload40(40, 0x11);  // what a 44-byte packet would inflate to
+    Bytes bigPayload(70000 - 4, 0);
+    Bytes cutStream = Deflate(Bytes(live.begin() + 4, live.end()));
+    cutStream.resize(cutStream.size() - 5);
+
+    struct Case {
+        const char* what;
+        bool loginFirst;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"length below the header", true, {0x6E, 0x00, 0x03, 0x00}},
+        {"length zero", true, {0x6E, 0x00, 0x00, 0x00, 0xFF, 0xFF}},
+        {"compressed packet shorter than its own header", true, {0x6E, 0x80, 0x06, 0x00, 0x2C, 0x00}},
+        {"declared inflated size above 65535", true, Compressed(110, 70000, Deflate(bigPayload))},
+        {"declared inflated size below the header", true, Compressed(110, 3, Deflate(payload40))},
+        {"inflated size larger than declared", true, Compressed(110, 30, Deflate(payload40))},
+        {"inflated size smaller than declared", true, Compressed(110, 60, Deflate(payload40))},
+        {"zlib garbage", true, Compressed(46, 100, Bytes{0x78, 0x9C, 0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4})},
+        {"zlib stream cut short", true, Compressed(110, 44, cutStream)},
+        {"track count above the points carried", true, TrackWithCount(3, 2)},
+        {"track count below the points carried", true, TrackWithCount(1, 2)},
+        {"track count of four billion", true, TrackWithCount(0xFFFFFFFFu, 1)},
+        {"track message shorter than an empty one", true, {0x2E, 0x00, 0x0C, 0x00, 1, 0, 0, 0, 0, 0, 0, 0}},
+        {"live position of the wrong length", true, {0x6E, 0x00, 0x08, 0x00, 0, 0, 0, 0}},
+        {"unknown type", true, {0x63, 0x00, 0x04, 0x00}},
+        {"login answer type sent by a client", true, {0x2D, 0x00, 0x04, 0x00}},
+        {"login with a string running past the packet", true, {0x2C, 0x00, 0x08, 0x00, 0x10, 0x00, 0x41, 0x41}},
+        {"live position before login", false, live},
+        {"track message before login", false, TrackWithCount(0, 0)},
+    };
+    uint64_t storedBefore = server_->PointsStored();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestClient bad;
+        if (c.loginFirst)
+            LoginAlice(bad);
+        else
+            ASSERT_TRUE(bad.Connect(server_->Port()));
+        ASSERT_TRUE(bad.SendBytes(c.bytes));
+        EXPECT_TRUE(bad.WaitClosed());
+        // The other client is still served: its position is stored.
+        ASSERT_TRUE(bystander.SendBytes(live));
+        ASSERT_TRUE(WaitStored(++storedBefore));
+    }
+    EXPECT_EQ(PointsOf(aliceId_).size(), std::size(cases));
+    // And it can still log in again on the same connection.
+    LoginMessage answer;
+    ASSERT_TRUE(bystander.Login("alice", PasswordDigest("secret"), 1, answer));
+    EXPECT_EQ(answer.UserId(), aliceId_);
+}
+
+TEST_F(TrackingServerTest, PositionsAfterARefusedLoginCloseTheConnection) {
+    TestClient client;
+    ASSERT_TRUE(client.Connect(server_->Port()));
+    LoginMessage answer;
+    ASSERT_TRUE(client.Login("alice", PasswordDigest("nope"), 1, answer));
+    ASSERT_EQ(answer.UserId(), 0u);
+    PositionMessage m(*TrackPoint::Make(1.0, 2.0, 3.0f, 4.0f, 0));
+    ASSERT_TRUE(client.Send(m));
+    EXPECT_TRUE(client.WaitClosed());
+    EXPECT_TRUE(PointsOf(aliceId_).empty());
+}
+
+TEST_F(TrackingServerTest, ASilentOrHalfSentClientDoesNotHoldUpOthers) {
+    TestClient silent;
+    ASSERT_TRUE(silent.Connect(server_->Port()));
+    TestClient half;
+    LoginAlice(half);
+    PositionMessage position(*TrackPoint::Make(1.0, 2.0, 3.0f, 4.0f, 0));
+    Bytes live = test::Encode(position);
+    ASSERT_TRUE(half.SendBytes(Bytes(live.begin(), live.begin() + 10)));
+
+    TestClient other;
+    LoginAlice(other);
+    ASSERT_TRUE(other.SendBytes(live));
+    ASSERT_TRUE(WaitStored(1));
+    // The rest of the half-sent packet completes it.
+    ASSERT_TRUE(half.SendBytes(Bytes(live.begin() + 10, live.end())));
+    ASSERT_TRUE(WaitStored(2));
+}
+
+TEST_F(TrackingServerTest, AnIdleConnectionIsClosedAfterTheIdleLimit) {
+    server_->Stop();
+    StartServer(std::chrono::milliseconds(100));
+    TestClient idle;
+    LoginAlice(idle);
+    EXPECT_TRUE(idle.WaitClosed());
+    EXPECT_TRUE(test::WaitFor([&] { return server_->Connections() == 0; }));
+}
+
+TEST_F(TrackingServerTest, ManyClientsAtOnceAreAllStored) {
+    constexpr int kClients = 60;
+    constexpr int kEach = 20;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<TestClient>());
+        LoginAlice(*clients.back());
+    }
+    EXPECT_EQ(server_->Connections(), kClients);
+    // Interleaved, so every connection is mid-stream at the same time.
+    for (int k = 0; k < kEach; ++k)
+        for (int i = 0; i < kClients; ++i) {
+            PositionMessage m(*TrackPoint::Make(i, k, 0.0f, 0.0f, 0));
+            ASSERT_TRUE(clients[static_cast<size_t>(i)]->Send(m));
+        }
+    ASSERT_TRUE(WaitStored(kClients * kEach));
+    EXPECT_EQ(PointsOf(aliceId_).size(), static_cast<size_t>(kClients * kEach));
+}
+
+TEST_F(TrackingServerTest, ConnectionsBeyondTheCapAreRefused) {
+    server_->Stop();
+    ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    options.maxConnections = 2;
+    server_ = std::make_unique<TrackingServer>(store_, options);
+    ASSERT_TRUE(server_->Start());
+    TestClient a, b, c;
+    LoginAlice(a);
+    LoginAlice(b);
+    ASSERT_TRUE(c.Connect(server_->Port()));
+    EXPECT_TRUE(c.WaitClosed());
+    EXPECT_EQ(server_->Refused(), 1u);
+    LoginMessage answer;
+    EXPECT_TRUE(a.Login("alice", PasswordDigest("secret"), 1, answer));
+}
+
+TEST(TrackingServerStart, RefusesBadAddressesAndTakenPorts) {
+    test::TempDir dir;
+    PointStore store;
+    ASSERT_TRUE(store.Open(dir.File("db.sqlite")));
+    for (const char* bad : {"127.0.0.1", "localhost:1201", "127.0.0.1:65536", "127.0.0.1:", ":80", "1.2.3:4"}) {
+        ServerOptions options;
+        options.listen = bad;
+        TrackingServer server(store, options);
+        EXPECT_FALSE(server.Start()) << bad;
+        EXPECT_NE(server.Error().find("bad listen address"), std::string::npos) << bad;
+    }
+    ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    TrackingServer first(store, options);
+    ASSERT_TRUE(first.Start());
+    options.listen = first.Address();
+    TrackingServer second(store, options);
+    EXPECT_FALSE(second.Start());
+    EXPECT_NE(second.Error().find("cannot listen on"), std::string::npos) << second.Error();
+}
+
+}  // namespace
+}  // namespace kestrix::refserver
