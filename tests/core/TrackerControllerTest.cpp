@@ -1,0 +1,597 @@
+#include "core/TrackerController.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/MainWindow.h"
+#include "core/ServiceDoubles.h"
+#include "platform/Clock.h"
+#include "platform/MessageLoop.h"
+#include "platform/Power.h"
+#include "platform/Registry.h"
+#include "platform/Shell.h"
+#include "settings/TrackerSettings.h"
+#include "support/TestSupport.h"
+
+namespace kestrix {
+namespace {
+
+using V = std::vector<std::string>;
+constexpr uintptr_t kInstance = 0x1000;
+constexpr const char* kBatteryText =
+    "The battery charge level is critically low. All user data has been saved to disk.";
+constexpr const char* kNoPortText = "Application can't automatically detect GPS port. You should select it manually...";
+
+class TrackerControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDeviceClock(&clock_);
+        std::string error;
+        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg"), &error)) << error;
+        platform::SetShellHost(&shell_);
+        platform::SetPowerSourceFactory([q = power_] { return std::make_unique<test::PowerSourceDouble>(q); });
+        loop_ = std::make_unique<platform::MessageLoop>(clock_);
+    }
+
+    void TearDown() override {
+        TrackerController::Destroy();
+        loop_.reset();
+        SetControllerServices(DefaultControllerServices());
+        platform::SetPowerSourceFactory(nullptr);
+        platform::SetShellHost(nullptr);
+        platform::SetDeviceClock(nullptr);
+    }
+
+    ControllerServices AllServices() {
+        ControllerServices s;
+        s.makeReceiver = [this](GpsFixListener& l) -> std::unique_ptr<IGpsReceiver> {
+            auto r = std::make_unique<test::ReceiverDouble>(l, journal_);
+            receiver_ = r.get();
+            return r;
+        };
+        s.makeSession = [this](IStatusListener& l) -> std::unique_ptr<ITrackerSession> {
+            auto r = std::make_unique<test::SessionDouble>(l, journal_);
+            session_ = r.get();
+            return r;
+        };
+        s.makeLog = [this](IStatusListener& l) -> std::unique_ptr<ITrackLog> {
+            auto r = std::make_unique<test::LogDouble>(l, journal_);
+            log_ = r.get();
+            return r;
+        };
+        s.statusModel = [this] { return &model_; };
+        s.deleteStatusModel = [this] { journal_.Add("model.Delete"); };
+        s.clearSatellites = [this] { journal_.Add("satellites.Clear"); };
+        return s;
+    }
+
+    // A controller whose account and port are known, initialised, with a quiet journal.
+    // Modes: Logger on battery, Tracker on external power, so the two are told apart.
+    TrackerController& Ready(ControllerServices s, uint32_t onBattery = kModeLogger, uint32_t onPower = kModeTracker) {
+        SetControllerServices(std::move(s));
+        TrackerController* c = TrackerController::Instance();
+        TrackerSettings& st = c->GetSettings();
+        st.SetLogin(std::string("anna"));
+        st.SetPassword(std::string("secret"));
+        st.SetGpsPort(std::string("COM4:"));
+        st.SetMode(0, onBattery);
+        st.SetMode(1, onPower);
+        EXPECT_TRUE(c->Init(kInstance, platform::kNoWindow));
+        loop_->RunPending();
+        journal_.Take();
+        return *c;
+    }
+
+    // The journal without the bubble's refreshes, for tests about the services.
+    V ServiceCalls() {
+        V out;
+        for (auto& call : journal_.Take()) {
+            if (call != "shell.Update") out.push_back(call);
+        }
+        return out;
+    }
+
+    // One power-information broadcast, read by the monitor's next one-second tick.
+    void Broadcast(uint8_t ac, uint8_t batteryFlag = platform::BATTERY_FLAG_HIGH) {
+        platform::PowerInfo info;
+        info.acLineStatus = ac;
+        info.batteryFlag = batteryFlag;
+        power_->push_back({platform::MakePowerInfoRecord(info), platform::kPowerInfoLength});
+        clock_.Advance(1000);
+        loop_->RunPending();
+    }
+
+    platform::ManualClock clock_{1000, 133'000'000'000'000'000ULL};
+    test::TempDir dir_;
+    test::Journal journal_;
+    test::ShellDouble shell_{journal_};
+    test::StatusModelDouble model_{journal_};
+    std::shared_ptr<std::deque<test::QueuedPower>> power_ = std::make_shared<std::deque<test::QueuedPower>>();
+    std::unique_ptr<platform::MessageLoop> loop_;
+    test::ReceiverDouble* receiver_ = nullptr;
+    test::SessionDouble* session_ = nullptr;
+    test::LogDouble* log_ = nullptr;
+};
+
+TEST_F(TrackerControllerTest, PowerBroadcastsChooseTheServices) {
+    struct Step {
+        const char* name;
+        uint8_t ac;
+        V calls;
+        uint32_t state;
+    };
+    const std::vector<Step> steps = {
+        {"external power: tracker", 1, {"log.Close", "session.Stop", "session.Start", "receiver.Start", "model.Attach"},
+         kModeTracker},
+        {"same status again", 1, {}, kModeTracker},
+        {"backup power ignored", 2, {}, kModeTracker},
+        {"battery: logger",
+         0,
+         {"log.Close", "session.Stop", "satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop",
+          "log.Open", "receiver.Start", "model.Attach"},
+         kModeLogger},
+    };
+    TrackerController& c = Ready(AllServices());
+    EXPECT_EQ(c.GetState(), 0u);  // status unknown at start: nothing runs yet
+    EXPECT_FALSE(receiver_->running);
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        Broadcast(s.ac);
+        EXPECT_EQ(ServiceCalls(), s.calls);
+        EXPECT_EQ(c.GetState() & (kModeTracker | kModeLogger), s.state);
+    }
+}
+
+TEST_F(TrackerControllerTest, LowMainBatteryStopsEverythingSavesAndWarns) {
+    struct Case {
+        const char* name;
+        uint8_t flag;
+        bool alarm;
+    };
+    const std::vector<Case> cases = {
+        {"low", platform::BATTERY_FLAG_LOW, true},
+        {"critical", platform::BATTERY_FLAG_CRITICAL, true},
+        {"high", platform::BATTERY_FLAG_HIGH, false},
+        {"charging while low", platform::BATTERY_FLAG_LOW | platform::BATTERY_FLAG_CHARGING, false},
+        {"unknown", platform::BATTERY_FLAG_UNKNOWN, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TrackerController& c = Ready(AllServices(), kModeTracker | kModeLogger, kModeTracker | kModeLogger);
+        Broadcast(1);
+        ASSERT_EQ(c.GetState() & 3u, 3u);
+        journal_.Take();
+        c.GetSettings().SetUserId(77);  // as the session does when it logs in
+        shell_.boxes.clear();
+
+        Broadcast(1, k.flag);
+        if (k.alarm) {
+            EXPECT_EQ(c.GetState() & 3u, 0u);
+            EXPECT_FALSE(receiver_->running);
+            ASSERT_EQ(shell_.boxes.size(), 1u);
+            EXPECT_EQ(shell_.boxes[0].text, kBatteryText);
+            EXPECT_EQ(shell_.boxes[0].caption, "Kestrix");
+            EXPECT_EQ(shell_.boxes[0].flags, 0x40030u);
+            TrackerSettings stored;
+            stored.Load();
+            EXPECT_EQ(stored.GetUserId(), 77u);
+            EXPECT_FALSE(c.StoppedByUser());
+            // It comes every time the record does.
+            Broadcast(1, k.flag);
+            EXPECT_EQ(shell_.boxes.size(), 2u);
+            // Not the user's choice: the next change of source starts the services again.
+            Broadcast(0);
+            EXPECT_EQ(c.GetState() & 3u, 3u);
+        } else {
+            EXPECT_EQ(c.GetState() & 3u, 3u);
+            EXPECT_TRUE(shell_.boxes.empty());
+        }
+        TrackerController::Destroy();
+    }
+}
+
+TEST_F(TrackerControllerTest, DisableHoldsAgainstPowerChangesUntilEnable) {
+    TrackerController& c = Ready(AllServices());
+    Broadcast(1);
+    ASSERT_EQ(c.GetState(), kModeTracker);
+    EXPECT_TRUE(c.OnCommand(kCmdDisable));
+    EXPECT_TRUE(c.StoppedByUser());
+    EXPECT_EQ(c.GetState(), 0u);
+    journal_.Take();
+
+    Broadcast(0);
+    EXPECT_EQ(ServiceCalls(), V{});
+    EXPECT_EQ(c.GetState(), 0u);
+
+    EXPECT_TRUE(c.OnCommand(kCmdEnable));  // starts with the mode of the battery now
+    EXPECT_FALSE(c.StoppedByUser());
+    EXPECT_EQ(c.GetState(), kModeLogger);
+    Broadcast(1);
+    EXPECT_EQ(c.GetState(), kModeTracker);
+}
+
+TEST_F(TrackerControllerTest, SingleServiceCommandsActOnlyFromTheOppositeState) {
+    struct Case {
+        const char* name;
+        uint32_t running;  // services started before the command
+        uint32_t command;
+        V calls;
+        uint32_t stateAfter;
+    };
+    const std::vector<Case> cases = {
+        {"enable tracker when off", 0, kCmdEnableTracker, {"session.Start", "receiver.Start", "model.Attach"}, kModeTracker},
+        {"enable tracker when on", kModeTracker, kCmdEnableTracker, {}, kModeTracker},
+        {"enable logger when off", kModeTracker, kCmdEnableLogger, {"log.Open"}, 3},
+        {"enable logger when on", kModeLogger, kCmdEnableLogger, {}, kModeLogger},
+        {"disable tracker when on", 3, kCmdDisableTracker, {"session.Stop"}, kModeLogger},
+        {"disable tracker when off", kModeLogger, kCmdDisableTracker, {}, kModeLogger},
+        {"disable logger when on",
+         kModeLogger,
+         kCmdDisableLogger,
+         {"log.Close", "satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"},
+         0},
+        {"disable logger when off", kModeTracker, kCmdDisableLogger, {}, kModeTracker},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TrackerController& c = Ready(AllServices());
+        if (k.running) c.StartServices(k.running);
+        journal_.Take();
+        // Through the main window, as the notification's buttons send it.
+        platform::SendMessage(c.MainWindow(), platform::WM_COMMAND, k.command, 0);
+        EXPECT_EQ(journal_.Take(), k.calls);
+        EXPECT_EQ(c.GetState(), k.stateAfter);
+        TrackerController::Destroy();
+    }
+}
+
+TEST_F(TrackerControllerTest, UnhandledCommandsGoToDefaultProcessing) {
+    TrackerController& c = Ready(AllServices(), 3, 3);
+    for (uint32_t id : {kCmdShowMap, 40005u, 40009u, 0u, 65535u}) {
+        EXPECT_FALSE(c.OnCommand(id)) << id;
+    }
+    EXPECT_EQ(journal_.Take(), V{});
+    for (uint32_t id : {kCmdEnable, kCmdDisable, kCmdEnableTracker, kCmdDisableLogger}) {
+        EXPECT_TRUE(c.OnCommand(id)) << id;
+    }
+}
+
+TEST_F(TrackerControllerTest, ExitStopsEverythingAndKeepsTheWindowForEnable) {
+    TrackerController& c = Ready(AllServices());
+    Broadcast(1);
+    journal_.Take();
+    EXPECT_TRUE(c.OnCommand(kCmdExit));
+    EXPECT_EQ(c.GetState(), 0u);
+    EXPECT_FALSE(c.StoppedByUser());
+    EXPECT_TRUE(platform::IsWindow(c.MainWindow()));
+    platform::SendMessage(c.MainWindow(), platform::WM_COMMAND, kCmdEnable, 0);
+    EXPECT_EQ(c.GetState(), kModeTracker);
+}
+
+TEST_F(TrackerControllerTest, IconFollowsTheRunningServicesAndTheFix) {
+    struct Case {
+        uint32_t services;
+        bool fix;
+        bool sessionConnecting;
+        int icon;
+    };
+    const std::vector<Case> cases = {
+        {3, true, false, 111}, {3, false, false, 113}, {kModeTracker, true, false, 101},
+        {kModeTracker, false, false, 114}, {kModeLogger, true, false, 110}, {kModeLogger, false, false, 115},
+        {0, false, false, 104}, {0, true, false, 104}, {0, false, true, 136},
+    };
+    {
+        SetControllerServices(AllServices());
+        EXPECT_EQ(TrackerController::Instance()->CurrentIcon(), 0);  // before Init
+        TrackerController::Destroy();
+    }
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.services) + (k.fix ? " fix" : "") + (k.sessionConnecting ? " connecting" : ""));
+        TrackerController& c = Ready(AllServices());
+        session_->reportsStart = !k.sessionConnecting;
+        if (k.services || k.sessionConnecting) c.StartServices(k.sessionConnecting ? kModeTracker : k.services);
+        if (k.fix) c.OnFix(TrackPoint::Make(48.0, 11.0, 0.0f, 0.0f, 1));
+        EXPECT_EQ(c.CurrentIcon(), k.icon);
+        TrackerController::Destroy();
+    }
+}
+
+TEST_F(TrackerControllerTest, NotificationIsAddedThenUpdatedAndComesBackAfterADismiss) {
+    TrackerController& c = Ready(AllServices());
+    ASSERT_EQ(shell_.adds.size(), 1u);
+    const platform::Notification& added = shell_.adds[0];
+    EXPECT_EQ(added.id, 137u);
+    EXPECT_EQ(added.clsid, "{881AB316-7C25-4963-B383-FF47D02D035E}");
+    EXPECT_EQ(added.priority, platform::SHNP_ICONIC);  // the page is still empty at Init
+    EXPECT_EQ(added.durationSeconds, -1);
+    EXPECT_EQ(added.flags, 0x21u);
+    EXPECT_EQ(added.sink, c.MainWindow());
+    EXPECT_EQ(added.title, "Kestrix");
+    EXPECT_EQ(added.todaySoftKey, "Kestrix");
+    EXPECT_EQ(added.html, "");
+    EXPECT_EQ(added.iconId, 104);
+    // Init's UpdateStatus arrived as an update carrying the stored page.
+    ASSERT_EQ(shell_.updates.size(), 1u);
+    EXPECT_EQ(shell_.updates[0].mask, 0x20u | 0x04u | 0x08u | 0x10u);
+    EXPECT_EQ(shell_.updates[0].n.html, c.StatusHtml());
+    EXPECT_EQ(shell_.updates[0].n.priority, platform::SHNP_INFORM);
+
+    shell_.Dismiss();
+    c.StartServices(kModeLogger);
+    loop_->RunPending();
+    EXPECT_EQ(journal_.Take(), (V{"log.Open", "receiver.Start", "model.Attach", "shell.UpdateRefused", "shell.Add"}));
+    ASSERT_EQ(shell_.adds.size(), 2u);
+    EXPECT_NE(shell_.adds[1].html.find("Mode: Logger"), std::string::npos);
+    EXPECT_EQ(shell_.adds[1].iconId, 115);
+    EXPECT_EQ(shell_.adds[1].priority, platform::SHNP_INFORM);
+}
+
+TEST_F(TrackerControllerTest, MessageFromAWorkerReachesTheBubbleWithoutChangingTheStoredPage) {
+    TrackerController& c = Ready(AllServices());
+    const std::string stored = c.StatusHtml();
+    shell_.updates.clear();
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        c.OnMessage("Server <127.0.0.1> refused & closed");
+        returned = true;
+    });
+    // The worker waits until this (the UI) thread has shown the page.
+    EXPECT_TRUE(test::WaitFor([&] {
+        loop_->RunPending();
+        return returned.load();
+    }));
+    worker.join();
+    ASSERT_EQ(shell_.updates.size(), 1u);
+    EXPECT_NE(shell_.updates[0].n.html.find("Message: Server &lt;127.0.0.1&gt; refused &amp; closed</font>"),
+              std::string::npos);
+    EXPECT_EQ(shell_.updates[0].n.iconId, 104);
+    EXPECT_EQ(c.StatusHtml(), stored);
+}
+
+TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
+    struct Case {
+        const char* name;
+        bool sheetExists;
+        const char* accountEntered;  // typed on the Account page, nullptr: nothing
+        const char* portEntered;     // chosen on the GPS page
+        const char* portDetected;    // found by detection, nullptr: none
+        std::vector<int> pages;
+        size_t boxes;
+        bool started;
+    };
+    const std::vector<Case> cases = {
+        {"nothing can ask", false, nullptr, nullptr, nullptr, {}, 1, false},
+        {"person gives account and port", true, "anna", "COM5:", nullptr, {3, 1}, 1, true},
+        {"person gives account, port detected", true, "anna", nullptr, "COM2:", {3}, 0, true},
+        {"person gives nothing", true, nullptr, nullptr, nullptr, {3, 1}, 1, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ControllerServices s = AllServices();
+        std::vector<int> pages;
+        if (k.sheetExists) {
+            s.editSettings = [&](TrackerSettings& st, int page) {
+                pages.push_back(page);
+                if (page == 3 && k.accountEntered) {
+                    st.SetLogin(std::string(k.accountEntered));
+                    st.SetPassword(std::string("pw"));
+                }
+                if (page == 1 && k.portEntered) st.SetGpsPort(std::string(k.portEntered));
+                return true;
+            };
+        }
+        if (k.portDetected) {
+            s.detectGpsPort = [&](int maxPort, std::string& name) {
+                EXPECT_EQ(maxPort, 10);
+                name = k.portDetected;
+                return true;
+            };
+        }
+        SetControllerServices(s);
+        shell_.boxes.clear();
+        shell_.adds.clear();
+        TrackerController* c = TrackerController::Instance();
+        // The source is known before Init here, so what Init starts can be seen.
+        c->GetSettings().SetMode(0, 0);
+        Broadcast(0);
+        c->GetSettings().SetMode(0, kModeLogger);
+        ASSERT_TRUE(c->Init(kInstance, platform::kNoWindow));
+        EXPECT_EQ(pages, k.pages);
+        ASSERT_EQ(shell_.boxes.size(), k.boxes);
+        if (k.boxes) {
+            EXPECT_EQ(shell_.boxes[0].text, kNoPortText);
+            EXPECT_EQ(shell_.boxes[0].caption, "Attention");
+            EXPECT_EQ(shell_.boxes[0].flags, 0x40030u);
+        }
+        EXPECT_EQ(shell_.adds.size(), 1u);  // start-up finished: the notification is there
+        // What the person entered or detection found is on disk.
+        TrackerSettings stored;
+        stored.Load();
+        const char* port = k.portEntered ? k.portEntered : k.portDetected;
+        EXPECT_EQ(stored.GetGpsPort().value_or(""), port ? port : "");
+        EXPECT_EQ(stored.GetLogin().value_or(""), k.accountEntered ? k.accountEntered : "");
+        EXPECT_EQ(c->GetState() == kModeLogger, k.started);
+        TrackerController::Destroy();
+        std::remove(dir_.File("registry.reg").c_str());
+    }
+}
+
+TEST_F(TrackerControllerTest, ReceiverStopsOnlyWhenNothingNeedsIt) {
+    struct Case {
+        const char* name;
+        uint32_t running;
+        bool sessionStopRequested;  // the session stays "running" but its stop was asked for
+        uint32_t command;
+        bool receiverStops;
+    };
+    const std::vector<Case> cases = {
+        {"last service stops", kModeLogger, false, kCmdDisableLogger, true},
+        {"tracker still on", 3, false, kCmdDisableLogger, false},
+        {"logger still on", 3, false, kCmdDisableTracker, false},
+        {"session stopping counts as stopped", kModeLogger, true, kCmdDisableLogger, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TrackerController& c = Ready(AllServices());
+        c.StartServices(k.running);
+        if (k.sessionStopRequested) session_->stopRequested = true;
+        journal_.Take();
+        c.OnCommand(k.command);
+        const V calls = journal_.Take();
+        const bool stopped = std::find(calls.begin(), calls.end(), "receiver.Stop") != calls.end();
+        EXPECT_EQ(stopped, k.receiverStops);
+        EXPECT_EQ(receiver_->running, !k.receiverStops);
+        if (k.receiverStops) {
+            // The satellites go and the view lets go of the receiver before it stops.
+            auto at = [&](const char* what) { return std::find(calls.begin(), calls.end(), what) - calls.begin(); };
+            EXPECT_LT(at("satellites.Clear"), at("receiver.Stop"));
+            EXPECT_LT(at("model.Detach"), at("receiver.Stop"));
+        }
+        TrackerController::Destroy();
+    }
+}
+
+TEST_F(TrackerControllerTest, ConvertToGpxRestartsWhatRanBefore) {
+    struct Case {
+        const char* name;
+        uint32_t before;
+        bool sessionAfter;
+        bool receiverAfter;
+    };
+    const std::vector<Case> cases = {
+        {"nothing ran", 0, false, false},
+        {"only the tracker", kModeTracker, true, true},
+        {"only the logger", kModeLogger, false, true},
+        {"both", 3, true, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        // The power-source mode would start both; it plays no part here.
+        TrackerController& c = Ready(AllServices(), 3, 3);
+        c.StartServices(k.before);
+        ASSERT_EQ(c.GetState(), k.before);
+        EXPECT_TRUE(c.OnCommand(kCmdConvertToGpx));
+        EXPECT_TRUE(log_->open);
+        EXPECT_TRUE(c.GetState() & kModeLogger);
+        EXPECT_EQ(session_->running, k.sessionAfter);
+        EXPECT_EQ(receiver_->running, k.receiverAfter);
+        TrackerController::Destroy();
+    }
+}
+
+TEST_F(TrackerControllerTest, FixesAreFilteredAndHandedToTheConfiguredServices) {
+    TrackerController& c = Ready(AllServices(), kModeLogger, kModeTracker | kModeLogger);
+    Broadcast(1);
+    ASSERT_EQ(c.GetState(), 3u);
+    shell_.updates.clear();
+    auto first = TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, 133'000'000'000'000'000ULL);
+    c.OnFix(first);
+    EXPECT_TRUE(c.GetState() & kModeFix);
+    EXPECT_TRUE(c.HasLastFix());
+    loop_->RunPending();
+    ASSERT_EQ(shell_.updates.size(), 1u);  // the first fix rebuilds the page
+    EXPECT_NE(shell_.updates[0].n.html.find("GPS position fixed"), std::string::npos);
+    EXPECT_EQ(shell_.updates[0].n.iconId, 111);
+
+    clock_.Advance(1000);
+    c.OnFix(TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, 133'000'000'010'000'000ULL));  // same place: dropped
+    clock_.Advance(5000);
+    auto third = TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, 133'000'000'060'000'000ULL);
+    c.OnFix(third);  // 6000 ms later: accepted, without a page rebuild
+    loop_->RunPending();
+    EXPECT_EQ(shell_.updates.size(), 1u);
+    ASSERT_EQ(session_->posted.size(), 2u);
+    ASSERT_EQ(log_->written.size(), 2u);
+    EXPECT_EQ(session_->posted[1].Get(), third.Get());
+    // Held by: the test, the session, the log and the controller's last fix.
+    EXPECT_EQ(third->RefCount(), 4u);
+    EXPECT_EQ(first->RefCount(), 3u);
+
+    // On battery the mode is Logger only: the session gets nothing, even while running.
+    Broadcast(0);
+    c.StartServices(kModeTracker);
+    ASSERT_TRUE(session_->running);
+    clock_.Advance(6000);
+    c.OnFix(TrackPoint::Make(48.001, 11.0, 500.0f, 0.0f, 133'000'000'120'000'000ULL));
+    EXPECT_EQ(session_->posted.size(), 2u);
+    EXPECT_EQ(log_->written.size(), 3u);
+
+    c.OnFixLost();
+    EXPECT_FALSE(c.GetState() & kModeFix);
+    EXPECT_FALSE(c.HasLastFix());
+    EXPECT_NE(c.StatusHtml().find("GPS fix was lost..."), std::string::npos);
+}
+
+TEST_F(TrackerControllerTest, ShutdownRunsInOrder) {
+    TrackerController& c = Ready(AllServices(), 3, 3);
+    Broadcast(1);
+    c.GetSettings().SetUserId(42);
+    journal_.Take();
+    TrackerController::Destroy();
+    EXPECT_FALSE(TrackerController::Exists());
+    EXPECT_EQ(journal_.Take(),
+              (V{"model.Delete", "log.Close", "session.Stop",
+                 // the session's stop leaves nothing running: the receiver goes with it
+                 "satellites.Clear", "receiver.Stop",
+                 // and shutdown makes sure of it
+                 "receiver.Stop", "satellites.Clear",
+                 "shell.Remove {881AB316-7C25-4963-B383-FF47D02D035E} 137"}));
+    TrackerSettings stored;
+    stored.Load();
+    EXPECT_EQ(stored.GetUserId(), 42u);
+    (void)c;
+}
+
+TEST_F(TrackerControllerTest, MissingServicesAreNeverRunning) {
+    ControllerServices none;
+    TrackerController& c = Ready(none, 3, 3);
+    Broadcast(1);
+    EXPECT_EQ(c.GetState(), 0u);
+    EXPECT_FALSE(c.IsReceiverRunning());
+    EXPECT_FALSE(c.IsSessionRunning());
+    EXPECT_TRUE(c.OnCommand(kCmdEnableTracker));
+    EXPECT_FALSE(c.ConvertToGpx());
+    EXPECT_FALSE(c.ShowGpsStatus());
+    c.OnFix(TrackPoint::Make(48.0, 11.0, 0.0f, 0.0f, 1));  // nowhere to go, nothing breaks
+    EXPECT_EQ(c.CurrentIcon(), 104);
+
+    shell_.boxes.clear();
+    EXPECT_FALSE(c.UploadTrack());
+    ASSERT_EQ(shell_.boxes.size(), 1u);
+    EXPECT_EQ(shell_.boxes[0].caption, "Kestrix");
+}
+
+TEST_F(TrackerControllerTest, UploadAndSatelliteViewUseTheirServices) {
+    ControllerServices s = AllServices();
+    int uploads = 0;
+    s.uploadTrack = [&](TrackerController&) {
+        ++uploads;
+        return true;
+    };
+    TrackerController& c = Ready(s);
+    EXPECT_TRUE(c.OnCommand(kCmdUploadTrack));
+    EXPECT_EQ(uploads, 1);
+    EXPECT_TRUE(c.OnCommand(kCmdSatelliteView));
+    EXPECT_EQ(journal_.Take(), (V{"model.Attach", "model.Show"}));
+    EXPECT_EQ(model_.attached, receiver_);
+}
+
+TEST_F(TrackerControllerTest, InitFailsWithoutAnInstanceOrALoop) {
+    SetControllerServices(AllServices());
+    TrackerController* c = TrackerController::Instance();
+    EXPECT_FALSE(c->Init(0, platform::kNoWindow));
+    EXPECT_EQ(c->MainWindow(), platform::kNoWindow);
+    bool result = true;
+    std::thread noLoop([&] { result = c->Init(kInstance, platform::kNoWindow); });
+    noLoop.join();
+    EXPECT_FALSE(result);
+}
+
+}  // namespace
+}  // namespace kestrix
