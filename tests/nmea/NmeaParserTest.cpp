@@ -1,0 +1,284 @@
+#include "nmea/NmeaParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "nmea/SyntheticCapture.h"
+
+namespace kestrix {
+namespace {
+
+// Records each dispatched sentence as "ADDRESS|BODY".
+class RecordingFramer : public NmeaFramer {
+public:
+    std::vector<std::string> seen;
+
+protected:
+    void OnSentence() override { seen.push_back(std::string(SentenceAddress()) + "|" + std::string(SentenceBody())); }
+};
+
+std::string Repeat(char c, size_t n) { return std::string(n, c); }
+
+struct FramerCase {
+    const char* what;
+    std::string input;
+    std::vector<std::string> expected;
+    uint64_t framed;
+    uint64_t failures;
+};
+
+std::vector<FramerCase> FramerCases() {
+    const std::string body82 = Repeat('A', 82);
+    const std::string body83 = Repeat('A', 83);
+    const std::string s82 = MakeSentence("GPXYZ," + body82);
+    const std::string s83 = MakeSentence("GPXYZ," + body83);
+    return {
+        {"valid sentence", "$GPGLL,4916.4500,N,12311.1200,W,225444.00,A,A*72\r\n",
+         {"GPGLL|4916.4500,N,12311.1200,W,225444.00,A,A"}, 1, 0},
+        {"wrong checksum", "$GPGLL,4916.4500,N,12311.1200,W,225444.00,A,A*73\r\n", {}, 1, 1},
+        {"digits swapped", "$GPGLL,4916.4500,N,12311.1200,W,225444.00,A,A*27\r\n", {}, 1, 1},
+        {"lower-case hex digit", "$GPGLL,0,N*2e\r\n", {"GPGLL|0,N"}, 1, 0},
+        {"upper-case hex digit", "$GPGLL,0,N*2E\r\n", {"GPGLL|0,N"}, 1, 0},
+        {"non-hex high digit counts as 0", "$GPGLL,10,N,0*Z3\r\n", {"GPGLL|10,N,0"}, 1, 0},
+        {"non-hex low digit counts as 0", "$GPGLL,68,N*1G\r\n", {"GPGLL|68,N"}, 1, 0},
+        {"non-hex digit that does not match", "$GPGLL,0,N*2G\r\n", {}, 1, 1},
+        {"no line end needed", "$GPGLL,0,N*2E$GPGLL,68,N*10", {"GPGLL|0,N", "GPGLL|68,N"}, 2, 0},
+        {"body of 82 characters", s82, {"GPXYZ|" + body82}, 1, 0},
+        {"body of 83 characters", s83, {}, 0, 0},
+        {"address of 7 characters", "$PSRFTXT,Version 3.0*34\r\n", {"PSRFTXT|Version 3.0"}, 1, 0},
+        {"address of 8 characters", MakeSentence("PSRFTXTX,Version 3.0"), {}, 0, 0},
+        {"address ended by * is in the checksum", "$GPTXT*XY*64\r\n", {"GPTXT|XY"}, 1, 0},
+        {"CR before the checksum", "$GPGLL,0,N\r*2E\r\n$GPGLL,68,N*10\r\n", {"GPGLL|68,N"}, 1, 0},
+        {"LF before the checksum", "$GPGLL,0,N\n*2E\r\n$GPGLL,68,N*10\r\n", {"GPGLL|68,N"}, 1, 0},
+        {"$ inside a body does not restart", "$GPGLL,12$GPGLL,0,N*2E\r\n", {}, 1, 1},
+        {"$ inside a body is a body character", MakeSentence("GPGLL,12$GPGLL,0,N"), {"GPGLL|12$GPGLL,0,N"}, 1, 0},
+        {"garbage between sentences", "xx\x01\xff$GPGLL,0,N*2E\r\nnoise*12$GPGLL,68,N*10",
+         {"GPGLL|0,N", "GPGLL|68,N"}, 2, 0},
+        {"NUL inside a body", std::string("$GPGLL,0,N\0*2E\r\n", 15), {std::string("GPGLL|0,N\0", 10)}, 1, 0},
+        {"empty body", MakeSentence("GPGLL,"), {"GPGLL|"}, 1, 0},
+        {"sentence cut short", "$GPGLL,0,N*2", {}, 0, 0},
+    };
+}
+
+TEST(NmeaFramerTest, FramesWholeInputAsTheTableSays) {
+    for (const FramerCase& c : FramerCases()) {
+        RecordingFramer f;
+        f.Feed(c.input.data(), static_cast<int>(c.input.size()));
+        EXPECT_EQ(f.seen, c.expected) << c.what;
+        EXPECT_EQ(f.SentencesFramed(), c.framed) << c.what;
+        EXPECT_EQ(f.ChecksumFailures(), c.failures) << c.what;
+    }
+}
+
+TEST(NmeaFramerTest, AnyChunkingGivesTheSameSentences) {
+    for (const FramerCase& c : FramerCases()) {
+        for (size_t chunk = 1; chunk <= 11; ++chunk) {
+            RecordingFramer f;
+            for (size_t i = 0; i < c.input.size(); i += chunk) {
+                const size_t n = std::min(chunk, c.input.size() - i);
+                f.Feed(c.input.data() + i, static_cast<int>(n));
+            }
+            EXPECT_EQ(f.seen, c.expected) << c.what << " in chunks of " << chunk;
+        }
+    }
+}
+
+TEST(NmeaFramerTest, NegativeCountReadsUpToTheTerminatorAndZeroReadsNothing) {
+    RecordingFramer f;
+    f.Feed("$GPGLL,0,N*2E\r\n", -1);
+    EXPECT_EQ(f.seen, std::vector<std::string>{"GPGLL|0,N"});
+    f.Feed("$GPGLL,68,N*10", 0);
+    f.Feed(nullptr, 5);
+    EXPECT_EQ(f.seen.size(), 1u);
+}
+
+TEST(NmeaFramerTest, UnknownStateHuntsAgain) {
+    RecordingFramer f;
+    f.SetState(42);
+    f.Feed("x$GPGLL,0,N*2E");
+    EXPECT_EQ(f.seen, std::vector<std::string>{"GPGLL|0,N"});
+    EXPECT_EQ(f.GetState(), NmeaFramer::kHunting);
+}
+
+// Observers that write to one shared log.
+class LogRaw : public RawSentenceObserver {
+public:
+    LogRaw(std::vector<std::string>& log, std::string tag) : log_(log), tag_(std::move(tag)) {}
+    void OnRawSentence(std::string_view name, std::string_view body, std::string_view address) override {
+        log_.push_back(tag_ + ":" + std::string(name) + "/" + std::string(address) + "|" + std::string(body));
+    }
+
+private:
+    std::vector<std::string>& log_;
+    std::string tag_;
+};
+
+class LogSentence : public SentenceObserver {
+public:
+    explicit LogSentence(std::vector<std::string>& log) : log_(log) {}
+    void OnSentence(NmeaSentence* s) override {
+        log_.push_back(s->GetName() + "/" + s->GetTalker());
+        last = Ref<NmeaSentence>(s);
+    }
+    Ref<NmeaSentence> last;
+
+private:
+    std::vector<std::string>& log_;
+};
+
+class TestParser : public NmeaParser {};
+
+TEST(NmeaParserTest, RawObserversAreCalledInRegistrationOrder) {
+    std::vector<std::string> log;
+    TestParser p;
+    Ref<LogRaw> a = MakeRef<LogRaw>(log, "a");
+    Ref<LogRaw> b = MakeRef<LogRaw>(log, "b");
+    Ref<LogRaw> c = MakeRef<LogRaw>(log, "c");
+    EXPECT_EQ(p.AddRawObserver(a.Get()), 1u);
+    EXPECT_EQ(p.AddRawObserver(b.Get()), 2u);
+    EXPECT_EQ(p.AddRawObserver(c.Get()), 3u);
+    EXPECT_EQ(a->RefCount(), 2u);
+    p.Feed("$GPGLL,0,N*2E\r\n");
+    EXPECT_EQ(log, (std::vector<std::string>{"a:GPGLL/GPGLL|0,N", "b:GPGLL/GPGLL|0,N", "c:GPGLL/GPGLL|0,N"}));
+    log.clear();
+    p.RemoveRawObserver(2);
+    EXPECT_EQ(b->RefCount(), 1u);
+    p.Feed("$PSRFTXT,Version 3.0*34\r\n");
+    EXPECT_EQ(log, (std::vector<std::string>{"a:PSRFTXT/PSRFTXT|Version 3.0", "c:PSRFTXT/PSRFTXT|Version 3.0"}));
+    EXPECT_EQ(p.AddRawObserver(b.Get()), 4u);
+}
+
+TEST(NmeaParserTest, TalkersAreDispatchedUnderGpNames) {
+    struct Row {
+        const char* address;
+        const char* name;
+    };
+    const Row rows[] = {{"GNRMC", "GPRMC"}, {"GLGGA", "GPGGA"}, {"GAGLL", "GPGLL"}, {"BDGSA", "GPGSA"},
+                        {"GBGSV", "GPGSV"}, {"INRMC", "GPRMC"}, {"ECGLL", "GPGLL"}, {"GPRMC", "GPRMC"},
+                        {"PGRMC", "PGRMC"}, {"GNZDA", "GNZDA"}, {"GNRMCX", "GNRMCX"}, {"gnrmc", "gnrmc"},
+                        {"G1RMC", "G1RMC"}};
+    for (const Row& r : rows) EXPECT_EQ(NmeaParser::DispatchName(r.address), r.name) << r.address;
+}
+
+TEST(NmeaParserTest, ByNameSubscribersGetDecodedSentencesOfAnyTalker) {
+    std::vector<std::string> log;
+    std::vector<std::string> raw;
+    TestParser p;
+    Ref<LogSentence> obs = MakeRef<LogSentence>(log);
+    Ref<LogRaw> rawObs = MakeRef<LogRaw>(raw, "r");
+    p.AddRawObserver(rawObs.Get());
+    for (const char* name : {"GPRMC", "GPGGA", "GPGLL", "GPGSA"}) p.Subscribe(name, obs.Get());
+    p.Feed(MakeSentence("GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A"));
+    p.Feed(MakeSentence("GNGGA,083559.00,4717.11437,N,00833.91522,E,1,08,1.01,499.6,M,48.0,M,,"));
+    p.Feed(MakeSentence("GPGLL,4916.45,N,12311.12,W,225444,A"));
+    p.Feed(MakeSentence("GNGSA,A,3,80,71,73,79,69,,,,,,,,1.83,1.09,1.47,2"));
+    // GGA reaches only the raw observers.
+    EXPECT_EQ(log, (std::vector<std::string>{"GPRMC/GN", "GPGLL/GP", "GPGSA/GN"}));
+    ASSERT_EQ(raw.size(), 4u);
+    EXPECT_EQ(raw[1], "r:GPGGA/GNGGA|083559.00,4717.11437,N,00833.91522,E,1,08,1.01,499.6,M,48.0,M,,");
+    auto* gsa = dynamic_cast<GsaSentence*>(obs->last.Get());
+    ASSERT_NE(gsa, nullptr);
+    EXPECT_EQ(gsa->usedPrns, (std::vector<int>{80, 71, 73, 79, 69}));
+    EXPECT_EQ(gsa->systemId, 2);
+}
+
+GsvSentence* AsGsv(const Ref<NmeaSentence>& s) { return dynamic_cast<GsvSentence*>(s.Get()); }
+
+TEST(NmeaParserTest, GsvSetIsNotifiedOnceAfterItsLastMessage) {
+    std::vector<std::string> log;
+    TestParser p;
+    Ref<LogSentence> obs = MakeRef<LogSentence>(log);
+    p.Subscribe("GPGSV", obs.Get());
+    p.Feed(MakeSentence("GPGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00"));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(p.PendingCount(), 1u);
+    p.Feed(MakeSentence("GPGSV,3,2,11,14,25,170,00,16,57,208,39,18,67,296,40,19,40,246,00"));
+    EXPECT_TRUE(log.empty());
+    p.Feed(MakeSentence("GPGSV,3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,"));
+    EXPECT_EQ(log, std::vector<std::string>{"GPGSV/GP"});
+    EXPECT_EQ(p.PendingCount(), 0u);
+    ASSERT_NE(AsGsv(obs->last), nullptr);
+    EXPECT_EQ(AsGsv(obs->last)->satellites.size(), 11u);
+    EXPECT_EQ(AsGsv(obs->last)->satellites[10].prn, 27);
+}
+
+TEST(NmeaParserTest, InterleavedGsvSetsOfTwoTalkersStaySeparate) {
+    std::vector<std::string> log;
+    TestParser p;
+    Ref<LogSentence> obs = MakeRef<LogSentence>(log);
+    p.Subscribe("GPGSV", obs.Get());
+    std::vector<Ref<NmeaSentence>> sets;
+    struct Keep : SentenceObserver {
+        std::vector<Ref<NmeaSentence>>& out;
+        explicit Keep(std::vector<Ref<NmeaSentence>>& o) : out(o) {}
+        void OnSentence(NmeaSentence* s) override { out.emplace_back(s); }
+    };
+    Ref<Keep> keep = MakeRef<Keep>(sets);
+    p.Subscribe("GPGSV", keep.Get());
+    p.Feed(MakeSentence("GPGSV,2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45"));
+    p.Feed(MakeSentence("GLGSV,2,1,05,65,40,083,46,66,17,308,41,67,07,344,39,68,22,228,45"));
+    p.Feed(MakeSentence("GPGSV,2,2,05,05,10,100,30"));
+    p.Feed(MakeSentence("GLGSV,2,2,05,69,10,100,31"));
+    EXPECT_EQ(log, (std::vector<std::string>{"GPGSV/GP", "GPGSV/GL"}));
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(AsGsv(sets[0])->satellites.size(), 5u);
+    EXPECT_EQ(AsGsv(sets[0])->satellites[4].prn, 5);
+    EXPECT_EQ(AsGsv(sets[1])->satellites.size(), 5u);
+    EXPECT_EQ(AsGsv(sets[1])->satellites[4].prn, 69);
+    EXPECT_EQ(AsGsv(sets[1])->satellites[4].snr, 31);
+}
+
+TEST(NmeaParserTest, SubscriptionsCountPerEntryAndUnsubscribeRemovesAll) {
+    std::vector<std::string> log;
+    TestParser p;
+    Ref<LogSentence> obs = MakeRef<LogSentence>(log);
+    p.Subscribe("GPGLL", obs.Get());
+    p.Subscribe("GPGLL", obs.Get());
+    EXPECT_EQ(obs->RefCount(), 3u);
+    p.Feed("$GPGLL,0,N*2E");
+    EXPECT_EQ(log.size(), 2u);
+    p.Unsubscribe("GPGLL", obs.Get());
+    obs->last.Reset();
+    EXPECT_EQ(obs->RefCount(), 1u);
+    p.Feed("$GPGLL,0,N*2E");
+    EXPECT_EQ(log.size(), 2u);
+}
+
+TEST(NmeaParserTest, ObserverMayUnsubscribeItselfWhileNotified) {
+    TestParser p;
+    int calls = 0;
+    struct Once : SentenceObserver {
+        TestParser& parser;
+        int& calls;
+        Once(TestParser& p, int& c) : parser(p), calls(c) {}
+        void OnSentence(NmeaSentence*) override {
+            ++calls;
+            parser.Unsubscribe("GPGLL", this);
+        }
+    };
+    Ref<Once> once = MakeRef<Once>(p, calls);
+    p.Subscribe("GPGLL", once.Get());
+    p.Subscribe("GPGLL", once.Get());
+    p.Feed("$GPGLL,0,N*2E$GPGLL,0,N*2E");
+    // Both entries were copied before the first call removed them.
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(once->RefCount(), 1u);
+}
+
+TEST(NmeaParserTest, PendingSetsAreReleasedWithTheParser) {
+    // Run under the address sanitizer: a leak fails the test run.
+    std::vector<std::string> log;
+    Ref<LogSentence> obs = MakeRef<LogSentence>(log);
+    {
+        TestParser p;
+        p.Subscribe("GPGSV", obs.Get());
+        p.Feed(MakeSentence("GPGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00"));
+        EXPECT_EQ(p.PendingCount(), 1u);
+    }
+    EXPECT_EQ(obs->RefCount(), 1u);
+}
+
+}  // namespace
+}  // namespace kestrix
