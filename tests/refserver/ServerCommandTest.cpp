@@ -1,0 +1,279 @@
+// The command line in-process (accounts, export formats, usage errors) and the real
+// kestrix-server program as a process: the "listening on" line, a login over TCP, and a
+// clean exit on SIGINT and SIGTERM.
+#include "ServerCommand.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "TestClient.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::refserver {
+namespace {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Result RunCommand(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int code = RunServerCommand(args, out, err, [] {});
+    return {code, out.str(), err.str()};
+}
+
+TEST(ServerCommand, PasswordDigestIsLowerCaseHexMd5) {
+    EXPECT_EQ(PasswordDigest("secret"), "5ebe2294ecd0e0f08eab7690d2a6ee69");
+    EXPECT_EQ(PasswordDigest(""), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(ServerCommand, UserAddAssignsIdsAndRefusesATakenName) {
+    test::TempDir dir;
+    const std::string db = dir.File("sub/dir/server.sqlite");  // folders are created
+    struct Step {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+        std::string err;
+    };
+    const Step steps[] = {
+        {{"--db", db, "user", "add", "alice", "secret"}, 0, "1\n", ""},
+        {{"user", "add", "bob", "pw", "--db", db}, 0, "2\n", ""},
+        {{"--db", db, "user", "add", "alice", "other"}, 1, "", "kestrix-server: user alice already exists\n"},
+        {{"--db", db, "user", "add", "", "pw"}, 1, "", "kestrix-server: the user name is empty\n"},
+        {{"--db", db, "user", "add", "carol", "pw"}, 0, "3\n", ""},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.args[3] + " " + s.args[4]);
+        Result r = RunCommand(s.args);
+        EXPECT_EQ(r.code, s.code);
+        EXPECT_EQ(r.out, s.out);
+        EXPECT_EQ(r.err, s.err);
+    }
+    // The refused second "alice" did not replace the first password.
+    PointStore store;
+    ASSERT_TRUE(store.Open(db));
+    UserRecord alice;
+    ASSERT_TRUE(store.FindUser("alice", alice));
+    EXPECT_EQ(alice.id, 1u);
+    EXPECT_EQ(alice.digest, PasswordDigest("secret"));
+}
+
+TEST(ServerCommand, BadCommandLinesGiveUsage) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"user"}, {"user", "add", "x"}, {"user", "del", "x", "y"}, {"export"}, {"export", "a", "b"},
+        {"--db"}, {"--listen"}, {"--bogus"}, {"frobnicate"}, {"user", "add", "a", "b", "--gpx"},
+    };
+    for (const auto& args : bad) {
+        Result r = RunCommand(args);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_NE(r.err.find("usage: kestrix-server"), std::string::npos) << args[0];
+    }
+}
+
+TEST(ServerCommand, DefaultDatabaseFollowsTheDataHome) {
+    const char* savedXdg = std::getenv("XDG_DATA_HOME");
+    const char* savedHome = std::getenv("HOME");
+    std::string xdg = savedXdg ? savedXdg : "";
+    std::string home = savedHome ? savedHome : "";
+    setenv("XDG_DATA_HOME", "/data/x", 1);
+    EXPECT_EQ(DefaultDatabasePath(), "/data/x/kestrix/server.sqlite");
+    setenv("XDG_DATA_HOME", "", 1);
+    setenv("HOME", "/home/u", 1);
+    EXPECT_EQ(DefaultDatabasePath(), "/home/u/.local/share/kestrix/server.sqlite");
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(DefaultDatabasePath(), "/home/u/.local/share/kestrix/server.sqlite");
+    if (savedXdg) setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+    if (savedHome) setenv("HOME", home.c_str(), 1);
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db_ = dir_.File("server.sqlite");
+        ASSERT_TRUE(store_.Open(db_));
+        ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), alice_));
+        ASSERT_TRUE(store_.AddUser("b<o>b & co", PasswordDigest("pw"), bob_));
+        StoredPoint live;
+        live.kind = PointKind::Live;
+        live.received = "2026-12-06T10:00:01.250Z";
+        live.latitude = 52.5;
+        live.longitude = -13.25;
+        live.altitude = 34.5f;
+        live.speed = 12.25f;
+        StoredPoint track;
+        track.kind = PointKind::Track;
+        track.received = "2026-12-06T10:00:02.000Z";
+        track.time = "2026-12-06T09:59:00.000Z";
+        track.latitude = -0.125;
+        track.longitude = 179.5;
+        track.altitude = -20.0f;
+        track.speed = 0.0f;
+        // Stored in two packets, the second first for bob, so order is by arrival.
+        ASSERT_TRUE(store_.AddPoints(alice_, {live}));
+        ASSERT_TRUE(store_.AddPoints(alice_, {track, track}));
+        ASSERT_TRUE(store_.AddPoints(bob_, {track}));
+    }
+
+    test::TempDir dir_;
+    std::string db_;
+    PointStore store_;
+    uint32_t alice_ = 0;
+    uint32_t bob_ = 0;
+};
+
+TEST_F(ExportTest, JsonLinesOldestFirst) {
+    Result r = RunCommand({"--db", db_, "export", "alice"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string track =
+        "{\"kind\":\"track\",\"received\":\"2026-12-06T10:00:02.000Z\",\"time\":\"2026-12-06T09:59:00.000Z\","
+        "\"lat\":-0.125,\"lon\":179.5,\"alt\":-20,\"speed\":0}\n";
+    EXPECT_EQ(r.out,
+              "{\"kind\":\"live\",\"received\":\"2026-12-06T10:00:01.250Z\",\"time\":null,"
+              "\"lat\":52.5,\"lon\":-13.25,\"alt\":34.5,\"speed\":12.25}\n" +
+                  track + track);
+}
+
+TEST_F(ExportTest, GpxDocument) {
+    Result r = RunCommand({"export", "b<o>b & co", "--gpx", "--db", db_});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<gpx version=\"1.1\" creator=\"kestrix-server\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+              "  <trk>\n"
+              "    <name>b&lt;o&gt;b &amp; co</name>\n"
+              "    <trkseg>\n"
+              "      <trkpt lat=\"-0.125\" lon=\"179.5\"><ele>-20</ele><time>2026-12-06T09:59:00.000Z</time>"
+              "<type>track</type></trkpt>\n"
+              "    </trkseg>\n"
+              "  </trk>\n"
+              "</gpx>\n");
+}
+
+TEST_F(ExportTest, LivePointsUseTheReceiveTimeInGpx) {
+    Result r = RunCommand({"--db", db_, "export", "alice", "--gpx"});
+    EXPECT_NE(r.out.find("<trkpt lat=\"52.5\" lon=\"-13.25\"><ele>34.5</ele><time>2026-12-06T10:00:01.250Z</time>"
+                         "<type>live</type></trkpt>"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(ExportTest, RefusesUnknownUsersAndMissingDatabases) {
+    Result r = RunCommand({"--db", db_, "export", "carol"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "kestrix-server: no user carol\n");
+    EXPECT_EQ(r.out, "");
+    const std::string missing = dir_.File("none.sqlite");
+    r = RunCommand({"--db", missing, "export", "alice"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "kestrix-server: no database at " + missing + "\n");
+    EXPECT_FALSE(std::filesystem::exists(missing));  // an export creates nothing
+}
+
+// The program as a process, its stdout on a pipe.
+class ServerProcess {
+public:
+    bool Start(const std::vector<std::string>& args) {
+        int out[2];
+        if (pipe(out) != 0) return false;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv;
+            std::string program = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix-server";
+            argv.push_back(program.data());
+            std::vector<std::string> copy = args;
+            for (std::string& a : copy) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        out_ = out[0];
+        return pid_ > 0;
+    }
+
+    // The first line of stdout, waiting at most 20 s.
+    std::string Line() {
+        std::string line;
+        char c;
+        while (line.size() < 200) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 20000) <= 0) break;
+            if (read(out_, &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+
+    // The exit status after the signal (-1 when it did not exit normally within 20 s).
+    int StopWith(int sig) {
+        kill(pid_, sig);
+        int status = 0;
+        bool exited = test::WaitFor(
+            [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(20));
+        if (!exited) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return -1;
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    ~ServerProcess() {
+        if (pid_ > 0) StopWith(SIGKILL);
+        if (out_ >= 0) close(out_);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+TEST_F(ExportTest, TheProgramServesAndStopsCleanlyOnEachSignal) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        ServerProcess server;
+        ASSERT_TRUE(server.Start({"--listen", "127.0.0.1:0", "--db", db_}));
+        std::string line = server.Line();
+        ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+        int port = std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:"));
+        ASSERT_GT(port, 0);
+
+        test::TestClient client;
+        ASSERT_TRUE(client.Connect(static_cast<uint16_t>(port)));
+        LoginMessage answer;
+        ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
+        EXPECT_EQ(answer.UserId(), alice_);
+        EXPECT_EQ(server.StopWith(sig), 0);
+        EXPECT_TRUE(client.WaitClosed());
+    }
+}
+
+TEST_F(ExportTest, TheProgramReportsATakenPort) {
+    ServerProcess first;
+    ASSERT_TRUE(first.Start({"--listen", "127.0.0.1:0", "--db", db_}));
+    std::string line = first.Line();
+    ASSERT_EQ(line.rfind("listening on ", 0), 0u);
+    ServerProcess second;
+    ASSERT_TRUE(second.Start({"--listen", line.substr(13), "--db", db_}));
+    EXPECT_EQ(second.Line(), "");  // no "listening" line: it exits with 1
+    EXPECT_EQ(first.StopWith(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace kestrix::refserver
