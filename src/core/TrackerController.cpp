@@ -1,6 +1,5 @@
 #include "core/TrackerController.h"
 
-#include <new>
 
 #include "core/MainWindow.h"
 #include "core/StatusPage.h"
@@ -49,9 +48,14 @@ TrackerController* TrackerController::Instance() {
     if (TrackerController* c = g_controller.load()) return c;
     std::lock_guard<std::mutex> lock(CreationMutex());
     if (TrackerController* c = g_controller.load()) return c;
-    TrackerController* c = new (std::nothrow) TrackerController();
-    g_controller.store(c);
-    return c;
+    try {
+        // The constructor publishes the object first thing, so a part that asks for the
+        // controller while it is being built gets this one instead of building another.
+        return new TrackerController();
+    } catch (...) {
+        g_controller.store(nullptr);
+        return nullptr;
+    }
 }
 
 bool TrackerController::Exists() { return g_controller.load() != nullptr && !g_destroying.load(); }
@@ -68,6 +72,7 @@ void TrackerController::Destroy() {
 // ---- life cycle ------------------------------------------------------------------------
 
 TrackerController::TrackerController() : services_(GetControllerServices()) {
+    g_controller.store(this);
     if (services_.makeReceiver) receiver_ = services_.makeReceiver(*this);
     if (services_.makeSession) session_ = services_.makeSession(*this);
     if (services_.makeLog) log_ = services_.makeLog(*this);

@@ -410,6 +410,9 @@ TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
             EXPECT_EQ(shell_.boxes[0].flags, 0x40030u);
         }
         EXPECT_EQ(shell_.adds.size(), 1u);  // start-up finished: the notification is there
+        // Saved even when nobody could be asked.
+        EXPECT_NE(test::ReadFile(dir_.File("registry.reg")).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]"),
+                  std::string::npos);
         // What the person entered or detection found is on disk.
         TrackerSettings stored;
         stored.Load();
@@ -420,6 +423,48 @@ TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
         TrackerController::Destroy();
         std::remove(dir_.File("registry.reg").c_str());
     }
+}
+
+TEST_F(TrackerControllerTest, SettingsCommandSavesAndRestartsWithThePowerSourceMode) {
+    ControllerServices s = AllServices();
+    std::vector<int> pages;
+    s.editSettings = [&](TrackerSettings& st, int page) {
+        pages.push_back(page);
+        st.SetMode(1, kModeLogger);  // the person switches external power to the logger
+        return true;
+    };
+    TrackerController& c = Ready(s);
+    Broadcast(1);
+    ASSERT_EQ(c.GetState(), kModeTracker);
+    ASSERT_TRUE(c.OnCommand(kCmdDisable));
+    journal_.Take();
+    EXPECT_TRUE(c.OnCommand(kCmdSettings));
+    EXPECT_EQ(pages, std::vector<int>{0});
+    EXPECT_EQ(c.GetState(), kModeLogger);
+    EXPECT_FALSE(c.StoppedByUser());
+    TrackerSettings stored;
+    stored.Load();
+    EXPECT_EQ(stored.GetMode(1), kModeLogger);
+}
+
+TEST_F(TrackerControllerTest, WindowMessagesAreTheProcessWideOnes) {
+    const RegisteredMessages& m = GetRegisteredMessages();
+    const std::map<std::string, uint32_t> expected = {
+        {"WM_UPDATE_SAT_VIEW", m.updateSatView}, {"WM_LDP_NOTIFY", m.ldpNotify},
+        {"WM_GMR_CHANGE_STATE", m.changeState},  {"WM_GMR_SHOW_HTML", m.showHtml},
+        {"WM_GMR_DUMMY", m.dummy},
+    };
+    for (const auto& [name, number] : expected) EXPECT_EQ(platform::RegisterWindowMessage(name), number) << name;
+
+    TrackerController& c = Ready(AllServices());
+    shell_.updates.clear();
+    EXPECT_EQ(platform::SendMessage(c.MainWindow(), m.dummy, 1, 2), 0);
+    const std::string page = "<html>shown as given</html>";
+    platform::SendMessage(c.MainWindow(), m.showHtml, reinterpret_cast<platform::WParam>(&page), 110);
+    ASSERT_EQ(shell_.updates.size(), 1u);
+    EXPECT_EQ(shell_.updates[0].n.html, page);
+    EXPECT_EQ(shell_.updates[0].n.iconId, 110);
+    EXPECT_NE(c.StatusHtml(), page);
 }
 
 TEST_F(TrackerControllerTest, ReceiverStopsOnlyWhenNothingNeedsIt) {
