@@ -1,0 +1,275 @@
+#include "nmea/GpsDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "nmea/SyntheticCapture.h"
+#include "platform/Clock.h"
+#include "platform/Time.h"
+#include "support/TestSupport.h"
+
+namespace kestrix {
+namespace {
+
+class FixRecorder : public GpsFixListener {
+public:
+    void OnSignalLevel(int level) override { levels.push_back(level); }
+    void OnFixLost() override { ++lost; }
+    void OnFix(TrackPointRef point) override { fixes.push_back(std::move(point)); }
+
+    std::vector<TrackPointRef> fixes;
+    std::vector<int> levels;
+    int lost = 0;
+};
+
+uint64_t FileTime(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+    platform::SystemTime t{};
+    t.year = static_cast<uint16_t>(y);
+    t.month = static_cast<uint16_t>(mo);
+    t.day = static_cast<uint16_t>(d);
+    t.hour = static_cast<uint16_t>(h);
+    t.minute = static_cast<uint16_t>(mi);
+    t.second = static_cast<uint16_t>(s);
+    t.milliseconds = static_cast<uint16_t>(ms);
+    uint64_t ft = 0;
+    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
+    return ft;
+}
+
+// Installs a stepped device clock for one test.
+class ClockFixture : public ::testing::Test {
+protected:
+    void SetUp() override { platform::SetDeviceClock(&clock); }
+    void TearDown() override { platform::SetDeviceClock(nullptr); }
+    // The device clock reads 2031-05-17 08:09:10.250 UTC.
+    platform::ManualClock clock{1000, FileTime(2031, 5, 17, 8, 9, 10, 250)};
+};
+
+using GpsDecoderTest = ClockFixture;
+
+TEST_F(GpsDecoderTest, HandlersAreRawObserversOneToFourInOrder) {
+    struct Probe : RawSentenceObserver {
+        void OnRawSentence(std::string_view, std::string_view, std::string_view) override {}
+    };
+    GpsDecoder d;
+    Ref<Probe> probe = MakeRef<Probe>();
+    EXPECT_EQ(d.AddRawObserver(probe.Get()), 5u);
+}
+
+TEST_F(GpsDecoderTest, SyntheticDriveGivesEveryFixAndTheLoss) {
+    DriveOptions o;
+    o.seconds = 30;
+    o.lostAfter = 10;
+    o.lostSeconds = 5;
+    const std::string capture = GenerateDrive(o);
+    FixRecorder rec;
+    GpsDecoder d(&rec);
+    for (size_t i = 0; i < capture.size(); i += 10)
+        d.Feed(capture.data() + i, static_cast<int>(std::min<size_t>(10, capture.size() - i)));
+    EXPECT_EQ(d.ChecksumFailures(), 0u);
+    EXPECT_EQ(d.SentencesFramed(), 30u * 7u);
+    // GGA, RMC and GLL each second with a fix.
+    ASSERT_EQ(rec.fixes.size(), 25u * 3u);
+    EXPECT_EQ(rec.fixes[0]->GetTime() % (86400ull * 10'000'000), FileTime(2031, 5, 17, 14, 5, 9) % (86400ull * 10'000'000));
+    EXPECT_EQ(rec.fixes[1]->GetTime(), FileTime(2009, 3, 7, 14, 5, 9));
+    EXPECT_NEAR(rec.fixes[1]->GetSpeed(), 50.0f, 0.01f);
+    EXPECT_NEAR(rec.fixes[0]->GetAltitude(), 520.0f, 0.01f);
+    // The last second: GGA, RMC, GLL; the RMC carries the date.
+    EXPECT_EQ(rec.fixes[rec.fixes.size() - 2]->GetTime(), FileTime(2009, 3, 7, 14, 5, 38));
+    EXPECT_EQ(rec.fixes.back()->GetTime(), FileTime(2031, 5, 17, 14, 5, 38));
+    // Signal level reported on change only, and the set with no signal (lost fix) gives 0.
+    ASSERT_FALSE(rec.levels.empty());
+    EXPECT_NE(std::find(rec.levels.begin(), rec.levels.end(), 0), rec.levels.end());
+    EXPECT_GT(d.GetSignalLevel(), 30);
+    EXPECT_TRUE(d.Monitor().CurrentFix());
+}
+
+// One expected fix sentence of a capture.
+struct Expected {
+    int line;
+    std::string type;
+    bool fix;
+    double lat;
+    double lon;
+    std::string time;
+    std::string date;
+    std::string alt;
+    double speedMps;
+};
+
+bool TimeOfDay(const std::string& f, int& h, int& m, int& s, int& ms) {
+    if (f.size() < 6 || (f.size() > 6 && f[6] != '.')) return false;
+    for (size_t i = 0; i < f.size(); ++i)
+        if (i != 6 && !std::isdigit(static_cast<unsigned char>(f[i]))) return false;
+    h = std::stoi(f.substr(0, 2));
+    m = std::stoi(f.substr(2, 2));
+    s = std::stoi(f.substr(4, 2));
+    std::string frac = f.size() > 7 ? f.substr(7) : "";
+    frac = (frac + "000").substr(0, 3);
+    ms = std::stoi(frac);
+    return h < 24 && m < 60 && s < 60;
+}
+
+std::vector<std::string> SplitLines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t nl = bytes.find('\n', start);
+        if (nl == std::string::npos) nl = bytes.size() - 1;
+        lines.push_back(bytes.substr(start, nl - start + 1));
+        start = nl + 1;
+    }
+    return lines;
+}
+
+TEST_F(GpsDecoderTest, EveryFixSentenceOfTwentyRealReceiversDecodes) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(KESTRIX_CORPUS_DIR) / "nmea";
+    if (!fs::exists(dir)) GTEST_SKIP() << "no corpus at " << dir;
+    std::vector<fs::path> logs;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() == ".log") logs.push_back(e.path());
+    std::sort(logs.begin(), logs.end());
+    EXPECT_EQ(logs.size(), 20u);
+
+    const uint64_t deviceDate = FileTime(2031, 5, 17);
+    size_t total = 0;
+    size_t passed = 0;
+    for (const fs::path& log : logs) {
+        const std::string name = log.stem().string();
+        FixRecorder rec;
+        GpsDecoder d(&rec);
+        std::map<int, std::vector<TrackPointRef>> byLine;
+        const std::vector<std::string> lines = SplitLines(test::ReadFile(log.string()));
+        for (size_t i = 0; i < lines.size(); ++i) {
+            d.Feed(lines[i]);
+            for (auto& f : rec.fixes) byLine[static_cast<int>(i + 1)].push_back(std::move(f));
+            rec.fixes.clear();
+        }
+        std::ifstream in(dir / (name + ".sentences.jsonl"));
+        std::string text;
+        std::map<int, size_t> usedOnLine;
+        size_t fileTotal = 0;
+        size_t filePassed = 0;
+        while (std::getline(in, text)) {
+            const auto j = nlohmann::json::parse(text);
+            const std::string type = j["type"];
+            if (type != "GGA" && type != "RMC" && type != "GLL") continue;
+            const int line = j["line"];
+            const bool good = j["checksum_ok"];
+            bool fix = false;
+            if (good && type == "GGA") fix = j.value("quality", "") == "1";
+            if (good && type != "GGA") fix = j.value("status", "") == "A";
+            auto& fixes = byLine[line];
+            if (!fix) {
+                // A sentence that is not a fix never yields one (other sentences on a
+                // broken line may).
+                continue;
+            }
+            ++fileTotal;
+            const size_t index = usedOnLine[line]++;
+            if (index >= fixes.size()) {
+                ADD_FAILURE() << name << " line " << line << ": no fix";
+                continue;
+            }
+            const TrackPoint& p = *fixes[index];
+            bool ok = true;
+            if (std::fabs(p.GetLatitude() - j["lat"].get<double>()) > 1e-6 ||
+                std::fabs(p.GetLongitude() - j["lon"].get<double>()) > 1e-6) {
+                ADD_FAILURE() << name << " line " << line << ": position " << p.GetLatitude() << ","
+                              << p.GetLongitude() << " expected " << j["lat"] << "," << j["lon"];
+                ok = false;
+            }
+            int h, m, s, ms;
+            const std::string timeField = j["time_field"];
+            uint64_t expectedTime;
+            if (TimeOfDay(timeField, h, m, s, ms)) {
+                uint64_t date = deviceDate;
+                const std::string dateField = j.value("date", "");
+                if (type == "RMC" && dateField.size() == 6)
+                    date = FileTime(2000 + std::stoi(dateField.substr(4, 2)), std::stoi(dateField.substr(2, 2)),
+                                    std::stoi(dateField.substr(0, 2)));
+                expectedTime = date + ((h * 3600ull + m * 60ull + s) * 1000ull + static_cast<uint64_t>(ms)) * 10'000ull;
+            } else {
+                expectedTime = clock.UtcFileTime();
+            }
+            if (p.GetTime() != expectedTime) {
+                ADD_FAILURE() << name << " line " << line << ": time " << platform::FormatIsoUtc(p.GetTime())
+                              << " expected " << platform::FormatIsoUtc(expectedTime) << " (" << timeField << ")";
+                ok = false;
+            }
+            if (type == "GGA") {
+                const std::string alt = j.value("alt_msl_field", "");
+                const double expectedAlt = alt.empty() ? 0.0 : std::stod(alt);
+                if (std::fabs(p.GetAltitude() - expectedAlt) > 1e-3) {
+                    ADD_FAILURE() << name << " line " << line << ": altitude " << p.GetAltitude();
+                    ok = false;
+                }
+            }
+            if (type == "RMC" && j.contains("speed_mps") && !j["speed_mps"].is_null()) {
+                if (std::fabs(p.GetSpeed() - j["speed_mps"].get<double>() * 3.6) > 1e-3) {
+                    ADD_FAILURE() << name << " line " << line << ": speed " << p.GetSpeed();
+                    ok = false;
+                }
+            }
+            if (ok) ++filePassed;
+        }
+        // No line gives more fixes than it has fix sentences.
+        for (const auto& [line, fixes] : byLine)
+            EXPECT_LE(fixes.size(), usedOnLine[line]) << name << " line " << line << ": fix from a non-fix sentence";
+        std::printf("%-34s %4zu / %4zu fix sentences decoded right\n", name.c_str(), filePassed, fileTotal);
+        total += fileTotal;
+        passed += filePassed;
+    }
+    std::printf("corpus: %zu / %zu fix sentences decoded right\n", passed, total);
+    EXPECT_EQ(passed, total);
+    EXPECT_GT(total, 1300u);
+}
+
+TEST_F(GpsDecoderTest, DamagedCapturesNeverCrash) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(KESTRIX_CORPUS_DIR) / "nmea";
+    if (!fs::exists(dir)) GTEST_SKIP() << "no corpus at " << dir;
+    std::mt19937 rng(20261206);
+    for (const auto& e : fs::directory_iterator(dir)) {
+        if (e.path().extension() != ".log") continue;
+        std::string bytes = test::ReadFile(e.path().string());
+        // Flip, zero and duplicate bytes; then feed in random chunk sizes.
+        for (int round = 0; round < 4; ++round) {
+            std::string damaged = bytes;
+            for (size_t k = 0; k < damaged.size() / 50; ++k) {
+                const size_t at = rng() % damaged.size();
+                switch (rng() % 4) {
+                case 0: damaged[at] = '\0'; break;
+                case 1: damaged[at] = static_cast<char>(rng()); break;
+                case 2: damaged[at] = ','; break;
+                default: damaged.insert(at, damaged.substr(at, rng() % 40)); break;
+                }
+            }
+            FixRecorder rec;
+            GpsDecoder d(&rec);
+            for (size_t i = 0; i < damaged.size();) {
+                const size_t n = std::min<size_t>(1 + rng() % 64, damaged.size() - i);
+                d.Feed(damaged.data() + i, static_cast<int>(n));
+                i += n;
+            }
+            for (const auto& p : rec.fixes) {
+                EXPECT_TRUE(std::isfinite(p->GetLatitude()));
+                EXPECT_TRUE(std::isfinite(p->GetSpeed()));
+                EXPECT_NE(p->GetTime(), 0u);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrix
