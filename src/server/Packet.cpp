@@ -272,18 +272,19 @@ bool Packet::Unpack(uint16_t rawType, const uint8_t* payload, size_t payloadLeng
     const uint32_t declared = GetU32(payload);
     if (declared < kHeaderSize) return Fail(PacketError::TooShort);
     if (declared > kMaxSize) return Fail(PacketError::TooLong);
-    std::vector<uint8_t> out(declared, 0);
+    // One byte more than declared, so that a stream inflating beyond its declared size is
+    // told apart from a damaged one.
+    std::vector<uint8_t> out(declared + 1, 0);
     PutU16(&out[0], static_cast<uint16_t>(type_));
     PutU16(&out[2], static_cast<uint16_t>(declared));
-    uint8_t scratch = 0;
     const uLongf expected = declared - kHeaderSize;
-    uLongf produced = expected;
+    uLongf produced = expected + 1;
     // The source length is exactly the compressed bytes received, never more.
-    int rc = uncompress(expected ? out.data() + kHeaderSize : &scratch, &produced, payload + 4,
-                        static_cast<uLong>(payloadLength - 4));
-    if (rc == Z_BUF_ERROR && produced == expected) return Fail(PacketError::SizeMismatch);
+    int rc = uncompress(out.data() + kHeaderSize, &produced, payload + 4, static_cast<uLong>(payloadLength - 4));
+    if (rc == Z_BUF_ERROR && produced > expected) return Fail(PacketError::SizeMismatch);
     if (rc != Z_OK) return Fail(PacketError::Compression);
     if (produced != expected) return Fail(PacketError::SizeMismatch);
+    out.resize(declared);
     data_ = std::move(out);
     position_ = kHeaderSize;
     return true;
