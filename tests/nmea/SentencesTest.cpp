@@ -1,0 +1,291 @@
+#include "nmea/Sentences.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Time.h"
+
+namespace kestrix {
+namespace {
+
+uint64_t FileTime(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+    platform::SystemTime t{};
+    t.year = static_cast<uint16_t>(y);
+    t.month = static_cast<uint16_t>(mo);
+    t.day = static_cast<uint16_t>(d);
+    t.hour = static_cast<uint16_t>(h);
+    t.minute = static_cast<uint16_t>(mi);
+    t.second = static_cast<uint16_t>(s);
+    t.milliseconds = static_cast<uint16_t>(ms);
+    uint64_t ft = 0;
+    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
+    return ft;
+}
+
+uint64_t ToFileTime(const platform::SystemTime& t) {
+    uint64_t ft = 0;
+    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
+    return ft;
+}
+
+class SentencesTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform::SetDeviceClock(&clock); }
+    void TearDown() override { platform::SetDeviceClock(nullptr); }
+    // Device clock: 2031-05-17 08:09:10.250 UTC.
+    platform::ManualClock clock{1000, FileTime(2031, 5, 17, 8, 9, 10, 250)};
+};
+
+TEST_F(SentencesTest, RmcSampleBody) {
+    RmcSentence s;
+    ASSERT_TRUE(s.Parse("GPRMC", "123519.00,A,4807.0380,N,01131.0000,E,022.4,084.4,230394,003.1,W"));
+    EXPECT_EQ(s.GetName(), "GPRMC");
+    EXPECT_EQ(s.utcTime, "123519.00");
+    EXPECT_EQ(s.status, 'A');
+    EXPECT_NEAR(s.latitude, 48.1173, 1e-9);
+    EXPECT_EQ(s.latHemisphere, 'N');
+    EXPECT_NEAR(s.longitude, 11.516667, 1e-6);
+    EXPECT_EQ(s.lonHemisphere, 'E');
+    EXPECT_DOUBLE_EQ(s.speedKnots, 22.4);
+    EXPECT_DOUBLE_EQ(s.course, 84.4);
+    EXPECT_EQ(s.date, "230394");
+    EXPECT_DOUBLE_EQ(s.magneticVariation, 3.1);
+    EXPECT_EQ(s.variationDirection, 'W');
+    EXPECT_EQ(s.modeIndicator, '\0');
+    EXPECT_EQ(ToFileTime(s.timestamp), FileTime(2094, 3, 23, 12, 35, 19));
+    EXPECT_TRUE(s.IsComplete());
+}
+
+TEST_F(SentencesTest, NewRmcHoldsQuestionMarksUntilParsed) {
+    RmcSentence s;
+    EXPECT_EQ(s.status, '?');
+    EXPECT_EQ(s.latHemisphere, '?');
+    EXPECT_EQ(s.lonHemisphere, '?');
+    EXPECT_EQ(s.variationDirection, '?');
+    EXPECT_EQ(s.modeIndicator, '?');
+    EXPECT_EQ(s.timestamp.year, 0);
+}
+
+// Times from every sentence type: six digits with any fraction are taken; anything else
+// leaves the device clock's time. GGA and GLL take the device clock's date.
+TEST_F(SentencesTest, TimestampsOfEverySentenceType) {
+    struct Case {
+        const char* what;
+        std::string type;
+        std::string body;
+        uint64_t expected;
+    };
+    const uint64_t device = FileTime(2031, 5, 17, 8, 9, 10, 250);
+    const Case cases[] = {
+        {"RMC time of 6", "RMC", "123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W",
+         FileTime(2094, 3, 23, 12, 35, 19)},
+        {"RMC time of 10", "RMC", "123519.125,A,4807.038,N,01131.000,E,,,230394,,", FileTime(2094, 3, 23, 12, 35, 19, 125)},
+        {"RMC without date keeps the device date", "RMC", "123519.5,A,4807.038,N,01131.000,E,,,,,",
+         FileTime(2031, 5, 17, 12, 35, 19, 500)},
+        {"RMC with a date that is not a date", "RMC", "123519.5,A,,,,,,,310494,,", FileTime(2031, 5, 17, 12, 35, 19, 500)},
+        {"RMC with hour 25", "RMC", "253519.00,A,,,,,,,230394,,", device},
+        {"RMC with an empty time", "RMC", ",V,,,,,,,230394,,", device},
+        {"GGA time of 10", "GGA", "123519.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", FileTime(2031, 5, 17, 12, 35, 19)},
+        {"GGA time of 9", "GGA", "123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", FileTime(2031, 5, 17, 12, 35, 19)},
+        {"GGA time of 6", "GGA", "123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", FileTime(2031, 5, 17, 12, 35, 19)},
+        {"GGA minute 61", "GGA", "126119.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", device},
+        {"GLL time of 9", "GLL", "4916.45,N,12311.12,W,225444.00,A,A", FileTime(2031, 5, 17, 22, 54, 44)},
+        {"GLL time of 10", "GLL", "4916.45,N,12311.12,W,225444.750,A,A", FileTime(2031, 5, 17, 22, 54, 44, 750)},
+        {"GLL time of 6", "GLL", "4916.45,N,12311.12,W,225444,A", FileTime(2031, 5, 17, 22, 54, 44)},
+        {"GLL without time", "GLL", "4916.45,N,12311.12,W", device},
+    };
+    for (const Case& c : cases) {
+        platform::SystemTime t{};
+        if (c.type == "RMC") {
+            RmcSentence s;
+            s.Parse("GPRMC", c.body);
+            t = s.timestamp;
+        } else if (c.type == "GGA") {
+            GgaSentence s;
+            s.Parse("GPGGA", c.body);
+            t = s.timestamp;
+        } else {
+            GllSentence s;
+            s.Parse("GPGLL", c.body);
+            t = s.timestamp;
+        }
+        EXPECT_EQ(platform::FormatIsoUtc(ToFileTime(t)), platform::FormatIsoUtc(c.expected)) << c.what;
+    }
+}
+
+TEST_F(SentencesTest, GgaFieldsIncludingManufacturerForms) {
+    struct Case {
+        const char* what;
+        const char* body;
+        double lat;
+        char latH;
+        double lon;
+        char lonH;
+        int quality;
+        int used;
+        double hdop;
+        double alt;
+        double geoid;
+    };
+    const Case cases[] = {
+        {"sample", "123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 48.1173, 'N', 11.516666666666667, 'E', 1,
+         8, 0.9, 545.4, 46.9},
+        {"u-blox five decimals", "092725.00,4717.11399,N,00833.91590,E,1,08,1.01,499.6,M,48.0,M,,",
+         47.285233166666667, 'N', 8.565265, 'E', 1, 8, 1.01, 499.6, 48.0},
+        {"SiRF three-decimal time, DGPS", "002153.000,3342.6618,N,11751.3858,W,2,10,1.2,27.0,M,-34.2,M,0.8,0000",
+         33.71103, 'N', 117.85643, 'W', 2, 10, 1.2, 27.0, -34.2},
+        {"no fix, empty fields", "235947.000,,,,,0,00,,,M,0.0,M,,0000", 0, '\0', 0, '\0', 0, 0, 0, 0, 0},
+        {"negative altitude", "193221.00,2037.72792,N,08704.08478,W,1,08,0.85,-30.40,M,-17.5,M,,", 20.628798666666666,
+         'N', 87.068079666666667, 'W', 1, 8, 0.85, -30.4, -17.5},
+        {"truncated after the quality", "123519,4807.038,S,01131.000,W,1", 48.1173, 'S', 11.516666666666667, 'W', 1, 0, 0,
+         0, 0},
+    };
+    for (const Case& c : cases) {
+        GgaSentence s;
+        ASSERT_TRUE(s.Parse("GPGGA", c.body)) << c.what;
+        EXPECT_NEAR(s.latitude, c.lat, 1e-9) << c.what;
+        EXPECT_EQ(s.latHemisphere, c.latH) << c.what;
+        EXPECT_NEAR(s.longitude, c.lon, 1e-9) << c.what;
+        EXPECT_EQ(s.lonHemisphere, c.lonH) << c.what;
+        EXPECT_EQ(s.fixQuality, c.quality) << c.what;
+        EXPECT_EQ(s.satellitesUsed, c.used) << c.what;
+        EXPECT_DOUBLE_EQ(s.hdop, c.hdop) << c.what;
+        EXPECT_DOUBLE_EQ(s.altitude, c.alt) << c.what;
+        EXPECT_DOUBLE_EQ(s.geoidSeparation, c.geoid) << c.what;
+    }
+}
+
+TEST_F(SentencesTest, TruncatedRmcReadsZeroAndNul) {
+    RmcSentence s;
+    s.Parse("GPRMC", "123519");
+    EXPECT_EQ(s.status, '\0');
+    EXPECT_EQ(s.latitude, 0.0);
+    EXPECT_EQ(s.longitude, 0.0);
+    EXPECT_EQ(s.latHemisphere, '\0');
+    EXPECT_EQ(s.lonHemisphere, '\0');
+    EXPECT_EQ(s.speedKnots, 0.0);
+    EXPECT_EQ(s.course, 0.0);
+    EXPECT_EQ(s.date, "");
+    EXPECT_EQ(s.magneticVariation, 0.0);
+    EXPECT_EQ(s.variationDirection, '\0');
+    EXPECT_EQ(s.modeIndicator, '\0');
+}
+
+TEST_F(SentencesTest, GllFields) {
+    GllSentence s;
+    s.Parse("GPGLL", "4916.4500,N,12311.1200,W,225444.00,A,D");
+    EXPECT_NEAR(s.latitude, 49.274166666666666, 1e-12);
+    EXPECT_NEAR(s.longitude, 123.18533333333333, 1e-12);
+    EXPECT_EQ(s.latHemisphere, 'N');
+    EXPECT_EQ(s.lonHemisphere, 'W');
+    EXPECT_EQ(s.utcTime, "225444.00");
+    EXPECT_EQ(s.status, 'A');
+    EXPECT_EQ(s.modeIndicator, 'D');
+}
+
+TEST_F(SentencesTest, GsaSlotsAndDilution) {
+    struct Case {
+        const char* body;
+        std::vector<int> used;
+        const char* mode;
+        int fixType;
+        float pdop, hdop, vdop;
+        int system;
+    };
+    const Case cases[] = {
+        {"A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1", {4, 5, 9, 12, 24}, "A", 3, 2.5f, 1.3f, 2.1f, 0},
+        {"A,3,80,71,73,79,69,,,,,,,,1.83,1.09,1.47,2", {80, 71, 73, 79, 69}, "A", 3, 1.83f, 1.09f, 1.47f, 2},
+        {"M,1,,,,,,,,,,,,,,,", {}, "M", 1, 0, 0, 0, 0},
+        {"A,2,01", {1}, "A", 2, 0, 0, 0, 0},
+        {"", {}, "", 0, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        GsaSentence s;
+        s.Parse("GPGSA", c.body);
+        EXPECT_EQ(s.usedPrns, c.used) << c.body;
+        EXPECT_EQ(s.selectionMode, c.mode) << c.body;
+        EXPECT_EQ(s.fixType, c.fixType) << c.body;
+        EXPECT_FLOAT_EQ(s.pdop, c.pdop) << c.body;
+        EXPECT_FLOAT_EQ(s.hdop, c.hdop) << c.body;
+        EXPECT_FLOAT_EQ(s.vdop, c.vdop) << c.body;
+        EXPECT_EQ(s.systemId, c.system) << c.body;
+    }
+}
+
+TEST_F(SentencesTest, GsvSetAssemblesOverItsMessages) {
+    GsvSentence s;
+    s.Parse("GPGSV", "3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00");
+    EXPECT_FALSE(s.IsComplete());
+    s.Continue("3,2,11,14,25,170,00,16,57,208,39,18,67,296,40,19,40,246,00");
+    EXPECT_FALSE(s.IsComplete());
+    s.Continue("3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,");
+    EXPECT_TRUE(s.IsComplete());
+    ASSERT_EQ(s.satellites.size(), 11u);
+    EXPECT_EQ(s.satellitesInView, 11);
+    const SatelliteInfo& sat = s.satellites[5];
+    EXPECT_EQ(sat.prn, 16);
+    EXPECT_EQ(sat.elevation, 57);
+    EXPECT_EQ(sat.azimuth, 208);
+    EXPECT_EQ(sat.snr, 39);
+}
+
+TEST_F(SentencesTest, GsvEdgeCases) {
+    struct Case {
+        const char* what;
+        std::vector<const char*> bodies;
+        bool complete;
+        std::vector<int> prns;
+    };
+    const Case cases[] = {
+        {"1 of 1 with none in view", {"1,1,00"}, true, {}},
+        {"groups beyond the count in view are not read", {"1,1,02,01,40,083,46,02,17,308,41,12,07,344,39"}, true, {1, 2}},
+        {"signal id after four groups is not a satellite",
+         {"2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45,1", "2,2,05,05,10,100,30,1"},
+         true,
+         {1, 2, 12, 14, 5}},
+        {"a first message starts afresh after a lost last one",
+         {"2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45", "2,1,05,21,40,083,46,22,17,308,41,23,07,344,39,24,22,228,45",
+          "2,2,05,25,10,100,30"},
+         true,
+         {21, 22, 23, 24, 25}},
+        {"empty satellite fields read as 0", {"1,1,02,07,,,,08,10,,"}, true, {7, 8}},
+        {"a set never completed", {"3,1,11,03,03,111,00", "3,2,11,14,25,170,00"}, false, {3, 14}},
+    };
+    for (const Case& c : cases) {
+        GsvSentence s;
+        s.Parse("GPGSV", c.bodies[0]);
+        for (size_t i = 1; i < c.bodies.size(); ++i) s.Continue(c.bodies[i]);
+        EXPECT_EQ(s.IsComplete(), c.complete) << c.what;
+        std::vector<int> prns;
+        for (const SatelliteInfo& sat : s.satellites) prns.push_back(sat.prn);
+        EXPECT_EQ(prns, c.prns) << c.what;
+    }
+}
+
+TEST_F(SentencesTest, GsvSetNeverHoldsMoreThanItsBound) {
+    GsvSentence s;
+    s.Parse("GPGSV", "9999,2,9999,01,1,1,1,02,2,2,2,03,3,3,3,04,4,4,4");
+    for (int i = 3; i < 200; ++i) s.Continue("9999," + std::to_string(i) + ",9999,01,1,1,1,02,2,2,2,03,3,3,3,04,4,4,4");
+    EXPECT_EQ(s.satellites.size(), GsvSentence::kMaxSatellites);
+}
+
+TEST_F(SentencesTest, FactoriesCreateUncountedParsedObjects) {
+    struct Case {
+        NmeaSentence* (*factory)(std::string_view, std::string_view);
+        const char* name;
+    };
+    const Case cases[] = {{CreateGgaSentence, "GPGGA"}, {CreateRmcSentence, "GPRMC"}, {CreateGllSentence, "GPGLL"},
+                          {CreateGsaSentence, "GPGSA"}, {CreateGsvSentence, "GPGSV"}};
+    for (const Case& c : cases) {
+        Ref<NmeaSentence> s(c.factory(c.name, "1,1,00"));
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->RefCount(), 1u);
+        EXPECT_EQ(s->GetName(), c.name);
+    }
+}
+
+}  // namespace
+}  // namespace kestrix
