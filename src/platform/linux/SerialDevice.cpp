@@ -138,14 +138,17 @@ bool ResolveComPort(const std::string& name, std::string& path) {
     int error = 0;
     if (auto key = RegKey::Open(kPortMapKey, false, &error)) {
         // The registry map, when present, is the whole map: a person chose it.
+        bool found = false;
         for (const auto& [valueName, value] : key->Values()) {
             if (value.type == RegType::Sz && PortNumber(valueName, "com") == n && !value.text.empty()) {
                 path = value.text;
-                return true;
+                found = true;
+                break;
             }
         }
-        SetLastError(ENOENT);
-        return false;
+        key.reset();  // closing the key sets LastError
+        SetLastError(found ? 0 : ENOENT);
+        return found;
     }
     const std::string wanted = "COM" + std::to_string(n) + ":";
     for (const auto& [com, dev] : DefaultPortMap()) {

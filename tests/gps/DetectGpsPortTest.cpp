@@ -1,0 +1,178 @@
+#include "gps/DetectGpsPort.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "GpsTestSupport.h"
+#include "platform/GpsMultiplexer.h"
+#include "platform/PseudoTerminal.h"
+#include "platform/Registry.h"
+#include "platform/SerialDevice.h"
+
+namespace kestrix {
+namespace {
+
+class DetectGpsPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
+        ASSERT_TRUE(pty_.Create());
+    }
+
+    // The port map holds only this entry, so no device of the machine is probed.
+    void MapPort(const std::string& com, const std::string& path) {
+        auto key = platform::RegKey::Open(platform::kPortMapKey, true);
+        ASSERT_TRUE(key);
+        key->SetString(com, path);
+        ASSERT_EQ(key->Close(), platform::kErrorSuccess);
+    }
+
+    void SetMultiplexer(const std::string& value) {
+        auto key = platform::RegKey::Open(platform::kMultiplexerKey, true);
+        ASSERT_TRUE(key);
+        key->SetString(platform::kMultiplexerValue, value);
+        ASSERT_EQ(key->Close(), platform::kErrorSuccess);
+    }
+
+    bool MultiplexerValue(std::string& value) {
+        auto key = platform::RegKey::Open(platform::kMultiplexerKey, false);
+        return key && key->QueryString(platform::kMultiplexerValue, value);
+    }
+
+    test::TempDir dir_;
+    platform::PseudoTerminal pty_;
+};
+
+TEST_F(DetectGpsPortTest, ReceiverIsRecognisedByItsFirstBytes) {
+    const struct {
+        const char* what;
+        std::string output;
+        bool found;
+    } cases[] = {
+        {"a GGA sentence first", "$GPGGA,120000.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n", true},
+        {"a GSV sentence first", "$GPGSV,3,1,11,03,03,111,00*74\r\n", true},
+        {"a SiRF text first", "$PSRFTXT,Version GSW3.2.4*35\r\n", true},
+        {"an RMC sentence first", "$GPRMC,120000.00,A,4807.038,N,01131.000,E,0.0,0.0,230394,,*1C\r\n", false},
+        {"a GN talker", "$GNGGA,120000.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*59\r\n", false},
+        {"the middle of a sentence", "38,N,01131.000,E,1,08*47\r\n$GPGGA,", false},
+        {"a silent port", "", false},
+        {"a short burst", "$GPG", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::PseudoTerminal pty;
+        ASSERT_TRUE(pty.Create());
+        MapPort("COM3:", pty.SlavePath());
+        ASSERT_TRUE(pty.Write(c.output));
+        std::string name;
+        EXPECT_EQ(DetectGpsPortName(kDetectMaxPort, name), c.found);
+        if (c.found) {
+            EXPECT_EQ(name, "COM3:");
+        }
+        EXPECT_TRUE(pty.Write("x"));  // the line is still there after the probe closed it
+    }
+}
+
+TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPorts) {
+    MapPort("COM0:", pty_.SlavePath());
+    ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
+    SetMultiplexer("GPD1:");
+    std::string name;
+    ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
+    EXPECT_EQ(name, "GPD1:");
+    EXPECT_EQ(pty_.Pending(), 13u);  // no COM port was read
+}
+
+TEST_F(DetectGpsPortTest, MultiplexerValueMustFitTheBufferCountedInBytes) {
+    MapPort("COM2:", pty_.SlavePath());
+    const struct {
+        const char* value;
+        const char* expected;
+    } cases[] = {
+        {"GPD0:", "GPD0:"},
+        {"GPD1234", "GPD1234"},     // 7 units and the terminator: 16 bytes
+        {"GPD12345:", "COM2:"},     // too long for 16 bytes: the scan runs
+        {"/dev/ttyACM0", "COM2:"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        SetMultiplexer(c.value);
+        pty_.DiscardPending();
+        ASSERT_TRUE(pty_.Write("$GPGSA,A,3*00\r\n"));
+        std::string name;
+        ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
+        EXPECT_EQ(name, c.expected);
+    }
+}
+
+TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortInclusive) {
+    MapPort("COM10:", pty_.SlavePath());
+    ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
+    std::string name;
+    EXPECT_FALSE(DetectGpsPortName(9, name));
+    EXPECT_EQ(pty_.Pending(), 13u);  // COM10: was not touched
+    ASSERT_TRUE(DetectGpsPortName(10, name));
+    EXPECT_EQ(name, "COM10:");
+}
+
+TEST_F(DetectGpsPortTest, FoundNameThatDoesNotFitEndsTheSearch) {
+    MapPort("COM3:", pty_.SlavePath());
+    ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
+    char16_t buffer[8] = {u'?', u'?', u'?', u'?', u'?', u'?', u'?', u'?'};
+    EXPECT_FALSE(DetectGpsPort(10, buffer, 5));  // "COM3:" needs 6 units
+    EXPECT_EQ(buffer[0], u'?');
+    EXPECT_FALSE(DetectGpsPort(10, nullptr, 16));
+    pty_.DiscardPending();
+    ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
+    ASSERT_TRUE(DetectGpsPort(10, buffer, 6));
+    EXPECT_EQ(std::u16string(buffer), u"COM3:");
+}
+
+TEST_F(DetectGpsPortTest, ProbeLineIsNineThousandSixHundredEightNOne) {
+    platform::SerialDevice device;
+    EXPECT_FALSE(ConfigureProbe(device));
+    ASSERT_TRUE(device.Open(pty_.SlavePath()));
+    platform::LineSettings odd{4800, 7, 1, 2, true};
+    ASSERT_TRUE(device.Configure(odd));
+    ASSERT_TRUE(ConfigureProbe(device));
+    platform::LineSettings got;
+    ASSERT_TRUE(device.QueryLine(got));
+    EXPECT_EQ(got.baudRate, 9600u);
+    EXPECT_EQ(got.dataBits, 8);
+    EXPECT_EQ(got.parity, 0);
+    EXPECT_EQ(got.stopBits, 0);
+}
+
+TEST_F(DetectGpsPortTest, MultiplexerValueFollowsGpsd) {
+    const std::string file = dir_.File("drive.nmea");
+    test::WriteFile(file, test::TestDrive(30));
+
+    // No gpsd on the port: a stale value is removed.
+    platform::SetGpsdPort(static_cast<uint16_t>(test::FreeLoopbackPort()));
+    SetMultiplexer("GPD0:");
+    EXPECT_FALSE(platform::UpdateGpsMultiplexerRegistry());
+    std::string value;
+    EXPECT_FALSE(MultiplexerValue(value));
+
+    test::FakeGpsd gpsd;
+    std::string reason;
+    if (!gpsd.Start(file, dir_.File("gpsfake.log"), reason)) {
+        platform::SetGpsdPort(platform::kDefaultGpsdPort);
+        GTEST_SKIP() << reason;
+    }
+    EXPECT_TRUE(platform::UpdateGpsMultiplexerRegistry());
+    ASSERT_TRUE(MultiplexerValue(value));
+    EXPECT_EQ(value, "GPD0:");
+    std::string name;
+    ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
+    EXPECT_EQ(name, "GPD0:");
+
+    gpsd.Stop();
+    EXPECT_FALSE(platform::UpdateGpsMultiplexerRegistry());
+    EXPECT_FALSE(MultiplexerValue(value));
+    platform::SetGpsdPort(platform::kDefaultGpsdPort);
+}
+
+}  // namespace
+}  // namespace kestrix

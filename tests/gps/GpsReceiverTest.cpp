@@ -1,0 +1,238 @@
+#include "gps/GpsReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "GpsTestSupport.h"
+#include "platform/GpsMultiplexer.h"
+#include "platform/PseudoTerminal.h"
+#include "platform/Registry.h"
+#include "settings/TrackerSettings.h"
+
+namespace kestrix {
+namespace {
+
+using Ms = std::chrono::milliseconds;
+using test::WaitFor;
+
+long long ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - since).count();
+}
+
+class GpsReceiverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
+        ASSERT_TRUE(pty_.Create());
+        settings_.SetGpsPort(pty_.SlavePath());
+    }
+
+    // Writes in uneven pieces, as a receiver's bytes arrive.
+    void WriteInPieces(const std::string& bytes) {
+        size_t pos = 0;
+        for (size_t piece = 1; pos < bytes.size(); piece = piece % 23 + 1) {
+            ASSERT_TRUE(pty_.Write(std::string_view(bytes).substr(pos, piece), 5000));
+            pos += piece;
+        }
+    }
+
+    test::TempDir dir_;
+    platform::PseudoTerminal pty_;
+    TrackerSettings settings_;
+    test::RecordingListener listener_;
+};
+
+TEST_F(GpsReceiverTest, EveryByteReachesTheFramerOnceAndInOrder) {
+    const std::string capture = test::TestDrive(30);
+    const auto expectedSentences = test::SentencesOf(capture);
+    const auto expectedFixes = test::ReferenceFixes(capture);
+    ASSERT_GT(expectedFixes.size(), 60u);
+
+    test::RawRecorder recorder;  // outlives the receiver that holds it
+    GpsReceiver receiver(&listener_);
+    const uint32_t recorderId = receiver.AddRawObserver(&recorder);
+    ASSERT_TRUE(receiver.Start(&settings_));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    WriteInPieces(capture);
+    ASSERT_TRUE(WaitFor([&] { return recorder.Count() >= expectedSentences.size(); }, Ms(20000)))
+        << recorder.Count() << " of " << expectedSentences.size();
+
+    EXPECT_EQ(recorder.Sentences(), expectedSentences);
+    EXPECT_EQ(receiver.SentencesFramed(), expectedSentences.size());
+    EXPECT_EQ(receiver.ChecksumFailures(), 0u);
+    EXPECT_EQ(listener_.Fixes(), expectedFixes);
+    EXPECT_GT(receiver.GetSignalLevel(), 0);
+    receiver.Stop();
+    EXPECT_EQ(receiver.GetSignalLevel(), 0);
+    receiver.RemoveRawObserver(recorderId);
+}
+
+TEST_F(GpsReceiverTest, MissingPortIsRetriedTwiceASecondUntilItAppears) {
+    const std::string link = dir_.File("gps0");
+    settings_.SetGpsPort(link);
+    GpsReceiver receiver(&listener_);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(receiver.Start(&settings_));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().OpenAttempts() >= 4; }, Ms(10000)));
+    const long long elapsed = ElapsedMs(t0);
+    std::printf("4 open attempts took %lld ms\n", elapsed);
+    // The thread waits 500 ms before each attempt: four cannot come sooner.
+    EXPECT_GE(elapsed, 1900);
+    EXPECT_TRUE(receiver.IsRunning());
+    EXPECT_EQ(receiver.SentencesFramed(), 0u);
+
+    // The receiver is plugged in: the next attempt opens it and fixes flow.
+    ASSERT_TRUE(pty_.LinkAt(link));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    const std::string capture = test::TestDrive(3);
+    ASSERT_TRUE(pty_.Write(capture));
+    ASSERT_TRUE(WaitFor([&] { return listener_.FixCount() >= test::ReferenceFixes(capture).size(); }, Ms(10000)));
+    receiver.Stop();
+}
+
+TEST_F(GpsReceiverTest, StartingTwiceStopsTheFirstReaderWithOneFixLoss) {
+    GpsReceiver receiver(&listener_);
+    ASSERT_TRUE(receiver.Start(&settings_));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    ASSERT_TRUE(receiver.Start(&settings_));
+    EXPECT_EQ(listener_.FixLostCount(), 1);
+    EXPECT_TRUE(receiver.IsRunning());
+    // The second reader works: it opens the port again and decodes.
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    const std::string capture = test::TestDrive(2);
+    ASSERT_TRUE(pty_.Write(capture));
+    ASSERT_TRUE(WaitFor([&] { return listener_.FixCount() == test::ReferenceFixes(capture).size(); }, Ms(10000)));
+    receiver.Stop();
+    EXPECT_EQ(listener_.FixLostCount(), 2);
+    EXPECT_FALSE(receiver.IsRunning());
+}
+
+TEST_F(GpsReceiverTest, StopWithASilentPortReturnsAndClosesIt) {
+    GpsReceiver receiver(&listener_);
+    ASSERT_TRUE(receiver.Start(&settings_));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    // Let the reader block in a read of the silent port.
+    ASSERT_TRUE(pty_.Write("$GPGGA,"));
+    ASSERT_TRUE(WaitFor([&] { return pty_.Pending() == 0; }, Ms(5000)));
+    const auto t0 = std::chrono::steady_clock::now();
+    receiver.Stop();
+    std::printf("Stop with a silent port returned after %lld ms\n", ElapsedMs(t0));
+    EXPECT_FALSE(receiver.IsRunning());
+    EXPECT_FALSE(receiver.Port().IsOpen());
+    EXPECT_EQ(listener_.FixLostCount(), 1);
+}
+
+TEST_F(GpsReceiverTest, StartRefusesMissingSettingsAndStopAlwaysReportsTheLoss) {
+    GpsReceiver receiver(&listener_);
+    receiver.Stop();  // idle: still reports the loss
+    EXPECT_EQ(listener_.FixLostCount(), 1);
+
+    EXPECT_FALSE(receiver.Start(nullptr));
+    EXPECT_FALSE(receiver.IsRunning());
+
+    TrackerSettings unset;  // gpsPort never set
+    EXPECT_FALSE(receiver.Start(&unset));
+    EXPECT_FALSE(receiver.IsRunning());
+
+    TrackerSettings tooLong;
+    tooLong.SetGpsPort(std::string(300, 'x'));
+    EXPECT_FALSE(receiver.Start(&tooLong));
+    EXPECT_FALSE(receiver.IsRunning());
+
+    // An empty but set name starts the reader, whose attempts to open fail.
+    TrackerSettings empty;
+    empty.SetGpsPort(std::string());
+    ASSERT_TRUE(receiver.Start(&empty));
+    EXPECT_TRUE(receiver.IsRunning());
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().OpenAttempts() >= 1; }, Ms(5000)));
+    EXPECT_FALSE(receiver.Port().IsOpen());
+    receiver.Stop();
+    EXPECT_EQ(listener_.FixLostCount(), 2);
+}
+
+TEST_F(GpsReceiverTest, UnpluggedReceiverIsOpenedAgainWhenItReturns) {
+    const std::string link = dir_.File("gps0");
+    settings_.SetGpsPort(link);
+    auto first = std::make_unique<platform::PseudoTerminal>();
+    ASSERT_TRUE(first->Create());
+    ASSERT_TRUE(first->LinkAt(link));
+
+    GpsReceiver receiver(&listener_);
+    ASSERT_TRUE(receiver.Start(&settings_));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    const std::string capture = test::TestDrive(2);
+    const size_t perCapture = test::ReferenceFixes(capture).size();
+    ASSERT_TRUE(first->Write(capture));
+    ASSERT_TRUE(WaitFor([&] { return listener_.FixCount() == perCapture; }, Ms(10000)));
+
+    first.reset();  // unplugged: the device node goes away
+    ASSERT_TRUE(WaitFor([&] { return !receiver.Port().IsOpen(); }, Ms(5000)));
+
+    platform::PseudoTerminal second;
+    ASSERT_TRUE(second.Create());
+    ASSERT_TRUE(second.LinkAt(link));
+    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+    ASSERT_TRUE(second.Write(capture));
+    ASSERT_TRUE(WaitFor([&] { return listener_.FixCount() == 2 * perCapture; }, Ms(10000)));
+    receiver.Stop();
+}
+
+// The fixes seen through gpsd are a run of the capture's fixes (the capture loops in
+// gpsfake, so the run may wrap around).
+void ExpectRunOf(const std::vector<test::FixRecord>& got, const std::vector<test::FixRecord>& reference) {
+    ASSERT_FALSE(got.empty());
+    size_t at = reference.size();
+    for (size_t i = 0; i < reference.size(); ++i) {
+        if (reference[i] == got[0]) {
+            at = i;
+            break;
+        }
+    }
+    ASSERT_LT(at, reference.size()) << "first fix is not in the capture";
+    for (size_t i = 0; i < got.size(); ++i) {
+        const auto& want = reference[(at + i) % reference.size()];
+        ASSERT_TRUE(got[i] == want) << "fix " << i << ": " << got[i].lat << "," << got[i].lon << " @" << got[i].time
+                                    << " expected " << want.lat << "," << want.lon << " @" << want.time;
+    }
+}
+
+TEST_F(GpsReceiverTest, GpsdGivesTheSameFixesAsTheSerialLine) {
+    const std::string capture = test::TestDrive(120);
+    const std::string file = dir_.File("drive.nmea");
+    test::WriteFile(file, capture);
+    const auto reference = test::ReferenceFixes(capture);
+
+    // The same capture through the pseudo-terminal...
+    {
+        GpsReceiver receiver(&listener_);
+        ASSERT_TRUE(receiver.Start(&settings_));
+        ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
+        WriteInPieces(capture);
+        ASSERT_TRUE(WaitFor([&] { return listener_.FixCount() == reference.size(); }, Ms(20000)));
+        receiver.Stop();
+        EXPECT_EQ(listener_.Fixes(), reference);
+    }
+
+    // ...and through gpsd as the multiplexer port.
+    test::FakeGpsd gpsd;
+    std::string reason;
+    if (!gpsd.Start(file, dir_.File("gpsfake.log"), reason)) GTEST_SKIP() << reason;
+    test::RecordingListener viaGpsd;
+    TrackerSettings gpd;
+    gpd.SetGpsPort("GPD0:");
+    gpd.SetBaudRate(4800);
+    GpsReceiver receiver(&viaGpsd);
+    ASSERT_TRUE(receiver.Start(&gpd));
+    const bool enough = WaitFor([&] { return viaGpsd.FixCount() >= 40; }, Ms(30000));
+    receiver.Stop();
+    gpsd.Stop();
+    platform::SetGpsdPort(platform::kDefaultGpsdPort);
+    ASSERT_TRUE(enough) << viaGpsd.FixCount() << " fixes through gpsd";
+    ExpectRunOf(viaGpsd.Fixes(), reference);
+}
+
+}  // namespace
+}  // namespace kestrix
