@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "ServerCommand.h"
+#include "StoreSink.h"
 #include "TestClient.h"
 #include "support/TestSupport.h"
 

@@ -11,9 +11,7 @@
 // the caller closes the connection; the session takes no more bytes.
 // One thread calls a session at a time.
 #pragma once
-#include <atomic>
 #include <cstddef>
-#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,24 +33,6 @@ public:
     virtual uint32_t CheckLogin(const std::string& name, const std::string& digest) = 0;
     // Stores the points of one packet. `received` is left for the sink to fill.
     virtual void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) = 0;
-};
-
-// The server's sink: accounts and points in a PointStore, each point stamped with the
-// receive time from `now` (the system clock when empty). A point that the store cannot
-// take is reported on stderr and counted as lost.
-class StoreSink final : public SessionSink {
-public:
-    StoreSink(PointStore& store, std::function<std::string()> now) : store_(store), now_(std::move(now)) {}
-    uint32_t CheckLogin(const std::string& name, const std::string& digest) override;
-    void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) override;
-    uint64_t Stored() const { return stored_.load(); }
-    uint64_t Lost() const { return lost_.load(); }
-
-private:
-    PointStore& store_;
-    std::function<std::string()> now_;
-    std::atomic<uint64_t> stored_{0};
-    std::atomic<uint64_t> lost_{0};
 };
 
 class ClientSession {

@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
-#include "ClientSession.h"
 #include "PointStore.h"
+#include "StoreSink.h"
 
 namespace kestrix::refserver {
 

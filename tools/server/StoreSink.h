@@ -1,0 +1,33 @@
+// StoreSink: connects client sessions to the PointStore. Accounts are looked up by name
+// and password digest (compared without regard to case); the points of one packet are
+// stamped with one receive time and stored in one transaction. Called on the server's
+// event-loop thread only; the counters may be read from any thread. A packet that the
+// store cannot take is reported on stderr and counted as lost.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ClientSession.h"
+#include "PointStore.h"
+
+namespace kestrix::refserver {
+
+class StoreSink final : public SessionSink {
+public:
+    StoreSink(PointStore& store, std::function<std::string()> now) : store_(store), now_(std::move(now)) {}
+    uint32_t CheckLogin(const std::string& name, const std::string& digest) override;
+    void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) override;
+    uint64_t Stored() const { return stored_.load(); }
+    uint64_t Lost() const { return lost_.load(); }
+
+private:
+    PointStore& store_;
+    std::function<std::string()> now_;
+    std::atomic<uint64_t> stored_{0};
+    std::atomic<uint64_t> lost_{0};
+};
+
+}  // namespace kestrix::refserver
