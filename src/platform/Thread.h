@@ -2,6 +2,7 @@
 // handling messages sent to the calling thread's MessageLoop while it waits.
 // Start/Join/Running are called by the owning thread only.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@ public:
 private:
     std::thread thread_;
     std::unique_ptr<Event> ended_;
+    std::atomic<std::thread::id> id_{};  // set by the worker itself, so any thread may ask
 };
 
 }  // namespace kestrix::platform

@@ -19,8 +19,10 @@ bool Thread::Start(std::function<void()> body, std::string name) {
     if (thread_.joinable()) return false;
     ended_->Reset();
     Event* ended = ended_.get();
+    std::atomic<std::thread::id>* id = &id_;
     try {
-        thread_ = std::thread([ended, body = std::move(body), name = std::move(name)] {
+        thread_ = std::thread([ended, id, body = std::move(body), name = std::move(name)] {
+            id->store(std::this_thread::get_id());
             if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
             try {
                 body();
@@ -39,14 +41,15 @@ bool Thread::Start(std::function<void()> body, std::string name) {
 }
 
 bool Thread::Join(int timeoutMs) {
+    if (IsCurrent()) return false;
     if (!thread_.joinable()) return true;
-    if (thread_.get_id() == std::this_thread::get_id()) return false;
     // Through WaitAny, so a loop thread keeps answering messages the worker sends it.
     if (!ended_->Wait(timeoutMs)) return false;
     thread_.join();
+    id_.store(std::thread::id{});
     return true;
 }
 
-bool Thread::IsCurrent() const { return thread_.joinable() && thread_.get_id() == std::this_thread::get_id(); }
+bool Thread::IsCurrent() const { return id_.load() == std::this_thread::get_id(); }
 
 }  // namespace kestrix::platform
