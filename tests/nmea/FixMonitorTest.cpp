@@ -1,0 +1,266 @@
+#include "nmea/FixMonitor.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "nmea/GpsDecoder.h"
+#include "nmea/SyntheticCapture.h"
+#include "platform/Clock.h"
+#include "platform/MessageLoop.h"
+#include "platform/Time.h"
+
+namespace kestrix {
+namespace {
+
+class Recorder : public GpsFixListener {
+public:
+    void OnSignalLevel(int level) override { levels.push_back(level); }
+    void OnFixLost() override { ++lost; }
+    void OnFix(TrackPointRef point) override { fixes.push_back(std::move(point)); }
+    std::vector<TrackPointRef> fixes;
+    std::vector<int> levels;
+    int lost = 0;
+};
+
+uint64_t FileTime(int y, int mo, int d, int h, int mi, int s) {
+    platform::SystemTime t{};
+    t.year = static_cast<uint16_t>(y);
+    t.month = static_cast<uint16_t>(mo);
+    t.day = static_cast<uint16_t>(d);
+    t.hour = static_cast<uint16_t>(h);
+    t.minute = static_cast<uint16_t>(mi);
+    t.second = static_cast<uint16_t>(s);
+    uint64_t ft = 0;
+    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
+    return ft;
+}
+
+// A receiver's decoding path on the test thread, with a stepped clock driving the
+// one-second timer through a message loop.
+class FixMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDeviceClock(&clock);
+        loop = std::make_unique<platform::MessageLoop>(clock);
+        decoder = std::make_unique<GpsDecoder>(&rec);
+    }
+    void TearDown() override {
+        decoder.reset();
+        loop.reset();
+        platform::SetDeviceClock(nullptr);
+    }
+    void Send(const std::string& addressAndBody) { decoder->Feed(MakeSentence(addressAndBody)); }
+    // Steps the clock one second at a time, running the loop after each.
+    void Seconds(int n) {
+        for (int i = 0; i < n; ++i) {
+            clock.Advance(1000);
+            loop->RunPending();
+        }
+    }
+    FixMonitor& Monitor() { return decoder->Monitor(); }
+
+    platform::ManualClock clock{1000, FileTime(2031, 5, 17, 8, 9, 10)};
+    std::unique_ptr<platform::MessageLoop> loop;
+    Recorder rec;
+    std::unique_ptr<GpsDecoder> decoder;
+};
+
+const char* const kGgaFix = "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
+const char* const kGgaDgps = "GPGGA,123520,4807.038,N,01131.000,E,2,08,0.9,545.4,M,46.9,M,,";
+const char* const kRmcFix = "GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W";
+const char* const kRmcVoid = "GPRMC,123519.00,V,,,,,,,230394,,";
+
+TEST_F(FixMonitorTest, WithoutSentencesTheLossIsReportedEveryFourSeconds) {
+    ASSERT_TRUE(Monitor().StartTimer());
+    std::vector<int> lostAfter;
+    for (int s = 1; s <= 12; ++s) {
+        Seconds(1);
+        lostAfter.push_back(rec.lost);
+    }
+    EXPECT_EQ(lostAfter, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3}));
+    Monitor().StopTimer();
+    Seconds(8);
+    EXPECT_EQ(rec.lost, 3);
+}
+
+TEST_F(FixMonitorTest, DgpsQualityDropsTheFixAndTheLossFollowsFourSecondsLater) {
+    ASSERT_TRUE(Monitor().StartTimer());
+    Send(kGgaFix);
+    ASSERT_EQ(rec.fixes.size(), 1u);
+    Seconds(10);
+    EXPECT_EQ(rec.lost, 0) << "no loss while a fix is held";
+    Send(kGgaDgps);
+    EXPECT_EQ(rec.fixes.size(), 1u) << "quality 2 is not a fix";
+    EXPECT_FALSE(Monitor().CurrentFix());
+    Seconds(3);
+    EXPECT_EQ(rec.lost, 0);
+    Seconds(1);
+    EXPECT_EQ(rec.lost, 1);
+    Seconds(4);
+    EXPECT_EQ(rec.lost, 2);
+}
+
+TEST_F(FixMonitorTest, AFixBeforeTheFourthTickPreventsTheLoss) {
+    ASSERT_TRUE(Monitor().StartTimer());
+    Send(kRmcVoid);
+    Seconds(3);
+    Send(kRmcFix);
+    Seconds(10);
+    EXPECT_EQ(rec.lost, 0);
+    EXPECT_EQ(Monitor().NoFixTicks(), 0u);
+    // The count starts afresh after the next drop.
+    Send(kRmcVoid);
+    Seconds(3);
+    EXPECT_EQ(rec.lost, 0);
+    Seconds(1);
+    EXPECT_EQ(rec.lost, 1);
+}
+
+TEST_F(FixMonitorTest, PointsFromEachSentenceType) {
+    struct Case {
+        const char* what;
+        std::string sentence;
+        double lat, lon;
+        float alt, speed;
+        uint64_t time;
+    };
+    const Case cases[] = {
+        {"RMC at 10 knots", kRmcFix, 48.1173, 11.516666666666667, 0.0f, 18.52f, FileTime(2094, 3, 23, 12, 35, 19)},
+        {"GGA with altitude", kGgaFix, 48.1173, 11.516666666666667, 545.4f, 0.0f, FileTime(2031, 5, 17, 12, 35, 19)},
+        {"GLL south and west", "GPGLL,3345.1234,S,12311.1200,W,225444.00,A,A", -33.75205666666667, -123.18533333333333,
+         0.0f, 0.0f, FileTime(2031, 5, 17, 22, 54, 44)},
+        {"empty hemispheres are positive", "GPGLL,3345.1234,,12311.1200,,225444.00,A,A", 33.75205666666667,
+         123.18533333333333, 0.0f, 0.0f, FileTime(2031, 5, 17, 22, 54, 44)},
+        {"GN talker", "GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A", 47.285239500000001,
+         8.5652536666666663, 0.0f, 0.004f * 1.852f, FileTime(2002, 12, 9, 8, 35, 59)},
+        {"time that is not a time", "GPGGA,250000,4807.038,N,01131.000,E,1,08,0.9,1.0,M,46.9,M,,", 48.1173,
+         11.516666666666667, 1.0f, 0.0f, FileTime(2031, 5, 17, 8, 9, 10)},
+    };
+    for (const Case& c : cases) {
+        rec.fixes.clear();
+        Send(c.sentence);
+        ASSERT_EQ(rec.fixes.size(), 1u) << c.what;
+        const TrackPoint& p = *rec.fixes[0];
+        EXPECT_NEAR(p.GetLatitude(), c.lat, 1e-9) << c.what;
+        EXPECT_NEAR(p.GetLongitude(), c.lon, 1e-9) << c.what;
+        EXPECT_FLOAT_EQ(p.GetAltitude(), c.alt) << c.what;
+        EXPECT_NEAR(p.GetSpeed(), c.speed, 1e-4) << c.what;
+        EXPECT_EQ(p.GetTime(), c.time) << c.what;
+        EXPECT_EQ(Monitor().CurrentFix().Get(), rec.fixes[0].Get()) << c.what;
+    }
+}
+
+TEST_F(FixMonitorTest, OnlyFixSentencesGiveFixes) {
+    struct Case {
+        const char* sentence;
+        bool fix;
+    };
+    const Case cases[] = {
+        {kGgaFix, true},
+        {"GPGGA,123519,4807.038,N,01131.000,E,0,00,,,M,,M,,", false},
+        {kGgaDgps, false},
+        {"GPGGA,123519,4807.038,N,01131.000,E,6,08,0.9,545.4,M,46.9,M,,", false},
+        {kRmcFix, true},
+        {kRmcVoid, false},
+        {"GPRMC,123519.00,a,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W", false},
+        {"GPGLL,4916.45,N,12311.12,W,225444,A", true},
+        {"GPGLL,4916.45,N,12311.12,W,225444,V", false},
+        {"GPGLL,4916.45,N,12311.12,W,225444", false},
+    };
+    for (const Case& c : cases) {
+        rec.fixes.clear();
+        Send(kGgaFix);
+        Send(c.sentence);
+        EXPECT_EQ(rec.fixes.size(), c.fix ? 2u : 1u) << c.sentence;
+        EXPECT_EQ(static_cast<bool>(Monitor().CurrentFix()), c.fix) << c.sentence;
+    }
+}
+
+TEST_F(FixMonitorTest, SignalLevelFromCompleteSets) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> sentences;
+        std::vector<int> reported;
+        int level;
+    };
+    const Case cases[] = {
+        {"30 and 40 give 62", {"GPGSV,1,1,02,01,40,083,30,02,17,308,40"}, {62}, 62},
+        {"45 gives 113", {"GPGSV,1,1,01,01,40,083,45"}, {113}, 113},
+        {"only weak satellites give 0", {"GPGSV,1,1,02,01,40,083,46", "GPGSV,1,1,03,01,40,083,05,02,17,308,00,03,1,1,"},
+         {120, 0}, 0},
+        {"none in view leaves the level", {"GPGSV,1,1,01,01,40,083,30", "GPGSV,1,1,00"}, {43}, 43},
+        {"same level is not reported twice", {"GPGSV,1,1,01,01,40,083,30", "GPGSV,1,1,01,07,10,083,30"}, {43}, 43},
+        {"incomplete set is not counted", {"GPGSV,2,1,05,01,40,083,30"}, {}, 0},
+        {"sets of two systems count together",
+         {"GPGSV,1,1,01,01,40,083,30", "GLGSV,1,1,01,65,40,083,40"}, {43, 62}, 62},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        GpsDecoder d(&r);
+        for (const std::string& s : c.sentences) d.Feed(MakeSentence(s));
+        EXPECT_EQ(r.levels, c.reported) << c.what;
+        EXPECT_EQ(d.GetSignalLevel(), c.level) << c.what;
+    }
+}
+
+TEST_F(FixMonitorTest, SignalLevelFormula) {
+    EXPECT_EQ(ComputeSignalLevel({{1, 0, 0, 30}, {2, 0, 0, 40}}), 62);
+    EXPECT_EQ(ComputeSignalLevel({{1, 0, 0, 6}}), 6);
+    EXPECT_EQ(ComputeSignalLevel({{1, 0, 0, 99}}), 99 + 96059601 / 60000);
+    EXPECT_EQ(ComputeSignalLevel({}), 0);
+    EXPECT_GT(ComputeSignalLevel({{1, 0, 0, 2147483647}}), 0);
+}
+
+TEST_F(FixMonitorTest, WithoutListenerFixesAreKeptAndTicksCounted) {
+    Monitor().SetListener(nullptr);
+    ASSERT_TRUE(Monitor().StartTimer());
+    Send(kGgaFix);
+    EXPECT_TRUE(Monitor().CurrentFix());
+    Send(kRmcVoid);
+    Seconds(2);
+    EXPECT_EQ(Monitor().NoFixTicks(), 2u);
+    EXPECT_TRUE(rec.fixes.empty());
+}
+
+TEST_F(FixMonitorTest, StartTimerNeedsAMessageLoop) {
+    FixMonitor standalone;
+    bool started = true;
+    std::thread other([&] { started = standalone.StartTimer(); });
+    other.join();
+    EXPECT_FALSE(started);
+}
+
+TEST_F(FixMonitorTest, ATimerOfADestroyedMonitorDoesNothing) {
+    {
+        FixMonitor m(true);
+        m.SetListener(&rec);
+        ASSERT_TRUE(m.StartTimer());
+    }
+    Seconds(8);
+    EXPECT_EQ(rec.lost, 0);
+}
+
+TEST_F(FixMonitorTest, FixesCrossThreadsWhileTheTimerRuns) {
+    // The reader thread decodes while the UI thread ticks; run under the thread sanitizer
+    // this shows the fix and the tick count are guarded.
+    ASSERT_TRUE(Monitor().StartTimer());
+    DriveOptions o;
+    o.seconds = 300;
+    o.lostAfter = 100;
+    o.lostSeconds = 20;
+    const std::string capture = GenerateDrive(o);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        for (size_t i = 0; i < capture.size(); i += 10)
+            decoder->Feed(capture.data() + i, static_cast<int>(std::min<size_t>(10, capture.size() - i)));
+        done = true;
+    });
+    while (!done) Seconds(1);
+    reader.join();
+    EXPECT_EQ(rec.fixes.size(), 280u * 3u);
+}
+
+}  // namespace
+}  // namespace kestrix
