@@ -1,0 +1,231 @@
+#include "server/OfflineStore.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/DeviceFs.h"
+#include "platform/Registry.h"
+#include "server/Messages.h"
+#include "settings/TrackerSettings.h"
+#include "support/TestSupport.h"
+#include "tracklog/LogRecord.h"
+
+namespace kestrix {
+namespace {
+
+constexpr uint64_t kT0 = 125911584000000000ull;
+
+class OfflineStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDeviceRoot(dir_.Path());
+        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
+        ASSERT_TRUE(platform::CreateDeviceDirectory("\\logs"));
+        settings_.SetLogPath(std::string("\\logs\\anna.log"));
+    }
+
+    std::optional<std::string> RegistryName() {
+        auto key = platform::RegKey::Open(kSettingsKey, false);
+        std::string name;
+        if (!key || !key->QueryString(kOfflineStoreValue, name)) return std::nullopt;
+        return name;
+    }
+
+    // Writes records straight into a store file named in the registry.
+    std::string MakeStoreFile(size_t records, size_t trailingBytes) {
+        OfflineStore store;
+        EXPECT_TRUE(store.Open(&settings_));
+        for (size_t i = 0; i < records; ++i) store.Write(Point(i));
+        const std::string name = store.Name();
+        store.Close();
+        if (trailingBytes) {
+            platform::DeviceFile f;
+            EXPECT_TRUE(f.Open(name, "ab"));
+            std::string junk(trailingBytes, '\x7F');
+            f.Write(junk.data(), junk.size());
+        }
+        return name;
+    }
+
+    static TrackPointRef Point(size_t i) {
+        return TrackPoint::Make(40.0 + i * 1e-5, -3.0 - i * 1e-5, 600.0f + i, 4.5f, kT0 + i * 10000000ull);
+    }
+
+    test::TempDir dir_;
+    TrackerSettings settings_;
+};
+
+// A send function that records what it was given.
+struct Recorder {
+    std::vector<size_t> counts;
+    std::vector<uint32_t> userIds;
+    std::vector<TrackPointRef> points;
+    size_t failAt = SIZE_MAX;
+    OfflineStore::SendFunction Fn() {
+        return [this](ServerMessage& m) {
+            auto& track = static_cast<TrackMessage&>(m);
+            if (counts.size() == failAt) return false;
+            counts.push_back(track.Count());
+            userIds.push_back(track.GetUserId());
+            for (auto& p : track.Points()) points.push_back(p);
+            return true;
+        };
+    }
+};
+
+TEST_F(OfflineStoreTest, OpenMakesAFileBesideTheLogAndNamesIt) {
+    OfflineStore store;
+    ASSERT_TRUE(store.Open(&settings_));
+    const std::string name = store.Name();
+    EXPECT_EQ(name.rfind("\\logs\\GMROT_", 0), 0u) << name;
+    EXPECT_EQ(RegistryName(), name) << "a new file is named at once";
+    store.Write(Point(0));
+    store.Write(Point(1));
+    store.Close();
+    EXPECT_FALSE(store.IsOpen());
+    EXPECT_EQ(store.Name(), "");
+    EXPECT_EQ(RegistryName(), name);
+    EXPECT_EQ(platform::DeviceFileSize(name), 64);
+}
+
+TEST_F(OfflineStoreTest, LogPathWithoutFolderPutsTheFileInTheRoot) {
+    for (const char* path : {"anna.log", ""}) {
+        settings_.SetLogPath(std::string(path));
+        OfflineStore store;
+        ASSERT_TRUE(store.Open(&settings_)) << path;
+        EXPECT_EQ(store.Name().rfind("\\GMROT_", 0), 0u) << store.Name();
+        std::string host;
+        ASSERT_TRUE(platform::ToHostPath(store.Name(), host));
+        EXPECT_EQ(std::filesystem::path(host).parent_path(), std::filesystem::path(dir_.Path()));
+        store.Close();
+        platform::DeleteDeviceFile(store.Name());
+        auto key = platform::RegKey::Open(kSettingsKey, false);
+        key->DeleteValue(kOfflineStoreValue);
+        key->Close();
+    }
+}
+
+TEST_F(OfflineStoreTest, ReopeningAppendsAfterTheLastRecord) {
+    const std::string name = MakeStoreFile(2, 0);
+    OfflineStore store;
+    ASSERT_TRUE(store.Open(&settings_));
+    EXPECT_EQ(store.Name(), name);
+    store.Write(Point(2));
+    store.Close();
+    platform::DeviceFile f;
+    ASSERT_TRUE(f.Open(name, "rb"));
+    LogRecordReader reader(f);
+    LogRecord r;
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(reader.Next(r)) << i;
+        EXPECT_EQ(r.time, kT0 + i * 10000000ull) << i;
+        EXPECT_EQ(r.latitude, 40.0 + i * 1e-5) << i;
+        EXPECT_EQ(r.altitude, 600.0f + i) << i;
+    }
+    EXPECT_FALSE(reader.Next(r));
+}
+
+TEST_F(OfflineStoreTest, ResendSendsWholeRecordsInBatchesAndDeletes) {
+    struct Case {
+        size_t records;
+        size_t trailing;
+        std::vector<size_t> batches;
+    };
+    const Case cases[] = {
+        {0, 0, {}},
+        {1, 0, {1}},
+        {500, 0, {500}},
+        {1001, 0, {500, 500, 1}},
+        {3, 17, {3}},
+        {0, 31, {}},
+    };
+    for (const Case& c : cases) {
+        const std::string name = MakeStoreFile(c.records, c.trailing);
+        OfflineStore store;
+        Recorder rec;
+        EXPECT_TRUE(store.Resend(rec.Fn(), 77)) << c.records;
+        EXPECT_EQ(rec.counts, c.batches) << c.records;
+        for (uint32_t id : rec.userIds) EXPECT_EQ(id, 77u);
+        ASSERT_EQ(rec.points.size(), c.records);
+        for (size_t i = 0; i < c.records; i += 250) {
+            EXPECT_EQ(rec.points[i]->GetTime(), kT0 + i * 10000000ull) << "record " << i << " in order";
+            EXPECT_EQ(rec.points[i]->GetLongitude(), -3.0 - i * 1e-5);
+            EXPECT_EQ(rec.points[i]->GetSpeed(), 4.5f);
+        }
+        EXPECT_FALSE(platform::DeviceFileExists(name)) << c.records;
+        EXPECT_FALSE(RegistryName()) << c.records;
+    }
+}
+
+TEST_F(OfflineStoreTest, FailedResendKeepsEverythingAndStartsOverNextTime) {
+    const std::string name = MakeStoreFile(1001, 0);
+    OfflineStore store;
+    Recorder failing;
+    failing.failAt = 1;
+    EXPECT_FALSE(store.Resend(failing.Fn(), 5));
+    EXPECT_EQ(failing.counts, (std::vector<size_t>{500}));
+    EXPECT_TRUE(platform::DeviceFileExists(name));
+    EXPECT_EQ(RegistryName(), name);
+
+    Recorder ok;
+    EXPECT_TRUE(store.Resend(ok.Fn(), 5));
+    EXPECT_EQ(ok.counts, (std::vector<size_t>{500, 500, 1}));
+    EXPECT_EQ(ok.points.front()->GetTime(), kT0);
+    EXPECT_FALSE(platform::DeviceFileExists(name));
+}
+
+TEST_F(OfflineStoreTest, NamedButMissingFile) {
+    const std::string name = MakeStoreFile(1, 0);
+    ASSERT_TRUE(platform::DeleteDeviceFile(name));
+    {
+        // Opening creates it again under the same name.
+        OfflineStore store;
+        ASSERT_TRUE(store.Open(&settings_));
+        EXPECT_EQ(store.Name(), name);
+        store.Close();
+    }
+    ASSERT_TRUE(platform::DeleteDeviceFile(name));
+    OfflineStore store;
+    Recorder rec;
+    EXPECT_TRUE(store.Resend(rec.Fn(), 1)) << "a missing file is forgotten";
+    EXPECT_TRUE(rec.counts.empty());
+    EXPECT_FALSE(RegistryName());
+    EXPECT_FALSE(store.Resend(rec.Fn(), 1)) << "then there is nothing to send";
+}
+
+TEST_F(OfflineStoreTest, ResendClosesAnOpenStoreFirst) {
+    OfflineStore store;
+    ASSERT_TRUE(store.Open(&settings_));
+    store.Write(Point(0));
+    const std::string name = store.Name();
+    Recorder rec;
+    EXPECT_TRUE(store.Resend(rec.Fn(), 1));
+    EXPECT_FALSE(store.IsOpen());
+    EXPECT_EQ(rec.counts, (std::vector<size_t>{1}));
+    EXPECT_FALSE(platform::DeviceFileExists(name));
+}
+
+TEST_F(OfflineStoreTest, ClosedStoreAndNullSettingsDropPointsButReleaseThem) {
+    OfflineStore store;
+    EXPECT_FALSE(store.Open(nullptr));
+    auto p = Point(0);
+    store.Write(p);
+    EXPECT_EQ(p->RefCount(), 1u);
+    EXPECT_FALSE(RegistryName());
+}
+
+TEST_F(OfflineStoreTest, WriteBatchWritesEveryPointAndEmptiesTheBatch) {
+    OfflineStore store;
+    ASSERT_TRUE(store.Open(&settings_));
+    TrackMessage batch(3);
+    for (size_t i = 0; i < 4; ++i) batch.Add(Point(i));
+    EXPECT_TRUE(store.WriteBatch(batch));
+    EXPECT_EQ(batch.Count(), 0u);
+    const std::string name = store.Name();
+    store.Close();
+    EXPECT_EQ(platform::DeviceFileSize(name), 4 * 32);
+}
+
+}  // namespace
+}  // namespace kestrix
