@@ -3,10 +3,14 @@
 #include <mutex>
 #include <utility>
 
-#if __has_include("tracklog/TrackLog.h")
+#include "core/TrackerController.h"
+#include "gps/DetectGpsPort.h"
+#include "gps/GpsReceiver.h"
+#include "nmea/GpsStatusModel.h"
+#include "nmea/SatelliteTable.h"
+#include "server/TrackerSession.h"
+#include "server/UploadTrack.h"
 #include "tracklog/TrackLog.h"
-#define KESTRIX_HAVE_TRACKLOG 1
-#endif
 
 namespace kestrix {
 
@@ -22,15 +26,42 @@ ControllerServices& Installed() {
     return services;
 }
 
+// What the upload needs of the controller, and nothing more.
+class ControllerUploadHost final : public IUploadHost {
+public:
+    explicit ControllerUploadHost(TrackerController& c) : c_(c) {}
+    TrackerSettings& GetSettings() override { return c_.GetSettings(); }
+    uint32_t GetState() override { return c_.GetState(); }
+    void StartServices(uint32_t bits) override { c_.StartServices(bits); }
+    void StopServices(uint32_t bits, bool byUser) override { c_.StopServices(bits, byUser); }
+    void UpdateStatus() override { c_.UpdateStatus(); }
+
+private:
+    TrackerController& c_;
+};
+
 }  // namespace
 
 ControllerServices DefaultControllerServices() {
     ControllerServices services;
-#ifdef KESTRIX_HAVE_TRACKLOG
+    services.makeReceiver = [](GpsFixListener& listener) -> std::unique_ptr<IGpsReceiver> {
+        return std::make_unique<GpsReceiver>(&listener);
+    };
+    services.makeSession = [](IStatusListener& listener) -> std::unique_ptr<ITrackerSession> {
+        return std::make_unique<TrackerSession>(&listener);
+    };
     services.makeLog = [](IStatusListener& listener) -> std::unique_ptr<ITrackLog> {
         return std::make_unique<TrackLog>(&listener);
     };
-#endif
+    services.statusModel = []() -> IGpsStatusModel* { return GpsStatusModel::Instance(); };
+    services.deleteStatusModel = [] { GpsStatusModel::DeleteInstance(); };
+    services.detectGpsPort = [](int maxPort, std::string& name) { return DetectGpsPortName(maxPort, name); };
+    services.uploadTrack = [](TrackerController& controller) {
+        ControllerUploadHost host(controller);
+        return UploadTrack(host);
+    };
+    services.clearSatellites = [] { SatelliteTable::Instance().Clear(); };
+    // The settings sheet is added by the shell when it has one.
     return services;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "core/MainWindow.h"
 #include "core/ServiceDoubles.h"
 #include "platform/Clock.h"
+#include "platform/DeviceFs.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"
 #include "platform/Registry.h"
@@ -625,6 +627,41 @@ TEST_F(TrackerControllerTest, UploadAndSatelliteViewUseTheirServices) {
     EXPECT_TRUE(c.OnCommand(kCmdSatelliteView));
     EXPECT_EQ(journal_.Take(), (V{"model.Attach", "model.Show"}));
     EXPECT_EQ(model_.attached, receiver_);
+}
+
+TEST_F(TrackerControllerTest, LoggerWritesAcceptedFixesToTheRealLogAndConvertsIt) {
+    const std::string oldRoot = platform::DeviceRoot();
+    platform::SetDeviceRoot(dir_.Path());
+    {
+        ControllerServices s = DefaultControllerServices();
+        s.makeReceiver = nullptr;  // fixes are fed by hand
+        s.makeSession = nullptr;
+        s.statusModel = nullptr;
+        s.deleteStatusModel = nullptr;
+        s.detectGpsPort = nullptr;
+        s.clearSatellites = nullptr;
+        TrackerController& c = Ready(s, kModeLogger, kModeLogger);
+        c.GetSettings().SetLogPath(std::string("\\anna.log"));
+        Broadcast(0);
+        ASSERT_EQ(c.GetState(), kModeLogger);
+
+        const uint64_t t0 = 133'000'000'000'000'000ULL;
+        c.OnFix(TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, t0));
+        clock_.Advance(1000);
+        c.OnFix(TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, t0 + 10'000'000));  // 0 m, 1 s: dropped
+        c.OnFix(TrackPoint::Make(48.001, 11.0, 500.0f, 0.0f, t0 + 20'000'000));  // 111 m: kept
+        EXPECT_EQ(std::filesystem::file_size(dir_.File("anna.log")), 2u * 32u);
+
+        EXPECT_TRUE(c.ConvertToGpx());
+        const std::string gpx = test::ReadFile(dir_.File("anna.gpx"));
+        size_t points = 0;
+        for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) ++points;
+        EXPECT_EQ(points, 2u);
+        // The export reopens the log; the logger ran before, so it runs after.
+        EXPECT_EQ(c.GetState() & kModeLogger, kModeLogger);
+        TrackerController::Destroy();
+    }
+    platform::SetDeviceRoot(oldRoot);
 }
 
 TEST_F(TrackerControllerTest, InitFailsWithoutAnInstanceOrALoop) {
