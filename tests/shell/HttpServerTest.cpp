@@ -1,0 +1,396 @@
+#include "shell/HttpServer.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace kestrix::shell {
+namespace {
+
+using platform::Notification;
+
+const char* const kClsid = "{881AB316-7C25-4963-B383-FF47D02D035E}";
+
+// A UI thread with its loop, the shell host, a sink window that records its commands, and
+// the server on an ephemeral loopback port.
+class ShellUnderTest {
+public:
+    ShellUnderTest() {
+        std::promise<void> ready;
+        ui_ = std::thread([this, &ready] {
+            platform::MessageLoop loop;
+            ShellHostImpl host(loop);
+            loop.RegisterClass("TestSink", [this](platform::WindowHandle, uint32_t msg, platform::WParam w,
+                                                  platform::LParam) -> platform::LResult {
+                if (msg == platform::WM_COMMAND) {
+                    std::lock_guard lock(mutex_);
+                    commands_.push_back(platform::LoWord(w));
+                }
+                return 0;
+            });
+            sink_ = loop.CreateWindow("TestSink", "sink");
+            loop_ = &loop;
+            host_ = &host;
+            ready.set_value();
+            loop.Run();
+            loop.DestroyWindow(sink_);
+        });
+        ready.get_future().wait();
+        server_ = std::make_unique<HttpServer>(*loop_, *host_, MakeRandomToken());
+        std::string error;
+        if (!server_->Start("127.0.0.1", 0, error)) ADD_FAILURE() << error;
+    }
+
+    ~ShellUnderTest() {
+        server_->Stop();
+        loop_->PostTask([this] { loop_->Quit(0); });
+        ui_.join();
+    }
+
+    template <typename F>
+    void OnUi(F fn) {
+        loop_->SendTask(fn);
+    }
+    void ShowBubble(const std::string& html) {
+        OnUi([&] {
+            Notification n;
+            n.id = 137;
+            n.clsid = kClsid;
+            n.iconId = 110;
+            n.title = "Kestrix";
+            n.html = html;
+            n.sink = sink_;
+            host_->NotificationAdd(n);
+        });
+    }
+    std::vector<uint16_t> Commands() {
+        std::lock_guard lock(mutex_);
+        return commands_;
+    }
+    httplib::Client Client() const {
+        httplib::Client c("127.0.0.1", server_->Port());
+        c.set_read_timeout(30, 0);
+        return c;
+    }
+    httplib::Headers WithToken() const { return {{"X-Kestrix-Token", server_->Token()}}; }
+
+    HttpServer& Server() { return *server_; }
+    ShellHostImpl& Host() { return *host_; }
+    platform::MessageLoop& Loop() { return *loop_; }
+
+private:
+    std::thread ui_;
+    platform::MessageLoop* loop_ = nullptr;
+    ShellHostImpl* host_ = nullptr;
+    platform::WindowHandle sink_ = platform::kNoWindow;
+    std::unique_ptr<HttpServer> server_;
+    std::mutex mutex_;
+    std::vector<uint16_t> commands_;
+};
+
+TEST(HttpServerTest, ListenAddressParsing) {
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* address;
+        uint16_t port;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:8787", true, "127.0.0.1", 8787},
+        {"localhost:0", true, "127.0.0.1", 0},
+        {"0.0.0.0:80", true, "0.0.0.0", 80},
+        {"127.0.0.1:65535", true, "127.0.0.1", 65535},
+        {"127.0.0.1:65536", false, "", 0},
+        {"127.0.0.1:-1", false, "", 0},
+        {"127.0.0.1:80x", false, "", 0},
+        {"127.0.0.1", false, "", 0},
+        {"127.0.0.1:", false, "", 0},
+        {":8787", false, "", 0},
+        {"1.2.3:80", false, "", 0},
+        {"example.org:80", false, "", 0},
+    };
+    for (const Case& c : cases) {
+        std::string address = "unchanged";
+        uint16_t port = 1;
+        std::string error;
+        EXPECT_EQ(ParseListenAddress(c.text, address, port, error), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(address, c.address) << c.text;
+            EXPECT_EQ(port, c.port) << c.text;
+        } else {
+            EXPECT_FALSE(error.empty()) << c.text;
+        }
+    }
+    EXPECT_TRUE(IsLoopbackAddress("127.0.0.1"));
+    EXPECT_TRUE(IsLoopbackAddress("127.1.2.3"));
+    EXPECT_FALSE(IsLoopbackAddress("0.0.0.0"));
+    EXPECT_FALSE(IsLoopbackAddress("192.168.1.10"));
+    EXPECT_FALSE(IsLoopbackAddress("localhost"));
+}
+
+TEST(HttpServerTest, TokensAreLongRandomHex) {
+    std::string a = MakeRandomToken();
+    std::string b = MakeRandomToken();
+    EXPECT_EQ(a.size(), 32u);
+    EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(a, b);
+}
+
+TEST(HttpServerTest, PageCarriesTheTokenAndAContentPolicy) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    auto res = cli.Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("<meta name=\"kestrix-token\" content=\"" + shell.Server().Token() + "\">"),
+              std::string::npos);
+    EXPECT_NE(res->get_header_value("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
+    for (const char* asset : {"/app.js", "/app.css"}) {
+        auto r = cli.Get(asset);
+        ASSERT_TRUE(r) << asset;
+        EXPECT_EQ(r->status, 200) << asset;
+        EXPECT_FALSE(r->body.empty()) << asset;
+    }
+}
+
+TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
+    ShellUnderTest shell;
+    shell.ShowBubble("<b>x</b>");
+    auto cli = shell.Client();
+    const std::string good = shell.Server().Token();
+    struct Case {
+        const char* path;
+        const char* body;
+    };
+    const Case posts[] = {
+        {"/api/command", R"({"id": 40001})"},
+        {"/api/notification/dismiss", "{}"},
+        {"/api/messagebox/answer", R"({"id": 1, "button": 1})"},
+    };
+    const std::vector<std::pair<std::string, httplib::Headers>> headers = {
+        {"none", {}},
+        {"empty", {{"X-Kestrix-Token", ""}}},
+        {"wrong", {{"X-Kestrix-Token", std::string(32, '0')}}},
+        {"prefix", {{"X-Kestrix-Token", good.substr(0, 31)}}},
+        {"longer", {{"X-Kestrix-Token", good + "0"}}},
+    };
+    for (const Case& p : posts) {
+        for (const auto& [name, h] : headers) {
+            auto res = cli.Post(p.path, h, p.body, "application/json");
+            ASSERT_TRUE(res) << p.path << " " << name;
+            EXPECT_EQ(res->status, 403) << p.path << " " << name;
+            EXPECT_NE(res->body.find("X-Kestrix-Token"), std::string::npos) << res->body;
+        }
+    }
+    EXPECT_TRUE(shell.Commands().empty());
+    EXPECT_TRUE(shell.Host().CurrentNotification().has_value());
+}
+
+TEST(HttpServerTest, RequestsNamingAnotherHostAreRefused) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    auto res = cli.Get("/api/notification", {{"Host", "attacker.example:" + std::to_string(shell.Server().Port())}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+}
+
+TEST(HttpServerTest, CommandReachesTheNotificationSinkWindow) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    auto none = cli.Post("/api/command", shell.WithToken(), R"({"id": 40001})", "application/json");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 409) << "no bubble, no sink";
+
+    shell.ShowBubble("<input type=\"button\" name=\"cmd:40002\"/>");
+    for (int id : {40002, 40004}) {
+        auto res = cli.Post("/api/command", shell.WithToken(), "{\"id\": " + std::to_string(id) + "}",
+                            "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << res->body;
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return shell.Commands().size() == 2; }));
+    EXPECT_EQ(shell.Commands(), (std::vector<uint16_t>{40002, 40004}));
+}
+
+TEST(HttpServerTest, MalformedBodiesGetAClearBadRequest) {
+    ShellUnderTest shell;
+    shell.ShowBubble("x");
+    auto cli = shell.Client();
+    struct Case {
+        const char* path;
+        const char* body;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"/api/command", "{", "the request body is not valid JSON"},
+        {"/api/command", "", "the request body is not valid JSON"},
+        {"/api/command", "[40001]", "the request body must be a JSON object"},
+        {"/api/command", R"({"id": "40001"})", "\\\"id\\\" must be an integer"},
+        {"/api/command", R"({"id": 1.5})", "\\\"id\\\" must be an integer"},
+        {"/api/command", R"({"id": 0})", "\\\"id\\\" is out of range"},
+        {"/api/command", R"({"id": 65536})", "\\\"id\\\" is out of range"},
+        {"/api/command", R"({"id": 18446744073709551615})", "\\\"id\\\" is out of range"},
+        {"/api/command", R"({"id": -40001})", "\\\"id\\\" is out of range"},
+        {"/api/messagebox/answer", R"({"id": 1})", "\\\"button\\\" must be an integer"},
+        {"/api/messagebox/answer", R"({"id": 1, "button": 9})", "\\\"button\\\" is out of range"},
+    };
+    for (const Case& c : cases) {
+        auto res = cli.Post(c.path, shell.WithToken(), c.body, "application/json");
+        ASSERT_TRUE(res) << c.body;
+        EXPECT_EQ(res->status, 400) << c.body;
+        EXPECT_EQ(res->get_header_value("Content-Type"), "application/json") << c.body;
+        EXPECT_NE(res->body.find(c.message), std::string::npos) << c.body << " -> " << res->body;
+    }
+    EXPECT_TRUE(shell.Commands().empty());
+}
+
+TEST(HttpServerTest, NotificationJsonAndDismiss) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    auto none = cli.Get("/api/notification");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 404);
+    EXPECT_NE(none->body.find("\"error\":\"no notification is shown\""), std::string::npos) << none->body;
+
+    shell.ShowBubble("<b><font color=\"green\">Mode: Logger</font></b>");
+    auto res = cli.Get("/api/notification");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    const std::string expected = R"({"html":"<b><font color=\"green\">Mode: Logger</font></b>","icon":110,)"
+                                 R"("title":"Kestrix","version":)" +
+                                 std::to_string(shell.Host().Version()) + "}";
+    EXPECT_EQ(res->body, expected);
+
+    auto dismiss = cli.Post("/api/notification/dismiss", shell.WithToken(), "{}", "application/json");
+    ASSERT_TRUE(dismiss);
+    EXPECT_EQ(dismiss->status, 200);
+    bool updated = true;
+    shell.OnUi([&] {
+        Notification n;
+        n.id = 137;
+        n.clsid = kClsid;
+        updated = shell.Host().NotificationUpdate(platform::SHNUM_HTML, n);
+    });
+    EXPECT_FALSE(updated) << "a dismissed bubble makes the next update fail";
+    auto again = cli.Post("/api/notification/dismiss", shell.WithToken(), "{}", "application/json");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, 409);
+}
+
+TEST(HttpServerTest, MessageBoxIsListedAndAnsweredThroughTheApi) {
+    ShellUnderTest shell;
+    std::promise<int> answer;
+    shell.Loop().PostTask([&] {
+        answer.set_value(shell.Host().MessageBox(platform::kNoWindow, "Port \"COM1:\" not found", "Attention",
+                                                 platform::MB_OKCANCEL | platform::MB_ICONWARNING));
+    });
+    ASSERT_TRUE(test::WaitFor([&] { return !shell.Host().MessageBoxes().empty(); }));
+    const uint32_t id = shell.Host().MessageBoxes().front().id;
+
+    auto cli = shell.Client();
+    auto list = cli.Get("/api/messageboxes");
+    ASSERT_TRUE(list);
+    const std::string box = R"({"buttons":[{"id":1,"label":"OK"},{"id":2,"label":"Cancel"}],"caption":"Attention",)"
+                            R"("flags":49,"icon":"warning","id":)" +
+                            std::to_string(id) + R"(,"text":"Port \"COM1:\" not found"})";
+    EXPECT_NE(list->body.find("\"messageboxes\":[" + box + "]"), std::string::npos) << list->body;
+
+    auto wrong = cli.Post("/api/messagebox/answer", shell.WithToken(),
+                          "{\"id\": " + std::to_string(id) + ", \"button\": 6}", "application/json");
+    ASSERT_TRUE(wrong);
+    EXPECT_EQ(wrong->status, 404) << "Yes is not on an OK/Cancel box";
+
+    auto res = cli.Post("/api/messagebox/answer", shell.WithToken(),
+                        "{\"id\": " + std::to_string(id) + ", \"button\": 1}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(answer.get_future().get(), platform::IDOK);
+}
+
+// Reads an event stream on its own thread and keeps what arrived.
+class EventReader {
+public:
+    explicit EventReader(ShellUnderTest& shell) : cli_(shell.Client()) {
+        thread_ = std::thread([this] {
+            cli_.Get("/api/events", [this](const char* data, size_t size) {
+                std::lock_guard lock(mutex_);
+                text_.append(data, size);
+                return !quit_;
+            });
+            ended_ = true;
+        });
+    }
+    ~EventReader() {
+        quit_ = true;
+        cli_.stop();
+        thread_.join();
+    }
+    size_t Events() {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (size_t at = text_.find("event: change\n"); at != std::string::npos;
+             at = text_.find("event: change\n", at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    std::string Text() {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+    bool Ended() const { return ended_; }
+
+private:
+    httplib::Client cli_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::string text_;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> ended_{false};
+};
+
+TEST(HttpServerTest, EventStreamAnnouncesEveryChange) {
+    ShellUnderTest shell;
+    EventReader events(shell);
+    ASSERT_TRUE(test::WaitFor([&] { return events.Events() == 1; }, std::chrono::seconds(30)))
+        << "a new stream starts with the current version";
+    EXPECT_NE(events.Text().find("data: {\"version\":" + std::to_string(shell.Host().Version()) + "}\n\n"),
+              std::string::npos);
+
+    shell.ShowBubble("one");
+    ASSERT_TRUE(test::WaitFor([&] { return events.Events() == 2; }, std::chrono::seconds(30)));
+    EXPECT_NE(events.Text().find("data: {\"version\":" + std::to_string(shell.Host().Version()) + "}\n\n"),
+              std::string::npos);
+}
+
+TEST(HttpServerTest, StopEndsOpenEventStreams) {
+    ShellUnderTest shell;
+    EventReader a(shell);
+    EventReader b(shell);
+    ASSERT_TRUE(test::WaitFor([&] { return a.Events() == 1 && b.Events() == 1; }, std::chrono::seconds(30)));
+    shell.Server().Stop();  // returns only when every request thread has ended
+    EXPECT_TRUE(test::WaitFor([&] { return a.Ended() && b.Ended(); }, std::chrono::seconds(30)));
+}
+
+TEST(HttpServerTest, StateIconsAreServedAsSvg) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    auto icon = cli.Get("/resources/104.svg");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->status, 200);
+    EXPECT_EQ(icon->get_header_value("Content-Type"), "image/svg+xml");
+    EXPECT_NE(icon->body.find("<svg"), std::string::npos);
+    auto unknown = cli.Get("/resources/99999.svg");
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 404);
+}
+
+}  // namespace
+}  // namespace kestrix::shell

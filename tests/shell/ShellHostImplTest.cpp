@@ -1,0 +1,279 @@
+#include "shell/ShellHostImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::shell {
+namespace {
+
+using platform::Notification;
+
+const char* const kClsid = "{881AB316-7C25-4963-B383-FF47D02D035E}";
+
+Notification Bubble(const std::string& html, int icon = 104, const std::string& title = "Kestrix") {
+    Notification n;
+    n.id = 137;
+    n.clsid = kClsid;
+    n.iconId = icon;
+    n.html = html;
+    n.title = title;
+    n.sink = 7;
+    return n;
+}
+
+// Collects the warnings logged while it lives.
+class WarningCapture {
+public:
+    WarningCapture() {
+        previous_ = platform::SetLogSink([this](platform::LogLevel level, const std::string& text) {
+            if (level != platform::LogLevel::Warning) return;
+            std::lock_guard lock(mutex_);
+            lines_.push_back(text);
+        });
+    }
+    ~WarningCapture() { platform::SetLogSink(previous_); }
+    std::vector<std::string> Lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    platform::LogSink previous_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+TEST(ShellHostImplTest, NotificationLifecycleFollowsAddUpdateDismissAndRemove) {
+    platform::MessageLoop loop;
+    ShellHostImpl host(loop);
+    enum Op { Add, Update, Dismiss, Remove, RemoveOtherId };
+    struct Step {
+        Op op;
+        std::string html;
+        bool ok;
+        bool shownAfter;
+        std::string htmlAfter;
+    };
+    const Step steps[] = {
+        {Update, "a", false, false, ""},       // nothing shown yet
+        {Add, "first", true, true, "first"},
+        {Update, "second", true, true, "second"},
+        {Dismiss, "", true, false, ""},        // the person closed the bubble
+        {Update, "third", false, false, ""},   // so the next update fails...
+        {Add, "third", true, true, "third"},   // ...and the logic adds it anew
+        {RemoveOtherId, "", false, true, "third"},
+        {Remove, "", true, false, ""},
+        {Update, "fourth", false, false, ""},
+        {Dismiss, "", false, false, ""},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const Step& s = steps[i];
+        uint64_t before = host.Version();
+        bool ok = false;
+        switch (s.op) {
+        case Add: ok = host.NotificationAdd(Bubble(s.html)); break;
+        case Update: ok = host.NotificationUpdate(platform::SHNUM_HTML | platform::SHNUM_SOFTKEYS, Bubble(s.html)); break;
+        case Dismiss: ok = host.Dismiss(); break;
+        case Remove: ok = host.NotificationRemove(kClsid, 137); break;
+        case RemoveOtherId: ok = host.NotificationRemove(kClsid, 138); break;
+        }
+        EXPECT_EQ(ok, s.ok) << "step " << i;
+        EXPECT_EQ(host.Version(), before + (ok ? 1 : 0)) << "step " << i << ": the version moves on every change only";
+        auto shown = host.CurrentNotification();
+        ASSERT_EQ(shown.has_value(), s.shownAfter) << "step " << i;
+        if (shown) {
+            EXPECT_EQ(shown->html, s.htmlAfter) << "step " << i;
+        }
+    }
+}
+
+TEST(ShellHostImplTest, UpdateChangesOnlyTheFieldsItsMaskNames) {
+    struct Case {
+        uint32_t mask;
+        int icon;
+        std::string html;
+        std::string title;
+    };
+    const Case cases[] = {
+        {platform::SHNUM_SOFTKEYS, 104, "old", "Kestrix"},
+        {platform::SHNUM_SOFTKEYS | platform::SHNUM_ICON, 110, "old", "Kestrix"},
+        {platform::SHNUM_SOFTKEYS | platform::SHNUM_HTML, 104, "new", "Kestrix"},
+        {platform::SHNUM_SOFTKEYS | platform::SHNUM_TITLE, 104, "old", "Other"},
+        {platform::SHNUM_ICON | platform::SHNUM_HTML | platform::SHNUM_TITLE, 110, "new", "Other"},
+    };
+    for (const Case& c : cases) {
+        platform::MessageLoop loop;
+        ShellHostImpl host(loop);
+        ASSERT_TRUE(host.NotificationAdd(Bubble("old", 104, "Kestrix")));
+        Notification change = Bubble("new", 110, "Other");
+        change.sink = 99;  // the sink is not an updatable field
+        ASSERT_TRUE(host.NotificationUpdate(c.mask, change));
+        auto n = host.CurrentNotification();
+        ASSERT_TRUE(n);
+        EXPECT_EQ(n->iconId, c.icon) << "mask " << c.mask;
+        EXPECT_EQ(n->html, c.html) << "mask " << c.mask;
+        EXPECT_EQ(n->title, c.title) << "mask " << c.mask;
+        EXPECT_EQ(n->sink, 7u) << "mask " << c.mask;
+    }
+}
+
+TEST(ShellHostImplTest, ButtonsAndIconFollowTheFlags) {
+    struct Case {
+        uint32_t flags;
+        std::vector<MessageBoxButton> buttons;
+        std::string icon;
+    };
+    const Case cases[] = {
+        {platform::MB_OK, {{1, "OK"}}, ""},
+        {platform::MB_OKCANCEL | platform::MB_ICONWARNING, {{1, "OK"}, {2, "Cancel"}}, "warning"},
+        {platform::MB_YESNO | platform::MB_ICONQUESTION, {{6, "Yes"}, {7, "No"}}, "question"},
+        {0x3 | platform::MB_ICONERROR, {{6, "Yes"}, {7, "No"}, {2, "Cancel"}}, "error"},
+        {0x5 | platform::MB_ICONINFORMATION | platform::MB_TOPMOST, {{4, "Retry"}, {2, "Cancel"}}, "information"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MessageBoxButtonsFor(c.flags), c.buttons) << "flags " << c.flags;
+        EXPECT_EQ(MessageBoxIconFor(c.flags), c.icon) << "flags " << c.flags;
+    }
+}
+
+// Runs a message box on the test's (loop) thread while a helper thread plays the person.
+int RunBox(platform::MessageLoop& loop, ShellHostImpl& host, uint32_t flags,
+           const std::function<void(const PendingMessageBox&)>& person) {
+    std::thread helper([&] {
+        ASSERT_TRUE(test::WaitFor([&] { return host.MessageBoxes().size() == 1; }, std::chrono::seconds(30)));
+        person(host.MessageBoxes().front());
+    });
+    int answer = host.MessageBox(platform::kNoWindow, "Delete the track?", "Kestrix", flags);
+    helper.join();
+    (void)loop;
+    return answer;
+}
+
+TEST(ShellHostImplTest, AnswerFromThePageEndsTheModalBoxWithThatButton) {
+    struct Case {
+        uint32_t flags;
+        int button;
+    };
+    const Case cases[] = {
+        {platform::MB_OK, platform::IDOK},
+        {platform::MB_OKCANCEL, platform::IDOK},
+        {platform::MB_YESNO | platform::MB_ICONQUESTION, platform::IDYES},
+        {platform::MB_YESNO | platform::MB_ICONQUESTION, platform::IDNO},
+    };
+    for (const Case& c : cases) {
+        WarningCapture warnings;
+        platform::MessageLoop loop;
+        ShellHostImpl host(loop);
+        int answer = RunBox(loop, host, c.flags, [&](const PendingMessageBox& box) {
+            EXPECT_EQ(box.text, "Delete the track?");
+            EXPECT_EQ(box.caption, "Kestrix");
+            EXPECT_EQ(box.flags, c.flags);
+            bool ok = false;
+            loop.SendTask([&] { ok = host.Answer(box.id, c.button); });
+            EXPECT_TRUE(ok);
+        });
+        EXPECT_EQ(answer, c.button) << "flags " << c.flags;
+        EXPECT_TRUE(host.MessageBoxes().empty());
+        EXPECT_TRUE(warnings.Lines().empty());
+    }
+}
+
+TEST(ShellHostImplTest, AnswersThatTheBoxDoesNotOfferAreRefused) {
+    platform::MessageLoop loop;
+    ShellHostImpl host(loop);
+    int answer = RunBox(loop, host, platform::MB_YESNO, [&](const PendingMessageBox& box) {
+        struct Try {
+            uint32_t id;
+            int button;
+            bool ok;
+        };
+        const Try tries[] = {
+            {box.id + 1, platform::IDYES, false},   // no such box
+            {box.id, platform::IDOK, false},        // not one of its buttons
+            {box.id, platform::IDCANCEL, false},
+            {box.id, platform::IDYES, true},        // last: the box closes with it
+        };
+        for (const Try& t : tries) {
+            bool ok = !t.ok;
+            loop.SendTask([&] { ok = host.Answer(t.id, t.button); });
+            EXPECT_EQ(ok, t.ok) << "box " << t.id << " button " << t.button;
+        }
+    });
+    EXPECT_EQ(answer, platform::IDYES);
+}
+
+TEST(ShellHostImplTest, UnattendedBoxAnswersTheSafeButtonAfterItsTimeoutAndLogsIt) {
+    struct Case {
+        uint32_t flags;
+        int safe;
+        const char* label;
+    };
+    const Case cases[] = {
+        {platform::MB_OK | platform::MB_ICONWARNING, platform::IDOK, "OK"},
+        {platform::MB_OKCANCEL, platform::IDCANCEL, "Cancel"},
+        {platform::MB_YESNO | platform::MB_ICONQUESTION, platform::IDNO, "No"},
+    };
+    for (const Case& c : cases) {
+        WarningCapture warnings;
+        platform::ManualClock clock;
+        platform::MessageLoop loop(clock);
+        ShellHostImpl host(loop, 120'000);
+        int answer = RunBox(loop, host, c.flags, [&](const PendingMessageBox&) {
+            clock.Advance(119'999);
+            loop.SendTask([] {});  // the pump has seen the new time
+            EXPECT_EQ(host.MessageBoxes().size(), 1u) << "closed before its time";
+            clock.Advance(1);
+        });
+        EXPECT_EQ(answer, c.safe) << "flags " << c.flags;
+        EXPECT_TRUE(host.MessageBoxes().empty());
+        auto lines = warnings.Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], std::string("message box \"Kestrix\" closed unanswered (nobody answered in time): answered ") +
+                                c.label);
+    }
+}
+
+TEST(ShellHostImplTest, ShutdownDuringABoxAnswersTheSafeButton) {
+    WarningCapture warnings;
+    platform::MessageLoop loop;
+    ShellHostImpl host(loop);
+    int answer = RunBox(loop, host, platform::MB_OKCANCEL,
+                        [&](const PendingMessageBox&) { loop.PostTask([&] { loop.Quit(0); }); });
+    EXPECT_EQ(answer, platform::IDCANCEL);
+    ASSERT_EQ(warnings.Lines().size(), 1u);
+    EXPECT_NE(warnings.Lines()[0].find("shutting down"), std::string::npos);
+}
+
+TEST(ShellHostImplTest, WaitForChangeWakesOnChangeAndOnCancel) {
+    platform::MessageLoop loop;
+    ShellHostImpl host(loop);
+    uint64_t start = host.Version();
+
+    std::atomic<uint64_t> seen{0};
+    std::thread waiter([&] { seen = host.WaitForChange(start, std::chrono::minutes(5), nullptr); });
+    ASSERT_TRUE(host.NotificationAdd(Bubble("x")));
+    waiter.join();
+    EXPECT_EQ(seen.load(), start + 1);
+
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> returned{false};
+    std::thread stuck([&] {
+        host.WaitForChange(host.Version(), std::chrono::minutes(5), [&] { return cancelled.load(); });
+        returned = true;
+    });
+    cancelled = true;
+    host.WakeWaiters();
+    stuck.join();
+    EXPECT_TRUE(returned.load());
+}
+
+}  // namespace
+}  // namespace kestrix::shell
