@@ -253,6 +253,44 @@ TEST(MessageLoopTest, DestroyingTheLoopReleasesWaitingSenders) {
     EXPECT_FALSE(IsWindow(window.load()));
 }
 
+TEST(MessageLoopTest, RunHandlesWorkPostedFromAnotherThreadUntilQuit) {
+    Fixture f;
+    f.onMessage = [&](uint32_t msg, WParam) {
+        if (msg == WM_USER + 3) f.loop.Quit(3);
+        return LResult{0};
+    };
+    Thread worker;
+    worker.Start([&] {
+        for (uint32_t m = 1; m <= 3; ++m) PostMessage(f.window, WM_USER + m, 0, 0);
+    });
+    EXPECT_EQ(f.loop.Run(), 3);
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_EQ(f.messages, (std::vector<uint32_t>{WM_USER + 1, WM_USER + 2, WM_USER + 3}));
+}
+
+TEST(MessageLoopTest, TwoLoopsSendingToEachOtherDoNotDeadlock) {
+    Fixture f;  // the test thread's loop
+    std::atomic<WindowHandle> other{kNoWindow};
+    Event ready(true), finish(true);
+    std::atomic<LResult> fromOther{0};
+    Thread second;
+    second.Start([&] {
+        MessageLoop loop;
+        loop.RegisterClass("echo", [&](WindowHandle, uint32_t, WParam w, LParam) -> LResult {
+            // While the first loop waits for this answer, ask it something in turn.
+            return SendMessage(f.window, kAsk, w, 0) + 1;
+        });
+        other = loop.CreateWindow("echo", "");
+        ready.Set();
+        finish.Wait(-1);  // answers sent messages while it waits
+    });
+    ASSERT_TRUE(ready.Wait(10000));
+    fromOther = SendMessage(other.load(), kAsk, 10, 0);
+    finish.Set();
+    ASSERT_TRUE(second.Join(10000));
+    EXPECT_EQ(fromOther.load(), 21);
+}
+
 TEST(MessageLoopTest, RegisteredMessagesAreProcessWideNumbers) {
     const std::vector<std::string> names = {"Kestrix.Test.A", "Kestrix.Test.B", "Kestrix.Test.C", "Kestrix.Test.D"};
     std::vector<uint32_t> fromWorker(names.size()), fromHere(names.size());
