@@ -1,0 +1,209 @@
+#include "nmea/GpsStatusModel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "nmea/GpsDecoder.h"
+#include "nmea/SyntheticCapture.h"
+#include "platform/Clock.h"
+#include "platform/MessageLoop.h"
+
+namespace kestrix {
+namespace {
+
+// The receiver as the model sees it: a decoder behind the receiver interface.
+class FakeReceiver : public IGpsReceiver {
+public:
+    bool IsRunning() const override { return true; }
+    bool Start(TrackerSettings*) override { return true; }
+    void Stop() override {}
+    int GetSignalLevel() const override { return decoder.GetSignalLevel(); }
+    NmeaParser* Parser() override { return &decoder; }
+    GpsDecoder decoder;
+};
+
+class GpsStatusModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDeviceClock(&clock);
+        loop = std::make_unique<platform::MessageLoop>(clock);
+        SatelliteTable::Instance().Clear();
+        notify = platform::RegisterWindowMessage("WM_LDP_NOTIFY");
+        redraw = platform::RegisterWindowMessage("WM_UPDATE_SAT_VIEW");
+        // A stand-in for the status window: processes posted sentences as the real one does.
+        loop->RegisterClass("TestGpsStatus", [this](platform::WindowHandle, uint32_t msg, platform::WParam,
+                                                    platform::LParam l) -> platform::LResult {
+            if (msg == notify) {
+                auto* s = reinterpret_cast<NmeaSentence*>(l);
+                model.Process(s);
+                s->Release();
+                ++processed;
+            } else if (msg == redraw) {
+                ++redraws;
+            }
+            return 0;
+        });
+        window = loop->CreateWindow("TestGpsStatus", "status");
+    }
+    void TearDown() override {
+        model.Detach();
+        loop->DestroyWindow(window);
+        loop.reset();
+        platform::SetDeviceClock(nullptr);
+    }
+    void Send(const std::string& s) { receiver.decoder.Feed(MakeSentence(s)); }
+
+    platform::ManualClock clock{1000, 0};
+    std::unique_ptr<platform::MessageLoop> loop;
+    FakeReceiver receiver;
+    GpsStatusModel model;
+    platform::WindowHandle window = platform::kNoWindow;
+    uint32_t notify = 0;
+    uint32_t redraw = 0;
+    int processed = 0;
+    int redraws = 0;
+};
+
+TEST_F(GpsStatusModelTest, AttachSubscribesAndSentencesReachTheWindow) {
+    EXPECT_FALSE(model.Attach(nullptr));
+    ASSERT_TRUE(model.Attach(&receiver));
+    model.SetStatusWindow(window);
+    Send("GPGSV,2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45");
+    Send("GPGSV,2,2,05,05,10,100,30");
+    Send("GPGSA,A,3,02,05,,,,,,,,,,,2.5,1.3,2.1");
+    Send("GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W");
+    Send("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+    EXPECT_EQ(processed, 0) << "nothing is processed on the reader's side";
+    loop->RunPending();
+    EXPECT_EQ(processed, 3) << "the set once, GSA, RMC; GGA is never delivered by name";
+    const auto all = SatelliteTable::Instance().Snapshot();
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(all[0].prn, 1);
+    EXPECT_EQ(all[0].used, 0);
+    EXPECT_EQ(all[1].prn, 2);
+    EXPECT_EQ(all[1].used, 1);
+    EXPECT_EQ(all[2].prn, 5);
+    EXPECT_EQ(all[2].used, 1);
+    ASSERT_TRUE(model.CurrentPoint());
+    EXPECT_NEAR(model.CurrentPoint()->GetLatitude(), 48.1173, 1e-9);
+    const auto& bars = model.SignalBars();
+    EXPECT_EQ(bars[0].prn, 1);
+    EXPECT_EQ(bars[4].prn, 14);
+    EXPECT_EQ(bars[5].prn, 0);
+}
+
+TEST_F(GpsStatusModelTest, ProcessKeepsUsedFlagsAcrossSetsAndPrunesLostSatellites) {
+    auto gsv = [](const char* body) {
+        Ref<NmeaSentence> s(CreateGsvSentence("GPGSV", body));
+        s->SetTalker("GP");
+        return s;
+    };
+    auto gsa = [](const char* body) {
+        Ref<NmeaSentence> s(CreateGsaSentence("GPGSA", body));
+        s->SetTalker("GP");
+        return s;
+    };
+    model.Process(gsv("1,1,03,02,40,083,46,05,17,308,41,09,07,344,39").Get());
+    model.Process(gsa("A,3,02,09,31,,,,,,,,,,2.5,1.3,2.1").Get());
+    model.Process(gsv("1,1,02,02,41,084,47,05,18,309,42").Get());
+    std::vector<std::pair<int, int>> got;
+    for (const auto& r : SatelliteTable::Instance().Snapshot()) got.emplace_back(r.prn, r.used);
+    EXPECT_EQ(got, (std::vector<std::pair<int, int>>{{2, 1}, {5, 0}}));
+    SatelliteRecord r;
+    ASSERT_TRUE(SatelliteTable::Instance().Find(2, r));
+    EXPECT_EQ(r.elevation, 41);
+    EXPECT_EQ(r.snr, 47);
+}
+
+TEST_F(GpsStatusModelTest, SetsOfTwoSystemsShareTheTableWithoutOverwriting) {
+    ASSERT_TRUE(model.Attach(&receiver));
+    model.SetStatusWindow(window);
+    Send("GPGSV,1,1,02,05,40,083,46,07,17,308,41");
+    Send("GLGSV,1,1,02,05,50,090,33,72,17,308,41");
+    Send("GNGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1,2");
+    loop->RunPending();
+    const auto all = SatelliteTable::Instance().Snapshot();
+    ASSERT_EQ(all.size(), 4u);
+    SatelliteRecord gps, glonass;
+    ASSERT_TRUE(SatelliteTable::Instance().Find(SatelliteKey{SatSystem::Gps, 5}, gps));
+    ASSERT_TRUE(SatelliteTable::Instance().Find(SatelliteKey{SatSystem::Glonass, 5}, glonass));
+    EXPECT_EQ(gps.snr, 46);
+    EXPECT_EQ(glonass.snr, 33);
+    EXPECT_EQ(gps.used, 0);
+    EXPECT_EQ(glonass.used, 1);
+}
+
+TEST_F(GpsStatusModelTest, NonFixSentenceDropsThePoint) {
+    auto rmc = [](const char* body) {
+        Ref<NmeaSentence> s(CreateRmcSentence("GPRMC", body));
+        return s;
+    };
+    model.Process(rmc("123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W").Get());
+    EXPECT_TRUE(model.CurrentPoint());
+    model.Process(rmc("123520.00,V,,,,,,,230394,,").Get());
+    EXPECT_FALSE(model.CurrentPoint());
+}
+
+TEST_F(GpsStatusModelTest, WithoutWindowSentencesAreNotKept) {
+    ASSERT_TRUE(model.Attach(&receiver));
+    struct Keep : SentenceObserver {
+        Ref<NmeaSentence> last;
+        void OnSentence(NmeaSentence* s) override { last = Ref<NmeaSentence>(s); }
+    };
+    Ref<Keep> keep = MakeRef<Keep>();
+    receiver.decoder.Subscribe("GPRMC", keep.Get());
+    Send("GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W");
+    loop->RunPending();
+    ASSERT_TRUE(keep->last);
+    EXPECT_EQ(keep->last->RefCount(), 1u) << "the model took no reference";
+    EXPECT_EQ(processed, 0);
+}
+
+TEST_F(GpsStatusModelTest, DetachUnsubscribesClearsTheTableAndAsksForRedraw) {
+    ASSERT_TRUE(model.Attach(&receiver));
+    model.SetStatusWindow(window);
+    Send("GPGSV,1,1,01,05,40,083,46");
+    Send("GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W");
+    loop->RunPending();
+    EXPECT_EQ(SatelliteTable::Instance().Size(), 1u);
+    model.Detach();
+    EXPECT_FALSE(model.IsAttached());
+    EXPECT_FALSE(model.CurrentPoint());
+    EXPECT_EQ(SatelliteTable::Instance().Size(), 0u);
+    loop->RunPending();
+    EXPECT_EQ(redraws, 1);
+    const int before = processed;
+    Send("GPGSV,1,1,01,05,40,083,46");
+    loop->RunPending();
+    EXPECT_EQ(processed, before);
+}
+
+TEST_F(GpsStatusModelTest, PostToAGoneWindowReleasesTheSentence) {
+    ASSERT_TRUE(model.Attach(&receiver));
+    struct Keep : SentenceObserver {
+        Ref<NmeaSentence> last;
+        void OnSentence(NmeaSentence* s) override { last = Ref<NmeaSentence>(s); }
+    };
+    Ref<Keep> keep = MakeRef<Keep>();
+    receiver.decoder.Subscribe("GPGLL", keep.Get());
+    model.SetStatusWindow(window);
+    loop->DestroyWindow(window);
+    Send("GPGLL,4916.45,N,12311.12,W,225444,A");
+    ASSERT_TRUE(keep->last);
+    EXPECT_EQ(keep->last->RefCount(), 1u);
+}
+
+TEST(GpsStatusModelSingletonTest, AccessorCreatesOnceAndDeleteForgets) {
+    GpsStatusModel* a = GpsStatusModel::Instance();
+    EXPECT_EQ(GpsStatusModel::Instance(), a);
+    EXPECT_FALSE(a->ShowStatusWindow());
+    GpsStatusModel::DeleteInstance();
+    GpsStatusModel* b = GpsStatusModel::Instance();
+    EXPECT_NE(b, nullptr);
+    GpsStatusModel::DeleteInstance();
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,140 @@
+#include "nmea/SatelliteTable.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace kestrix {
+namespace {
+
+SatelliteRecord Rec(int prn, int snr, uint8_t used = 0, SatSystem system = SatSystem::Gps) {
+    SatelliteRecord r;
+    r.prn = prn;
+    r.elevation = prn + 10;
+    r.azimuth = prn * 3;
+    r.snr = snr;
+    r.used = used;
+    r.system = system;
+    return r;
+}
+
+std::vector<int> Prns(const SatelliteTable& t) {
+    std::vector<int> out;
+    for (const SatelliteRecord& r : t.Snapshot()) out.push_back(r.prn);
+    return out;
+}
+
+TEST(SatelliteTableTest, AddOrUpdateKeepsTheUsedFlagUnlessTold) {
+    SatelliteTable t;
+    t.AddOrUpdate(Rec(5, 30, 1), false);
+    SatelliteRecord out;
+    ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Gps, 5}, out));
+    EXPECT_EQ(out.used, 1) << "a new record is inserted as given";
+    t.AddOrUpdate(Rec(5, 35, 0), false);
+    ASSERT_TRUE(t.Find(5, out));
+    EXPECT_EQ(out.snr, 35);
+    EXPECT_EQ(out.used, 1);
+    t.AddOrUpdate(Rec(5, 36, 0), true);
+    ASSERT_TRUE(t.Find(5, out));
+    EXPECT_EQ(out.used, 0);
+    EXPECT_FALSE(t.Find(6, out));
+}
+
+TEST(SatelliteTableTest, MarkUsedAndPrune) {
+    struct Case {
+        const char* what;
+        SatSystem system;
+        std::vector<int> ids;
+        bool prune;
+        std::vector<std::pair<int, int>> expected;  // (prn, used) of the GPS records
+    };
+    const Case cases[] = {
+        {"mark used", SatSystem::Gps, {2, 9}, false, {{2, 1}, {5, 0}, {9, 1}}},
+        {"unknown ids are ignored", SatSystem::Gps, {7, 31}, false, {{2, 0}, {5, 0}, {9, 0}}},
+        {"combined talker marks every system", SatSystem::Unknown, {5}, false, {{2, 0}, {5, 1}, {9, 0}}},
+        {"prune to the set", SatSystem::Gps, {5, 9, 12}, true, {{5, 1}, {9, 0}}},
+        {"prune to nothing", SatSystem::Gps, {}, true, {}},
+    };
+    for (const Case& c : cases) {
+        SatelliteTable t;
+        t.AddOrUpdate(Rec(2, 30), false);
+        t.AddOrUpdate(Rec(5, 30, 1), false);
+        t.AddOrUpdate(Rec(9, 30), false);
+        t.AddOrUpdate(Rec(5, 44, 0, SatSystem::Glonass), false);
+        if (c.prune) {
+            t.Prune(c.system, c.ids);
+        } else {
+            t.MarkUsed(c.system, c.ids);
+        }
+        std::vector<std::pair<int, int>> got;
+        for (const SatelliteRecord& r : t.Snapshot())
+            if (r.system == SatSystem::Gps) got.emplace_back(r.prn, r.used);
+        EXPECT_EQ(got, c.expected) << c.what;
+        SatelliteRecord glonass;
+        ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Glonass, 5}, glonass)) << c.what;
+        EXPECT_EQ(glonass.snr, 44) << c.what;
+        // Only a sentence of every system touches another system's flags.
+        EXPECT_EQ(glonass.used, c.system == SatSystem::Unknown ? 1 : 0) << c.what;
+    }
+}
+
+TEST(SatelliteTableTest, SameNumberInTwoSystemsAreTwoRecords) {
+    SatelliteTable t;
+    t.AddOrUpdate(Rec(5, 30, 0, SatSystem::Gps), false);
+    t.AddOrUpdate(Rec(5, 40, 0, SatSystem::Galileo), false);
+    EXPECT_EQ(t.Size(), 2u);
+    SatelliteRecord out;
+    ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Galileo, 5}, out));
+    EXPECT_EQ(out.snr, 40);
+    t.MarkUsed(SatSystem::Galileo, {5});
+    ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Gps, 5}, out));
+    EXPECT_EQ(out.used, 0);
+    t.Clear();
+    EXPECT_EQ(t.Size(), 0u);
+}
+
+TEST(SatelliteTableTest, SnapshotIsInSystemThenNumberOrder) {
+    SatelliteTable t;
+    for (int prn : {24, 2, 17}) t.AddOrUpdate(Rec(prn, 30), false);
+    t.AddOrUpdate(Rec(1, 30, 0, SatSystem::Glonass), false);
+    EXPECT_EQ(Prns(t), (std::vector<int>{2, 17, 24, 1}));
+}
+
+TEST(SatelliteTableTest, TalkersAndSystemIdsMapToSystems) {
+    const std::pair<const char*, SatSystem> talkers[] = {
+        {"GP", SatSystem::Gps},     {"GL", SatSystem::Glonass}, {"GA", SatSystem::Galileo},
+        {"GB", SatSystem::BeiDou},  {"BD", SatSystem::BeiDou},  {"GQ", SatSystem::Qzss},
+        {"GI", SatSystem::NavIC},   {"GN", SatSystem::Unknown}, {"", SatSystem::Unknown},
+    };
+    for (const auto& [talker, system] : talkers) EXPECT_EQ(SystemOfTalker(talker), system) << talker;
+    EXPECT_EQ(SystemOfId(1), SatSystem::Gps);
+    EXPECT_EQ(SystemOfId(3), SatSystem::Galileo);
+    EXPECT_EQ(SystemOfId(0), SatSystem::Unknown);
+    EXPECT_EQ(SystemOfId(16), SatSystem::Unknown);
+}
+
+TEST(SatelliteTableTest, ReadersNeverSeeAHalfWrittenRecord) {
+    SatelliteTable t;
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i) {
+            SatelliteRecord r = Rec(1 + i % 12, i);
+            r.elevation = i;
+            r.azimuth = i;
+            t.AddOrUpdate(r, true);
+            if (i % 100 == 0) t.Prune(SatSystem::Gps, {1, 2, 3});
+        }
+        stop = true;
+    });
+    while (!stop) {
+        for (const SatelliteRecord& r : t.Snapshot()) {
+            ASSERT_EQ(r.elevation, r.snr);
+            ASSERT_EQ(r.azimuth, r.snr);
+        }
+    }
+    writer.join();
+}
+
+}  // namespace
+}  // namespace kestrix
