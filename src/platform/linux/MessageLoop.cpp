@@ -55,8 +55,6 @@ void DrainFd(int fd) {
     }
 }
 
-}  // namespace
-
 // The part of a loop that other threads touch. It is shared so that a thread holding it
 // (a sender, a clock's wake listener) never writes to a descriptor that was closed and
 // reused: the descriptors close only when the last holder lets go.
@@ -86,8 +84,6 @@ struct LoopCore {
     std::deque<std::shared_ptr<SentItem>> sent;
     std::vector<WindowHandle> paints;
 };
-
-namespace {
 
 struct WindowEntry {
     std::shared_ptr<LoopCore> core;
