@@ -22,9 +22,7 @@ namespace {
 
 constexpr const char* kUsage = "usage: kestrix nmea replay FILE|- --pty PATH [--rate N] [--loop]\n";
 
-// The line discipline holds about 4 KB for a reader; when that much waits, nobody has
-// read for seconds, and a receiver's output is lost when nobody listens.
-constexpr size_t kStaleBytes = 4096;
+constexpr int kWriteTimeoutMs = 200;
 
 struct Options {
     std::string file;
@@ -113,12 +111,9 @@ int RunNmeaReplay(const Args& args) {
     bool running = true;
     do {
         for (const std::string& burst : bursts) {
-            if (pty.Pending() >= kStaleBytes) pty.DiscardPending();
-            if (!pty.Write(burst, 200)) {
-                pty.DiscardPending();
-                pty.Write(burst, 200);
-            }
-            ++sent;
+            // With nobody reading, the line fills up and the rest of the burst is lost,
+            // as a receiver's output is when no one listens.
+            if (pty.Write(burst, kWriteTimeoutMs)) ++sent;
             // Paced against the start, so slow writes do not stretch the replay.
             next += std::chrono::duration_cast<Clock::duration>(interval);
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
