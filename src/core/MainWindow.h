@@ -2,6 +2,9 @@
 // registered window messages, the command ids that the status page, the tray menu and
 // the Today item send, and the constants of the status notification. The window's
 // procedure itself is the controller's (TrackerController::OnCommand and friends).
+// "E&xit" stops every service; the WM_CLOSE it sends leaves the window in place, so the
+// daemon keeps serving the page (and "Switch ON") until its process is told to end. The
+// window is destroyed only when the controller is.
 // Threads: the numbers may be read on any thread; the window lives on the UI thread.
 #pragma once
 #include <cstdint>

@@ -2,39 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/ServiceDoubles.h"
 #include "platform/Power.h"
 
 namespace kestrix {
 namespace {
 
-struct Queued {
-    platform::PowerRecord record{};
-    size_t length = 0;
-};
-
-// Stands in for the system's power broadcasts.
-class ScriptedPowerSource final : public platform::PowerNotificationSource {
-public:
-    ScriptedPowerSource(std::shared_ptr<std::deque<Queued>> queue, bool startOk) : queue_(queue), startOk_(startOk) {}
-    bool Start() override { return startOk_; }
-    size_t Read(platform::PowerRecord& out) override {
-        if (queue_->empty()) return 0;
-        out = queue_->front().record;
-        size_t n = queue_->front().length;
-        queue_->pop_front();
-        return n;
-    }
-    void Stop() override {}
-
-private:
-    std::shared_ptr<std::deque<Queued>> queue_;
-    bool startOk_;
-};
+using Queued = test::QueuedPower;
 
 class RecordingListener final : public PowerListener {
 public:
@@ -70,7 +48,7 @@ Queued Info(uint8_t ac, uint8_t flag = platform::BATTERY_FLAG_HIGH, uint8_t back
 class PowerMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetPowerSourceFactory([this] { return std::make_unique<ScriptedPowerSource>(queue_, startOk_); });
+        platform::SetPowerSourceFactory([this] { return std::make_unique<test::PowerSourceDouble>(queue_, startOk_); });
     }
     void TearDown() override { platform::SetPowerSourceFactory(nullptr); }
 

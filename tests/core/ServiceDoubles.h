@@ -207,8 +207,9 @@ struct QueuedPower {
 
 class PowerSourceDouble final : public platform::PowerNotificationSource {
 public:
-    explicit PowerSourceDouble(std::shared_ptr<std::deque<QueuedPower>> queue) : queue_(std::move(queue)) {}
-    bool Start() override { return true; }
+    explicit PowerSourceDouble(std::shared_ptr<std::deque<QueuedPower>> queue, bool startSucceeds = true)
+        : queue_(std::move(queue)), startSucceeds_(startSucceeds) {}
+    bool Start() override { return startSucceeds_; }
     size_t Read(platform::PowerRecord& out) override {
         if (queue_->empty()) return 0;
         out = queue_->front().record;
@@ -220,6 +221,7 @@ public:
 
 private:
     std::shared_ptr<std::deque<QueuedPower>> queue_;
+    bool startSucceeds_;
 };
 
 }  // namespace kestrix::test
