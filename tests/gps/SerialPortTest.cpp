@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <string>
 
+#include "ChildProcess.h"
 #include "platform/Event.h"
+#include "platform/GpsMultiplexer.h"
 #include "platform/LastError.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/Registry.h"
@@ -153,6 +155,18 @@ TEST_F(SerialPortTest, ComNamesResolveThroughTheRegistryMap) {
             EXPECT_EQ(platform::GetLastError(), c.error);
         }
     }
+}
+
+TEST_F(SerialPortTest, MultiplexerPortWithoutGpsdDoesNotOpen) {
+    platform::SetGpsdPort(static_cast<uint16_t>(test::FreeLoopbackPort()));
+    for (const char* name : {"GPD0:", "gpd1:"}) {
+        SCOPED_TRACE(name);
+        platform::SerialDevice device;
+        EXPECT_FALSE(device.Open(name));
+        EXPECT_EQ(platform::GetLastError(), ECONNREFUSED);
+        EXPECT_FALSE(device.IsOpen());
+    }
+    platform::SetGpsdPort(platform::kDefaultGpsdPort);
 }
 
 TEST_F(SerialPortTest, DefaultMapNumbersSerialDevicesByKindThenNumber) {
