@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "integration/ChildProcess.h"
+#include "platform/Registry.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::test {
+namespace {
+
+class ConfigCommandTest : public ::testing::Test {
+protected:
+    Finished Config(std::vector<std::string> args) {
+        args.insert(args.begin(), {"config", "--data-dir", data_.Path() + "/data"});
+        return RunKestrix(args, out_.Path());
+    }
+    std::string Get(const std::string& name) { return Config({"get", name}).out; }
+
+    TempDir data_;
+    TempDir out_;
+};
+
+TEST_F(ConfigCommandTest, EmptyRegistryShowsTheDefaultsAsTheDaemonLoadsThem) {
+    struct Case {
+        const char* name;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"BaudRate", "9600\n"},        {"DataBits", "8\n"},  {"ModeB", "3\n"},
+        {"ModeP", "3\n"},              {"Port", "1201\n"},   {"LOG", "\\\n"},
+        {"AutoTrkPointCount", "500\n"}, {"LastTrkPt", "0\n"}, {"Login", "\n"},
+    };
+    for (const Case& c : cases) {
+        Finished f = Config({"get", c.name});
+        EXPECT_EQ(f.exitCode, 0) << c.name << ": " << f.err;
+        EXPECT_EQ(f.out, c.value) << c.name;
+    }
+}
+
+TEST_F(ConfigCommandTest, SetThenGetReadsBackWhatLoadSees) {
+    struct Case {
+        const char* name;
+        const char* value;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"Login", "anna", "anna\n"},
+        {"LOG", "\\My Documents\\track.log", "\\My Documents\\anna.log\n"},  // the log is named after the account
+        {"Password", "demo", "fe01ce2a7fbac8fafaed7c982a04e229\n"},
+        {"COM", "/dev/ttyACM0", "/dev/ttyACM0\n"},
+        {"Host", "10.1.2.3", "10.1.2.3\n"},
+        {"Port", "65535", "65535\n"},
+        {"ModeB", "0", "0\n"},
+        {"ModeP", "2", "2\n"},
+        {"BaudRate", "4800", "4800\n"},
+        {"user_id", "42", "42\n"},
+        {"AutoTrkTimeout", "60", "60\n"},
+        {"AutoTrkPointCount", "500", "500\n"},
+        {"LastTrkPt", "128809083090000000", "128809083090000000\n"},
+    };
+    for (const Case& c : cases) {
+        Finished set = Config({"set", c.name, c.value});
+        EXPECT_EQ(set.exitCode, 0) << c.name << ": " << set.err;
+        EXPECT_EQ(Get(c.name), c.shown) << c.name;
+    }
+    // The registry holds the digest, never the password itself.
+    std::string reg = ReadFile(data_.Path() + "/data/registry.reg");
+    EXPECT_NE(reg.find("\"Password\"=\"fe01ce2a7fbac8fafaed7c982a04e229\""), std::string::npos) << reg;
+    EXPECT_EQ(reg.find("\"demo\""), std::string::npos);
+    platform::RegistryData parsed;
+    std::string error;
+    EXPECT_TRUE(platform::ParseRegistryText(reg, parsed, error)) << error;
+}
+
+TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
+    ASSERT_EQ(Config({"set", "AutoTrkTimeout", "30"}).exitCode, 0);
+    ASSERT_EQ(Config({"set", "Port", "1201"}).exitCode, 0);
+    struct Case {
+        const char* name;
+        const char* value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"AutoTrkTimeout", "61", "AutoTrkTimeout cannot be \"61\""},
+        {"AutoTrkPointCount", "501", "AutoTrkPointCount cannot be \"501\""},
+        {"AutoTrkTimeout", "ten", "AutoTrkTimeout takes a whole number, not \"ten\""},
+        {"AutoTrkTimeout", "-1", "takes a whole number"},
+        {"AutoTrkTimeout", " 5", "takes a whole number"},
+        {"AutoTrkTimeout", "5x", "takes a whole number"},
+        {"AutoTrkTimeout", "", "takes a whole number"},
+        {"Port", "65536", "takes a whole number"},
+        {"BaudRate", "4294967296", "takes a whole number"},
+        {"Bogus", "1", "unknown setting \"Bogus\""},
+        {"login", "anna", "unknown setting \"login\""},
+    };
+    for (const Case& c : cases) {
+        Finished f = Config({"set", c.name, c.value});
+        EXPECT_EQ(f.exitCode, 2) << c.name << " " << c.value;
+        EXPECT_NE(f.err.find(c.message), std::string::npos) << c.name << " " << c.value << ": " << f.err;
+    }
+    EXPECT_EQ(Get("AutoTrkTimeout"), "30\n");
+    EXPECT_EQ(Get("Port"), "1201\n");
+    EXPECT_EQ(Config({"get", "Bogus"}).exitCode, 2);
+}
+
+TEST_F(ConfigCommandTest, ListShowsEveryNameOnce) {
+    ASSERT_EQ(Config({"set", "Login", "anna"}).exitCode, 0);
+    Finished f = Config({"list"});
+    ASSERT_EQ(f.exitCode, 0) << f.err;
+    const std::string expected =
+        "COM=\nBaudRate=9600\nDataBits=8\nParity=0\nStopBits=0\nHost=\nPort=1201\nModeB=3\nModeP=3\n"
+        "Login=anna\nPassword=\nuser_id=1\nLOG=\\anna.log\nLastTrkPt=0\nAutoTrkMode=3\nAutoTrkTimeout=1\n"
+        "AutoTrkPointCount=500\n";
+    EXPECT_EQ(f.out, expected);
+}
+
+TEST_F(ConfigCommandTest, MalformedRegistryIsReportedWithItsLineAndKept) {
+    std::string dir = data_.Path() + "/data";
+    ASSERT_EQ(Config({"set", "Login", "anna"}).exitCode, 0);
+    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira]\nnonsense\n";
+    WriteFile(dir + "/registry.reg", broken);
+    for (auto args : {std::vector<std::string>{"get", "Login"}, {"set", "Login", "bob"}, {"list"}}) {
+        Finished f = Config(args);
+        EXPECT_EQ(f.exitCode, 1) << args[0];
+        EXPECT_NE(f.err.find("line 4"), std::string::npos) << f.err;
+    }
+    EXPECT_EQ(ReadFile(dir + "/registry.reg"), broken);
+}
+
+}  // namespace
+}  // namespace kestrix::test

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+
+#include "integration/ChildProcess.h"
+#include "platform/Registry.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::test {
+namespace {
+
+// A folder laid out like /sys/class/power_supply: mains (online or not) and one battery.
+void WritePowerSupply(const std::string& root, bool mainsOnline) {
+    std::filesystem::create_directories(root + "/AC");
+    std::filesystem::create_directories(root + "/BAT0");
+    WriteFile(root + "/AC/type", "Mains\n");
+    WriteFile(root + "/AC/online", mainsOnline ? "1\n" : "0\n");
+    WriteFile(root + "/BAT0/type", "Battery\n");
+    WriteFile(root + "/BAT0/capacity", "80\n");
+    WriteFile(root + "/BAT0/capacity_level", "Normal\n");
+    WriteFile(root + "/BAT0/status", mainsOnline ? "Charging\n" : "Discharging\n");
+}
+
+class Daemon {
+public:
+    Daemon(const std::string& dataDir, const std::string& powerRoot, const std::string& outDir,
+           std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"run", "--data-dir", dataDir, "--http", "127.0.0.1:0", "--power-supply", powerRoot};
+        args.insert(args.end(), extra.begin(), extra.end());
+        process_ = std::make_unique<ChildProcess>(args, outDir, "daemon");
+        std::smatch m;
+        std::string out;
+        static const std::regex kUrl("Kestrix is running: http://127\\.0\\.0\\.1:(\\d+)/\n");
+        WaitFor([&] {
+            out = process_->Out();
+            return std::regex_search(out, m, kUrl);
+        }, std::chrono::seconds(60));
+        if (m.empty()) return;
+        port_ = std::stoi(m[1].str());
+        auto page = Client().Get("/");
+        static const std::regex kToken("<meta name=\"kestrix-token\" content=\"([0-9a-f]{32})\">");
+        std::smatch t;
+        if (page && std::regex_search(page->body, t, kToken)) token_ = t[1].str();
+    }
+
+    bool Up() const { return port_ > 0 && !token_.empty(); }
+    httplib::Client Client() const {
+        httplib::Client c("127.0.0.1", port_);
+        c.set_read_timeout(30, 0);
+        return c;
+    }
+    std::string NotificationHtml() const {
+        auto res = Client().Get("/api/notification");
+        return res && res->status == 200 ? res->body : std::string();
+    }
+    bool WaitForPage(const std::string& text) const {
+        return WaitFor([&] { return NotificationHtml().find(text) != std::string::npos; }, std::chrono::seconds(60));
+    }
+    int Post(const std::string& path, const std::string& body, bool withToken = true) const {
+        httplib::Headers h;
+        if (withToken) h.emplace("X-Kestrix-Token", token_);
+        auto res = Client().Post(path, h, body, "application/json");
+        return res ? res->status : -1;
+    }
+    ChildProcess& Process() { return *process_; }
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    int port_ = 0;
+    std::string token_;
+};
+
+class RunCommandTest : public ::testing::Test {
+protected:
+    std::string Data() const { return dir_.Path() + "/data"; }
+    std::string Power() const { return dir_.Path() + "/power"; }
+    void Config(const std::string& name, const std::string& value) {
+        Finished f = RunKestrix({"config", "--data-dir", Data(), "set", name, value}, dir_.Path());
+        ASSERT_EQ(f.exitCode, 0) << f.err;
+    }
+    TempDir dir_;
+};
+
+TEST_F(RunCommandTest, LoggerRunsOnExternalPowerAndShutdownSavesTheRegistry) {
+    WritePowerSupply(Power(), true);
+    Config("Login", "anna");
+    Config("Password", "demo");
+    Config("COM", "/dev/null");
+    Config("ModeP", "2");
+    Daemon d(Data(), Power(), dir_.Path());
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+
+    ASSERT_TRUE(d.WaitForPage("Mode: Logger")) << d.NotificationHtml() << d.Process().Err();
+    EXPECT_NE(d.NotificationHtml().find("name=\\\"cmd:40002\\\""), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(Data() + "/anna.log"));
+
+    EXPECT_EQ(d.Post("/api/command", R"({"id": 40002})", false), 403);
+    EXPECT_EQ(d.Post("/api/command", R"({"id": 40002})"), 200);
+    ASSERT_TRUE(d.WaitForPage("Mode: Disconnected")) << d.NotificationHtml();
+    EXPECT_NE(d.NotificationHtml().find("name=\\\"cmd:40001\\\""), std::string::npos);
+
+    ASSERT_TRUE(d.Process().Signal(SIGTERM));
+    ASSERT_TRUE(d.Process().WaitExit(60)) << "still running after SIGTERM";
+    EXPECT_EQ(d.Process().ExitCode(), 0) << d.Process().Err();
+
+    platform::RegistryData reg;
+    std::string error;
+    ASSERT_TRUE(platform::ParseRegistryText(ReadFile(Data() + "/registry.reg"), reg, error)) << error;
+    auto key = reg.keys.find("SOFTWARE\\Geomira\\GmrLogger");
+    ASSERT_NE(key, reg.keys.end());
+    EXPECT_EQ(key->second.at("Login").text, "anna");
+    EXPECT_EQ(key->second.at("Password").text, "fe01ce2a7fbac8fafaed7c982a04e229");
+    EXPECT_EQ(key->second.at("ModeP").dword, 2u);
+}
+
+TEST_F(RunCommandTest, StartupOnAnEmptyDataDirAsksForThePortAndFinishesWhenAnswered) {
+    WritePowerSupply(Power(), true);
+    Daemon d(Data(), Power(), dir_.Path());
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+    std::string boxes;
+    ASSERT_TRUE(WaitFor([&] {
+        auto res = d.Client().Get("/api/messageboxes");
+        boxes = res ? res->body : "";
+        return boxes.find("\"caption\":\"Attention\"") != std::string::npos;
+    }, std::chrono::seconds(60))) << boxes << d.Process().Err();
+    EXPECT_NE(boxes.find("Application can't automatically detect GPS port. You should select it manually..."),
+              std::string::npos)
+        << boxes;
+    EXPECT_EQ(d.NotificationHtml(), "") << "start-up waits for the answer";
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(boxes, m, std::regex("\"id\":(\\d+),\"text\"")));
+    EXPECT_EQ(d.Post("/api/messagebox/answer", "{\"id\": " + m[1].str() + ", \"button\": 1}"), 200);
+    EXPECT_TRUE(d.WaitForPage("Mode: ")) << d.Process().Err();
+
+    ASSERT_TRUE(d.Process().Signal(SIGINT));
+    ASSERT_TRUE(d.Process().WaitExit(60));
+    EXPECT_EQ(d.Process().ExitCode(), 0) << d.Process().Err();
+    platform::RegistryData reg;
+    std::string error;
+    EXPECT_TRUE(platform::ParseRegistryText(ReadFile(Data() + "/registry.reg"), reg, error)) << error;
+}
+
+TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
+    WritePowerSupply(Power(), true);
+    Daemon d(Data(), Power(), dir_.Path());
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+    ASSERT_TRUE(WaitFor([&] {
+        auto res = d.Client().Get("/api/messageboxes");
+        return res && res->body.find("\"caption\":\"Attention\"") != std::string::npos;
+    }, std::chrono::seconds(60)));
+    ASSERT_TRUE(d.Process().Signal(SIGTERM));
+    ASSERT_TRUE(d.Process().WaitExit(60));
+    EXPECT_EQ(d.Process().ExitCode(), 0) << d.Process().Err();
+}
+
+TEST_F(RunCommandTest, MalformedRegistryStopsStartupNamingTheLine) {
+    std::filesystem::create_directories(Data());
+    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira]\n\"Port\"=dword:xyz\n";
+    WriteFile(Data() + "/registry.reg", broken);
+    Finished f = RunKestrix({"run", "--data-dir", Data(), "--http", "127.0.0.1:0"}, dir_.Path());
+    EXPECT_EQ(f.exitCode, 1);
+    EXPECT_NE(f.err.find("registry.reg: line 4"), std::string::npos) << f.err;
+    EXPECT_EQ(ReadFile(Data() + "/registry.reg"), broken);
+}
+
+TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"bogus"},
+        {"--help"},
+        {"run", "--bogus"},
+        {"run", "--data-dir"},
+        {"run", "--http", "nonsense"},
+        {"run", "--http", "127.0.0.1:99999"},
+        {"run", "extra"},
+        {"config"},
+        {"config", "get"},
+        {"config", "set", "Login"},
+        {"config", "list", "extra"},
+    };
+    for (const auto& args : cases) {
+        Finished f = RunKestrix(args, dir_.Path());
+        std::string shown = args.empty() ? "(nothing)" : args[0] + (args.size() > 1 ? " " + args[1] : "");
+        EXPECT_EQ(f.exitCode, 2) << shown;
+        EXPECT_NE(f.err.find("usage:"), std::string::npos) << shown << ": " << f.err;
+        EXPECT_EQ(f.out, "") << shown;
+    }
+}
+
+}  // namespace
+}  // namespace kestrix::test
