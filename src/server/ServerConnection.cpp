@@ -35,6 +35,13 @@ void ServerConnection::Disconnect() {
     if (listener_) listener_->OnStopped(kKindTracker);
 }
 
+bool ServerConnection::CheckPeer() {
+    if (!IsOpen()) return false;
+    if (!socket_.PeerClosed()) return true;
+    Disconnect();
+    return false;
+}
+
 bool ServerConnection::Write(const uint8_t* data, size_t length, size_t& written) {
     written = 0;
     if (!IsOpen()) return false;

@@ -32,6 +32,9 @@ public:
     bool Connect(const std::optional<std::string>& host, uint16_t port);
     // Closes the socket; always reports OnStopped(0) to a listener.
     void Disconnect();
+    // Without waiting: when the server has closed the connection, disconnects (reporting
+    // OnStopped) and returns false, so nothing is written into a dead link.
+    bool CheckPeer();
 
     bool IsOpen() const override { return socket_.IsOpen(); }
     bool Write(const uint8_t* data, size_t length, size_t& written) override;

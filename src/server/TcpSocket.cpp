@@ -28,6 +28,14 @@ bool TcpSocket::Peek(uint8_t* buffer, size_t length, size_t& received) {
     return Receive(buffer, length, received, true);
 }
 
+bool TcpSocket::PeerClosed() {
+    if (!socket_.IsOpen()) return true;
+    uint8_t probe = 0;
+    long n = socket_.Receive(&probe, 1, 0, nullptr, true);
+    if (n > 0) return false;
+    return n == 0 || platform::GetLastError() != platform::kSocketTimedOut;
+}
+
 bool TcpSocket::Receive(uint8_t* buffer, size_t length, size_t& received, bool peek) {
     received = 0;
     if (!socket_.IsOpen()) {

@@ -39,6 +39,8 @@ public:
     // One receive; false on a socket error, a time-out or a stop; 0 bytes: peer closed.
     bool Read(uint8_t* buffer, size_t length, size_t& received) override;
     bool Peek(uint8_t* buffer, size_t length, size_t& received) override;
+    // Without waiting: true when the peer has closed the connection or it failed.
+    bool PeerClosed();
 
 private:
     bool Receive(uint8_t* buffer, size_t length, size_t& received, bool peek);

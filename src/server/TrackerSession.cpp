@@ -200,7 +200,9 @@ void TrackerSession::StoreOffline(TrackPointRef point) {
 }
 
 bool TrackerSession::SendToServer(ServerMessage& message) {
-    if (!connection_.IsOpen()) return false;
+    // A server that went away has usually closed its end already: find that out before a
+    // send that the system would accept and then lose.
+    if (!connection_.CheckPeer()) return false;
     Packet packet;
     if (!packet.Prepare(message) || !message.Write(packet)) return false;
     return packet.Send(connection_);

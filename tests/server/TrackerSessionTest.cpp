@@ -1,0 +1,335 @@
+#include "server/TrackerSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "RefServer.h"
+#include "platform/Clock.h"
+#include "platform/DeviceFs.h"
+#include "platform/Registry.h"
+#include "platform/Socket.h"
+#include "settings/TrackerSettings.h"
+#include "support/TestSupport.h"
+
+namespace kestrix {
+namespace {
+
+using test::ExportedPoint;
+using test::RefServer;
+using test::WaitFor;
+
+constexpr uint64_t kT0 = 125911584000000000ull;  // 2000-01-01 00:00 UTC
+constexpr auto kBound = std::chrono::seconds(20);
+
+// The controller's side: records every report in order.
+class RecordingListener : public IStatusListener {
+public:
+    void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
+    void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
+    void OnMessage(const std::string& text) override { Add("message " + text); }
+    bool Has(const std::string& event) const {
+        std::lock_guard lock(mutex_);
+        return std::find(events_.begin(), events_.end(), event) != events_.end();
+    }
+    size_t Count(const std::string& event) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<size_t>(std::count(events_.begin(), events_.end(), event));
+    }
+    std::vector<std::string> Events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+private:
+    void Add(const std::string& e) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(e);
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+TrackPointRef Point(int i) {
+    return TrackPoint::Make(48.0 + i * 0.001, 11.0 + i * 0.001, 500.0f + i, 36.0f, kT0 + i * 10000000ull);
+}
+
+size_t CountKind(const std::vector<ExportedPoint>& points, const std::string& kind) {
+    return static_cast<size_t>(
+        std::count_if(points.begin(), points.end(), [&](const ExportedPoint& p) { return p.kind == kind; }));
+}
+
+// Which test point (by its latitude) an exported point is.
+int Index(const ExportedPoint& p) { return static_cast<int>(std::lround((p.lat - 48.0) / 0.001)); }
+
+class TrackerSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!RefServer::Available()) GTEST_SKIP() << "kestrix-server is not built";
+        platform::SetDeviceRoot(dir_.Path());
+        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
+        userId_ = server_.AddUser("anna", "secret");
+        ASSERT_NE(userId_, 0u);
+        ASSERT_TRUE(server_.Start());
+        settings_.SetLogPath(std::string("\\anna.log"));
+        settings_.SetLogin(std::string("anna"));
+        settings_.SetPassword(std::string("secret"));
+        settings_.SetHost(std::string("127.0.0.1"));
+        settings_.SetPort(server_.Port());
+        settings_.SetUserId(0);
+        settings_.SetAutoTrackMode(0);
+        session_.SetRetryPause(100);
+        session_.SetTimeouts(5000, 10000);
+    }
+    void TearDown() override {
+        session_.Stop();
+        platform::SetDeviceClock(nullptr);
+    }
+
+    std::vector<ExportedPoint> WaitForPoints(size_t live, size_t track) {
+        std::vector<ExportedPoint> got;
+        WaitFor(
+            [&] {
+                got = server_.Export("anna");
+                return CountKind(got, "live") >= live && CountKind(got, "track") >= track;
+            },
+            kBound);
+        EXPECT_EQ(CountKind(got, "live"), live);
+        EXPECT_EQ(CountKind(got, "track"), track);
+        return got;
+    }
+
+    std::optional<std::string> StoreName() {
+        auto key = platform::RegKey::Open(kSettingsKey, false);
+        std::string name;
+        if (!key || !key->QueryString(kOfflineStoreValue, name)) return std::nullopt;
+        return name;
+    }
+
+    test::TempDir dir_;
+    RefServer server_{dir_.Path()};
+    uint32_t userId_ = 0;
+    TrackerSettings settings_;
+    RecordingListener listener_;
+    TrackerSession session_{&listener_};
+};
+
+TEST_F(TrackerSessionTest, LogsInAndSendsLivePositions) {
+    ASSERT_TRUE(session_.Start(&settings_));
+    EXPECT_TRUE(session_.IsRunning());
+    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));
+    auto got = WaitForPoints(3, 0);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_NEAR(got[i].lat, 48.0 + i * 0.001, 1e-9) << i;
+        EXPECT_NEAR(got[i].lon, 11.0 + i * 0.001, 1e-9) << i;
+        EXPECT_NEAR(got[i].alt, 500.0 + i, 1e-3) << i;
+    }
+    EXPECT_TRUE(listener_.Has("started 0"));
+    EXPECT_EQ(settings_.GetUserId(), userId_) << "the id the server gave is kept";
+    EXPECT_EQ(session_.UserId(), userId_);
+    session_.Stop();
+    EXPECT_FALSE(session_.IsRunning());
+    EXPECT_TRUE(session_.IsStopped());
+    EXPECT_TRUE(listener_.Has("stopped 0"));
+}
+
+TEST_F(TrackerSessionTest, CountRuleSendsOnTheSixthPoint) {
+    settings_.SetAutoTrackMode(2);
+    settings_.SetAutoTrackPointCount(5);
+    ASSERT_TRUE(session_.Start(&settings_));
+    for (int i = 0; i < 5; ++i) session_.PostPosition(Point(i));
+    WaitForPoints(5, 0);
+    session_.PostPosition(Point(5));
+    auto got = WaitForPoints(6, 5);
+    std::set<int> inTrack;
+    for (const auto& p : got) {
+        if (p.kind == "track") inTrack.insert(Index(p));
+    }
+    EXPECT_EQ(inTrack, (std::set<int>{0, 1, 2, 3, 4})) << "the sixth waits in the next batch";
+    EXPECT_EQ(settings_.GetLastTrackPoint(), Point(4)->GetTime());
+}
+
+TEST_F(TrackerSessionTest, PointsOlderThanTheLastTrackPointAreNotCollected) {
+    settings_.SetAutoTrackMode(2);
+    settings_.SetAutoTrackPointCount(2);
+    const uint64_t last = Point(1)->GetTime();
+    settings_.SetLastTrackPoint(&last);
+    ASSERT_TRUE(session_.Start(&settings_));
+    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));  // 0 is older; 1 has the same time
+    WaitForPoints(3, 0);
+    session_.PostPosition(Point(3));
+    auto got = WaitForPoints(4, 2);
+    std::set<int> inTrack;
+    for (const auto& p : got) {
+        if (p.kind == "track") inTrack.insert(Index(p));
+    }
+    EXPECT_EQ(inTrack, (std::set<int>{1, 2}));
+}
+
+TEST_F(TrackerSessionTest, TimerRuleFollowsTheDeviceClock) {
+    platform::ManualClock clock(1000, kT0);
+    platform::SetDeviceClock(&clock);
+    settings_.SetAutoTrackMode(1);
+    settings_.SetAutoTrackTimeout(2);
+    ASSERT_TRUE(session_.Start(&settings_));
+    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));
+    WaitForPoints(3, 0);
+    clock.Advance(119000);
+    session_.PostPosition(Point(3));
+    WaitForPoints(4, 0);
+    EXPECT_EQ(CountKind(server_.Export("anna"), "track"), 0u) << "a second before the period ends";
+    clock.Advance(1000);
+    auto got = WaitForPoints(4, 4);
+    EXPECT_EQ(settings_.GetLastTrackPoint(), Point(3)->GetTime());
+}
+
+TEST_F(TrackerSessionTest, ServerOutageLosesNothingAndResendsOnce) {
+    ASSERT_TRUE(session_.Start(&settings_));
+    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));
+    WaitForPoints(3, 0);
+
+    server_.Stop();
+    for (int i = 3; i < 7; ++i) session_.PostPosition(Point(i));
+    std::string name;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            auto n = StoreName();
+            if (!n) return false;
+            name = *n;
+            return platform::DeviceFileSize(name).value_or(0) == 4 * 32;
+        },
+        kBound))
+        << "the four points wait in the offline store";
+    EXPECT_TRUE(listener_.Has("message Can't connect to Host:127.0.0.1 Port:" + std::to_string(server_.Port()) +
+                              " Error:111"));
+
+    ASSERT_TRUE(server_.Start());
+    session_.PostPosition(Point(7));
+    auto got = WaitForPoints(4, 4);
+    std::map<int, int> seen;
+    for (const auto& p : got) ++seen[Index(p)];
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(seen[i], 1) << "point " << i << " reaches the server exactly once";
+    for (const auto& p : got) {
+        if (p.kind == "track") {
+            EXPECT_GE(Index(p), 3);
+        }
+    }
+    EXPECT_FALSE(StoreName()) << "the registry forgets the sent store";
+    EXPECT_FALSE(platform::DeviceFileExists(name));
+}
+
+TEST_F(TrackerSessionTest, RefusedLoginShowsTheServersText) {
+    settings_.SetPassword(std::string("wrong"));
+    ASSERT_TRUE(session_.Start(&settings_));
+    session_.PostPosition(Point(0));
+    ASSERT_TRUE(WaitFor([&] { return listener_.Has("message Wrong login or password"); }, kBound));
+    EXPECT_FALSE(listener_.Has("started 0"));
+    EXPECT_TRUE(listener_.Has("stopped 0"));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            auto n = StoreName();
+            return n && platform::DeviceFileSize(*n).value_or(0) == 32;
+        },
+        kBound))
+        << "the point is kept offline";
+    EXPECT_TRUE(server_.Export("anna").empty());
+}
+
+TEST_F(TrackerSessionTest, MissingAccountSettingsAreReported) {
+    struct Case {
+        bool login;
+        const char* text;
+    };
+    for (const Case& c : {Case{false, "message Invalid login."}, Case{true, "message Invalid password."}}) {
+        TrackerSettings s;
+        s.SetHost(std::string("127.0.0.1"));
+        s.SetPort(server_.Port());
+        s.SetLogPath(std::string("\\anna.log"));
+        if (c.login) s.SetLogin(std::string("anna"));
+        RecordingListener l;
+        TrackerSession session(&l);
+        session.SetRetryPause(50);
+        ASSERT_TRUE(session.Start(&s));
+        session.PostPosition(Point(0));
+        EXPECT_TRUE(WaitFor([&] { return l.Has(c.text); }, kBound)) << c.text;
+        session.Stop();
+    }
+}
+
+TEST_F(TrackerSessionTest, StopEndsAWaitForAServerThatNeverAnswers) {
+    platform::TcpListener silent;
+    ASSERT_EQ(silent.Listen("127.0.0.1", 0), 0);
+    settings_.SetPort(silent.Port());
+    // A receive time limit far beyond the test's own: only the stop can end the wait.
+    session_.SetTimeouts(5000, 600000);
+    ASSERT_TRUE(session_.Start(&settings_));
+    session_.PostPosition(Point(0));
+    platform::Socket client = silent.Accept(20000, nullptr);
+    ASSERT_TRUE(client.IsOpen());
+    uint8_t login[64];
+    size_t got = 0;
+    while (got < 48) {
+        long n = client.Receive(login + got, sizeof login - got, 20000, nullptr);
+        ASSERT_GT(n, 0);
+        got += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(login[0], 44) << "the worker now waits for the answer";
+    session_.Stop();
+    EXPECT_FALSE(session_.IsRunning());
+    for (const auto& e : listener_.Events()) {
+        EXPECT_EQ(e.find("message Read failed"), std::string::npos) << "a stop is not a read error: " << e;
+    }
+    // The point the worker held was accepted, so it went to the store.
+    auto name = StoreName();
+    ASSERT_TRUE(name);
+    EXPECT_EQ(platform::DeviceFileSize(*name), 32);
+}
+
+TEST_F(TrackerSessionTest, StopKeepsTheCollectedBatchInTheStore) {
+    settings_.SetAutoTrackMode(2);
+    settings_.SetAutoTrackPointCount(500);
+    ASSERT_TRUE(session_.Start(&settings_));
+    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));
+    WaitForPoints(3, 0);
+    session_.Stop();
+    EXPECT_TRUE(session_.Store().IsOpen()) << "the store stays open after the stop";
+    auto name = StoreName();
+    ASSERT_TRUE(name);
+    EXPECT_EQ(platform::DeviceFileSize(*name), 3 * 32);
+}
+
+TEST_F(TrackerSessionTest, WithoutAWorkerPointsGoToTheStore) {
+    ASSERT_TRUE(session_.Start(&settings_));
+    session_.Stop();
+    ASSERT_TRUE(session_.Store().IsOpen());
+    session_.PostPosition(Point(0));
+    session_.PostPosition(Point(1));
+    const std::string name = session_.Store().Name();
+    session_.Store().Close();
+    EXPECT_EQ(platform::DeviceFileSize(name), 2 * 32);
+    EXPECT_TRUE(server_.Export("anna").empty());
+}
+
+TEST(PositionQueueTest, FullQueueHandsBackItsOldestPoint) {
+    PositionQueue q;
+    EXPECT_FALSE(q.Event().IsSet());
+    for (int i = 0; i < 101; ++i) EXPECT_FALSE(q.Push(Point(i))) << i;
+    EXPECT_TRUE(q.Event().IsSet());
+    TrackPointRef evicted = q.Push(Point(101));
+    ASSERT_TRUE(evicted);
+    EXPECT_EQ(evicted->GetTime(), Point(0)->GetTime());
+    EXPECT_EQ(q.Count(), 101u);
+    for (int i = 1; i <= 101; ++i) {
+        TrackPointRef p = q.Pop();
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->GetTime(), Point(i)->GetTime());
+        EXPECT_EQ(q.Event().IsSet(), i != 101) << i;
+    }
+    EXPECT_FALSE(q.Pop());
+}
+
+}  // namespace
+}  // namespace kestrix
