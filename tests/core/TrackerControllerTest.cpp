@@ -356,6 +356,64 @@ TEST_F(TrackerControllerTest, MessageFromAWorkerReachesTheBubbleWithoutChangingT
     EXPECT_EQ(c.StatusHtml(), stored);
 }
 
+// A session whose worker thread says goodbye while the UI thread waits for it to end, as
+// the real session does when its connection closes.
+class WorkerSession final : public ITrackerSession {
+public:
+    explicit WorkerSession(IStatusListener& listener) : listener_(listener) {}
+    bool IsRunning() const override { return running_; }
+    bool IsStopped() const override { return !running_ || stopRequested_; }
+    bool Start(TrackerSettings*) override {
+        running_ = true;
+        stopRequested_ = false;
+        listener_.OnStarted(kKindTracker);
+        return true;
+    }
+    void Stop() override {
+        if (!running_) return;
+        stopRequested_ = true;
+        std::atomic<bool> finished{false};
+        std::thread worker([&] {
+            listener_.OnMessage("Disconnected from the server");
+            listener_.OnStopped(kKindTracker);
+            finished = true;
+        });
+        // A wait on the UI thread keeps handling the messages sent to it.
+        waitedOut = test::WaitFor([&] {
+            platform::MessageLoop::Current()->ProcessSentMessages();
+            return finished.load();
+        });
+        worker.join();
+        running_ = false;
+    }
+    void PostPosition(TrackPointRef) override {}
+    bool waitedOut = false;
+
+private:
+    IStatusListener& listener_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
+};
+
+TEST_F(TrackerControllerTest, StoppingASessionThatShowsAMessageDoesNotDeadlock) {
+    ControllerServices s = AllServices();
+    WorkerSession* session = nullptr;
+    s.makeSession = [&](IStatusListener& l) -> std::unique_ptr<ITrackerSession> {
+        auto r = std::make_unique<WorkerSession>(l);
+        session = r.get();
+        return r;
+    };
+    TrackerController& c = Ready(s);
+    Broadcast(1);
+    ASSERT_EQ(c.GetState(), kModeTracker);
+    shell_.updates.clear();
+    EXPECT_TRUE(c.OnCommand(kCmdDisable));
+    EXPECT_TRUE(session->waitedOut);
+    EXPECT_EQ(c.GetState(), 0u);
+    ASSERT_FALSE(shell_.updates.empty());
+    EXPECT_NE(shell_.updates[0].n.html.find("Message: Disconnected from the server"), std::string::npos);
+}
+
 TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
     struct Case {
         const char* name;
