@@ -168,4 +168,12 @@ int TrackerController::CurrentIcon() const {
     return IsSessionStopped() ? kIconDisconnected : kIconDisconnectedBusy;
 }
 
+int TrackerController::SignalBitmap() const {
+    if (instance_ == 0) return 0;
+    const int level = IsReceiverRunning() ? GetSignalLevel() : 0;
+    const double scaled = level * 0.05 + 0.5;
+    const int index = scaled < 0.0 ? 0 : scaled >= 5.0 ? 5 : static_cast<int>(scaled);
+    return HasLastFix() ? kSignalBitmapsFix[static_cast<size_t>(index)] : kSignalBitmapsNoFix[static_cast<size_t>(index)];
+}
+
 }  // namespace kestrix

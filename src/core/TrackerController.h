@@ -60,6 +60,9 @@ public:
     void UpdateStatus();
     // The state icon's resource id for the current state (0 before Init).
     int CurrentIcon() const;
+    // The gauge's bitmap resource id for the receiver's signal level (fix-held row when a
+    // last fix is held); 0 before Init.
+    int SignalBitmap() const;
     // The last page built by UpdateStatus.
     std::string StatusHtml() const;
     bool ShowGpsStatus();

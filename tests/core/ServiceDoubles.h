@@ -46,11 +46,12 @@ public:
         running = false;
         listener_.OnFixLost();
     }
-    int GetSignalLevel() const override { return 3; }
+    int GetSignalLevel() const override { return level; }
     NmeaParser* Parser() override { return nullptr; }
 
     bool running = false;
     bool startSucceeds = true;
+    int level = 0;
 
 private:
     GpsFixListener& listener_;

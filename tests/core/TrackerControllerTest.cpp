@@ -304,6 +304,30 @@ TEST_F(TrackerControllerTest, IconFollowsTheRunningServicesAndTheFix) {
     }
 }
 
+TEST_F(TrackerControllerTest, GaugeBitmapFollowsTheSignalLevelAndTheFix) {
+    struct Case {
+        int level;
+        int withFix;
+        int withoutFix;
+    };
+    const std::vector<Case> cases = {
+        {-7, 117, 119}, {0, 117, 119},  {9, 117, 119},  {10, 120, 121}, {29, 120, 121}, {30, 122, 123},
+        {50, 124, 125}, {70, 126, 127}, {89, 126, 127}, {90, 128, 130}, {1000000000, 128, 130},
+    };
+    TrackerController& c = Ready(AllServices());
+    receiver_->level = 90;
+    EXPECT_EQ(c.SignalBitmap(), 119);  // a receiver that does not run has no signal
+    c.StartServices(kModeLogger);
+    ASSERT_TRUE(receiver_->running);
+    for (const Case& k : cases) {
+        receiver_->level = k.level;
+        EXPECT_EQ(c.SignalBitmap(), k.withoutFix) << k.level;
+        c.OnFix(TrackPoint::Make(48.0, 11.0, 0.0f, 0.0f, 1));
+        EXPECT_EQ(c.SignalBitmap(), k.withFix) << k.level;
+        c.OnFixLost();
+    }
+}
+
 TEST_F(TrackerControllerTest, NotificationIsAddedThenUpdatedAndComesBackAfterADismiss) {
     TrackerController& c = Ready(AllServices());
     ASSERT_EQ(shell_.adds.size(), 1u);
