@@ -1,0 +1,145 @@
+#include "server/ServerConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/LastError.h"
+#include "platform/Socket.h"
+
+namespace kestrix {
+namespace {
+
+class Recorder : public IStatusListener {
+public:
+    void OnStarted(int kind) override { events.push_back("started " + std::to_string(kind)); }
+    void OnStopped(int kind) override { events.push_back("stopped " + std::to_string(kind)); }
+    void OnMessage(const std::string& text) override { events.push_back("message " + text); }
+    std::vector<std::string> events;
+};
+
+uint16_t ClosedPort() {
+    platform::TcpListener l;
+    EXPECT_EQ(l.Listen("127.0.0.1", 0), 0);
+    return l.Port();  // closed again when l goes
+}
+
+TEST(ServerConnectionTest, ConnectOutcomes) {
+    platform::TcpListener server;
+    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
+    const uint16_t closed = ClosedPort();
+    struct Case {
+        const char* name;
+        std::optional<std::string> host;
+        uint16_t port;
+        bool ok;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"listening", "127.0.0.1", server.Port(), true, {"started 0"}},
+        {"refused", "127.0.0.1", closed, false,
+         {"message Can't connect to Host:127.0.0.1 Port:" + std::to_string(closed) + " Error:111"}},
+        {"a name is not an address", "localhost", server.Port(), false,
+         {"message Can't connect to Host:localhost Port:" + std::to_string(server.Port()) + " Error:99"}},
+        {"no host", std::nullopt, server.Port(), false, {}},
+        {"port 0", "127.0.0.1", 0, false, {}},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        ServerConnection conn(&r);
+        EXPECT_EQ(conn.Connect(c.host, c.port), c.ok) << c.name;
+        EXPECT_EQ(conn.IsOpen(), c.ok) << c.name;
+        EXPECT_EQ(r.events, c.events) << c.name;
+    }
+}
+
+TEST(ServerConnectionTest, DisconnectAlwaysReportsStopped) {
+    Recorder r;
+    ServerConnection conn(&r);
+    conn.Disconnect();
+    EXPECT_EQ(r.events, (std::vector<std::string>{"stopped 0"}));
+}
+
+TEST(ServerConnectionTest, ReconnectClosesTheOldSocketFirst) {
+    platform::TcpListener server;
+    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
+    Recorder r;
+    ServerConnection conn(&r);
+    ASSERT_TRUE(conn.Connect(std::string("127.0.0.1"), server.Port()));
+    platform::Socket first = server.Accept(5000, nullptr);
+    ASSERT_TRUE(conn.Connect(std::string("127.0.0.1"), server.Port()));
+    uint8_t b;
+    EXPECT_EQ(first.Receive(&b, 1, 5000, nullptr), 0) << "the first connection was closed";
+}
+
+TEST(ServerConnectionTest, TransportFailuresAreReportedAndDisconnect) {
+    platform::TcpListener server;
+    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
+    Recorder r;
+    ServerConnection conn(&r);
+    ASSERT_TRUE(conn.Connect(std::string("127.0.0.1"), server.Port()));
+    server.Accept(5000, nullptr).Close();
+
+    // The peer closing is a read of 0 bytes, not an error.
+    uint8_t buf[16];
+    size_t got = 99;
+    EXPECT_TRUE(conn.Read(buf, sizeof buf, got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_TRUE(conn.IsOpen());
+
+    // Writing into the closed connection fails once the peer's reset arrives.
+    const uint8_t data[1024] = {};
+    size_t written = 0;
+    int attempts = 0;
+    while (conn.IsOpen() && attempts++ < 1000) conn.Write(data, sizeof data, written);
+    EXPECT_FALSE(conn.IsOpen());
+    ASSERT_EQ(r.events.size(), 3u);
+    EXPECT_EQ(r.events[0], "started 0");
+    EXPECT_EQ(r.events[1].rfind("message Write failed, error:", 0), 0u) << r.events[1];
+    EXPECT_EQ(r.events[2], "stopped 0");
+    EXPECT_FALSE(conn.Write(data, 1, written)) << "not connected any more";
+    EXPECT_FALSE(conn.Read(buf, 1, got));
+    EXPECT_EQ(r.events.size(), 3u) << "nothing more is reported";
+}
+
+TEST(ServerConnectionTest, StopEventEndsAReadWithoutAReport) {
+    platform::TcpListener server;
+    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
+    platform::Event stop(true, false);
+    Recorder r;
+    ServerConnection conn(&r);
+    conn.SetStopEvent(&stop);
+    conn.SetTimeouts(5000, 600000);
+    ASSERT_TRUE(conn.Connect(std::string("127.0.0.1"), server.Port()));
+    platform::Socket peer = server.Accept(5000, nullptr);
+    std::thread stopper([&] { stop.Set(); });
+    uint8_t buf[4];
+    size_t got = 0;
+    EXPECT_FALSE(conn.Read(buf, sizeof buf, got));
+    stopper.join();
+    EXPECT_EQ(platform::GetLastError(), platform::kSocketCancelled);
+    EXPECT_EQ(r.events, (std::vector<std::string>{"started 0", "stopped 0"}));
+}
+
+TEST(ServerConnectionTest, PeerCheckNoticesAClosedServer) {
+    platform::TcpListener server;
+    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
+    Recorder r;
+    ServerConnection conn(&r);
+    ASSERT_TRUE(conn.Connect(std::string("127.0.0.1"), server.Port()));
+    platform::Socket peer = server.Accept(5000, nullptr);
+    EXPECT_TRUE(conn.CheckPeer()) << "alive and silent";
+    const uint8_t hello = 1;
+    ASSERT_TRUE(peer.SendAll(&hello, 1, 1000, nullptr));
+    EXPECT_TRUE(conn.CheckPeer()) << "alive with data waiting";
+    peer.Close();
+    uint8_t b[2];
+    size_t got = 0;
+    ASSERT_TRUE(conn.Read(b, 1, got));  // the byte that was sent, then the end
+    EXPECT_FALSE(conn.CheckPeer());
+    EXPECT_FALSE(conn.IsOpen());
+    EXPECT_EQ(r.events, (std::vector<std::string>{"started 0", "stopped 0"}));
+}
+
+}  // namespace
+}  // namespace kestrix
