@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 
+#include "core/TrackerController.h"
 #include "platform/Log.h"
 #include "resources/Resources.h"
 #include "platform/Thread.h"
@@ -300,6 +301,27 @@ void HttpServer::Impl::Routes() {
         }
         if (!answered) return SendError(res, 404, "no open message box with that id shows that button");
         SendJson(res, 200, json{{"ok", true}});
+    });
+
+    server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+        // Read on the UI thread after everything posted before this request (commands
+        // included) has been handled, so a script sees the effect of its last command.
+        json body;
+        bool exists = false;
+        if (!OnUiThread([&] {
+                exists = TrackerController::Exists();
+                if (!exists) return;
+                TrackerController* c = TrackerController::Instance();
+                body = json{{"state", c->GetState()},
+                            {"acLineStatus", c->GetAcLineStatus()},
+                            {"stoppedByUser", c->StoppedByUser()},
+                            {"receiverRunning", c->IsReceiverRunning()},
+                            {"sessionRunning", c->IsSessionRunning()}};
+            })) {
+            return SendError(res, 503, "the shell is shutting down");
+        }
+        if (!exists) return SendError(res, 404, "the tracker is not loaded");
+        SendJson(res, 200, body);
     });
 
     server.Get("/api/events", [this](const httplib::Request& req, httplib::Response& res) { Events(req, res); });

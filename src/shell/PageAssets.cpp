@@ -119,6 +119,7 @@ constexpr std::string_view kScript = R"js('use strict';
       mark.className = 'box-icon box-icon-' + (b.icon || 'none');
       mark.textContent = { error: '\u00d7', question: '?', warning: '!', information: 'i' }[b.icon] || '';
       const caption = document.createElement('span');
+      caption.className = 'box-title';
       caption.textContent = b.caption;
       head.append(mark, caption);
       const text = document.createElement('p');

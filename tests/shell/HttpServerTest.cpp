@@ -379,6 +379,14 @@ TEST(HttpServerTest, StopEndsOpenEventStreams) {
     EXPECT_TRUE(test::WaitFor([&] { return a.Ended() && b.Ended(); }, std::chrono::seconds(30)));
 }
 
+TEST(HttpServerTest, StateIsNotFoundWithoutTheTracker) {
+    ShellUnderTest shell;
+    auto res = shell.Client().Get("/api/state");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+    EXPECT_EQ(res->body, R"({"error":"the tracker is not loaded"})");
+}
+
 TEST(HttpServerTest, StateIconsAreServedAsSvg) {
     ShellUnderTest shell;
     auto cli = shell.Client();
