@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace kestrix {
 
@@ -28,6 +29,7 @@ void FieldReader::Next() {
     }
     const char* begin = body_.data() + pos_;
     const char* end = body_.data() + body_.size();
+    // Fields are short: a plain loop beats a library call.
     const char* p = begin;
     while (p < end && *p != ',') ++p;
     field_ = std::string_view(begin, static_cast<size_t>(p - begin));
@@ -48,7 +50,22 @@ char FieldReader::Char() {
 }
 
 int FieldReader::Integer() {
-    int v = field_.empty() ? 0 : ParseInteger(field_);
+    // Plain digits, the usual case, without the general reader.
+    const size_t n = field_.size();
+    if (n > 0 && n <= 9) {
+        int v = 0;
+        size_t i = 0;
+        for (; i < n; ++i) {
+            const unsigned d = static_cast<unsigned>(field_[i] - '0');
+            if (d > 9) break;
+            v = v * 10 + static_cast<int>(d);
+        }
+        if (i == n) {
+            Next();
+            return v;
+        }
+    }
+    int v = n == 0 ? 0 : ParseInteger(field_);
     Next();
     return v;
 }

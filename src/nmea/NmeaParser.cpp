@@ -1,5 +1,6 @@
 #include "nmea/NmeaParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -31,6 +32,13 @@ constexpr StopTable kBodyStop;
 
 constexpr bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 
+// Five-letter names as one number, for comparing without a library call.
+constexpr uint64_t Pack5(const char* s) {
+    uint64_t v = 0;
+    for (int i = 0; i < 5; ++i) v = v << 8 | static_cast<unsigned char>(s[i]);
+    return v;
+}
+
 }  // namespace
 
 const SentenceRegistryRow kSentenceRegistry[] = {
@@ -57,9 +65,14 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
     while (p < end) {
         switch (state_) {
         case kHunting: {
-            const void* dollar = std::memchr(p, '$', static_cast<size_t>(end - p));
-            if (dollar == nullptr) return;
-            p = static_cast<const unsigned char*>(dollar) + 1;
+            // The "$" usually follows the previous sentence's line end at once.
+            const unsigned char* q = p;
+            while (q < end && q - p < 4 && *q != '$') ++q;
+            if (q == end || *q != '$') {
+                q = static_cast<const unsigned char*>(std::memchr(q, '$', static_cast<size_t>(end - q)));
+                if (q == nullptr) return;
+            }
+            p = q + 1;
             computedChecksum_ = 0;
             bodyLength_ = 0;
             addressLength_ = 0;
@@ -84,11 +97,20 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
             // fits. A body past 82 characters is kept counting (never stored) until its "*".
             uint8_t checksum = computedChecksum_;
             uint32_t length = bodyLength_;
-            while (p < end && !kBodyStop.stop[*p]) {
-                const unsigned char c = *p++;
-                checksum ^= c;
-                if (length <= kMaxBody) body_[length++] = static_cast<char>(c);
+            // Stored characters first, with the bound checked once for the run.
+            if (length <= kMaxBody) {
+                const size_t room = kMaxBody + 1 - length;
+                const unsigned char* stop = end - p > static_cast<ptrdiff_t>(room) ? p + room : end;
+                char* out = body_ + length;
+                const unsigned char* start = p;
+                while (p < stop && !kBodyStop.stop[*p]) {
+                    checksum ^= *p;
+                    *out++ = static_cast<char>(*p++);
+                }
+                length += static_cast<uint32_t>(p - start);
             }
+            // A body past its limit is only counted to its end.
+            while (p < end && !kBodyStop.stop[*p]) checksum ^= *p++;
             computedChecksum_ = checksum;
             bodyLength_ = length;
             if (p == end) return;
@@ -131,7 +153,7 @@ NmeaParser::~NmeaParser() {
     // (a handler removes its own registration).
     std::map<std::string, Ref<NmeaSentence>, std::less<>> pending;
     std::multimap<std::string, Ref<SentenceObserver>, std::less<>> subscriptions;
-    std::map<uint32_t, Ref<RawSentenceObserver>> raw;
+    std::vector<std::pair<uint32_t, Ref<RawSentenceObserver>>> raw;
     {
         std::lock_guard<std::recursive_mutex> lock(dispatchLock_);
         pending.swap(pending_);
@@ -145,13 +167,15 @@ NmeaParser::~NmeaParser() {
 
 std::string_view NmeaParser::DispatchName(std::string_view address) {
     if (address.size() != 5 || !IsUpper(address[0]) || !IsUpper(address[1]) || address[0] == 'P') return address;
-    const std::string_view type = address.substr(2);
-    if (type == "RMC") return "GPRMC";
-    if (type == "GGA") return "GPGGA";
-    if (type == "GLL") return "GPGLL";
-    if (type == "GSA") return "GPGSA";
-    if (type == "GSV") return "GPGSV";
-    return address;
+    const char* t = address.data() + 2;
+    switch (t[0] << 16 | t[1] << 8 | t[2]) {
+    case 'R' << 16 | 'M' << 8 | 'C': return "GPRMC";
+    case 'G' << 16 | 'G' << 8 | 'A': return "GPGGA";
+    case 'G' << 16 | 'L' << 8 | 'L': return "GPGLL";
+    case 'G' << 16 | 'S' << 8 | 'A': return "GPGSA";
+    case 'G' << 16 | 'S' << 8 | 'V': return "GPGSV";
+    default: return address;
+    }
 }
 
 void NmeaParser::OnSentence() {
@@ -162,8 +186,16 @@ void NmeaParser::OnSentence() {
     std::lock_guard<std::recursive_mutex> dispatch(dispatchLock_);
 
     const SentenceRegistryRow* row = kSentenceRegistry;
-    for (; row->name != nullptr && row->factory != nullptr; ++row) {
-        if (name == row->name) break;
+    if (name.size() == 5) {
+        // Every row's name has five characters: compared byte-wise as packed numbers.
+        const uint64_t packed = Pack5(name.data());
+        for (; row->name != nullptr && row->factory != nullptr; ++row) {
+            if (Pack5(row->name) == packed) break;
+        }
+    } else {
+        for (; row->name != nullptr && row->factory != nullptr; ++row) {
+            if (name == row->name) break;
+        }
     }
     if (row->name != nullptr && row->factory != nullptr) {
         auto it = pending_.empty() ? pending_.end() : pending_.find(address);
@@ -189,7 +221,7 @@ void NmeaParser::OnSentence() {
     }
 
     std::lock_guard<std::mutex> raw(rawLock_);
-    for (auto& [id, observer] : rawObservers_) observer->OnRawSentence(name, body, address);
+    for (auto& entry : rawObservers_) entry.second->OnRawSentence(name, body, address);
 }
 
 void NmeaParser::Notify(NmeaSentence* sentence) {
@@ -228,7 +260,8 @@ void NmeaParser::Unsubscribe(const std::string& name, SentenceObserver* observer
 uint32_t NmeaParser::AddRawObserver(RawSentenceObserver* observer) {
     std::lock_guard<std::mutex> lock(rawLock_);
     const uint32_t id = ++nextRawId_;
-    if (observer != nullptr) rawObservers_.emplace(id, Ref<RawSentenceObserver>(observer));
+    // Ids only grow, so appending keeps the list in id order.
+    if (observer != nullptr) rawObservers_.emplace_back(id, Ref<RawSentenceObserver>(observer));
     return id;
 }
 
@@ -236,7 +269,7 @@ void NmeaParser::RemoveRawObserver(uint32_t id) {
     Ref<RawSentenceObserver> removed;
     {
         std::lock_guard<std::mutex> lock(rawLock_);
-        auto it = rawObservers_.find(id);
+        auto it = std::find_if(rawObservers_.begin(), rawObservers_.end(), [id](const auto& e) { return e.first == id; });
         if (it == rawObservers_.end()) return;
         removed = std::move(it->second);
         rawObservers_.erase(it);

@@ -26,6 +26,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "geo/RefCounted.h"
 #include "nmea/Sentences.h"
@@ -131,7 +133,8 @@ protected:
     void OnSentence() override;
 
 private:
-    std::map<uint32_t, Ref<RawSentenceObserver>> rawObservers_;
+    // In ascending id order.
+    std::vector<std::pair<uint32_t, Ref<RawSentenceObserver>>> rawObservers_;
     mutable std::mutex rawLock_;
     uint32_t nextRawId_ = 0;
     std::multimap<std::string, Ref<SentenceObserver>, std::less<>> subscriptions_;

@@ -5,6 +5,7 @@ namespace kestrix {
 namespace {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a == b) return true;
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i];
@@ -16,7 +17,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-const char* NameOf(SentenceHandler::Kind kind) {
+std::string_view NameOf(SentenceHandler::Kind kind) {
     switch (kind) {
     case SentenceHandler::Kind::Rmc: return "GPRMC";
     case SentenceHandler::Kind::Gll: return "GPGLL";
@@ -87,10 +88,13 @@ void SentenceHandler::OnRawSentence(std::string_view name, std::string_view body
         held_.emplace_back(std::string(talker), std::move(set));
         it = held_.end() - 1;
     }
-    if (it->second->IsComplete()) {
-        Ref<GsvSentence> complete = std::move(it->second);
-        held_.erase(it);
-        for (auto& m : monitors_) m->OnGsv(*complete);
+    GsvSentence& set = *it->second;
+    if (set.IsComplete()) {
+        for (auto& m : monitors_) m->OnGsv(set);
+        // Ready for the talker's next set, keeping the storage.
+        set.satellites.clear();
+        set.messageNumber = 0;
+        set.totalMessages = -1;
     }
 }
 

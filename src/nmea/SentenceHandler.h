@@ -33,13 +33,13 @@ public:
 
     Kind GetKind() const { return kind_; }
     // "GPRMC", "GPGLL", "GPGGA" or "GPGSV".
-    const char* SentenceName() const { return name_; }
+    std::string_view SentenceName() const { return name_; }
     uint32_t RawId() const { return rawId_; }
 
 private:
     Kind kind_;
-    const char* name_;
-    // GSV sets being assembled, by talker.
+    std::string_view name_;
+    // GSV sets being assembled, by talker; a set's object is reused for the talker's next set.
     std::vector<std::pair<std::string, Ref<GsvSentence>>> held_;
     std::vector<Ref<FixMonitor>> monitors_;
     uint32_t rawId_ = 0;

@@ -132,8 +132,11 @@ bool GsvSentence::Continue(std::string_view body) {
     satellitesInView = r.Integer();
     // A first message starts the set afresh: the satellites of a set whose last message
     // was lost are not mixed into the next one.
-    if (messageNumber == 1) satellites.clear();
     const size_t limit = std::min(kMaxSatellites, static_cast<size_t>(std::max(satellitesInView, 0)));
+    if (messageNumber == 1) {
+        satellites.clear();
+        satellites.reserve(limit);
+    }
     // At most four groups a message: newer receivers append a signal id after them.
     for (int group = 0; group < 4 && !r.IsNone() && satellites.size() < limit; ++group) {
         SatelliteInfo info;
