@@ -33,7 +33,9 @@ struct ControllerServices {
     std::function<void()> clearSatellites;
 };
 
-// The services the shipped program uses: the track log, and the others as they exist.
+// The services the shipped program uses: receiver, session, track log, status model,
+// port detection, upload and satellite table. The settings sheet is left empty for the
+// user interface to fill in.
 ControllerServices DefaultControllerServices();
 void SetControllerServices(ControllerServices services);
 const ControllerServices& GetControllerServices();
