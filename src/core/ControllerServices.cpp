@@ -51,6 +51,10 @@ ControllerServices DefaultControllerServices() {
         return std::make_unique<TrackerSession>(&listener);
     };
     services.makeLog = [](IStatusListener& listener) -> std::unique_ptr<ITrackLog> {
+        // The GPX export needs the log path even when the logger never ran (Tracker only).
+        TrackLog::SetSettingsSource([]() -> TrackerSettings* {
+            return TrackerController::Exists() ? &TrackerController::Instance()->GetSettings() : nullptr;
+        });
         return std::make_unique<TrackLog>(&listener);
     };
     services.statusModel = []() -> IGpsStatusModel* { return GpsStatusModel::Instance(); };

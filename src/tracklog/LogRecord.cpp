@@ -1,6 +1,7 @@
 #include "tracklog/LogRecord.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "platform/DeviceFs.h"
@@ -60,24 +61,38 @@ TrackPointRef ToTrackPoint(const LogRecord& record) {
     return TrackPoint::Make(record.latitude, record.longitude, record.altitude, record.speed, record.time);
 }
 
+bool IsPlausibleRecord(const LogRecord& r) {
+    return std::isfinite(r.latitude) && std::isfinite(r.longitude) && std::fabs(r.latitude) <= 90.0 &&
+           std::fabs(r.longitude) <= 180.0;
+}
+
 bool LogRecordReader::Next(LogRecord& record) {
-    uint8_t buf[kLogRecordSize];
-    size_t got = 0;
-    // A stream may return fewer bytes than asked before its end; keep reading until a
-    // whole record is in or nothing more comes.
-    while (got < kLogRecordSize) {
-        size_t n = file_.Read(buf + got, kLogRecordSize - got);
-        if (n == 0) break;
-        got += n;
+    for (;;) {
+        uint8_t buf[kLogRecordSize];
+        size_t got = 0;
+        // A stream may return fewer bytes than asked before its end; keep reading until a
+        // whole record is in or nothing more comes.
+        while (got < kLogRecordSize) {
+            size_t n = file_.Read(buf + got, kLogRecordSize - got);
+            if (n == 0) break;
+            got += n;
+        }
+        if (got < kLogRecordSize) {
+            trailing_ = got;
+            return false;
+        }
+        trailing_ = 0;
+        LogRecord decoded = DecodeLogRecord(buf);
+        // Every reader (dump, GPX, upload, offline resend) passes over a record that holds
+        // no position rather than turn NaN or out-of-range values into points.
+        if (!IsPlausibleRecord(decoded)) {
+            ++skipped_;
+            continue;
+        }
+        record = decoded;
+        ++count_;
+        return true;
     }
-    if (got < kLogRecordSize) {
-        trailing_ = got;
-        return false;
-    }
-    trailing_ = 0;
-    record = DecodeLogRecord(buf);
-    ++count_;
-    return true;
 }
 
 }  // namespace kestrix

@@ -46,11 +46,18 @@ public:
     size_t TrailingBytes() const { return trailing_; }
     // Whole records returned so far.
     uint64_t Count() const { return count_; }
+    // Whole records passed over because they hold no position (a record filled after a
+    // cut-off write, or damaged bytes): not finite, or outside +-90 / +-180 degrees.
+    uint64_t Skipped() const { return skipped_; }
 
 private:
     platform::DeviceFile& file_;
     size_t trailing_ = 0;
     uint64_t count_ = 0;
+    uint64_t skipped_ = 0;
 };
+
+// A record that can stand for a position: finite coordinates within their ranges.
+bool IsPlausibleRecord(const LogRecord& record);
 
 }  // namespace kestrix
