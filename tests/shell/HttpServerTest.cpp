@@ -135,14 +135,6 @@ TEST(HttpServerTest, ListenAddressParsing) {
     EXPECT_FALSE(IsLoopbackAddress("localhost"));
 }
 
-TEST(HttpServerTest, TokensAreLongRandomHex) {
-    std::string a = MakeRandomToken();
-    std::string b = MakeRandomToken();
-    EXPECT_EQ(a.size(), 32u);
-    EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
-    EXPECT_NE(a, b);
-}
-
 TEST(HttpServerTest, PageCarriesTheTokenAndAContentPolicy) {
     ShellUnderTest shell;
     auto cli = shell.Client();

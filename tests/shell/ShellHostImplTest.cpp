@@ -125,25 +125,6 @@ TEST(ShellHostImplTest, UpdateChangesOnlyTheFieldsItsMaskNames) {
     }
 }
 
-TEST(ShellHostImplTest, ButtonsAndIconFollowTheFlags) {
-    struct Case {
-        uint32_t flags;
-        std::vector<MessageBoxButton> buttons;
-        std::string icon;
-    };
-    const Case cases[] = {
-        {platform::MB_OK, {{1, "OK"}}, ""},
-        {platform::MB_OKCANCEL | platform::MB_ICONWARNING, {{1, "OK"}, {2, "Cancel"}}, "warning"},
-        {platform::MB_YESNO | platform::MB_ICONQUESTION, {{6, "Yes"}, {7, "No"}}, "question"},
-        {0x3 | platform::MB_ICONERROR, {{6, "Yes"}, {7, "No"}, {2, "Cancel"}}, "error"},
-        {0x5 | platform::MB_ICONINFORMATION | platform::MB_TOPMOST, {{4, "Retry"}, {2, "Cancel"}}, "information"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(MessageBoxButtonsFor(c.flags), c.buttons) << "flags " << c.flags;
-        EXPECT_EQ(MessageBoxIconFor(c.flags), c.icon) << "flags " << c.flags;
-    }
-}
-
 // Runs a message box on the test's (loop) thread while a helper thread plays the person.
 int RunBox(platform::MessageLoop& loop, ShellHostImpl& host, uint32_t flags,
            const std::function<void(const PendingMessageBox&)>& person) {
