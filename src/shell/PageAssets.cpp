@@ -64,6 +64,8 @@ constexpr std::string_view kScript = R"js('use strict';
       if (!r.ok) {
         let why = r.status + ' ' + r.statusText;
         try { why = (await r.json()).error || why; } catch (e) { /* not JSON */ }
+        // A restarted daemon has a new token: this copy of the page is stale.
+        if (r.status === 403) why += ' (Kestrix was restarted: reload this page)';
         showError(why);
         return false;
       }
