@@ -21,22 +21,6 @@ inline int TwoDigits(const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
 
 FieldReader::FieldReader(std::string_view body) : body_(body) { Next(); }
 
-void FieldReader::Next() {
-    if (pos_ >= body_.size()) {
-        field_ = {};
-        none_ = true;
-        return;
-    }
-    const char* begin = body_.data() + pos_;
-    const char* end = body_.data() + body_.size();
-    // Fields are short: a plain loop beats a library call.
-    const char* p = begin;
-    while (p < end && *p != ',') ++p;
-    field_ = std::string_view(begin, static_cast<size_t>(p - begin));
-    none_ = false;
-    pos_ = static_cast<size_t>(p - body_.data()) + 1;
-}
-
 std::string FieldReader::Text() {
     std::string out(field_);
     Next();

@@ -30,6 +30,14 @@ struct StopTable {
 };
 constexpr StopTable kBodyStop;
 
+// True when any byte of word equals c (exact: no false answers either way).
+inline uint64_t HasByte(uint64_t word, unsigned char c) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    const uint64_t v = word ^ (kOnes * c);
+    return (v - kOnes) & ~v & kHighs;
+}
+
 constexpr bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 
 // Five-letter names as one number, for comparing without a library call.
@@ -93,24 +101,39 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
             break;
         }
         case kBody: {
-            // The common case in one tight loop: ordinary characters while the body still
-            // fits. A body past 82 characters is kept counting (never stored) until its "*".
+            // The common case in tight loops: ordinary characters while the body still
+            // fits, with the bound checked once for the run.
             uint8_t checksum = computedChecksum_;
             uint32_t length = bodyLength_;
-            // Stored characters first, with the bound checked once for the run.
-            if (length <= kMaxBody) {
-                const size_t room = kMaxBody + 1 - length;
-                const unsigned char* stop = end - p > static_cast<ptrdiff_t>(room) ? p + room : end;
-                char* out = body_ + length;
-                const unsigned char* start = p;
-                while (p < stop && !kBodyStop.stop[*p]) {
-                    checksum ^= *p;
-                    *out++ = static_cast<char>(*p++);
-                }
-                length += static_cast<uint32_t>(p - start);
+            const size_t room = length <= kMaxBody ? kMaxBody + 1 - length : 0;
+            const unsigned char* stop = static_cast<size_t>(end - p) > room ? p + room : end;
+            char* out = body_ + length;
+            const unsigned char* start = p;
+            if (stop - p >= 8) {
+                // Eight characters at a time while none of them ends the body.
+                uint64_t folded = 0;
+                do {
+                    uint64_t word;
+                    std::memcpy(&word, p, 8);
+                    if (HasByte(word, '*') | HasByte(word, '\r') | HasByte(word, '\n')) break;
+                    std::memcpy(out, p, 8);
+                    folded ^= word;
+                    p += 8;
+                    out += 8;
+                } while (stop - p >= 8);
+                folded ^= folded >> 32;
+                folded ^= folded >> 16;
+                folded ^= folded >> 8;
+                checksum ^= static_cast<uint8_t>(folded);
             }
+            while (p < stop && !kBodyStop.stop[*p]) {
+                checksum ^= *p;
+                *out++ = static_cast<char>(*p++);
+            }
+            length += static_cast<uint32_t>(p - start);
             // A body past its limit is only counted to its end.
-            while (p < end && !kBodyStop.stop[*p]) checksum ^= *p++;
+            if (length > kMaxBody)
+                while (p < end && !kBodyStop.stop[*p]) checksum ^= *p++;
             computedChecksum_ = checksum;
             bodyLength_ = length;
             if (p == end) return;

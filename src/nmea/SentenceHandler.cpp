@@ -5,7 +5,6 @@ namespace kestrix {
 namespace {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a == b) return true;
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i];
