@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,89 @@ TEST(NmeaFramerTest, AnyChunkingGivesTheSameSentences) {
             }
             EXPECT_EQ(f.seen, c.expected) << c.what << " in chunks of " << chunk;
         }
+    }
+}
+
+// The framing rules one byte at a time, written as plainly as possible.
+std::vector<std::string> ReferenceFrames(const std::string& in) {
+    auto hex = [](unsigned char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return 0;
+    };
+    std::vector<std::string> out;
+    int state = 1;
+    std::string address, body;
+    int sum = 0, received = 0;
+    for (unsigned char c : in) {
+        switch (state) {
+        case 1:
+            if (c == '$') {
+                state = 2;
+                sum = 0;
+                address.clear();
+                body.clear();
+            }
+            break;
+        case 2:
+            sum ^= c;
+            if (c == ',' || c == '*') state = 3;
+            else if (address.size() == 7) state = 1;
+            else address += static_cast<char>(c);
+            break;
+        case 3:
+            if (c == '\r' || c == '\n') state = 1;
+            else if (c == '*') state = body.size() > 82 ? 1 : 4;
+            else {
+                sum ^= c;
+                body += static_cast<char>(c);
+            }
+            break;
+        case 4:
+            received = hex(c) << 4;
+            state = 5;
+            break;
+        case 5:
+            received |= hex(c);
+            if (received == sum) out.push_back(address + "|" + body);
+            state = 1;
+            break;
+        }
+    }
+    return out;
+}
+
+TEST(NmeaFramerTest, AgreesWithTheByteByByteRulesOnRandomInput) {
+    std::mt19937 rng(7);
+    const std::string alphabet = "$$**,,,\r\nGPRMCA0123456789.aF\x80\xff";
+    for (int round = 0; round < 3000; ++round) {
+        std::string in;
+        const int pieces = 1 + static_cast<int>(rng() % 6);
+        for (int k = 0; k < pieces; ++k) {
+            if (rng() % 2) {
+                // A valid sentence with a body of 0 to 100 characters, maybe damaged.
+                std::string body(rng() % 101, 'x');
+                for (char& ch : body) ch = static_cast<char>('A' + rng() % 26);
+                std::string s = MakeSentence("GPXYZ," + body);
+                if (rng() % 4 == 0) s[rng() % s.size()] = alphabet[rng() % alphabet.size()];
+                in += s;
+            } else {
+                const size_t n = rng() % 40;
+                for (size_t i = 0; i < n; ++i) in += alphabet[rng() % alphabet.size()];
+            }
+        }
+        const std::vector<std::string> expected = ReferenceFrames(in);
+        RecordingFramer whole;
+        whole.Feed(in);
+        ASSERT_EQ(whole.seen, expected) << "round " << round;
+        RecordingFramer chunked;
+        for (size_t i = 0; i < in.size();) {
+            const size_t n = std::min<size_t>(1 + rng() % 13, in.size() - i);
+            chunked.Feed(in.data() + i, static_cast<int>(n));
+            i += n;
+        }
+        ASSERT_EQ(chunked.seen, expected) << "round " << round;
     }
 }
 
