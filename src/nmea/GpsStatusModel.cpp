@@ -77,13 +77,14 @@ void GpsStatusModel::Detach() {
 bool GpsStatusModel::ShowStatusWindow() { return false; }
 
 void GpsStatusModel::RequestRedraw() {
-    if (window_ == platform::kNoWindow) return;
+    const platform::WindowHandle window = window_.load();
+    if (window == platform::kNoWindow) return;
     static const uint32_t message = platform::RegisterWindowMessage("WM_UPDATE_SAT_VIEW");
-    platform::PostMessage(window_, message, 0, 0);
+    platform::PostMessage(window, message, 0, 0);
 }
 
 void GpsStatusModel::OnSentence(NmeaSentence* sentence) {
-    const platform::WindowHandle window = window_;
+    const platform::WindowHandle window = window_.load();
     if (sentence == nullptr || window == platform::kNoWindow) return;
     static const uint32_t message = platform::RegisterWindowMessage("WM_LDP_NOTIFY");
     sentence->AddRef();
@@ -147,7 +148,8 @@ void GpsStatusModel::ProcessGsa(const GsaSentence& s) {
 }
 
 void GpsStatusModel::Redraw() {
-    if (window_ != platform::kNoWindow) platform::InvalidateWindow(window_);
+    const platform::WindowHandle window = window_.load();
+    if (window != platform::kNoWindow) platform::InvalidateWindow(window);
 }
 
 }  // namespace kestrix

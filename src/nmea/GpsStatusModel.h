@@ -10,6 +10,7 @@
 // SatelliteTable, the twelve signal bars and the current point.
 #pragma once
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "geo/RefCounted.h"
@@ -48,8 +49,8 @@ public:
     void Process(NmeaSentence* sentence);
 
     // The status window: messages go there; kNoWindow when none.
-    void SetStatusWindow(platform::WindowHandle window) { window_ = window; }
-    platform::WindowHandle StatusWindow() const { return window_; }
+    void SetStatusWindow(platform::WindowHandle window) { window_.store(window); }
+    platform::WindowHandle StatusWindow() const { return window_.load(); }
     bool IsAttached() const { return receiver_ != nullptr; }
 
     TrackPointRef CurrentPoint() const { return currentPoint_; }
@@ -64,7 +65,8 @@ private:
     IGpsReceiver* receiver_ = nullptr;
     NmeaParser* parser_ = nullptr;
     TrackPointRef currentPoint_;
-    platform::WindowHandle window_ = platform::kNoWindow;
+    // Read on the reader thread, set on the UI thread.
+    std::atomic<platform::WindowHandle> window_{platform::kNoWindow};
     std::array<SatelliteKey, kSignalBars> bars_{};
 };
 
