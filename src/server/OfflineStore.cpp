@@ -107,6 +107,19 @@ bool OfflineStore::WriteBatch(TrackMessage& batch) {
     return true;
 }
 
+void OfflineStore::Append(const TrackerSettings* settings, TrackPointRef point) {
+    std::lock_guard lock(mutex_);
+    if (!file_.IsOpen()) Open(settings);
+    Write(std::move(point));
+}
+
+bool OfflineStore::OpenWithBatch(const TrackerSettings* settings, TrackMessage& batch) {
+    std::lock_guard lock(mutex_);
+    if (!Open(settings)) return false;
+    if (batch.Count() > 0) WriteBatch(batch);
+    return true;
+}
+
 bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
     std::lock_guard lock(mutex_);
     lastSent_ = 0;

@@ -45,6 +45,11 @@ public:
     virtual void Write(TrackPointRef point);
     // Writes every point of the batch, oldest first, then empties the batch.
     bool WriteBatch(TrackMessage& batch);
+    // Opening and writing as one step, so that no Close from another thread falls between
+    // them and drops the points: Append opens only when closed; OpenWithBatch (re)opens
+    // and writes the batch when the open succeeded.
+    void Append(const TrackerSettings* settings, TrackPointRef point);
+    bool OpenWithBatch(const TrackerSettings* settings, TrackMessage& batch);
     // Sends the whole file with `send` in track messages carrying userId. True when every
     // read and send succeeded (the file and the value are then gone); false keeps both.
     bool Resend(const SendFunction& send, uint32_t userId);

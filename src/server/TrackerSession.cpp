@@ -169,17 +169,16 @@ bool TrackerSession::Start(TrackerSettings* settings) {
 
 void TrackerSession::Stop() {
     if (thread_.Running()) {
-        // The stop goes first: a resend in progress holds the store's lock and ends only
-        // when its sends see the stop.
+        // Every blocking call of the worker (a resend included) ends at the stop. The store
+        // is closed only once the worker has ended: closing it under the worker's feet
+        // would drop the points the worker is saving on its way out.
         stopEvent_.Set();
-        store_.Close();
         if (!thread_.Join(kStopBoundMs)) {
             platform::LogError("tracker session: the worker did not end within its bound");
             thread_.Join(-1);
         }
-    } else {
-        store_.Close();
     }
+    store_.Close();
     connection_.Disconnect();
     settings_ = nullptr;
 }
@@ -194,10 +193,7 @@ void TrackerSession::PostPosition(TrackPointRef point) {
     StoreOffline(std::move(point));
 }
 
-void TrackerSession::StoreOffline(TrackPointRef point) {
-    if (!store_.IsOpen()) store_.Open(settings_.load());
-    store_.Write(std::move(point));
-}
+void TrackerSession::StoreOffline(TrackPointRef point) { store_.Append(settings_.load(), std::move(point)); }
 
 bool TrackerSession::SendToServer(ServerMessage& message) {
     // A server that went away has usually closed its end already: find that out before a
@@ -303,7 +299,7 @@ void TrackerSession::OnStarted(int kind) {
 void TrackerSession::OnStopped(int) {
     loggedIn_ = false;
     sender_.Stop();
-    if (store_.Open(settings_.load()) && sender_.Batch().Count() > 0) store_.WriteBatch(sender_.Batch());
+    store_.OpenWithBatch(settings_.load(), sender_.Batch());
     sender_.Clear();
     if (IStatusListener* c = controller_.load()) c->OnStopped(kKindTracker);
 }
