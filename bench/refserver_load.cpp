@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +86,25 @@ long VmHwmKb(pid_t pid) {
     while (std::getline(status, line))
         if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
     return -1;
+}
+
+// User plus system CPU seconds the process has used so far.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t paren = all.rfind(')');
+    if (paren == std::string::npos) return -1;
+    // After the command name: state is field 3; utime and stime are fields 14 and 15.
+    std::vector<std::string> fields;
+    size_t at = paren + 2;
+    while (at < all.size()) {
+        size_t end = all.find(' ', at);
+        if (end == std::string::npos) end = all.size();
+        fields.push_back(all.substr(at, end - at));
+        at = end + 1;
+    }
+    if (fields.size() < 13) return -1;
+    return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 int Connect(uint16_t port) {
@@ -244,6 +264,7 @@ void BM_ServerUnderLoad(benchmark::State& state) {
 
         state.PauseTiming();
         long hwm = VmHwmKb(server);
+        double cpu = CpuSeconds(server);
         kill(server, SIGTERM);
         waitpid(server, &status, 0);
         close(out);
@@ -264,8 +285,10 @@ void BM_ServerUnderLoad(benchmark::State& state) {
         state.counters["points_per_s"] = points / seconds;
         state.counters["packets_per_s"] = kClients * (kLivePerClient + kTracksPerClient + 2) / seconds;
         state.counters["server_VmHWM_kB"] = static_cast<double>(hwm);
-        std::printf("reference server: %d clients, %.0f points in %.2f s (%.0f points/s), peak memory %ld kB\n",
-                    kClients, points, seconds, points / seconds, hwm);
+        state.counters["server_cpu_s"] = cpu;
+        std::printf("reference server: %d clients, %.0f points in %.2f s (%.0f points/s), server CPU %.2f s, "
+                    "peak memory %ld kB\n",
+                    kClients, points, seconds, points / seconds, cpu, hwm);
         state.ResumeTiming();
     }
     std::remove(db.c_str());

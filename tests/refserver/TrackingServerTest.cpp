@@ -308,6 +308,29 @@ TEST_F(TrackingServerTest, AMalformedPacketClosesOnlyItsOwnConnection) {
     EXPECT_EQ(answer.UserId(), aliceId_);
 }
 
+TEST_F(TrackingServerTest, ALoginAnswerComesOnlyAfterEverythingSentBeforeIsStored) {
+    TestClient client;
+    LoginAlice(client);
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        Bytes burst;
+        for (int i = 0; i < 200; ++i) {
+            PositionMessage m(*TrackPoint::Make(round, i * 0.1, 0.0f, 0.0f, 0));
+            Bytes one = test::Encode(m);
+            burst.insert(burst.end(), one.begin(), one.end());
+        }
+        TrackMessage track(aliceId_);
+        for (int i = 0; i < 300; ++i) track.Add(TrackPoint::Make(round, i * 0.1, 0.0f, 0.0f, 133'000'000'000'000'000ULL));
+        Bytes t = test::Encode(track);
+        burst.insert(burst.end(), t.begin(), t.end());
+        ASSERT_TRUE(client.SendBytes(burst));
+        LoginMessage answer;
+        ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
+        // No waiting: the answer itself says the burst is in the database.
+        EXPECT_EQ(PointsOf(aliceId_).size(), 500u * static_cast<size_t>(round));
+    }
+}
+
 TEST_F(TrackingServerTest, PositionsAfterARefusedLoginCloseTheConnection) {
     TestClient client;
     ASSERT_TRUE(client.Connect(server_->Port()));

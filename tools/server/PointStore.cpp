@@ -161,6 +161,28 @@ bool PointStore::FindUser(const std::string& name, UserRecord& out) {
     return true;
 }
 
+void PointStore::BeginBatch() {
+    batching_ = true;
+}
+
+bool PointStore::EndBatch() {
+    batching_ = false;
+    if (batchLost_) {
+        batchLost_ = false;
+        if (inTransaction_) Exec("ROLLBACK");
+        inTransaction_ = false;
+        error_ = "the batch was rolled back";
+        return false;
+    }
+    if (!inTransaction_) return true;
+    inTransaction_ = false;
+    if (Exec("COMMIT")) return true;
+    std::string why = error_;
+    Exec("ROLLBACK");
+    error_ = why;
+    return false;
+}
+
 bool PointStore::AddPoints(uint32_t userId, const std::vector<StoredPoint>& points) {
     error_.clear();
     if (!db_) {
@@ -168,7 +190,12 @@ bool PointStore::AddPoints(uint32_t userId, const std::vector<StoredPoint>& poin
         return false;
     }
     if (points.empty()) return true;
-    if (!Exec("BEGIN")) return false;
+    if (batching_ && !inTransaction_) {
+        if (!Exec("BEGIN")) return false;
+        inTransaction_ = true;
+    }
+    if (!Exec(inTransaction_ ? "SAVEPOINT packet" : "BEGIN")) return false;
+    bool ok = true;
     for (const StoredPoint& p : points) {
         sqlite3_stmt* s = insertPoint_;
         sqlite3_reset(s);
@@ -185,22 +212,27 @@ bool PointStore::AddPoints(uint32_t userId, const std::vector<StoredPoint>& poin
         sqlite3_bind_double(s, 7, p.altitude);
         sqlite3_bind_double(s, 8, p.speed);
         if (sqlite3_step(s) != SQLITE_DONE) {
-            Fail("cannot store a point");
-            sqlite3_reset(s);
-            std::string why = error_;
-            Exec("ROLLBACK");
-            error_ = why;
-            return false;
+            ok = Fail("cannot store a point");
+            break;
         }
     }
     sqlite3_reset(insertPoint_);
-    if (!Exec("COMMIT")) {
+    if (ok) ok = Exec(inTransaction_ ? "RELEASE packet" : "COMMIT");
+    if (!ok) {
         std::string why = error_;
-        Exec("ROLLBACK");
+        if (inTransaction_ && sqlite3_get_autocommit(db_)) {
+            // SQLite rolled the whole batch back itself (a full disk, say).
+            inTransaction_ = false;
+            batchLost_ = true;
+        } else if (inTransaction_) {
+            Exec("ROLLBACK TO packet");
+            Exec("RELEASE packet");
+        } else {
+            Exec("ROLLBACK");
+        }
         error_ = why;
-        return false;
     }
-    return true;
+    return ok;
 }
 
 bool PointStore::ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) {

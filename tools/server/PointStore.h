@@ -58,8 +58,16 @@ public:
     // False with an empty Error() when there is no such user.
     bool FindUser(const std::string& name, UserRecord& out);
 
-    // Stores the points of one packet in one transaction: all or none.
+    // Stores the points of one packet: all or none. Outside a batch in a transaction of
+    // their own; inside one under a savepoint, so a failed packet leaves the others.
     bool AddPoints(uint32_t userId, const std::vector<StoredPoint>& points);
+
+    // Group commit: the packets stored between BeginBatch and EndBatch share one
+    // transaction, which costs one commit instead of one per packet. EndBatch commits
+    // (false, everything of the batch rolled back, when the commit fails). A batch in
+    // which nothing was stored touches nothing.
+    void BeginBatch();
+    bool EndBatch();
 
     // Calls visit for every point of the user in the order received, oldest first.
     bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit);
@@ -75,6 +83,9 @@ private:
 
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insertPoint_ = nullptr;
+    bool batching_ = false;
+    bool inTransaction_ = false;
+    bool batchLost_ = false;
     std::string error_;
 };
 

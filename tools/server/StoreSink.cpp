@@ -30,12 +30,33 @@ void StoreSink::StorePoints(uint32_t userId, std::vector<StoredPoint>& points) {
     std::string received = now_ ? now_() : NowIso();
     for (StoredPoint& p : points) p.received = received;
     if (store_.AddPoints(userId, points)) {
-        stored_ += points.size();
+        if (batching_)
+            pending_ += points.size();
+        else
+            stored_ += points.size();
     } else {
         lost_ += points.size();
         std::fprintf(stderr, "kestrix-server: %zu points of user %u lost: %s\n", points.size(), userId,
                      store_.Error().c_str());
     }
+}
+
+void StoreSink::BeginBatch() {
+    store_.BeginBatch();
+    batching_ = true;
+    pending_ = 0;
+}
+
+void StoreSink::EndBatch() {
+    batching_ = false;
+    if (store_.EndBatch()) {
+        stored_ += pending_;
+    } else {
+        lost_ += pending_;
+        std::fprintf(stderr, "kestrix-server: %llu points lost: %s\n", static_cast<unsigned long long>(pending_),
+                     store_.Error().c_str());
+    }
+    pending_ = 0;
 }
 
 }  // namespace kestrix::refserver

@@ -1,6 +1,6 @@
 // StoreSink: connects client sessions to the PointStore. Accounts are looked up by name
 // and password digest (compared without regard to case); the points of one packet are
-// stamped with one receive time and stored in one transaction. Called on the server's
+// stamped with one receive time and stored all or none. Called on the server's
 // event-loop thread only; the counters may be read from any thread. A packet that the
 // store cannot take is reported on stderr and counted as lost.
 #pragma once
@@ -20,6 +20,10 @@ public:
     StoreSink(PointStore& store, std::function<std::string()> now) : store_(store), now_(std::move(now)) {}
     uint32_t CheckLogin(const std::string& name, const std::string& digest) override;
     void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) override;
+    // Group commit around the packets handled in one pass of the event loop; the points
+    // count as stored once EndBatch has committed them.
+    void BeginBatch();
+    void EndBatch();
     uint64_t Stored() const { return stored_.load(); }
     uint64_t Lost() const { return lost_.load(); }
 
@@ -28,6 +32,8 @@ private:
     std::function<std::string()> now_;
     std::atomic<uint64_t> stored_{0};
     std::atomic<uint64_t> lost_{0};
+    bool batching_ = false;
+    uint64_t pending_ = 0;
 };
 
 }  // namespace kestrix::refserver

@@ -45,6 +45,9 @@ struct Connection {
     std::string unsent;
     std::chrono::steady_clock::time_point lastHeard;
     bool wantWrite = false;
+    bool touched = false;  // in the list of connections to flush after the commit
+    bool closing = false;
+    std::string closeReason;
 };
 
 }  // namespace
@@ -155,6 +158,8 @@ void TrackingServer::Stop() {
 void TrackingServer::Run() {
     StoreSink& sink = *sink_;
     std::unordered_map<int, std::unique_ptr<Connection>> conns;
+    // Connections with answers to send or to close, handled after the pass's commit.
+    std::vector<Connection*> touched;
     std::vector<uint8_t> buffer(kReadChunk);
     bool listenerPaused = false;
     auto sweepEvery = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1000), options_.idleLimit / 4);
@@ -168,15 +173,29 @@ void TrackingServer::Run() {
         epoll_ctl(epollFd_, EPOLL_CTL_MOD, listenFd_, &ev);
         listenerPaused = !on;
     };
-    auto drop = [&](int fd, const std::string& why) {
-        auto it = conns.find(fd);
-        if (it == conns.end()) return;
-        if (!why.empty()) std::fprintf(stderr, "kestrix-server: %s closed: %s\n", it->second->peer.c_str(), why.c_str());
-        epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
-        close(fd);
-        conns.erase(it);
+    auto drop = [&](Connection& c) {
+        if (!c.closeReason.empty())
+            std::fprintf(stderr, "kestrix-server: %s closed: %s\n", c.peer.c_str(), c.closeReason.c_str());
+        epoll_ctl(epollFd_, EPOLL_CTL_DEL, c.fd, nullptr);
+        close(c.fd);
+        conns.erase(c.fd);
         connections_ = static_cast<int>(conns.size());
         if (listenerPaused) setListener(true);
+    };
+    auto touch = [&](Connection& c) {
+        if (!c.touched) touched.push_back(&c);
+        c.touched = true;
+    };
+    // Marks a connection for closing at the end of the pass; it is read no more.
+    auto closeLater = [&](Connection& c, std::string why) {
+        if (c.closing) return;
+        c.closing = true;
+        c.closeReason = std::move(why);
+        epoll_event ev{};
+        ev.events = 0;
+        ev.data.fd = c.fd;
+        epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
+        touch(c);
     };
     // Sends what the session answered; the rest waits for EPOLLOUT. False when the
     // connection is beyond help.
@@ -194,7 +213,7 @@ void TrackingServer::Run() {
         }
         if (c.unsent.size() > kMaxUnsent) return false;
         bool want = !c.unsent.empty();
-        if (want != c.wantWrite) {
+        if (want != c.wantWrite && !c.closing) {
             epoll_event ev{};
             ev.events = want ? (EPOLLIN | EPOLLOUT) : static_cast<uint32_t>(EPOLLIN);
             ev.data.fd = c.fd;
@@ -219,8 +238,8 @@ void TrackingServer::Run() {
                 return;
             }
             if (static_cast<int>(conns.size()) >= options_.maxConnections) {
-                close(fd);
                 ++refused_;
+                close(fd);
                 continue;
             }
             int one = 1;
@@ -240,21 +259,20 @@ void TrackingServer::Run() {
         }
     };
     auto readFrom = [&](Connection& c) {
-        int fd = c.fd;
         for (int i = 0; i < kReadsPerWake; ++i) {
-            ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+            ssize_t n = recv(c.fd, buffer.data(), buffer.size(), 0);
             if (n > 0) {
                 c.lastHeard = std::chrono::steady_clock::now();
                 bool ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
-                if (!flush(c)) return drop(fd, "cannot send");
-                if (!ok) return drop(fd, c.session.Error());
+                if (c.session.HasOutput()) touch(c);
+                if (!ok) return closeLater(c, c.session.Error());
                 if (static_cast<size_t>(n) < buffer.size()) return;
                 continue;
             }
-            if (n == 0) return drop(fd, c.session.Buffered() ? "peer closed inside a packet" : "");
+            if (n == 0) return closeLater(c, c.session.Buffered() ? "peer closed inside a packet" : "");
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            return drop(fd, SystemError("recv"));
+            return closeLater(c, SystemError("recv"));
         }
     };
 
@@ -267,6 +285,9 @@ void TrackingServer::Run() {
             std::fprintf(stderr, "kestrix-server: %s\n", SystemError("epoll_wait").c_str());
             break;
         }
+        // Everything stored in this pass shares one commit, and no answer leaves before
+        // it: a client that has its login answered knows that what it sent before is kept.
+        sink.BeginBatch();
         for (int i = 0; i < n; ++i) {
             int fd = events[i].data.fd;
             if (fd == wakeFd_) {
@@ -275,24 +296,33 @@ void TrackingServer::Run() {
                 acceptAll();
             } else {
                 auto it = conns.find(fd);
-                if (it == conns.end()) continue;
+                if (it == conns.end() || it->second->closing) continue;
                 Connection& c = *it->second;
-                if (events[i].events & EPOLLOUT) {
-                    if (!flush(c)) {
-                        drop(fd, "cannot send");
-                        continue;
-                    }
-                }
+                if (events[i].events & EPOLLOUT) touch(c);
                 if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) readFrom(c);
             }
         }
+        sink.EndBatch();
+        for (Connection* c : touched) {
+            c->touched = false;
+            if (!flush(*c) && !c->closing) {
+                c->closing = true;
+                c->closeReason = "cannot send";
+            }
+            if (c->closing) drop(*c);
+        }
+        touched.clear();
+
         auto now = std::chrono::steady_clock::now();
         if (now - lastSweep >= sweepEvery) {
             lastSweep = now;
-            std::vector<int> idle;
+            std::vector<Connection*> idle;
             for (auto& [fd, c] : conns)
-                if (now - c->lastHeard > options_.idleLimit) idle.push_back(fd);
-            for (int fd : idle) drop(fd, "idle for too long");
+                if (now - c->lastHeard > options_.idleLimit) idle.push_back(c.get());
+            for (Connection* c : idle) {
+                c->closeReason = "idle for too long";
+                drop(*c);
+            }
             if (listenerPaused) setListener(true);
         }
     }
