@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "FullListener.h"
 #include "RefServer.h"
 #include "platform/Clock.h"
 #include "platform/DeviceFs.h"
@@ -286,6 +287,23 @@ TEST_F(TrackerSessionTest, StopEndsAWaitForAServerThatNeverAnswers) {
     auto name = StoreName();
     ASSERT_TRUE(name);
     EXPECT_EQ(platform::DeviceFileSize(*name), 32);
+}
+
+TEST_F(TrackerSessionTest, StopEndsAConnectThatWouldHang) {
+    test::FullListener full;
+    if (!full.Fill()) GTEST_SKIP() << "this system does not let the accept queue fill";
+    settings_.SetPort(full.listener.Port());
+    session_.SetTimeouts(600000, 600000);  // only the stop can end the connect
+    ASSERT_TRUE(session_.Start(&settings_));
+    session_.PostPosition(Point(0));
+    session_.Stop();
+    EXPECT_FALSE(session_.IsRunning());
+    auto name = StoreName();
+    ASSERT_TRUE(name);
+    EXPECT_EQ(platform::DeviceFileSize(*name), 32) << "the point waits in the store";
+    for (const auto& e : listener_.Events()) {
+        EXPECT_EQ(e.find("message Can't connect"), std::string::npos) << "a stop is not a failed connect: " << e;
+    }
 }
 
 TEST_F(TrackerSessionTest, StopKeepsTheCollectedBatchInTheStore) {
