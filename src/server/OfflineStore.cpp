@@ -59,22 +59,36 @@ bool OfflineStore::Open(const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
     if (settings == nullptr) return false;
     if (file_.IsOpen()) Close();
-    bool isNew = false;
-    if (!ReadStoreName(name_)) {
+    auto makeNew = [&]() -> bool {
         std::string drive, dir;
         SplitPath(settings->GetLogPath().value_or(std::string()), &drive, &dir, nullptr, nullptr);
         // A log path without a folder gives an empty folder: the file goes to the root.
         auto made = platform::CreateUniqueDeviceFile(drive + dir, kOfflineStorePrefix);
         if (!made) {
             platform::LogWarning("offline store: cannot make a file in '" + drive + dir + "'");
-            name_.clear();
             return false;
         }
         name_ = *made;
+        return true;
+    };
+    bool isNew = false;
+    if (!ReadStoreName(name_)) {
+        if (!makeNew()) {
+            name_.clear();
+            return false;
+        }
         isNew = true;
     }
     // Appending: whatever the file already holds stays in front of the new records.
-    if (!file_.Open(name_, "ab")) {
+    bool opened = file_.Open(name_, "ab");
+    if (!opened && !isNew) {
+        // The named file cannot be made again (its folder is gone): rather than refusing
+        // every position from now on, start a new file.
+        platform::LogWarning("offline store: cannot reopen '" + name_ + "', starting a new file");
+        isNew = makeNew();
+        opened = isNew && file_.Open(name_, "ab");
+    }
+    if (!opened) {
         platform::LogWarning("offline store: cannot open '" + name_ + "'");
         name_.clear();
         return false;

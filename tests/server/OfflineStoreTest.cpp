@@ -194,6 +194,16 @@ TEST_F(OfflineStoreTest, NamedButMissingFile) {
     EXPECT_FALSE(store.Resend(rec.Fn(), 1)) << "then there is nothing to send";
 }
 
+TEST_F(OfflineStoreTest, NamedFileInAFolderThatIsGoneIsReplaced) {
+    auto key = platform::RegKey::Open(kSettingsKey, true);
+    key->SetString(kOfflineStoreValue, "\\gone\\GMROT_1.tmp");
+    key->Close();
+    OfflineStore store;
+    ASSERT_TRUE(store.Open(&settings_));
+    EXPECT_EQ(store.Name().rfind("\\logs\\GMROT_", 0), 0u) << store.Name();
+    EXPECT_EQ(RegistryName(), store.Name());
+}
+
 TEST_F(OfflineStoreTest, ResendClosesAnOpenStoreFirst) {
     OfflineStore store;
     ASSERT_TRUE(store.Open(&settings_));
