@@ -15,6 +15,7 @@
 #include "platform/Socket.h"
 #include "settings/TrackerSettings.h"
 #include "support/TestSupport.h"
+#include "tracklog/LogRecord.h"
 
 namespace kestrix {
 namespace {
@@ -278,15 +279,28 @@ TEST_F(TrackerSessionTest, StopEndsAWaitForAServerThatNeverAnswers) {
         got += static_cast<size_t>(n);
     }
     EXPECT_EQ(login[0], 44) << "the worker now waits for the answer";
+    // Meanwhile more points arrive than the queue holds: the oldest make room by moving
+    // to the store.
+    for (int i = 1; i < 105; ++i) session_.PostPosition(Point(i));
     session_.Stop();
     EXPECT_FALSE(session_.IsRunning());
     for (const auto& e : listener_.Events()) {
         EXPECT_EQ(e.find("message Read failed"), std::string::npos) << "a stop is not a read error: " << e;
     }
-    // The point the worker held was accepted, so it went to the store.
+    // Every point was accepted, so every point is in the store, in order.
     auto name = StoreName();
     ASSERT_TRUE(name);
-    EXPECT_EQ(platform::DeviceFileSize(*name), 32);
+    session_.Store().Close();
+    platform::DeviceFile f;
+    ASSERT_TRUE(f.Open(*name, "rb"));
+    LogRecordReader reader(f);
+    LogRecord r;
+    int n = 0;
+    while (reader.Next(r)) {
+        EXPECT_EQ(r.time, Point(n)->GetTime()) << n;
+        ++n;
+    }
+    EXPECT_EQ(n, 105);
 }
 
 TEST_F(TrackerSessionTest, StopEndsAConnectThatWouldHang) {
