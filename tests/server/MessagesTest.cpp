@@ -85,7 +85,7 @@ TEST(LoginMessageTest, Responses) {
     const std::string long129(129, 'x');
     const std::string long128(128, 'y');
     Bytes truncated = payload(1, "", true, 9);
-    truncated.resize(truncated.size() - 1);
+    truncated.pop_back();
     const Case cases[] = {
         {"accepted 45", 7, 45, payload(1, "", true, 9), true, 9, ""},
         {"accepted 23 for a request of 44", 7, 23, payload(1, "", true, 9), true, 9, ""},
