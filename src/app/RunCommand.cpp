@@ -102,8 +102,8 @@ int RunDaemon(const Args& args) {
     std::printf("Kestrix is running: http://%s:%u/\n", o.address.c_str(), static_cast<unsigned>(http.Port()));
     std::fflush(stdout);
 
-    if (!signals.Start([&loop](int signo) {
-            platform::LogInfo(std::string("received ") + (signo == 2 ? "SIGINT" : "SIGTERM") + ": shutting down");
+    if (!signals.Start([&loop] {
+            platform::LogInfo("received SIGINT or SIGTERM: shutting down");
             loop.PostTask([&loop] { loop.Quit(0); });
         })) {
         platform::LogWarning("cannot watch for SIGINT and SIGTERM; stop kestrix with SIGKILL");

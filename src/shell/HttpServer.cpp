@@ -157,19 +157,32 @@ struct HttpServer::Impl {
 
     Impl(platform::MessageLoop& l, ShellHostImpl& h, std::string t) : loop(l), host(h), token(std::move(t)) {}
 
-    // Runs fn on the UI thread and waits for it; false when the server stops first.
+    // Runs fn on the UI thread and waits for it; false when the server stops before fn has
+    // started, and then fn never runs (it may refer to the request's own variables).
     bool OnUiThread(std::function<void()> fn) {
+        struct Call {
+            bool started = false;
+            bool done = false;
+            bool abandoned = false;
+        };
         auto b = bridge;
-        auto done = std::make_shared<bool>(false);
-        loop.PostTask([b, done, fn = std::move(fn)] {
+        auto call = std::make_shared<Call>();
+        loop.PostTask([b, call, fn = std::move(fn)] {
+            {
+                std::lock_guard lock(b->mutex);
+                if (call->abandoned) return;
+                call->started = true;
+            }
             fn();
             std::lock_guard lock(b->mutex);
-            *done = true;
+            call->done = true;
             b->cv.notify_all();
         });
         std::unique_lock lock(b->mutex);
-        b->cv.wait(lock, [&] { return *done || b->stopping; });
-        return *done;
+        // Once started, fn is short and never blocks: wait for it even while stopping.
+        b->cv.wait(lock, [&] { return call->done || (b->stopping && !call->started); });
+        call->abandoned = !call->done;
+        return call->done;
     }
 
     bool TokenOk(const httplib::Request& req) const {

@@ -4,15 +4,16 @@ namespace kestrix::shell {
 
 SignalWatcher::~SignalWatcher() { Stop(); }
 
-bool SignalWatcher::Start(std::function<void(int)> onSignal) {
+bool SignalWatcher::Start(std::function<void()> onSignal) {
     if (thread_.Running() || signal_.Fd() < 0) return false;
     onSignal_ = std::move(onSignal);
     stop_.Reset();
     return thread_.Start(
         [this] {
             int which = platform::WaitAny({platform::Waitable::Of(stop_), platform::Waitable::Readable(signal_.Fd())}, -1);
-            // One call is enough: the owner is shutting down from here on.
-            if (which == 1) onSignal_(signal_.Number());
+            // One call is enough: the owner is shutting down from here on. (The signal's
+            // number is not read here: the handler writes it on another thread.)
+            if (which == 1) onSignal_();
         },
         "signals");
 }

@@ -19,15 +19,15 @@ public:
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-    // onSignal receives the signal number. False when the signals cannot be watched.
-    bool Start(std::function<void(int)> onSignal);
+    // False when the signals cannot be watched.
+    bool Start(std::function<void()> onSignal);
     void Stop();
 
 private:
     platform::TerminationSignal signal_;
     platform::Event stop_{true};
     platform::Thread thread_;
-    std::function<void(int)> onSignal_;
+    std::function<void()> onSignal_;
 };
 
 }  // namespace kestrix::shell
