@@ -10,6 +10,7 @@
 #include "core/ControllerServices.h"
 #include "core/TrackerController.h"
 #include "platform/DeviceFs.h"
+#include "platform/GpsMultiplexer.h"
 #include "platform/Log.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"
@@ -30,13 +31,19 @@ struct RunOptions {
     std::string address = "127.0.0.1";
     uint16_t port = shell::kDefaultHttpPort;
     int64_t messageBoxTimeoutMs = shell::kDefaultMessageBoxTimeoutMs;
+    uint16_t gpsdPort = platform::kDefaultGpsdPort;
 };
+
+bool ParseNumber(const std::string& text, unsigned lo, unsigned hi, unsigned& out) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && out >= lo && out <= hi;
+}
 
 // Returns 0 when the options parse, else the usage error's status.
 int ParseRunOptions(const Args& args, RunOptions& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a != "--data-dir" && a != "--root" && a != "--http" && a != "--power-supply" &&
+        if (a != "--data-dir" && a != "--root" && a != "--http" && a != "--power-supply" && a != "--gpsd" &&
             a != "--message-box-timeout") {
             return UsageError("run: unknown option \"" + a + "\"");
         }
@@ -51,10 +58,13 @@ int ParseRunOptions(const Args& args, RunOptions& o) {
         } else if (a == "--http") {
             std::string error;
             if (!shell::ParseListenAddress(v, o.address, o.port, error)) return UsageError("run: --http: " + error);
+        } else if (a == "--gpsd") {
+            unsigned port = 0;
+            if (!ParseNumber(v, 1, 65535, port)) return UsageError("run: --gpsd takes a port number (1 to 65535)");
+            o.gpsdPort = static_cast<uint16_t>(port);
         } else {
             unsigned seconds = 0;
-            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
-            if (ec != std::errc() || end != v.data() + v.size() || seconds == 0 || seconds > 86400) {
+            if (!ParseNumber(v, 1, 86400, seconds)) {
                 return UsageError("run: --message-box-timeout takes 1 to 86400 seconds");
             }
             o.messageBoxTimeoutMs = int64_t{seconds} * 1000;
@@ -84,6 +94,11 @@ int RunDaemon(const Args& args) {
     }
     platform::SetDeviceRoot(o.root.empty() ? o.dataDir : o.root);
     if (!o.powerSupply.empty()) platform::SetPowerSupplyRoot(o.powerSupply);
+    // A local gpsd is the receiver's multiplexer: recorded before port detection looks for it.
+    platform::SetGpsdPort(o.gpsdPort);
+    if (platform::UpdateGpsMultiplexerRegistry()) {
+        platform::LogInfo("gpsd answers on 127.0.0.1:" + std::to_string(o.gpsdPort) + ": its port is GPD0:");
+    }
 
     platform::MessageLoop loop;
     shell::ShellHostImpl host(loop, o.messageBoxTimeoutMs);

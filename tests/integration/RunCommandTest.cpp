@@ -29,7 +29,9 @@ class Daemon {
 public:
     Daemon(const std::string& dataDir, const std::string& powerRoot, const std::string& outDir,
            std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"run", "--data-dir", dataDir, "--http", "127.0.0.1:0", "--power-supply", powerRoot};
+        // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
+        std::vector<std::string> args{"run",          "--data-dir", dataDir, "--http", "127.0.0.1:0",
+                                      "--power-supply", powerRoot, "--gpsd",   "1"};
         args.insert(args.end(), extra.begin(), extra.end());
         process_ = std::make_unique<ChildProcess>(args, outDir, "daemon");
         std::smatch m;
@@ -117,6 +119,24 @@ TEST_F(RunCommandTest, LoggerRunsOnExternalPowerAndShutdownSavesTheRegistry) {
     EXPECT_EQ(key->second.at("ModeP").dword, 2u);
 }
 
+TEST_F(RunCommandTest, RootMovesTheDeviceFilesButNotTheRegistry) {
+    WritePowerSupply(Power(), true);
+    Config("Login", "anna");
+    Config("COM", "/dev/null");
+    Config("ModeP", "2");
+    const std::string root = dir_.Path() + "/device";
+    Daemon d(Data(), Power(), dir_.Path(), {"--root", root});
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+    ASSERT_TRUE(d.WaitForPage("Mode: Logger")) << d.NotificationHtml();
+    EXPECT_TRUE(std::filesystem::exists(root + "/anna.log"));
+    EXPECT_FALSE(std::filesystem::exists(Data() + "/anna.log"));
+    ASSERT_TRUE(d.Process().Signal(SIGTERM));
+    ASSERT_TRUE(d.Process().WaitExit(60));
+    EXPECT_EQ(d.Process().ExitCode(), 0) << d.Process().Err();
+    EXPECT_TRUE(std::filesystem::exists(Data() + "/registry.reg"));
+    EXPECT_FALSE(std::filesystem::exists(root + "/registry.reg"));
+}
+
 TEST_F(RunCommandTest, StartupOnAnEmptyDataDirAsksForThePortAndFinishesWhenAnswered) {
     WritePowerSupply(Power(), true);
     Daemon d(Data(), Power(), dir_.Path());
@@ -176,6 +196,8 @@ TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
         {"run", "--data-dir"},
         {"run", "--http", "nonsense"},
         {"run", "--http", "127.0.0.1:99999"},
+        {"run", "--gpsd", "0"},
+        {"run", "--message-box-timeout", "soon"},
         {"run", "extra"},
         {"config"},
         {"config", "get"},

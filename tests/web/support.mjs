@@ -45,7 +45,9 @@ export function config(dataDir, name, value) {
 
 // Starts kestrix run on a free loopback port and resolves once it prints its address.
 export function startDaemon(dataDir, powerRoot) {
-  const proc = spawn(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply', powerRoot],
+  // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
+  const proc = spawn(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply', powerRoot,
+    '--gpsd', '1'],
     { stdio: ['ignore', 'pipe', 'pipe'] });
   let err = '';
   proc.stderr.on('data', (d) => { err += d; });
