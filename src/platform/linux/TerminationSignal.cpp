@@ -13,7 +13,10 @@ namespace {
 
 // A self-pipe: write() is one of the few calls a signal handler may make.
 int g_pipe[2] = {-1, -1};
-volatile sig_atomic_t g_number = 0;
+// Written by the signal handler, read by any thread: a lock-free atomic is both
+// async-signal-safe and race-free.
+std::atomic<int> g_number{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 struct sigaction g_oldInt;
 struct sigaction g_oldTerm;
 
