@@ -16,6 +16,38 @@ platform::SystemTime DeviceDateWithTime(std::string_view utcTime) {
     return t;
 }
 
+// Reads a body of integer fields in one pass per field, with the field reader's rules:
+// an empty field is 0, a field after a final "," or past the end is none, and a field
+// that is not plain digits is read as ParseInteger reads it.
+class IntegerFields {
+public:
+    explicit IntegerFields(std::string_view body) : p_(body.data()), end_(body.data() + body.size()) {}
+    bool HasField() const { return !done_ && p_ < end_; }
+    int Next() {
+        if (!HasField()) return 0;
+        const char* begin = p_;
+        int value = 0;
+        bool plain = true;
+        for (; p_ < end_ && *p_ != ','; ++p_) {
+            const unsigned d = static_cast<unsigned>(*p_ - '0');
+            if (d > 9 || p_ - begin >= 9) plain = false;
+            else value = value * 10 + static_cast<int>(d);
+        }
+        const std::string_view field(begin, static_cast<size_t>(p_ - begin));
+        if (p_ < end_) {
+            ++p_;  // past the ","
+        } else {
+            done_ = true;  // the last field had no "," after it
+        }
+        return plain ? value : ParseInteger(field);
+    }
+
+private:
+    const char* p_;
+    const char* end_;
+    bool done_ = false;
+};
+
 template <class T>
 NmeaSentence* Create(std::string_view name, std::string_view body) {
     T* s = new T();
@@ -126,24 +158,24 @@ bool GsvSentence::Parse(std::string_view sentenceName, std::string_view body) {
 }
 
 bool GsvSentence::Continue(std::string_view body) {
-    FieldReader r(body);
-    totalMessages = r.Integer();
-    messageNumber = r.Integer();
-    satellitesInView = r.Integer();
+    IntegerFields r(body);
+    totalMessages = r.Next();
+    messageNumber = r.Next();
+    satellitesInView = r.Next();
+    const size_t limit = std::min(kMaxSatellites, static_cast<size_t>(std::max(satellitesInView, 0)));
     // A first message starts the set afresh: the satellites of a set whose last message
     // was lost are not mixed into the next one.
-    const size_t limit = std::min(kMaxSatellites, static_cast<size_t>(std::max(satellitesInView, 0)));
     if (messageNumber == 1) {
         satellites.clear();
         satellites.reserve(limit);
     }
     // At most four groups a message: newer receivers append a signal id after them.
-    for (int group = 0; group < 4 && !r.IsNone() && satellites.size() < limit; ++group) {
+    for (int group = 0; group < 4 && r.HasField() && satellites.size() < limit; ++group) {
         SatelliteInfo info;
-        info.prn = r.Integer();
-        info.elevation = r.Integer();
-        info.azimuth = r.Integer();
-        info.snr = r.Integer();
+        info.prn = r.Next();
+        info.elevation = r.Next();
+        info.azimuth = r.Next();
+        info.snr = r.Next();
         satellites.push_back(info);
     }
     return true;
