@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../tools/server/ClientSession.cpp"
-#include "../tools/server/ClientSession.h"
+#include "ClientSession.h"
 
 namespace {
 
