@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Starts the Kestrix demo: a data folder with a demo account, then the daemon serving its
-# page. Run by `./dev run` after it has built the dev preset.
+# Starts the Kestrix demo: the reference tracking server with a demo account, a generated
+# drive replayed as a GPS receiver on a pseudo-terminal, and the daemon serving its page,
+# running as tracker and logger. Run by `./dev run` after it has built the dev preset.
+#   KESTRIX_BIN_DIR    folder of kestrix and kestrix-server (default build/dev/bin)
 #   KESTRIX_DEMO_DIR   data folder (default build/demo-data)
 #   KESTRIX_HTTP       address of the page (default 127.0.0.1:8787)
-#   KESTRIX_DEMO_PORT  GPS port to use (default: a placeholder until a receiver is replayed)
+#   KESTRIX_SERVER     address of the tracking server (default 127.0.0.1:1201; a free port
+#                      is taken when that one is busy)
 # Extra arguments go to `kestrix run` (for example --power-supply DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,36 +14,117 @@ cd "$(dirname "$0")/.."
 BIN=${KESTRIX_BIN_DIR:-build/dev/bin}
 DATA=${KESTRIX_DEMO_DIR:-$PWD/build/demo-data}
 HTTP=${KESTRIX_HTTP:-127.0.0.1:8787}
+SERVER_ADDR=${KESTRIX_SERVER:-127.0.0.1:1201}
 KESTRIX="$BIN/kestrix"
+SERVER="$BIN/kestrix-server"
 
-if [ ! -x "$KESTRIX" ]; then
-    echo "demo: $KESTRIX is missing; build first (./dev build)" >&2
+for program in "$KESTRIX" "$SERVER"; do
+    if [ ! -x "$program" ]; then
+        echo "demo: $program is missing; build first (./dev build)" >&2
+        exit 1
+    fi
+done
+
+mkdir -p "$DATA"
+DATA=$(cd "$DATA" && pwd)
+DB="$DATA/server.sqlite"
+GPS="$DATA/gps0"
+
+# Helpers started in the background (reference server, replayed receiver) are listed here
+# and stopped, each with SIGTERM, when the demo ends however it ends.
+HELPERS=()
+KESTRIX_PID=
+stop_all() {
+    trap - INT TERM HUP
+    if [ -n "$KESTRIX_PID" ]; then
+        kill -TERM "$KESTRIX_PID" 2>/dev/null || true
+        wait "$KESTRIX_PID" 2>/dev/null || true
+    fi
+    for pid in "${HELPERS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${HELPERS[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+trap stop_all EXIT
+# Background jobs of a script ignore SIGINT, so Ctrl-C reaches them as this SIGTERM instead.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+# Waits up to 10 s for a condition; false when the process pid ended first or time ran out.
+wait_until() {
+    local pid=$1
+    shift
+    for _ in $(seq 100); do
+        if "$@"; then return 0; fi
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# The reference server, on its usual port, or on a free one when that is taken.
+SERVER_OUT="$DATA/server.out"
+start_server() {
+    : >"$SERVER_OUT"
+    "$SERVER" --listen "$1" --db "$DB" >"$SERVER_OUT" 2>&1 &
+    SERVER_PID=$!
+    if wait_until "$SERVER_PID" grep -q '^listening on ' "$SERVER_OUT"; then
+        HELPERS+=("$SERVER_PID")
+        return 0
+    fi
+    kill -TERM "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+    return 1
+}
+if ! start_server "$SERVER_ADDR"; then
+    echo "demo: $(cat "$SERVER_OUT"); taking a free port" >&2
+    if ! start_server "${SERVER_ADDR%:*}:0"; then
+        echo "demo: the tracking server did not start: $(cat "$SERVER_OUT")" >&2
+        exit 1
+    fi
+fi
+SERVER_ADDR=$(sed -n 's/^listening on //p' "$SERVER_OUT")
+SERVER_HOST=${SERVER_ADDR%:*}
+SERVER_PORT=${SERVER_ADDR##*:}
+
+if ! out=$("$SERVER" --db "$DB" user add anna demo 2>&1); then
+    case "$out" in
+        *"already exists"*) ;;
+        *) echo "demo: cannot add the demo account: $out" >&2; exit 1 ;;
+    esac
+fi
+
+# A drive made once, replayed in a loop at receiver pace.
+if [ ! -s "$DATA/drive.nmea" ]; then
+    "$KESTRIX" nmea generate --seconds 3600 >"$DATA/drive.nmea.tmp"
+    mv "$DATA/drive.nmea.tmp" "$DATA/drive.nmea"
+fi
+# A link left by an earlier run points at a terminal that is gone; the replay makes a new one.
+if [ -L "$GPS" ]; then rm -f "$GPS"; fi
+"$KESTRIX" nmea replay "$DATA/drive.nmea" --pty "$GPS" --loop 2>"$DATA/replay.out" &
+REPLAY_PID=$!
+HELPERS+=("$REPLAY_PID")
+if ! wait_until "$REPLAY_PID" test -L "$GPS"; then
+    echo "demo: the replayed receiver did not start: $(cat "$DATA/replay.out")" >&2
     exit 1
 fi
 
-# Helpers started in the background (reference server, replayed receiver) are listed here
-# and stopped when the demo ends.
-HELPERS=()
-stop_helpers() {
-    for pid in "${HELPERS[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-}
-trap stop_helpers EXIT
-
-mkdir -p "$DATA"
-"$KESTRIX" config --data-dir "$DATA" set Login anna
-"$KESTRIX" config --data-dir "$DATA" set Password demo
-"$KESTRIX" config --data-dir "$DATA" set COM "${KESTRIX_DEMO_PORT:-/dev/null}"
+set_config() { "$KESTRIX" config --data-dir "$DATA" set "$1" "$2"; }
+set_config Login anna
+set_config Password demo
+set_config COM "$GPS"
+set_config Host "$SERVER_HOST"
+set_config Port "$SERVER_PORT"
+set_config ModeP 3
+set_config ModeB 3
 
 echo "demo: data folder $DATA (settings in $DATA/registry.reg, track log $DATA/anna.log)"
-echo "demo: open http://$HTTP/ in a browser; stop with Ctrl-C"
-# Ctrl-C or SIGTERM to this script becomes a SIGTERM to kestrix, which shuts down cleanly
-# (settings saved, log closed); the helpers stop after it.
+echo "demo: receiver $GPS replays $DATA/drive.nmea; tracking server $SERVER_ADDR (database $DB)"
+echo "demo: see what the server received: $SERVER --db $DB export anna"
+echo "demo: open the address kestrix prints below in a browser; stop with Ctrl-C"
+# SIGTERM makes kestrix shut down cleanly (settings saved, log closed); the helpers stop after it.
 "$KESTRIX" run --data-dir "$DATA" --http "$HTTP" "$@" &
 KESTRIX_PID=$!
-trap 'kill -TERM "$KESTRIX_PID" 2>/dev/null || true' INT TERM
 status=0
-while kill -0 "$KESTRIX_PID" 2>/dev/null; do
-    if wait "$KESTRIX_PID"; then status=0; else status=$?; fi
-done
+wait "$KESTRIX_PID" || status=$?
+KESTRIX_PID=
 exit "$status"
