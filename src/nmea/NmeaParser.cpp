@@ -57,18 +57,6 @@ const SentenceRegistryRow kSentenceRegistry[] = {
     {nullptr, nullptr},
 };
 
-void NmeaFramer::Feed(const char* bytes, int count) {
-    if (bytes == nullptr || count == 0) return;
-    const size_t n = count > 0 ? static_cast<size_t>(count) : std::strlen(bytes);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-    FeedBytes(p, p + n);
-}
-
-void NmeaFramer::Feed(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    FeedBytes(p, p + bytes.size());
-}
-
 void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
     while (p < end) {
         switch (state_) {

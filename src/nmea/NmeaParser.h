@@ -22,6 +22,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -49,8 +50,16 @@ public:
     uint32_t GetState() const { return state_; }
 
     // count > 0: that many bytes, in order; count < 0: a NUL-terminated text; 0: nothing.
-    void Feed(const char* bytes, int count);
-    void Feed(std::string_view bytes);
+    void Feed(const char* bytes, int count) {
+        if (bytes == nullptr || count == 0) return;
+        const size_t n = count > 0 ? static_cast<size_t>(count) : std::strlen(bytes);
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+        FeedBytes(p, p + n);
+    }
+    void Feed(std::string_view bytes) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        FeedBytes(p, p + bytes.size());
+    }
 
     // Sentences that reached their checksum digits, and those among them whose checksum
     // did not match.
