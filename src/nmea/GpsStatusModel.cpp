@@ -96,23 +96,27 @@ void GpsStatusModel::OnSentence(NmeaSentence* sentence) {
 
 void GpsStatusModel::Process(NmeaSentence* sentence) {
     if (sentence == nullptr) return;
+    // The name says what the sentence is; the type check keeps a wrongly named object harmless.
     const std::string& name = sentence->Name();
     if (SameName(name, "GPGSV")) {
-        ProcessGsv(static_cast<const GsvSentence&>(*sentence));
+        if (const auto* s = dynamic_cast<const GsvSentence*>(sentence)) ProcessGsv(*s);
     } else if (SameName(name, "GPGSA")) {
-        ProcessGsa(static_cast<const GsaSentence&>(*sentence));
+        if (const auto* s = dynamic_cast<const GsaSentence*>(sentence)) ProcessGsa(*s);
     } else if (SameName(name, "GPRMC")) {
-        const auto& s = static_cast<const RmcSentence&>(*sentence);
-        currentPoint_ = s.status == 'A' ? MakeTrackPoint(s) : TrackPointRef();
-        Redraw();
+        if (const auto* s = dynamic_cast<const RmcSentence*>(sentence)) {
+            currentPoint_ = s->status == 'A' ? MakeTrackPoint(*s) : TrackPointRef();
+            Redraw();
+        }
     } else if (SameName(name, "GPGLL")) {
-        const auto& s = static_cast<const GllSentence&>(*sentence);
-        currentPoint_ = s.status == 'A' ? MakeTrackPoint(s) : TrackPointRef();
-        Redraw();
+        if (const auto* s = dynamic_cast<const GllSentence*>(sentence)) {
+            currentPoint_ = s->status == 'A' ? MakeTrackPoint(*s) : TrackPointRef();
+            Redraw();
+        }
     } else if (SameName(name, "GPGGA")) {
-        const auto& s = static_cast<const GgaSentence&>(*sentence);
-        currentPoint_ = s.fixQuality == 1 ? MakeTrackPoint(s) : TrackPointRef();
-        Redraw();
+        if (const auto* s = dynamic_cast<const GgaSentence*>(sentence)) {
+            currentPoint_ = s->fixQuality == 1 ? MakeTrackPoint(*s) : TrackPointRef();
+            Redraw();
+        }
     }
 }
 

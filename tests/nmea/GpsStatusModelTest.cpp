@@ -146,6 +146,16 @@ TEST_F(GpsStatusModelTest, NonFixSentenceDropsThePoint) {
     EXPECT_FALSE(model.CurrentPoint());
 }
 
+TEST_F(GpsStatusModelTest, AnObjectWhoseTypeDoesNotMatchItsNameIsIgnored) {
+    for (const char* name : {"GPGSV", "GPGSA", "GPRMC", "GPGLL", "GPGGA", "GPXYZ"}) {
+        Ref<NmeaSentence> plain = MakeRef<NmeaSentence>();
+        plain->Parse(name, "");
+        model.Process(plain.Get());
+    }
+    EXPECT_EQ(SatelliteTable::Instance().Size(), 0u);
+    EXPECT_FALSE(model.CurrentPoint());
+}
+
 TEST_F(GpsStatusModelTest, WithoutWindowSentencesAreNotKept) {
     ASSERT_TRUE(model.Attach(&receiver));
     struct Keep : SentenceObserver {
