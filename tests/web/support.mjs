@@ -7,6 +7,7 @@ import path from 'node:path';
 
 export const SKIP = 77;
 const BIN = process.env.KESTRIX_BIN;
+const SERVER_BIN = process.env.KESTRIX_SERVER_BIN;
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 
 export async function loadChromium() {
@@ -69,6 +70,66 @@ export function startDaemon(dataDir, powerRoot) {
     });
     exited.then((code) => reject(new Error(`kestrix run exited with ${code} before serving: ${err}`)));
   });
+}
+
+// Starts a child and resolves with the first match of re in its output (stdout or stderr)
+// once it appears; rejects when the child exits before that or after timeoutMs.
+function startChild(bin, args, re, what, timeoutMs = 30000) {
+  const proc = spawn(bin, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+  let out = '';
+  const exited = new Promise((resolve) => proc.on('exit', (code, signal) => resolve(signal ? signal : code)));
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`${what} did not start within ${timeoutMs} ms: ${out}`)),
+      timeoutMs);
+    const seen = (d) => {
+      out += d;
+      const m = re.exec(out);
+      if (m) {
+        clearTimeout(timer);
+        resolve({
+          match: m,
+          output: () => out,
+          // SIGTERM, then the exit status (a signal name if it died of one).
+          stop: async () => { proc.kill('SIGTERM'); return exited; },
+          kill: () => proc.kill('SIGKILL'),
+        });
+      }
+    };
+    proc.stdout.on('data', seen);
+    proc.stderr.on('data', seen);
+    exited.then((code) => { clearTimeout(timer); reject(new Error(`${what} exited with ${code}: ${out}`)); });
+  });
+}
+
+// The reference tracking server on loopback: listen is ADDR:PORT (port 0 picks a free one).
+export async function startServer(db, listen = '127.0.0.1:0') {
+  if (!SERVER_BIN) throw new Error('KESTRIX_SERVER_BIN is not set');
+  const s = await startChild(SERVER_BIN, ['--listen', listen, '--db', db], /listening on (127\.0\.0\.1):(\d+)\n/,
+    'kestrix-server');
+  return { ...s, host: s.match[1], port: Number(s.match[2]) };
+}
+
+// kestrix-server as a command on the database; throws when it fails.
+export function serverCommand(db, ...args) {
+  const r = spawnSync(SERVER_BIN, ['--db', db, ...args], { encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`kestrix-server ${args.join(' ')} failed (${r.status}): ${r.stderr}`);
+  return r.stdout;
+}
+
+// What the server stored for a user, oldest first.
+export function serverExport(db, name) {
+  return serverCommand(db, 'export', name).split('\n').filter((l) => l !== '').map((l) => JSON.parse(l));
+}
+
+// A generated drive (seconds long) played into a pseudo-terminal linked at link, rate
+// times receiver pace, in a loop; resolves once the link is in place.
+export async function startReplay(root, link, seconds, rate) {
+  const capture = path.join(root, 'drive.nmea');
+  const r = spawnSync(BIN, ['nmea', 'generate', '--seconds', String(seconds)], { maxBuffer: 1 << 30 });
+  if (r.status !== 0) throw new Error(`kestrix nmea generate failed (${r.status}): ${r.stderr}`);
+  fs.writeFileSync(capture, r.stdout);
+  return startChild(BIN, ['nmea', 'replay', capture, '--pty', link, '--rate', String(rate), '--loop'],
+    /kestrix nmea replay: .* -> /, 'kestrix nmea replay');
 }
 
 export async function api(daemon, p, init) {
