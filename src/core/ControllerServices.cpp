@@ -32,6 +32,7 @@ public:
     explicit ControllerUploadHost(TrackerController& c) : c_(c) {}
     TrackerSettings& GetSettings() override { return c_.GetSettings(); }
     uint32_t GetState() override { return c_.GetState(); }
+    uint32_t RunningServices() override { return c_.RunningServices(); }
     void StartServices(uint32_t bits) override { c_.StartServices(bits); }
     void StopServices(uint32_t bits, bool byUser) override { c_.StopServices(bits, byUser); }
     void UpdateStatus() override { c_.UpdateStatus(); }

@@ -242,8 +242,15 @@ void TrackerController::EditSettingsAndRestart() {
     StartServices(kUsePowerMode);
 }
 
+uint32_t TrackerController::RunningServices() const {
+    uint32_t bits = GetState() & (kModeTracker | kModeLogger);
+    if (session_ && session_->IsRunning() && !session_->IsStopped()) bits |= kModeTracker;
+    return bits;
+}
+
 bool TrackerController::ConvertToGpx() {
-    const uint32_t before = GetState();
+    // A session that is still connecting has not set its bit yet; it ran all the same.
+    const uint32_t before = RunningServices();
     StopServices(kUsePowerMode, false);
     // The export reopens the log for appending, whatever ran before.
     const bool result = log_ && log_->ExportGpx();

@@ -46,6 +46,10 @@ public:
     void StartServices(uint32_t bits);
     void StopServices(uint32_t bits, bool byUser);
     uint32_t GetState() const;
+    // The services that run or are starting: the Tracker and Logger state bits, plus
+    // Tracker while the session runs but has not logged in yet (it is connecting or
+    // waiting to retry). What "Convert to GPX" and the upload restart afterwards.
+    uint32_t RunningServices() const;
     bool IsReceiverRunning() const;
     bool IsSessionRunning() const;
     bool IsSessionStopped() const;

@@ -31,7 +31,7 @@ bool SendMessage(ServerMessage& message, ByteStream& stream) {
 }  // namespace
 
 bool UploadTrack(IUploadHost& host) {
-    const uint32_t running = host.GetState() & (kModeTracker | kModeLogger);
+    const uint32_t running = host.RunningServices();
     host.StopServices(kUsePowerMode, false);
     TrackerSettings& settings = host.GetSettings();
 

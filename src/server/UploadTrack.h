@@ -7,6 +7,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geo/Listeners.h"
+
 namespace kestrix {
 
 class TrackerSettings;
@@ -17,6 +19,9 @@ public:
     virtual ~IUploadHost() = default;
     virtual TrackerSettings& GetSettings() = 0;
     virtual uint32_t GetState() = 0;
+    // The services to start again afterwards: by default the Tracker and Logger state
+    // bits. A host whose tracker may be running without its bit (still connecting) says so.
+    virtual uint32_t RunningServices() { return GetState() & (kModeTracker | kModeLogger); }
     virtual void StartServices(uint32_t bits) = 0;
     virtual void StopServices(uint32_t bits, bool byUser) = 0;
     virtual void UpdateStatus() = 0;

@@ -616,6 +616,21 @@ TEST_F(TrackerControllerTest, ConvertToGpxRestartsWhatRanBefore) {
     }
 }
 
+TEST_F(TrackerControllerTest, ConvertToGpxRestartsATrackerThatWasStillConnecting) {
+    // Between login attempts the session runs without the Tracker bit; the export must not
+    // leave live tracking switched off.
+    TrackerController& c = Ready(AllServices(), 3, 3);
+    session_->reportsStart = false;
+    c.StartServices(kModeTracker);
+    ASSERT_TRUE(session_->running);
+    ASSERT_EQ(c.GetState() & kModeTracker, 0u);
+    EXPECT_EQ(c.RunningServices(), kModeTracker);
+    EXPECT_TRUE(c.OnCommand(kCmdConvertToGpx));
+    EXPECT_TRUE(session_->running);
+    EXPECT_TRUE(receiver_->running);
+    TrackerController::Destroy();
+}
+
 TEST_F(TrackerControllerTest, FixesAreFilteredAndHandedToTheConfiguredServices) {
     TrackerController& c = Ready(AllServices(), kModeLogger, kModeTracker | kModeLogger);
     Broadcast(1);

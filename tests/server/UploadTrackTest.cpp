@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "RefServer.h"
@@ -49,6 +50,7 @@ public:
     explicit FakeHost(TrackerSettings& s) : settings(s) {}
     TrackerSettings& GetSettings() override { return settings; }
     uint32_t GetState() override { return state; }
+    uint32_t RunningServices() override { return running ? *running : IUploadHost::RunningServices(); }
     void StartServices(uint32_t bits) override { calls.push_back("start " + std::to_string(bits)); }
     void StopServices(uint32_t bits, bool byUser) override {
         calls.push_back("stop " + std::to_string(bits) + (byUser ? " user" : ""));
@@ -56,6 +58,7 @@ public:
     void UpdateStatus() override { calls.push_back("update"); }
     TrackerSettings& settings;
     uint32_t state = kModeTracker | kModeLogger | kModeFix;
+    std::optional<uint32_t> running;
     std::vector<std::string> calls;
 };
 
@@ -168,6 +171,15 @@ TEST_F(UploadTrackTest, EmptyLogReportsZeroAndIsDeleted) {
     EXPECT_FALSE(platform::DeviceFileExists("\\anna.log"));
     EXPECT_EQ(host_.calls, (std::vector<std::string>{"stop 128", "start 3", "update"}));
     EXPECT_TRUE(server_.Export("anna").empty());
+}
+
+TEST_F(UploadTrackTest, RestartsWhatTheHostSaysWasRunning) {
+    // A tracker still connecting has no state bit; the host reports it and it comes back.
+    WriteLog(0);
+    host_.state = kModeLogger;
+    host_.running = kModeTracker | kModeLogger;
+    EXPECT_TRUE(UploadTrack(host_));
+    EXPECT_EQ(host_.calls, (std::vector<std::string>{"stop 128", "start 3", "update"}));
 }
 
 TEST_F(UploadTrackTest, LogGoesOutInMessagesOfFiveHundred) {
