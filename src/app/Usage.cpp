@@ -12,8 +12,9 @@ const char* const kUsage =
     "  kestrix config [--data-dir DIR] get NAME\n"
     "  kestrix config [--data-dir DIR] set NAME VALUE\n"
     "  kestrix log dump LOG\n"
-    "  kestrix nmea decode [FILE]\n"
-    "  kestrix nmea replay FILE --pty PATH [--rate N]\n";
+    "  kestrix nmea decode [FILE|-] [--accepted]\n"
+    "  kestrix nmea generate --seconds N [--start ISO-TIME] [--no-gll]\n"
+    "  kestrix nmea replay FILE --pty PATH [--rate N] [--loop]\n";
 
 int UsageError(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "kestrix: %s\n", problem.c_str());
