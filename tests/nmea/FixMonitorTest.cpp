@@ -5,37 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "nmea/FixRecorder.h"
 #include "nmea/GpsDecoder.h"
 #include "nmea/SyntheticCapture.h"
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/Time.h"
+#include "support/TestSupport.h"
 
 namespace kestrix {
 namespace {
-
-class Recorder : public GpsFixListener {
-public:
-    void OnSignalLevel(int level) override { levels.push_back(level); }
-    void OnFixLost() override { ++lost; }
-    void OnFix(TrackPointRef point) override { fixes.push_back(std::move(point)); }
-    std::vector<TrackPointRef> fixes;
-    std::vector<int> levels;
-    int lost = 0;
-};
-
-uint64_t FileTime(int y, int mo, int d, int h, int mi, int s) {
-    platform::SystemTime t{};
-    t.year = static_cast<uint16_t>(y);
-    t.month = static_cast<uint16_t>(mo);
-    t.day = static_cast<uint16_t>(d);
-    t.hour = static_cast<uint16_t>(h);
-    t.minute = static_cast<uint16_t>(mi);
-    t.second = static_cast<uint16_t>(s);
-    uint64_t ft = 0;
-    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
-    return ft;
-}
 
 // A receiver's decoding path on the test thread, with a stepped clock driving the
 // one-second timer through a message loop.
@@ -61,9 +40,9 @@ protected:
     }
     FixMonitor& Monitor() { return decoder->Monitor(); }
 
-    platform::ManualClock clock{1000, FileTime(2031, 5, 17, 8, 9, 10)};
+    platform::ManualClock clock{1000, test::FileTimeOf(2031, 5, 17, 8, 9, 10)};
     std::unique_ptr<platform::MessageLoop> loop;
-    Recorder rec;
+    test::FixRecorder rec;
     std::unique_ptr<GpsDecoder> decoder;
 };
 
@@ -127,16 +106,16 @@ TEST_F(FixMonitorTest, PointsFromEachSentenceType) {
         uint64_t time;
     };
     const Case cases[] = {
-        {"RMC at 10 knots", kRmcFix, 48.1173, 11.516666666666667, 0.0f, 18.52f, FileTime(2094, 3, 23, 12, 35, 19)},
-        {"GGA with altitude", kGgaFix, 48.1173, 11.516666666666667, 545.4f, 0.0f, FileTime(2031, 5, 17, 12, 35, 19)},
+        {"RMC at 10 knots", kRmcFix, 48.1173, 11.516666666666667, 0.0f, 18.52f, test::FileTimeOf(2094, 3, 23, 12, 35, 19)},
+        {"GGA with altitude", kGgaFix, 48.1173, 11.516666666666667, 545.4f, 0.0f, test::FileTimeOf(2031, 5, 17, 12, 35, 19)},
         {"GLL south and west", "GPGLL,3345.1234,S,12311.1200,W,225444.00,A,A", -33.75205666666667, -123.18533333333333,
-         0.0f, 0.0f, FileTime(2031, 5, 17, 22, 54, 44)},
+         0.0f, 0.0f, test::FileTimeOf(2031, 5, 17, 22, 54, 44)},
         {"empty hemispheres are positive", "GPGLL,3345.1234,,12311.1200,,225444.00,A,A", 33.75205666666667,
-         123.18533333333333, 0.0f, 0.0f, FileTime(2031, 5, 17, 22, 54, 44)},
+         123.18533333333333, 0.0f, 0.0f, test::FileTimeOf(2031, 5, 17, 22, 54, 44)},
         {"GN talker", "GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A", 47.285239500000001,
-         8.5652536666666663, 0.0f, 0.004f * 1.852f, FileTime(2002, 12, 9, 8, 35, 59)},
+         8.5652536666666663, 0.0f, 0.004f * 1.852f, test::FileTimeOf(2002, 12, 9, 8, 35, 59)},
         {"time that is not a time", "GPGGA,250000,4807.038,N,01131.000,E,1,08,0.9,1.0,M,46.9,M,,", 48.1173,
-         11.516666666666667, 1.0f, 0.0f, FileTime(2031, 5, 17, 8, 9, 10)},
+         11.516666666666667, 1.0f, 0.0f, test::FileTimeOf(2031, 5, 17, 8, 9, 10)},
     };
     for (const Case& c : cases) {
         rec.fixes.clear();
@@ -197,7 +176,7 @@ TEST_F(FixMonitorTest, SignalLevelFromCompleteSets) {
          {"GPGSV,1,1,01,01,40,083,30", "GLGSV,1,1,01,65,40,083,40"}, {43, 62}, 62},
     };
     for (const Case& c : cases) {
-        Recorder r;
+        test::FixRecorder r;
         GpsDecoder d(&r);
         for (const std::string& s : c.sentences) d.Feed(MakeSentence(s));
         EXPECT_EQ(r.levels, c.reported) << c.what;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "nmea/FixRecorder.h"
 #include "nmea/SyntheticCapture.h"
 #include "platform/Clock.h"
 #include "platform/Time.h"
@@ -20,38 +21,13 @@
 namespace kestrix {
 namespace {
 
-class FixRecorder : public GpsFixListener {
-public:
-    void OnSignalLevel(int level) override { levels.push_back(level); }
-    void OnFixLost() override { ++lost; }
-    void OnFix(TrackPointRef point) override { fixes.push_back(std::move(point)); }
-
-    std::vector<TrackPointRef> fixes;
-    std::vector<int> levels;
-    int lost = 0;
-};
-
-uint64_t FileTime(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-    platform::SystemTime t{};
-    t.year = static_cast<uint16_t>(y);
-    t.month = static_cast<uint16_t>(mo);
-    t.day = static_cast<uint16_t>(d);
-    t.hour = static_cast<uint16_t>(h);
-    t.minute = static_cast<uint16_t>(mi);
-    t.second = static_cast<uint16_t>(s);
-    t.milliseconds = static_cast<uint16_t>(ms);
-    uint64_t ft = 0;
-    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
-    return ft;
-}
-
 // Installs a stepped device clock for one test.
 class ClockFixture : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetDeviceClock(&clock); }
     void TearDown() override { platform::SetDeviceClock(nullptr); }
     // The device clock reads 2031-05-17 08:09:10.250 UTC.
-    platform::ManualClock clock{1000, FileTime(2031, 5, 17, 8, 9, 10, 250)};
+    platform::ManualClock clock{1000, test::FileTimeOf(2031, 5, 17, 8, 9, 10, 250)};
 };
 
 using GpsDecoderTest = ClockFixture;
@@ -71,7 +47,7 @@ TEST_F(GpsDecoderTest, SyntheticDriveGivesEveryFixAndTheLoss) {
     o.lostAfter = 10;
     o.lostSeconds = 5;
     const std::string capture = GenerateDrive(o);
-    FixRecorder rec;
+    test::FixRecorder rec;
     GpsDecoder d(&rec);
     for (size_t i = 0; i < capture.size(); i += 10)
         d.Feed(capture.data() + i, static_cast<int>(std::min<size_t>(10, capture.size() - i)));
@@ -79,13 +55,13 @@ TEST_F(GpsDecoderTest, SyntheticDriveGivesEveryFixAndTheLoss) {
     EXPECT_EQ(d.SentencesFramed(), 30u * 7u);
     // GGA, RMC and GLL each second with a fix.
     ASSERT_EQ(rec.fixes.size(), 25u * 3u);
-    EXPECT_EQ(rec.fixes[0]->GetTime() % (86400ull * 10'000'000), FileTime(2031, 5, 17, 14, 5, 9) % (86400ull * 10'000'000));
-    EXPECT_EQ(rec.fixes[1]->GetTime(), FileTime(2009, 3, 7, 14, 5, 9));
+    EXPECT_EQ(rec.fixes[0]->GetTime() % (86400ull * 10'000'000), test::FileTimeOf(2031, 5, 17, 14, 5, 9) % (86400ull * 10'000'000));
+    EXPECT_EQ(rec.fixes[1]->GetTime(), test::FileTimeOf(2009, 3, 7, 14, 5, 9));
     EXPECT_NEAR(rec.fixes[1]->GetSpeed(), 50.0f, 0.01f);
     EXPECT_NEAR(rec.fixes[0]->GetAltitude(), 520.0f, 0.01f);
     // The last second: GGA, RMC, GLL; the RMC carries the date.
-    EXPECT_EQ(rec.fixes[rec.fixes.size() - 2]->GetTime(), FileTime(2009, 3, 7, 14, 5, 38));
-    EXPECT_EQ(rec.fixes.back()->GetTime(), FileTime(2031, 5, 17, 14, 5, 38));
+    EXPECT_EQ(rec.fixes[rec.fixes.size() - 2]->GetTime(), test::FileTimeOf(2009, 3, 7, 14, 5, 38));
+    EXPECT_EQ(rec.fixes.back()->GetTime(), test::FileTimeOf(2031, 5, 17, 14, 5, 38));
     // Signal level reported on change only, and the set with no signal (lost fix) gives 0.
     ASSERT_FALSE(rec.levels.empty());
     EXPECT_NE(std::find(rec.levels.begin(), rec.levels.end(), 0), rec.levels.end());
@@ -141,12 +117,12 @@ TEST_F(GpsDecoderTest, EveryFixSentenceOfTwentyRealReceiversDecodes) {
     std::sort(logs.begin(), logs.end());
     EXPECT_EQ(logs.size(), 20u);
 
-    const uint64_t deviceDate = FileTime(2031, 5, 17);
+    const uint64_t deviceDate = test::FileTimeOf(2031, 5, 17);
     size_t total = 0;
     size_t passed = 0;
     for (const fs::path& log : logs) {
         const std::string name = log.stem().string();
-        FixRecorder rec;
+        test::FixRecorder rec;
         GpsDecoder d(&rec);
         std::map<int, std::vector<TrackPointRef>> byLine;
         const std::vector<std::string> lines = SplitLines(test::ReadFile(log.string()));
@@ -196,7 +172,7 @@ TEST_F(GpsDecoderTest, EveryFixSentenceOfTwentyRealReceiversDecodes) {
                 uint64_t date = deviceDate;
                 const std::string dateField = j.value("date", "");
                 if (type == "RMC" && dateField.size() == 6)
-                    date = FileTime(2000 + std::stoi(dateField.substr(4, 2)), std::stoi(dateField.substr(2, 2)),
+                    date = test::FileTimeOf(2000 + std::stoi(dateField.substr(4, 2)), std::stoi(dateField.substr(2, 2)),
                                     std::stoi(dateField.substr(0, 2)));
                 expectedTime = date + ((h * 3600ull + m * 60ull + s) * 1000ull + static_cast<uint64_t>(ms)) * 10'000ull;
             } else {
@@ -255,7 +231,7 @@ TEST_F(GpsDecoderTest, DamagedCapturesNeverCrash) {
                 default: damaged.insert(at, damaged.substr(at, rng() % 40)); break;
                 }
             }
-            FixRecorder rec;
+            test::FixRecorder rec;
             GpsDecoder d(&rec);
             for (size_t i = 0; i < damaged.size();) {
                 const size_t n = std::min<size_t>(1 + rng() % 64, damaged.size() - i);

@@ -8,22 +8,10 @@
 #include "platform/Clock.h"
 #include "platform/Time.h"
 
+#include "support/TestSupport.h"
+
 namespace kestrix {
 namespace {
-
-uint64_t FileTime(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    platform::SystemTime t{};
-    t.year = static_cast<uint16_t>(y);
-    t.month = static_cast<uint16_t>(mo);
-    t.day = static_cast<uint16_t>(d);
-    t.hour = static_cast<uint16_t>(h);
-    t.minute = static_cast<uint16_t>(mi);
-    t.second = static_cast<uint16_t>(s);
-    t.milliseconds = static_cast<uint16_t>(ms);
-    uint64_t ft = 0;
-    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
-    return ft;
-}
 
 uint64_t ToFileTime(const platform::SystemTime& t) {
     uint64_t ft = 0;
@@ -36,7 +24,7 @@ protected:
     void SetUp() override { platform::SetDeviceClock(&clock); }
     void TearDown() override { platform::SetDeviceClock(nullptr); }
     // Device clock: 2031-05-17 08:09:10.250 UTC.
-    platform::ManualClock clock{1000, FileTime(2031, 5, 17, 8, 9, 10, 250)};
+    platform::ManualClock clock{1000, test::FileTimeOf(2031, 5, 17, 8, 9, 10, 250)};
 };
 
 TEST_F(SentencesTest, RmcSampleBody) {
@@ -55,7 +43,7 @@ TEST_F(SentencesTest, RmcSampleBody) {
     EXPECT_DOUBLE_EQ(s.magneticVariation, 3.1);
     EXPECT_EQ(s.variationDirection, 'W');
     EXPECT_EQ(s.modeIndicator, '\0');
-    EXPECT_EQ(ToFileTime(s.timestamp), FileTime(2094, 3, 23, 12, 35, 19));
+    EXPECT_EQ(ToFileTime(s.timestamp), test::FileTimeOf(2094, 3, 23, 12, 35, 19));
     EXPECT_TRUE(s.IsComplete());
 }
 
@@ -78,23 +66,23 @@ TEST_F(SentencesTest, TimestampsOfEverySentenceType) {
         std::string body;
         uint64_t expected;
     };
-    const uint64_t device = FileTime(2031, 5, 17, 8, 9, 10, 250);
+    const uint64_t device = test::FileTimeOf(2031, 5, 17, 8, 9, 10, 250);
     const Case cases[] = {
         {"RMC time of 6", "RMC", "123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W",
-         FileTime(2094, 3, 23, 12, 35, 19)},
-        {"RMC time of 10", "RMC", "123519.125,A,4807.038,N,01131.000,E,,,230394,,", FileTime(2094, 3, 23, 12, 35, 19, 125)},
+         test::FileTimeOf(2094, 3, 23, 12, 35, 19)},
+        {"RMC time of 10", "RMC", "123519.125,A,4807.038,N,01131.000,E,,,230394,,", test::FileTimeOf(2094, 3, 23, 12, 35, 19, 125)},
         {"RMC without date keeps the device date", "RMC", "123519.5,A,4807.038,N,01131.000,E,,,,,",
-         FileTime(2031, 5, 17, 12, 35, 19, 500)},
-        {"RMC with a date that is not a date", "RMC", "123519.5,A,,,,,,,310494,,", FileTime(2031, 5, 17, 12, 35, 19, 500)},
+         test::FileTimeOf(2031, 5, 17, 12, 35, 19, 500)},
+        {"RMC with a date that is not a date", "RMC", "123519.5,A,,,,,,,310494,,", test::FileTimeOf(2031, 5, 17, 12, 35, 19, 500)},
         {"RMC with hour 25", "RMC", "253519.00,A,,,,,,,230394,,", device},
         {"RMC with an empty time", "RMC", ",V,,,,,,,230394,,", device},
-        {"GGA time of 10", "GGA", "123519.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", FileTime(2031, 5, 17, 12, 35, 19)},
-        {"GGA time of 9", "GGA", "123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", FileTime(2031, 5, 17, 12, 35, 19)},
-        {"GGA time of 6", "GGA", "123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", FileTime(2031, 5, 17, 12, 35, 19)},
+        {"GGA time of 10", "GGA", "123519.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", test::FileTimeOf(2031, 5, 17, 12, 35, 19)},
+        {"GGA time of 9", "GGA", "123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", test::FileTimeOf(2031, 5, 17, 12, 35, 19)},
+        {"GGA time of 6", "GGA", "123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", test::FileTimeOf(2031, 5, 17, 12, 35, 19)},
         {"GGA minute 61", "GGA", "126119.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", device},
-        {"GLL time of 9", "GLL", "4916.45,N,12311.12,W,225444.00,A,A", FileTime(2031, 5, 17, 22, 54, 44)},
-        {"GLL time of 10", "GLL", "4916.45,N,12311.12,W,225444.750,A,A", FileTime(2031, 5, 17, 22, 54, 44, 750)},
-        {"GLL time of 6", "GLL", "4916.45,N,12311.12,W,225444,A", FileTime(2031, 5, 17, 22, 54, 44)},
+        {"GLL time of 9", "GLL", "4916.45,N,12311.12,W,225444.00,A,A", test::FileTimeOf(2031, 5, 17, 22, 54, 44)},
+        {"GLL time of 10", "GLL", "4916.45,N,12311.12,W,225444.750,A,A", test::FileTimeOf(2031, 5, 17, 22, 54, 44, 750)},
+        {"GLL time of 6", "GLL", "4916.45,N,12311.12,W,225444,A", test::FileTimeOf(2031, 5, 17, 22, 54, 44)},
         {"GLL without time", "GLL", "4916.45,N,12311.12,W", device},
     };
     for (const Case& c : cases) {

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -7,6 +9,8 @@
 #include <thread>
 
 #include <stdlib.h>
+
+#include "platform/Time.h"
 
 namespace kestrix::test {
 
@@ -28,6 +32,20 @@ bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds bound)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
+    platform::SystemTime t{};
+    t.year = static_cast<uint16_t>(year);
+    t.month = static_cast<uint16_t>(month);
+    t.day = static_cast<uint16_t>(day);
+    t.hour = static_cast<uint16_t>(hour);
+    t.minute = static_cast<uint16_t>(minute);
+    t.second = static_cast<uint16_t>(second);
+    t.milliseconds = static_cast<uint16_t>(ms);
+    uint64_t ft = 0;
+    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
+    return ft;
 }
 
 std::string ReadFile(const std::string& path) {

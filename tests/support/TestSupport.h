@@ -2,6 +2,7 @@
 // with a bound (never sleeping for a fixed time to let something happen).
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -22,6 +23,9 @@ private:
 
 // Polls cond every millisecond of real time until it is true or the bound passes.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds bound = std::chrono::seconds(5));
+
+// A UTC calendar time as FILETIME ticks (the test fails on an invalid date).
+uint64_t FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
