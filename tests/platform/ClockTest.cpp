@@ -38,16 +38,5 @@ TEST(ClockTest, AdvanceMovesBothClocksAndWakesEveryListener) {
     EXPECT_EQ(clock.MonotonicMs(), 1250u);
 }
 
-TEST(ClockTest, DeviceClockIsReplaceableAndRestorable) {
-    ManualClock clock(77);
-    SetDeviceClock(&clock);
-    EXPECT_EQ(GetTickCount(), 77u);
-    EXPECT_EQ(&DeviceClock(), &clock);
-    SetDeviceClock(nullptr);
-    EXPECT_NE(&DeviceClock(), &clock);
-    // The system clock's wall time is after 2020-01-01 (132223104000000000).
-    EXPECT_GT(DeviceClock().UtcFileTime(), 132223104000000000ULL);
-}
-
 }  // namespace
 }  // namespace kestrix::platform

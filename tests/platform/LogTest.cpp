@@ -2,33 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <regex>
-#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/Text.h"
-#include "platform/Thread.h"
+#include "platform/LogCapture.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::platform {
 namespace {
-
-// Collects lines while installed.
-struct Capture {
-    std::mutex mutex;
-    std::vector<std::pair<LogLevel, std::string>> lines;
-    LogSink previous;
-    Capture() {
-        previous = SetLogSink([this](LogLevel l, const std::string& t) {
-            std::lock_guard lock(mutex);
-            lines.emplace_back(l, t);
-        });
-    }
-    ~Capture() { SetLogSink(previous); }
-};
 
 TEST(LogTest, StandardErrorLinesCarryTimeProgramAndLevel) {
     test::TempDir dir;
@@ -51,7 +34,7 @@ TEST(LogTest, StandardErrorLinesCarryTimeProgramAndLevel) {
 }
 
 TEST(LogTest, SinkReceivesLinesAtOrAboveTheMinimumLevel) {
-    Capture capture;
+    test::LogCapture capture;
     Log(LogLevel::Debug, "hidden");
     SetMinimumLogLevel(LogLevel::Debug);
     Log(LogLevel::Debug, "shown");
@@ -60,17 +43,6 @@ TEST(LogTest, SinkReceivesLinesAtOrAboveTheMinimumLevel) {
     ASSERT_EQ(capture.lines.size(), 2u);
     EXPECT_EQ(capture.lines[0], std::make_pair(LogLevel::Debug, std::string("shown")));
     EXPECT_EQ(capture.lines[1], std::make_pair(LogLevel::Info, std::string("info")));
-}
-
-TEST(LogTest, LinesFromManyThreadsArriveWhole) {
-    Capture capture;
-    Thread threads[4];
-    for (int t = 0; t < 4; ++t)
-        threads[t].Start([t] {
-            for (int i = 0; i < 100; ++i) LogInfo(Format("thread %d line %d", t, i));
-        });
-    for (auto& t : threads) ASSERT_TRUE(t.Join(10000));
-    EXPECT_EQ(capture.lines.size(), 400u);
 }
 
 }  // namespace

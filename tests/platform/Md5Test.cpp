@@ -17,13 +17,10 @@ std::string Hex(const std::array<uint8_t, 16>& d) {
     return s;
 }
 
-struct Vector {
-    std::string input;
-    std::string digest;
-};
-
 // The test suite of RFC 1321, appendix A.5.
-const Vector kVectors[] = {
+const struct {
+    std::string input, digest;
+} kVectors[] = {
     {"", "d41d8cd98f00b204e9800998ecf8427e"},
     {"a", "0cc175b9c0f1b6a831c399e269772661"},
     {"abc", "900150983cd24fb0d6963f7d28e17f72"},
@@ -34,13 +31,11 @@ const Vector kVectors[] = {
      "57edf4a22be3c955ac49da2e2107b67a"},
 };
 
+// Whole and in 7-byte pieces through one reused context.
 TEST(Md5Test, DigestsOfTheReferenceSuite) {
-    for (const auto& v : kVectors) EXPECT_EQ(Hex(Md5Digest(v.input.data(), v.input.size())), v.digest) << v.input;
-}
-
-TEST(Md5Test, PiecewiseUpdatesGiveTheSameDigestAndTheContextIsReusable) {
     Md5Context ctx;
     for (const auto& v : kVectors) {
+        EXPECT_EQ(Hex(Md5Digest(v.input.data(), v.input.size())), v.digest) << v.input;
         ASSERT_TRUE(ctx.Begin());
         for (size_t i = 0; i < v.input.size(); i += 7)
             ASSERT_TRUE(ctx.Update(v.input.data() + i, std::min<size_t>(7, v.input.size() - i)));
@@ -49,20 +44,6 @@ TEST(Md5Test, PiecewiseUpdatesGiveTheSameDigestAndTheContextIsReusable) {
         EXPECT_FALSE(ctx.Active());
         EXPECT_EQ(Hex(d), v.digest) << v.input;
     }
-}
-
-TEST(Md5Test, UseWithoutBeginFailsAndBeginDropsADigestInProgress) {
-    Md5Context ctx;
-    std::array<uint8_t, 16> d{};
-    EXPECT_FALSE(ctx.Update("a", 1));
-    EXPECT_FALSE(ctx.Final(d));
-    ASSERT_TRUE(ctx.Begin());
-    ASSERT_TRUE(ctx.Update("zzz", 3));
-    ASSERT_TRUE(ctx.Begin());
-    ASSERT_TRUE(ctx.Update("abc", 3));
-    ASSERT_TRUE(ctx.Final(d));
-    EXPECT_EQ(Hex(d), "900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_FALSE(ctx.Final(d));
 }
 
 }  // namespace

@@ -130,27 +130,5 @@ TEST(PowerTest, AMissingRootMeansExternalPowerWithoutBattery) {
     EXPECT_EQ(r[34], 255);
 }
 
-TEST(PowerTest, FactoryAndRootAreReplaceable) {
-    struct Fake : PowerNotificationSource {
-        bool Start() override { return false; }
-        size_t Read(PowerRecord&) override { return 0; }
-        void Stop() override {}
-    };
-    std::string previous = PowerSupplyRoot();
-    SetPowerSourceFactory([] { return std::make_unique<Fake>(); });
-    EXPECT_FALSE(CreatePowerNotificationSource()->Start());
-    SetPowerSourceFactory(nullptr);
-
-    test::TempDir dir;
-    WriteSupply(dir.Path(), "BAT0", {{"type", "Battery"}, {"capacity", "42"}, {"capacity_level", "Normal"}});
-    SetPowerSupplyRoot(dir.Path());
-    auto source = CreatePowerNotificationSource();
-    SetPowerSupplyRoot(previous);
-    ASSERT_TRUE(source->Start());
-    PowerRecord r{};
-    ASSERT_EQ(source->Read(r), kPowerInfoLength);
-    EXPECT_EQ(r[34], 42);
-}
-
 }  // namespace
 }  // namespace kestrix::platform

@@ -2,21 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "platform/Log.h"
+#include "platform/LogCapture.h"
 
 namespace kestrix::platform {
 namespace {
-
-struct Capture {
-    std::vector<std::string> lines;
-    LogSink previous;
-    Capture() {
-        previous = SetLogSink([this](LogLevel, const std::string& t) { lines.push_back(t); });
-    }
-    ~Capture() { SetLogSink(previous); }
-};
 
 TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
     const std::pair<uint32_t, int> cases[] = {
@@ -32,10 +21,10 @@ TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
 
 TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
     ASSERT_EQ(GetShellHost(), nullptr);
-    Capture capture;
+    test::LogCapture capture;
     EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDNO);
     ASSERT_EQ(capture.lines.size(), 1u);
-    EXPECT_NE(capture.lines[0].find("Delete the log?"), std::string::npos);
+    EXPECT_NE(capture.lines[0].second.find("Delete the log?"), std::string::npos);
 
     struct Host : ShellHost {
         bool NotificationAdd(const Notification&) override { return true; }

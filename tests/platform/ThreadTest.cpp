@@ -38,19 +38,6 @@ TEST(ThreadTest, OneThreadAtATimeAndRestartAfterJoin) {
     EXPECT_EQ(runs.load(), 2);
 }
 
-TEST(ThreadTest, KnowsItsOwnThreadAndCannotJoinItself) {
-    Thread t;
-    std::atomic<bool> inside{false}, selfJoin{true};
-    ASSERT_TRUE(t.Start([&] {
-        inside = t.IsCurrent();
-        selfJoin = t.Join(0);
-    }));
-    ASSERT_TRUE(t.Join(5000));
-    EXPECT_TRUE(inside.load());
-    EXPECT_FALSE(selfJoin.load());
-    EXPECT_FALSE(t.IsCurrent());
-}
-
 TEST(ThreadTest, DestructorWaitsForTheBody) {
     std::atomic<bool> finished{false};
     Event go(true);

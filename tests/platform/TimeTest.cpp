@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "platform/Clock.h"
 
@@ -11,25 +12,16 @@ namespace {
 
 SystemTime Make(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
     SystemTime t;
-    t.year = static_cast<uint16_t>(y);
-    t.month = static_cast<uint16_t>(mo);
-    t.day = static_cast<uint16_t>(d);
-    t.hour = static_cast<uint16_t>(h);
-    t.minute = static_cast<uint16_t>(mi);
-    t.second = static_cast<uint16_t>(s);
-    t.milliseconds = static_cast<uint16_t>(ms);
+    auto u = [](int v) { return static_cast<uint16_t>(v); };
+    std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds) =
+        std::make_tuple(u(y), u(mo), u(d), u(h), u(mi), u(s), u(ms));
     return t;
 }
 
-void ExpectFields(const SystemTime& got, const SystemTime& want) {
-    EXPECT_EQ(got.year, want.year);
-    EXPECT_EQ(got.month, want.month);
-    EXPECT_EQ(got.day, want.day);
-    EXPECT_EQ(got.hour, want.hour);
-    EXPECT_EQ(got.minute, want.minute);
-    EXPECT_EQ(got.second, want.second);
-    EXPECT_EQ(got.milliseconds, want.milliseconds);
+auto Fields(const SystemTime& t) {
+    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
 }
+void ExpectFields(const SystemTime& got, const SystemTime& want) { EXPECT_EQ(Fields(got), Fields(want)); }
 
 // FILETIME values worked out from Unix times: ticks = unix * 10^7 + 116444736000000000.
 struct FileTimeCase {
@@ -73,14 +65,6 @@ TEST(TimeTest, SystemTimeWithImpossibleFieldsIsRefusedAndOutputUntouched) {
     }
     uint64_t out = 0;
     EXPECT_TRUE(SystemTimeToFileTime(Make(2000, 2, 29), out));  // a leap day of a century year
-}
-
-TEST(TimeTest, FileTimeBeyondTheLastRepresentableYearIsRefused) {
-    SystemTime t = Make(1, 2, 3);
-    EXPECT_FALSE(FileTimeToSystemTime(0x8000000000000000ULL, t));
-    EXPECT_EQ(t.year, 1);
-    EXPECT_TRUE(FileTimeToSystemTime(0x7FFFFFFFFFFFFFFFULL, t));
-    EXPECT_EQ(t.year, 30828);
 }
 
 struct OleCase {
@@ -129,19 +113,6 @@ TEST(TimeTest, OleFractionRoundsToTheNearestMillisecond) {
     }
 }
 
-TEST(TimeTest, MillisecondsSurviveAnOleRoundTrip) {
-    const SystemTime times[] = {Make(2009, 3, 5, 14, 5, 9, 123), Make(1850, 6, 15, 23, 59, 59, 999),
-                                Make(9999, 12, 31, 23, 59, 59, 999), Make(1899, 12, 29, 0, 0, 0, 1)};
-    for (const auto& t : times) {
-        SCOPED_TRACE(t.year);
-        double v = 0;
-        ASSERT_TRUE(SystemTimeToVariantTime(t, v));
-        SystemTime back;
-        ASSERT_TRUE(VariantTimeToSystemTime(v, back));
-        ExpectFields(back, t);
-    }
-}
-
 TEST(TimeTest, OleValuesOutsideTheCalendarAreRefused) {
     const double bad[] = {std::nan(""), INFINITY, -INFINITY, 2958466.0, -657435.5, 1e300};
     for (double v : bad) {
@@ -159,15 +130,6 @@ TEST(TimeTest, IsoTextWithAndWithoutMilliseconds) {
     EXPECT_EQ(FormatIsoUtc(128752848000000000ULL + 1234 * kFileTimeTicksPerMs, false), "2009-01-01T12:00:01Z");
     EXPECT_EQ(FormatIsoUtc(0), "1601-01-01T00:00:00.000Z");
     EXPECT_EQ(FormatIsoUtc(0x8000000000000000ULL), "");
-}
-
-TEST(TimeTest, SystemTimeFollowsTheInstalledDeviceClock) {
-    ManualClock clock(1000, 128752848000000000ULL);
-    SetDeviceClock(&clock);
-    clock.Advance(1500);
-    SystemTime t = GetSystemTime();
-    SetDeviceClock(nullptr);
-    ExpectFields(t, Make(2009, 1, 1, 12, 0, 1, 500));
 }
 
 }  // namespace
