@@ -70,16 +70,10 @@ TEST(PowerTest, ScanReadsTheSupplyTree) {
 }
 
 TEST(PowerTest, RecordLayout) {
-    PowerRecord r = MakePowerInfoRecord(Info(1, 9, 80));
-    const uint8_t head[12] = {8, 0, 0, 0, 0, 0, 0, 0, 28, 0, 0, 0};
-    for (size_t i = 0; i < 12; ++i) EXPECT_EQ(r[i], head[i]) << i;
-    EXPECT_EQ(r[32], 1);
-    EXPECT_EQ(r[33], 9);
-    EXPECT_EQ(r[34], 80);
-    EXPECT_EQ(r[35], 128);
-    EXPECT_EQ(r[36], 255);
-    for (size_t i = 12; i < 32; ++i) EXPECT_EQ(r[i], 0) << i;
-    for (size_t i = 37; i < r.size(); ++i) EXPECT_EQ(r[i], 0) << i;
+    PowerRecord expected{};  // every byte not named here is zero
+    for (auto [at, value] : {std::pair<size_t, uint8_t>{0, 8}, {8, 28}, {32, 1}, {33, 9}, {34, 80}, {35, 128}, {36, 255}})
+        expected[at] = value;
+    EXPECT_EQ(MakePowerInfoRecord(Info(1, 9, 80)), expected);
 }
 
 TEST(PowerTest, ARecordIsQueuedAtStartAndOncePerChange) {

@@ -105,12 +105,9 @@ TEST_F(RegistryTest, TwoWritersDoNotLoseEachOthersChanges) {
     auto check = RegKey::Open(kKey, false);
     std::string login, keep;
     uint32_t port = 0;
-    EXPECT_TRUE(check->QueryString("Login", login));
-    EXPECT_TRUE(check->QueryDword("Port", port));
-    EXPECT_TRUE(check->QueryString("Keep", keep));
+    ASSERT_TRUE(check->QueryString("Login", login) && check->QueryDword("Port", port) && check->QueryString("Keep", keep));
     EXPECT_FALSE(check->Has("Gone"));
-    EXPECT_EQ(login, "anna");
-    EXPECT_EQ(port, 1201u);
+    EXPECT_EQ(std::tie(login, port, keep), std::make_tuple(std::string("anna"), 1201u, std::string("1")));
 }
 
 TEST_F(RegistryTest, AFileThatDoesNotParseIsNamedByLineAndNeverOverwritten) {
