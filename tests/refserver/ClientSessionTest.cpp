@@ -125,14 +125,6 @@ TEST_F(ClientSessionTest, EachRefusalNamesItsReason) {
     EXPECT_EQ(Count(alice_), 0);
 }
 
-TEST_F(ClientSessionTest, AnswersBeforeARefusalAreKept) {
-    ClientSession session(sink_);
-    Bytes bytes = Cat({Login("bob", "pw", 0), Bytes{0x01, 0x00, 0x04, 0x00}});
-    EXPECT_FALSE(session.Feed(bytes.data(), bytes.size()));
-    std::string out = session.TakeOutput();
-    EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x17, 0x00, 0x0A, 0x00, 1, 0, 0, 0, 0, 0}));
-}
-
 TEST_F(ClientSessionTest, ALoginAsAnotherUserMovesTheFollowingPoints) {
     ClientSession session(sink_);
     Bytes bytes = Cat({Login("alice", "secret"), Live(1, 1), Login("bob", "pw"), Live(2, 2), Live(3, 3)});

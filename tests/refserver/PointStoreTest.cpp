@@ -63,35 +63,6 @@ TEST_F(PointStoreTest, APacketIsStoredWholeOrNotAtAll) {
     EXPECT_EQ(Latitudes(), (std::vector<double>{1, 2, 5, 1, 2, 5}));
 }
 
-TEST_F(PointStoreTest, NothingOfABatchIsVisibleBeforeItsCommit) {
-    store_.BeginBatch();
-    ASSERT_TRUE(store_.AddPoints(user_, {Point(7)}));
-    EXPECT_TRUE(Latitudes().empty());
-    ASSERT_TRUE(store_.EndBatch());
-    EXPECT_EQ(Latitudes(), std::vector<double>{7});
-    // An empty batch commits nothing and fails nothing.
-    store_.BeginBatch();
-    EXPECT_TRUE(store_.EndBatch());
-}
-
-TEST_F(PointStoreTest, UsersArePerNameAndPointsPerUser) {
-    uint32_t other = 0;
-    ASSERT_TRUE(store_.AddUser("v", "e", other));
-    EXPECT_EQ(other, user_ + 1);
-    ASSERT_TRUE(store_.AddPoints(other, {Point(9)}));
-    ASSERT_TRUE(store_.AddPoints(user_, {Point(8)}));
-    int64_t n = 0;
-    ASSERT_TRUE(store_.CountPoints(other, n));
-    EXPECT_EQ(n, 1);
-    EXPECT_EQ(Latitudes(), std::vector<double>{8});
-    UserRecord r;
-    EXPECT_FALSE(store_.FindUser("w", r));
-    EXPECT_EQ(store_.Error(), "");  // absent is not an error
-    uint32_t again = 0;
-    EXPECT_FALSE(store_.AddUser("v", "x", again));
-    EXPECT_EQ(store_.Error(), "user v already exists");
-}
-
 TEST(PointStoreTime, IsoTextInUtcWithMilliseconds) {
     struct Case {
         int64_t ms;
@@ -104,16 +75,6 @@ TEST(PointStoreTime, IsoTextInUtcWithMilliseconds) {
         {-1, "1969-12-31T23:59:59.999Z"},
     };
     for (const Case& c : cases) EXPECT_EQ(FormatIsoMs(c.ms), c.text) << c.ms;
-}
-
-TEST(PointStoreOpen, ReportsAnUnusablePath) {
-    test::TempDir dir;
-    PointStore store;
-    EXPECT_FALSE(store.Open(dir.File("missing/folder/db.sqlite")));
-    EXPECT_NE(store.Error().find("cannot open database"), std::string::npos) << store.Error();
-    EXPECT_FALSE(store.IsOpen());
-    uint32_t id = 0;
-    EXPECT_FALSE(store.AddUser("u", "d", id));
 }
 
 }  // namespace

@@ -128,8 +128,6 @@ public:
         }
     }
 
-    int Fd() const { return fd_; }
-
 private:
     int fd_ = -1;
 };

@@ -1,35 +1,21 @@
 #include "server/OfflineStore.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "platform/DeviceFs.h"
-#include "platform/Registry.h"
+#include "TestKit.h"
 #include "server/Messages.h"
-#include "settings/TrackerSettings.h"
-#include "support/TestSupport.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
 namespace {
 
-constexpr uint64_t kT0 = 125911584000000000ull;
+using test::kT0;
+using test::StoreName;
 
-class OfflineStoreTest : public ::testing::Test {
+class OfflineStoreTest : public test::DeviceFixture {
 protected:
     void SetUp() override {
-        platform::SetDeviceRoot(dir_.Path());
-        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
+        DeviceFixture::SetUp();
         ASSERT_TRUE(platform::CreateDeviceDirectory("\\logs"));
         settings_.SetLogPath(std::string("\\logs\\anna.log"));
-    }
-
-    std::optional<std::string> RegistryName() {
-        auto key = platform::RegKey::Open(kSettingsKey, false);
-        std::string name;
-        if (!key || !key->QueryString(kOfflineStoreValue, name)) return std::nullopt;
-        return name;
     }
 
     // Writes records straight into a store file named in the registry.
@@ -52,8 +38,6 @@ protected:
         return TrackPoint::Make(40.0 + i * 1e-5, -3.0 - i * 1e-5, 600.0f + i, 4.5f, kT0 + i * 10000000ull);
     }
 
-    test::TempDir dir_;
-    TrackerSettings settings_;
 };
 
 // A send function that records what it was given.
@@ -74,41 +58,19 @@ struct Recorder {
     }
 };
 
-TEST_F(OfflineStoreTest, OpenMakesAFileBesideTheLogAndNamesIt) {
+TEST_F(OfflineStoreTest, OpenNamesAFileBesideTheLogAndReopeningAppends) {
     OfflineStore store;
     ASSERT_TRUE(store.Open(&settings_));
     const std::string name = store.Name();
     EXPECT_EQ(name.rfind("\\logs\\GMROT_", 0), 0u) << name;
-    EXPECT_EQ(RegistryName(), name) << "a new file is named at once";
+    EXPECT_EQ(StoreName(), name) << "a new file is named at once";
     store.Write(Point(0));
     store.Write(Point(1));
     store.Close();
     EXPECT_FALSE(store.IsOpen());
     EXPECT_EQ(store.Name(), "");
-    EXPECT_EQ(RegistryName(), name);
     EXPECT_EQ(platform::DeviceFileSize(name), 64);
-}
 
-TEST_F(OfflineStoreTest, LogPathWithoutFolderPutsTheFileInTheRoot) {
-    for (const char* path : {"anna.log", ""}) {
-        settings_.SetLogPath(std::string(path));
-        OfflineStore store;
-        ASSERT_TRUE(store.Open(&settings_)) << path;
-        EXPECT_EQ(store.Name().rfind("\\GMROT_", 0), 0u) << store.Name();
-        std::string host;
-        ASSERT_TRUE(platform::ToHostPath(store.Name(), host));
-        EXPECT_EQ(std::filesystem::path(host).parent_path(), std::filesystem::path(dir_.Path()));
-        store.Close();
-        platform::DeleteDeviceFile(store.Name());
-        auto key = platform::RegKey::Open(kSettingsKey, false);
-        key->DeleteValue(kOfflineStoreValue);
-        key->Close();
-    }
-}
-
-TEST_F(OfflineStoreTest, ReopeningAppendsAfterTheLastRecord) {
-    const std::string name = MakeStoreFile(2, 0);
-    OfflineStore store;
     ASSERT_TRUE(store.Open(&settings_));
     EXPECT_EQ(store.Name(), name);
     store.Write(Point(2));
@@ -154,7 +116,7 @@ TEST_F(OfflineStoreTest, ResendSendsWholeRecordsInBatchesAndDeletes) {
             EXPECT_EQ(rec.points[i]->GetSpeed(), 4.5f);
         }
         EXPECT_FALSE(platform::DeviceFileExists(name)) << c.records;
-        EXPECT_FALSE(RegistryName()) << c.records;
+        EXPECT_FALSE(StoreName()) << c.records;
     }
 }
 
@@ -166,7 +128,7 @@ TEST_F(OfflineStoreTest, FailedResendKeepsEverythingAndStartsOverNextTime) {
     EXPECT_FALSE(store.Resend(failing.Fn(), 5));
     EXPECT_EQ(failing.counts, (std::vector<size_t>{500}));
     EXPECT_TRUE(platform::DeviceFileExists(name));
-    EXPECT_EQ(RegistryName(), name);
+    EXPECT_EQ(StoreName(), name);
 
     Recorder ok;
     EXPECT_TRUE(store.Resend(ok.Fn(), 5));
@@ -190,51 +152,8 @@ TEST_F(OfflineStoreTest, NamedButMissingFile) {
     Recorder rec;
     EXPECT_TRUE(store.Resend(rec.Fn(), 1)) << "a missing file is forgotten";
     EXPECT_TRUE(rec.counts.empty());
-    EXPECT_FALSE(RegistryName());
+    EXPECT_FALSE(StoreName());
     EXPECT_FALSE(store.Resend(rec.Fn(), 1)) << "then there is nothing to send";
-}
-
-TEST_F(OfflineStoreTest, NamedFileInAFolderThatIsGoneIsReplaced) {
-    auto key = platform::RegKey::Open(kSettingsKey, true);
-    key->SetString(kOfflineStoreValue, "\\gone\\GMROT_1.tmp");
-    key->Close();
-    OfflineStore store;
-    ASSERT_TRUE(store.Open(&settings_));
-    EXPECT_EQ(store.Name().rfind("\\logs\\GMROT_", 0), 0u) << store.Name();
-    EXPECT_EQ(RegistryName(), store.Name());
-}
-
-TEST_F(OfflineStoreTest, ResendClosesAnOpenStoreFirst) {
-    OfflineStore store;
-    ASSERT_TRUE(store.Open(&settings_));
-    store.Write(Point(0));
-    const std::string name = store.Name();
-    Recorder rec;
-    EXPECT_TRUE(store.Resend(rec.Fn(), 1));
-    EXPECT_FALSE(store.IsOpen());
-    EXPECT_EQ(rec.counts, (std::vector<size_t>{1}));
-    EXPECT_FALSE(platform::DeviceFileExists(name));
-}
-
-TEST_F(OfflineStoreTest, ClosedStoreAndNullSettingsDropPointsButReleaseThem) {
-    OfflineStore store;
-    EXPECT_FALSE(store.Open(nullptr));
-    auto p = Point(0);
-    store.Write(p);
-    EXPECT_EQ(p->RefCount(), 1u);
-    EXPECT_FALSE(RegistryName());
-}
-
-TEST_F(OfflineStoreTest, WriteBatchWritesEveryPointAndEmptiesTheBatch) {
-    OfflineStore store;
-    ASSERT_TRUE(store.Open(&settings_));
-    TrackMessage batch(3);
-    for (size_t i = 0; i < 4; ++i) batch.Add(Point(i));
-    EXPECT_TRUE(store.WriteBatch(batch));
-    EXPECT_EQ(batch.Count(), 0u);
-    const std::string name = store.Name();
-    store.Close();
-    EXPECT_EQ(platform::DeviceFileSize(name), 4 * 32);
 }
 
 }  // namespace

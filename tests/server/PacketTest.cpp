@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <thread>
-
-#include "WireHelpers.h"
-#include "platform/Socket.h"
-#include "server/Messages.h"
-#include "server/TcpSocket.h"
+#include "TestKit.h"
 
 namespace kestrix {
 namespace {
 
 using test::Append16;
 using test::Append32;
-using test::AppendText;
 using test::Bytes;
 using test::Hex;
 using test::MemoryStream;
@@ -38,9 +32,14 @@ Bytes CompressedWire(uint16_t type, uint32_t declared, const Bytes& stream, int 
     return w;
 }
 
-TEST(PacketTest, WritersRefuseWhatDoesNotFitAndWriteNothing) {
+TEST(PacketTest, SizeLimitsAndWritersRefuseWhatDoesNotFit) {
     Packet p;
     EXPECT_FALSE(p.WriteU16(1)) << "no buffer";
+    EXPECT_FALSE(p.Prepare(46, 3));
+    EXPECT_EQ(p.Error(), PacketError::TooShort);
+    EXPECT_FALSE(p.Prepare(46, 65536));
+    EXPECT_EQ(p.Error(), PacketError::TooLong);
+    EXPECT_TRUE(p.Prepare(46, 65535));
     ASSERT_TRUE(p.Prepare(46, 10));
     ASSERT_TRUE(p.SetPosition(7));
     EXPECT_FALSE(p.WriteU32(0xAABBCCDD));
@@ -52,15 +51,6 @@ TEST(PacketTest, WritersRefuseWhatDoesNotFitAndWriteNothing) {
     EXPECT_EQ(p.Position(), 7u);
     EXPECT_TRUE(p.WriteString("a"));
     EXPECT_EQ(Hex(Bytes(p.Data(), p.Data() + 10)), Hex(Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 'a'}));
-}
-
-TEST(PacketTest, PreparedSizeLimits) {
-    Packet p;
-    EXPECT_FALSE(p.Prepare(46, 3));
-    EXPECT_EQ(p.Error(), PacketError::TooShort);
-    EXPECT_FALSE(p.Prepare(46, 65536));
-    EXPECT_EQ(p.Error(), PacketError::TooLong);
-    EXPECT_TRUE(p.Prepare(46, 65535));
 }
 
 TEST(PacketTest, PackedBitsGoLeastSignificantFirst) {
@@ -90,53 +80,6 @@ TEST(PacketTest, PackedBitsGoLeastSignificantFirst) {
             ASSERT_TRUE(p.ReadPacked(got, w, bit)) << c.name;
             const uint64_t mask = w == 64 ? ~0ull : (1ull << w) - 1;
             EXPECT_EQ(got, v & mask) << c.name;
-        }
-    }
-}
-
-TEST(PacketTest, PackedWidth64) {
-    Packet p;
-    ASSERT_TRUE(p.Prepare(46, 9));
-    unsigned bit = 4;
-    ASSERT_TRUE(p.WritePacked(0x8000000000000001ull, 64, bit));
-    EXPECT_EQ(bit, 4u);
-    EXPECT_EQ(p.Position(), 8u);
-    ASSERT_TRUE(p.SetPosition(0));
-    bit = 4;
-    uint64_t v = 0;
-    ASSERT_TRUE(p.ReadPacked(v, 64, bit));
-    EXPECT_EQ(v, 0x8000000000000001ull);
-}
-
-TEST(PacketTest, ReadStringBounds) {
-    struct Case {
-        const char* name;
-        Bytes payload;
-        size_t max;
-        bool ok;
-        std::string text;
-    };
-    const Case cases[] = {
-        {"fits", {3, 0, 'a', 'b', 'c'}, 3, true, "abc"},
-        {"over the maximum", {4, 0, 'a', 'b', 'c', 'd'}, 3, false, ""},
-        {"runs past the buffer", {9, 0, 'a'}, 100, false, ""},
-        {"no count", {1}, 100, false, ""},
-        {"empty", {0, 0}, 0, true, ""},
-    };
-    for (const Case& c : cases) {
-        Bytes wire;
-        Append16(wire, 23);
-        Append16(wire, static_cast<uint16_t>(4 + c.payload.size()));
-        wire.insert(wire.end(), c.payload.begin(), c.payload.end());
-        MemoryStream in(wire);
-        Packet p;
-        ASSERT_TRUE(p.Receive(in)) << c.name;
-        std::string s = "unchanged";
-        EXPECT_EQ(p.ReadString(s, c.max), c.ok) << c.name;
-        if (c.ok) {
-            EXPECT_EQ(s, c.text) << c.name;
-        } else {
-            EXPECT_EQ(p.Position(), 4u) << c.name;
         }
     }
 }
@@ -202,59 +145,6 @@ TEST(PacketTest, ReceiveReadsOnlyItsOwnPacketOverPartialReads) {
         EXPECT_EQ(b.Type(), 23u);
         EXPECT_EQ(b.Remaining(), 1u);
     }
-}
-
-TEST(PacketTest, ReceiveOverASocketDeliveredInPieces) {
-    platform::Socket a, b;
-    ASSERT_TRUE(platform::Socket::Pair(a, b));
-    TrackMessage m(5);
-    for (int i = 0; i < 40; ++i) m.Add(TrackPoint::Make(i, i, 0, 0, 125911584000000000ull));
-    Packet out;
-    ASSERT_TRUE(out.Prepare(m));
-    ASSERT_TRUE(m.Write(out));
-    MemoryStream captured;
-    ASSERT_TRUE(out.Send(captured));
-    const Bytes& wire = captured.Output();
-
-    // The first 3 bytes arrive before the reader starts, the rest while it waits.
-    ASSERT_TRUE(a.SendAll(wire.data(), 3, 1000, nullptr));
-    Packet in;
-    bool ok = false;
-    std::thread reader([&] {
-        CallbackStream stream(
-            [&](uint8_t* buf, size_t len, size_t& got) {
-                long n = b.Receive(buf, len, 10000, nullptr);
-                if (n < 0) return false;
-                got = static_cast<size_t>(n);
-                return true;
-            },
-            nullptr);
-        ok = in.Receive(stream);
-    });
-    for (size_t off = 3; off < wire.size(); off += 17) {
-        const size_t n = std::min<size_t>(17, wire.size() - off);
-        ASSERT_TRUE(a.SendAll(wire.data() + off, n, 1000, nullptr));
-    }
-    reader.join();
-    ASSERT_TRUE(ok) << PacketErrorName(in.Error());
-    TrackMessage got;
-    ASSERT_TRUE(got.Read(in));
-    EXPECT_EQ(got.Count(), 40u);
-    EXPECT_EQ(got.GetUserId(), 5u);
-}
-
-TEST(PacketTest, SendFailsWhenTheStreamRefuses) {
-    LoginMessage m("a", "b", 1);
-    Packet p;
-    ASSERT_TRUE(p.Prepare(m));
-    ASSERT_TRUE(m.Write(p));
-    MemoryStream s;
-    s.FailWrites();
-    EXPECT_FALSE(p.Send(s));
-    EXPECT_EQ(p.Error(), PacketError::Transport);
-    Packet empty;
-    EXPECT_FALSE(empty.Send(s));
-    EXPECT_EQ(empty.Error(), PacketError::NoData);
 }
 
 }  // namespace

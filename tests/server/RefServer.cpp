@@ -113,7 +113,6 @@ std::vector<ExportedPoint> RefServer::Export(const std::string& name) {
         if (line.find("\"kind\"") == std::string::npos) continue;
         ExportedPoint p;
         p.kind = TextAfter(line, "kind");
-        p.time = TextAfter(line, "time");
         p.lat = NumberAfter(line, "lat");
         p.lon = NumberAfter(line, "lon");
         p.alt = NumberAfter(line, "alt");

@@ -13,7 +13,6 @@ struct ExportedPoint {
     double lat = 0;
     double lon = 0;
     double alt = 0;
-    std::string time;  // ISO text for track points, empty for live ones
 };
 
 class RefServer {

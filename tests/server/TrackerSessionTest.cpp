@@ -1,59 +1,23 @@
 #include "server/TrackerSession.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
 
-#include "FullListener.h"
-#include "RefServer.h"
+#include "TestKit.h"
 #include "platform/Clock.h"
-#include "platform/DeviceFs.h"
-#include "platform/Registry.h"
-#include "platform/Socket.h"
-#include "settings/TrackerSettings.h"
-#include "support/TestSupport.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
 namespace {
 
 using test::ExportedPoint;
-using test::RefServer;
+using test::kT0;
+using test::RecordingListener;
+using test::StoreName;
 using test::WaitFor;
 
-constexpr uint64_t kT0 = 125911584000000000ull;  // 2000-01-01 00:00 UTC
 constexpr auto kBound = std::chrono::seconds(20);
-
-// The controller's side: records every report in order.
-class RecordingListener : public IStatusListener {
-public:
-    void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
-    void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
-    void OnMessage(const std::string& text) override { Add("message " + text); }
-    bool Has(const std::string& event) const {
-        std::lock_guard lock(mutex_);
-        return std::find(events_.begin(), events_.end(), event) != events_.end();
-    }
-    size_t Count(const std::string& event) const {
-        std::lock_guard lock(mutex_);
-        return static_cast<size_t>(std::count(events_.begin(), events_.end(), event));
-    }
-    std::vector<std::string> Events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    void Add(const std::string& e) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(e);
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
-};
 
 TrackPointRef Point(int i) {
     return TrackPoint::Make(48.0 + i * 0.001, 11.0 + i * 0.001, 500.0f + i, 36.0f, kT0 + i * 10000000ull);
@@ -67,20 +31,11 @@ size_t CountKind(const std::vector<ExportedPoint>& points, const std::string& ki
 // Which test point (by its latitude) an exported point is.
 int Index(const ExportedPoint& p) { return static_cast<int>(std::lround((p.lat - 48.0) / 0.001)); }
 
-class TrackerSessionTest : public ::testing::Test {
+class TrackerSessionTest : public test::ServerFixture {
 protected:
     void SetUp() override {
-        if (!RefServer::Available()) GTEST_SKIP() << "kestrix-server is not built";
-        platform::SetDeviceRoot(dir_.Path());
-        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
-        userId_ = server_.AddUser("anna", "secret");
-        ASSERT_NE(userId_, 0u);
-        ASSERT_TRUE(server_.Start());
-        settings_.SetLogPath(std::string("\\anna.log"));
-        settings_.SetLogin(std::string("anna"));
-        settings_.SetPassword(std::string("secret"));
-        settings_.SetHost(std::string("127.0.0.1"));
-        settings_.SetPort(server_.Port());
+        ServerFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         settings_.SetUserId(0);
         settings_.SetAutoTrackMode(0);
         session_.SetRetryPause(100);
@@ -104,17 +59,6 @@ protected:
         return got;
     }
 
-    std::optional<std::string> StoreName() {
-        auto key = platform::RegKey::Open(kSettingsKey, false);
-        std::string name;
-        if (!key || !key->QueryString(kOfflineStoreValue, name)) return std::nullopt;
-        return name;
-    }
-
-    test::TempDir dir_;
-    RefServer server_{dir_.Path()};
-    uint32_t userId_ = 0;
-    TrackerSettings settings_;
     RecordingListener listener_;
     TrackerSession session_{&listener_};
 };
@@ -320,47 +264,23 @@ TEST_F(TrackerSessionTest, StopEndsAConnectThatWouldHang) {
     }
 }
 
-TEST_F(TrackerSessionTest, StopKeepsTheCollectedBatchInTheStore) {
+TEST_F(TrackerSessionTest, StopKeepsTheCollectedBatchAndLaterPointsInTheStore) {
     settings_.SetAutoTrackMode(2);
     settings_.SetAutoTrackPointCount(500);
     ASSERT_TRUE(session_.Start(&settings_));
     for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));
     WaitForPoints(3, 0);
     session_.Stop();
-    EXPECT_TRUE(session_.Store().IsOpen()) << "the store stays open after the stop";
+    ASSERT_TRUE(session_.Store().IsOpen()) << "the store stays open after the stop";
     auto name = StoreName();
     ASSERT_TRUE(name);
     EXPECT_EQ(platform::DeviceFileSize(*name), 3 * 32);
-}
-
-TEST_F(TrackerSessionTest, WithoutAWorkerPointsGoToTheStore) {
-    ASSERT_TRUE(session_.Start(&settings_));
-    session_.Stop();
-    ASSERT_TRUE(session_.Store().IsOpen());
-    session_.PostPosition(Point(0));
-    session_.PostPosition(Point(1));
-    const std::string name = session_.Store().Name();
+    // Without a worker, new points go straight to the store.
+    session_.PostPosition(Point(3));
+    session_.PostPosition(Point(4));
     session_.Store().Close();
-    EXPECT_EQ(platform::DeviceFileSize(name), 2 * 32);
-    EXPECT_TRUE(server_.Export("anna").empty());
-}
-
-TEST(PositionQueueTest, FullQueueHandsBackItsOldestPoint) {
-    PositionQueue q;
-    EXPECT_FALSE(q.Event().IsSet());
-    for (int i = 0; i < 101; ++i) EXPECT_FALSE(q.Push(Point(i))) << i;
-    EXPECT_TRUE(q.Event().IsSet());
-    TrackPointRef evicted = q.Push(Point(101));
-    ASSERT_TRUE(evicted);
-    EXPECT_EQ(evicted->GetTime(), Point(0)->GetTime());
-    EXPECT_EQ(q.Count(), 101u);
-    for (int i = 1; i <= 101; ++i) {
-        TrackPointRef p = q.Pop();
-        ASSERT_TRUE(p);
-        EXPECT_EQ(p->GetTime(), Point(i)->GetTime());
-        EXPECT_EQ(q.Event().IsSet(), i != 101) << i;
-    }
-    EXPECT_FALSE(q.Pop());
+    EXPECT_EQ(platform::DeviceFileSize(*name), 5 * 32);
+    EXPECT_EQ(CountKind(server_.Export("anna"), "track"), 0u);
 }
 
 }  // namespace

@@ -1,30 +1,19 @@
 #include "server/UploadTrack.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <optional>
+#include <functional>
 #include <thread>
 
-#include "RefServer.h"
-#include "WireHelpers.h"
+#include "TestKit.h"
 #include "geo/Listeners.h"
-#include "platform/DeviceFs.h"
-#include "platform/Registry.h"
 #include "platform/Shell.h"
-#include "platform/Socket.h"
 #include "server/Messages.h"
-#include "settings/TrackerSettings.h"
-#include "support/TestSupport.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
 namespace {
 
 using test::Bytes;
-using test::RefServer;
-
-constexpr uint64_t kT0 = 125911584000000000ull;
+using test::kT0;
 
 // The person in front of the message boxes: answers OK and remembers what was shown.
 class RecordingShell : public platform::ShellHost {
@@ -120,21 +109,13 @@ private:
     std::thread thread_;
 };
 
-class UploadTrackTest : public ::testing::Test {
+class UploadTrackTest : public test::ServerFixture {
 protected:
     void SetUp() override {
-        if (!RefServer::Available()) GTEST_SKIP() << "kestrix-server is not built";
-        platform::SetDeviceRoot(dir_.Path());
-        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
+        ServerFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         platform::SetShellHost(&shell_);
-        userId_ = server_.AddUser("anna", "secret");
-        ASSERT_TRUE(server_.Start());
-        settings_.SetLogin(std::string("anna"));
-        settings_.SetPassword(std::string("secret"));
-        settings_.SetHost(std::string("127.0.0.1"));
-        settings_.SetPort(server_.Port());
         settings_.SetUserId(userId_);
-        settings_.SetLogPath(std::string("\\anna.log"));
     }
     void TearDown() override { platform::SetShellHost(nullptr); }
 
@@ -153,74 +134,72 @@ protected:
 
     std::string LastBox() const { return shell_.boxes.empty() ? "" : shell_.boxes.back().text; }
 
-    test::TempDir dir_;
-    RefServer server_{dir_.Path()};
     RecordingShell shell_;
-    uint32_t userId_ = 0;
-    TrackerSettings settings_;
     FakeHost host_{settings_};
 };
 
 TEST_F(UploadTrackTest, EmptyLogReportsZeroAndIsDeleted) {
-    WriteLog(0);
-    EXPECT_TRUE(UploadTrack(host_));
-    ASSERT_EQ(shell_.boxes.size(), 1u);
-    EXPECT_EQ(shell_.boxes[0].text, "Track has been sent to Geomira Server, Track Point count: 0");
-    EXPECT_EQ(shell_.boxes[0].caption, "Kestrix");
-    EXPECT_EQ(shell_.boxes[0].flags, platform::MB_OK | platform::MB_TOPMOST);
-    EXPECT_FALSE(platform::DeviceFileExists("\\anna.log"));
-    EXPECT_EQ(host_.calls, (std::vector<std::string>{"stop 128", "start 3", "update"}));
+    // The second time a tracker still connecting has no state bit; the host reports it
+    // running and it comes back.
+    using Running = std::optional<uint32_t>;
+    for (Running running : {Running(), Running(kModeTracker | kModeLogger)}) {
+        WriteLog(0);
+        shell_.boxes.clear();
+        host_.calls.clear();
+        host_.state = running ? kModeLogger : kModeTracker | kModeLogger | kModeFix;
+        host_.running = running;
+        EXPECT_TRUE(UploadTrack(host_));
+        ASSERT_EQ(shell_.boxes.size(), 1u);
+        EXPECT_EQ(shell_.boxes[0].text, "Track has been sent to Geomira Server, Track Point count: 0");
+        EXPECT_EQ(shell_.boxes[0].caption, "Kestrix");
+        EXPECT_EQ(shell_.boxes[0].flags, platform::MB_OK | platform::MB_TOPMOST);
+        EXPECT_FALSE(platform::DeviceFileExists("\\anna.log"));
+        EXPECT_EQ(host_.calls, (std::vector<std::string>{"stop 128", "start 3", "update"}));
+    }
     EXPECT_TRUE(server_.Export("anna").empty());
 }
 
-TEST_F(UploadTrackTest, RestartsWhatTheHostSaysWasRunning) {
-    // A tracker still connecting has no state bit; the host reports it and it comes back.
-    WriteLog(0);
-    host_.state = kModeLogger;
-    host_.running = kModeTracker | kModeLogger;
-    EXPECT_TRUE(UploadTrack(host_));
-    EXPECT_EQ(host_.calls, (std::vector<std::string>{"stop 128", "start 3", "update"}));
-}
-
 TEST_F(UploadTrackTest, LogGoesOutInMessagesOfFiveHundred) {
-    WriteLog(501, 9);
-    Relay relay(server_.Port());
-    settings_.SetPort(relay.Port());
-    EXPECT_TRUE(UploadTrack(host_));
-    EXPECT_EQ(LastBox(), "Track has been sent to Geomira Server, Track Point count: 501");
-    auto packets = relay.ClientPackets();
-    ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(packets[0].Type(), 44u);
-    std::vector<size_t> counts;
-    for (size_t i = 1; i < packets.size(); ++i) {
-        TrackMessage m;
-        ASSERT_TRUE(m.Read(packets[i]));
-        EXPECT_EQ(m.GetUserId(), userId_);
-        counts.push_back(m.Count());
+    struct Case {
+        uint32_t userId;  // 0: the short login (type 22) and track messages for user 0
+        size_t records;
+        uint16_t loginType;
+        size_t loginSize;
+        std::vector<size_t> counts;
+    };
+    const Case cases[] = {
+        {userId_, 501, 44, 8u + 4 + 32 + 4, {500, 1}},
+        {0, 2, 22, 8u + 4 + 32, {2}},
+    };
+    size_t stored = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.userId);
+        settings_.SetUserId(c.userId);
+        WriteLog(c.records, 9);
+        Relay relay(server_.Port());
+        settings_.SetPort(relay.Port());
+        EXPECT_TRUE(UploadTrack(host_));
+        EXPECT_EQ(LastBox(), "Track has been sent to Geomira Server, Track Point count: " + std::to_string(c.records));
+        EXPECT_EQ(settings_.GetUserId(), c.userId) << "the setting is left as it was";
+        auto packets = relay.ClientPackets();
+        ASSERT_EQ(packets.size(), 1 + c.counts.size());
+        EXPECT_EQ(packets[0].Type(), c.loginType);
+        EXPECT_EQ(packets[0].Size(), c.loginSize);
+        std::vector<size_t> counts;
+        for (size_t i = 1; i < packets.size(); ++i) {
+            TrackMessage m(99);
+            ASSERT_TRUE(m.Read(packets[i]));
+            EXPECT_EQ(m.GetUserId(), c.userId);
+            counts.push_back(m.Count());
+        }
+        EXPECT_EQ(counts, c.counts);
+        auto points = server_.Export("anna");
+        ASSERT_EQ(points.size(), stored + c.records);
+        EXPECT_NEAR(points.back().lat, -33.0 - (c.records - 1) * 1e-4, 1e-7);
+        EXPECT_NEAR(points.back().lon, 151.0 + (c.records - 1) * 1e-4, 1e-7);
+        stored = points.size();
+        EXPECT_FALSE(platform::DeviceFileExists("\\anna.log"));
     }
-    EXPECT_EQ(counts, (std::vector<size_t>{500, 1}));
-    auto stored = server_.Export("anna");
-    ASSERT_EQ(stored.size(), 501u);
-    EXPECT_NEAR(stored[500].lat, -33.05, 1e-7);
-    EXPECT_NEAR(stored[500].lon, 151.05, 1e-7);
-    EXPECT_FALSE(platform::DeviceFileExists("\\anna.log"));
-}
-
-TEST_F(UploadTrackTest, NoUserIdSendsTheShortLoginAndUserIdZero) {
-    settings_.SetUserId(0);
-    WriteLog(2);
-    Relay relay(server_.Port());
-    settings_.SetPort(relay.Port());
-    EXPECT_TRUE(UploadTrack(host_));
-    auto packets = relay.ClientPackets();
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].Type(), 22u);
-    EXPECT_EQ(packets[0].Size(), 8u + 4 + 32) << "no trailing user id";
-    TrackMessage m(99);
-    ASSERT_TRUE(m.Read(packets[1]));
-    EXPECT_EQ(m.GetUserId(), 0u);
-    EXPECT_EQ(m.Count(), 2u);
-    EXPECT_EQ(settings_.GetUserId(), 0u) << "the setting is left as it was";
 }
 
 TEST_F(UploadTrackTest, FailuresAreShownAndTheLogKept) {
