@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <string>
 #include <vector>
 
-#include "GpsTestSupport.h"
 
 namespace kestrix {
 namespace {
@@ -51,16 +49,6 @@ TEST(CaptureBurstsTest, NewBurstStartsWhenTheFixTimeChanges) {
     EXPECT_EQ(SplitCaptureIntoBursts(capture), expected);
     EXPECT_TRUE(SplitCaptureIntoBursts("").empty());
     EXPECT_EQ(SplitCaptureIntoBursts("no fix here"), std::vector<std::string>{"no fix here"});
-}
-
-TEST(CaptureBurstsTest, GeneratedDriveSplitsIntoOneBurstPerSecondWithEveryByteKept) {
-    const std::string capture = test::TestDrive(90);
-    const auto bursts = SplitCaptureIntoBursts(capture);
-    ASSERT_EQ(bursts.size(), 90u);
-    EXPECT_EQ(std::accumulate(bursts.begin(), bursts.end(), std::string()), capture);
-    for (const auto& b : bursts) {
-        EXPECT_EQ(b.rfind("$GPGGA,", 0), 0u) << b.substr(0, 20);
-    }
 }
 
 }  // namespace

@@ -6,28 +6,13 @@
 
 #include "GpsTestSupport.h"
 #include "platform/GpsMultiplexer.h"
-#include "platform/PseudoTerminal.h"
-#include "platform/Registry.h"
 #include "platform/SerialDevice.h"
 
 namespace kestrix {
 namespace {
 
-class DetectGpsPortTest : public ::testing::Test {
+class DetectGpsPortTest : public test::PtyTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
-        ASSERT_TRUE(pty_.Create());
-    }
-
-    // The port map holds only this entry, so no device of the machine is probed.
-    void MapPort(const std::string& com, const std::string& path) {
-        auto key = platform::RegKey::Open(platform::kPortMapKey, true);
-        ASSERT_TRUE(key);
-        key->SetString(com, path);
-        ASSERT_EQ(key->Close(), platform::kErrorSuccess);
-    }
-
     void SetMultiplexer(const std::string& value) {
         auto key = platform::RegKey::Open(platform::kMultiplexerKey, true);
         ASSERT_TRUE(key);
@@ -39,9 +24,6 @@ protected:
         auto key = platform::RegKey::Open(platform::kMultiplexerKey, false);
         return key && key->QueryString(platform::kMultiplexerValue, value);
     }
-
-    test::TempDir dir_;
-    platform::PseudoTerminal pty_;
 };
 
 TEST_F(DetectGpsPortTest, ReceiverIsRecognisedByItsFirstBytes) {
@@ -74,23 +56,14 @@ TEST_F(DetectGpsPortTest, ReceiverIsRecognisedByItsFirstBytes) {
     }
 }
 
-TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPorts) {
-    MapPort("COM0:", pty_.SlavePath());
-    ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
-    SetMultiplexer("GPD1:");
-    std::string name;
-    ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
-    EXPECT_EQ(name, "GPD1:");
-    EXPECT_EQ(pty_.Pending(), 13u);  // no COM port was read
-}
-
-TEST_F(DetectGpsPortTest, MultiplexerValueMustFitTheBufferCountedInBytes) {
+// A multiplexer value that fits 16 bytes wins without any COM port being read.
+TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPortsWhenItFits) {
     MapPort("COM2:", pty_.SlavePath());
     const struct {
         const char* value;
         const char* expected;
     } cases[] = {
-        {"GPD0:", "GPD0:"},
+        {"GPD1:", "GPD1:"},
         {"GPD1234", "GPD1234"},     // 7 units and the terminator: 16 bytes
         {"GPD12345:", "COM2:"},     // too long for 16 bytes: the scan runs
         {"/dev/ttyACM0", "COM2:"},
@@ -103,10 +76,15 @@ TEST_F(DetectGpsPortTest, MultiplexerValueMustFitTheBufferCountedInBytes) {
         std::string name;
         ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
         EXPECT_EQ(name, c.expected);
+        if (name != "COM2:") {
+            EXPECT_EQ(pty_.Pending(), 15u) << "no COM port was read";
+        }
     }
 }
 
-TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortInclusive) {
+// The scan covers COM0: to the maximum port inclusive; a found name that does not fit the
+// caller's buffer ends the search.
+TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortAndTheNameMustFit) {
     MapPort("COM10:", pty_.SlavePath());
     ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
     std::string name;
@@ -114,19 +92,16 @@ TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortInclusive) {
     EXPECT_EQ(pty_.Pending(), 13u);  // COM10: was not touched
     ASSERT_TRUE(DetectGpsPortName(10, name));
     EXPECT_EQ(name, "COM10:");
-}
 
-TEST_F(DetectGpsPortTest, FoundNameThatDoesNotFitEndsTheSearch) {
-    MapPort("COM3:", pty_.SlavePath());
     ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
     char16_t buffer[8] = {u'?', u'?', u'?', u'?', u'?', u'?', u'?', u'?'};
-    EXPECT_FALSE(DetectGpsPort(10, buffer, 5));  // "COM3:" needs 6 units
+    EXPECT_FALSE(DetectGpsPort(10, buffer, 6));  // "COM10:" needs 7 units
     EXPECT_EQ(buffer[0], u'?');
     EXPECT_FALSE(DetectGpsPort(10, nullptr, 16));
     pty_.DiscardPending();
     ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
-    ASSERT_TRUE(DetectGpsPort(10, buffer, 6));
-    EXPECT_EQ(std::u16string(buffer), u"COM3:");
+    ASSERT_TRUE(DetectGpsPort(10, buffer, 7));
+    EXPECT_EQ(std::u16string(buffer), u"COM10:");
 }
 
 TEST_F(DetectGpsPortTest, ProbeLineIsNineThousandSixHundredEightNOne) {

@@ -7,34 +7,18 @@
 #include <filesystem>
 #include <string>
 
-#include "ChildProcess.h"
+#include "GpsTestSupport.h"
 #include "platform/Event.h"
 #include "platform/GpsMultiplexer.h"
 #include "platform/LastError.h"
-#include "platform/PseudoTerminal.h"
-#include "platform/Registry.h"
 #include "platform/SerialDevice.h"
-#include "settings/TrackerSettings.h"
-#include "support/TestSupport.h"
 
 namespace kestrix {
 namespace {
 
 using platform::LineSettings;
-using platform::PseudoTerminal;
 
-class SerialPortTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg")));
-        ASSERT_TRUE(pty_.Create());
-        settings_.SetGpsPort(pty_.SlavePath());
-    }
-
-    test::TempDir dir_;
-    PseudoTerminal pty_;
-    TrackerSettings settings_;
-};
+using SerialPortTest = test::PtyTest;
 
 struct LineCase {
     const char* what;
@@ -92,24 +76,6 @@ TEST_F(SerialPortTest, LineSettingsAreMappedOrRefused) {
     }
 }
 
-TEST_F(SerialPortTest, DeviceRefusesLinesItCannotCarry) {
-    platform::SerialDevice device;
-    ASSERT_TRUE(device.Open(pty_.SlavePath()));
-    struct {
-        LineSettings line;
-        bool accepted;
-    } cases[] = {
-        {{9600, 8, 0, 0, true}, true},  {{9600, 5, 3, 2, true}, true},   {{9600, 8, 0, 1, true}, false},
-        {{9600, 4, 0, 0, true}, false}, {{9600, 9, 0, 0, true}, false},  {{0, 8, 0, 0, true}, false},
-        {{9600, 8, -1, 0, true}, false}, {{4000000, 8, 0, 0, false}, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.line.baudRate) + " " + std::to_string(c.line.dataBits) + " " +
-                     std::to_string(c.line.parity) + " " + std::to_string(c.line.stopBits));
-        EXPECT_EQ(device.Configure(c.line), c.accepted);
-    }
-}
-
 TEST_F(SerialPortTest, PortNameMustFitItsField) {
     SerialPort port;
     EXPECT_FALSE(port.SetPortName(std::nullopt));
@@ -127,13 +93,8 @@ TEST_F(SerialPortTest, PortNameMustFitItsField) {
 }
 
 TEST_F(SerialPortTest, ComNamesResolveThroughTheRegistryMap) {
-    {
-        auto key = platform::RegKey::Open(platform::kPortMapKey, true);
-        ASSERT_TRUE(key);
-        key->SetString("COM3:", pty_.SlavePath());
-        key->SetString("COM5:", dir_.File("missing-tty"));
-        ASSERT_EQ(key->Close(), platform::kErrorSuccess);
-    }
+    MapPort("COM3:", pty_.SlavePath());
+    MapPort("COM5:", dir_.File("missing-tty"));
     struct {
         const char* name;
         bool opens;
@@ -231,19 +192,6 @@ TEST_F(SerialPortTest, OpeningAgainReopensAndClosingTwiceIsHarmless) {
     char buf[4];
     EXPECT_EQ(port.Read(buf, 4), 0);
     EXPECT_FALSE(port.Configure(&settings_));
-}
-
-TEST_F(SerialPortTest, VanishedDeviceClosesThePortSoItCanBeReopened) {
-    SerialPort port;
-    ASSERT_TRUE(port.SetPortName(pty_.SlavePath()));
-    ASSERT_TRUE(port.Open(&settings_));
-    ASSERT_TRUE(pty_.Write("$GP"));
-    pty_.CloseMaster();  // the receiver is unplugged
-    char buf[12];
-    int total = 0;
-    for (int i = 0; i < 3 && port.IsOpen(); ++i) total += port.Read(buf, 10);
-    EXPECT_LE(total, 3);
-    EXPECT_FALSE(port.IsOpen());
 }
 
 }  // namespace

@@ -5,30 +5,27 @@
 #include <string>
 #include <vector>
 
-#include "nmea/FixRecorder.h"
+#include "nmea/NmeaTestSupport.h"
 #include "nmea/GpsDecoder.h"
 #include "nmea/SyntheticCapture.h"
-#include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/Time.h"
-#include "support/TestSupport.h"
 
 namespace kestrix {
 namespace {
 
-// A receiver's decoding path on the test thread, with a stepped clock driving the
+// A receiver's decoding path on the test thread, with the stepped clock driving the
 // one-second timer through a message loop.
-class FixMonitorTest : public ::testing::Test {
+class FixMonitorTest : public test::DeviceClockTest {
 protected:
     void SetUp() override {
-        platform::SetDeviceClock(&clock);
+        DeviceClockTest::SetUp();
         loop = std::make_unique<platform::MessageLoop>(clock);
-        decoder = std::make_unique<GpsDecoder>(&rec);
     }
     void TearDown() override {
         decoder.reset();
         loop.reset();
-        platform::SetDeviceClock(nullptr);
+        DeviceClockTest::TearDown();
     }
     void Send(const std::string& addressAndBody) { decoder->Feed(MakeSentence(addressAndBody)); }
     // Steps the clock one second at a time, running the loop after each.
@@ -40,10 +37,9 @@ protected:
     }
     FixMonitor& Monitor() { return decoder->Monitor(); }
 
-    platform::ManualClock clock{1000, test::FileTimeOf(2031, 5, 17, 8, 9, 10)};
     std::unique_ptr<platform::MessageLoop> loop;
     test::FixRecorder rec;
-    std::unique_ptr<GpsDecoder> decoder;
+    std::unique_ptr<GpsDecoder> decoder = std::make_unique<GpsDecoder>(&rec);
 };
 
 const char* const kGgaFix = "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
@@ -51,50 +47,36 @@ const char* const kGgaDgps = "GPGGA,123520,4807.038,N,01131.000,E,2,08,0.9,545.4
 const char* const kRmcFix = "GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W";
 const char* const kRmcVoid = "GPRMC,123519.00,V,,,,,,,230394,,";
 
-TEST_F(FixMonitorTest, WithoutSentencesTheLossIsReportedEveryFourSeconds) {
+// The loss is reported four seconds after the last fix (or the start) and every four
+// seconds after; a fix before the fourth tick prevents it.
+TEST_F(FixMonitorTest, LossIsReportedEveryFourSecondsWithoutAFix) {
     ASSERT_TRUE(Monitor().StartTimer());
-    std::vector<int> lostAfter;
-    for (int s = 1; s <= 12; ++s) {
-        Seconds(1);
-        lostAfter.push_back(rec.lost);
-    }
-    EXPECT_EQ(lostAfter, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3}));
-    Monitor().StopTimer();
-    Seconds(8);
-    EXPECT_EQ(rec.lost, 3);
-}
-
-TEST_F(FixMonitorTest, DgpsQualityDropsTheFixAndTheLossFollowsFourSecondsLater) {
-    ASSERT_TRUE(Monitor().StartTimer());
+    const auto lostAfter = [&](int seconds) {
+        Seconds(seconds);
+        return rec.lost;
+    };
+    std::vector<int> each;
+    for (int s = 1; s <= 12; ++s) each.push_back(lostAfter(1));
+    EXPECT_EQ(each, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3}));
     Send(kGgaFix);
     ASSERT_EQ(rec.fixes.size(), 1u);
-    Seconds(10);
-    EXPECT_EQ(rec.lost, 0) << "no loss while a fix is held";
+    EXPECT_EQ(lostAfter(10), 3) << "no loss while a fix is held";
     Send(kGgaDgps);
     EXPECT_EQ(rec.fixes.size(), 1u) << "quality 2 is not a fix";
     EXPECT_FALSE(Monitor().CurrentFix());
-    Seconds(3);
-    EXPECT_EQ(rec.lost, 0);
-    Seconds(1);
-    EXPECT_EQ(rec.lost, 1);
-    Seconds(4);
-    EXPECT_EQ(rec.lost, 2);
-}
-
-TEST_F(FixMonitorTest, AFixBeforeTheFourthTickPreventsTheLoss) {
-    ASSERT_TRUE(Monitor().StartTimer());
+    EXPECT_EQ(lostAfter(3), 3);
+    EXPECT_EQ(lostAfter(1), 4);
+    EXPECT_EQ(lostAfter(4), 5);
     Send(kRmcVoid);
-    Seconds(3);
+    EXPECT_EQ(lostAfter(3), 5);
     Send(kRmcFix);
-    Seconds(10);
-    EXPECT_EQ(rec.lost, 0);
+    EXPECT_EQ(lostAfter(10), 5);
     EXPECT_EQ(Monitor().NoFixTicks(), 0u);
-    // The count starts afresh after the next drop.
     Send(kRmcVoid);
-    Seconds(3);
-    EXPECT_EQ(rec.lost, 0);
-    Seconds(1);
-    EXPECT_EQ(rec.lost, 1);
+    EXPECT_EQ(lostAfter(3), 5) << "the count starts afresh after a fix";
+    EXPECT_EQ(lostAfter(1), 6);
+    Monitor().StopTimer();
+    EXPECT_EQ(lostAfter(8), 6);
 }
 
 TEST_F(FixMonitorTest, PointsFromEachSentenceType) {
@@ -115,7 +97,7 @@ TEST_F(FixMonitorTest, PointsFromEachSentenceType) {
         {"GN talker", "GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A", 47.285239500000001,
          8.5652536666666663, 0.0f, 0.004f * 1.852f, test::FileTimeOf(2002, 12, 9, 8, 35, 59)},
         {"time that is not a time", "GPGGA,250000,4807.038,N,01131.000,E,1,08,0.9,1.0,M,46.9,M,,", 48.1173,
-         11.516666666666667, 1.0f, 0.0f, test::FileTimeOf(2031, 5, 17, 8, 9, 10)},
+         11.516666666666667, 1.0f, 0.0f, DeviceTime()},
     };
     for (const Case& c : cases) {
         rec.fixes.clear();
@@ -157,7 +139,7 @@ TEST_F(FixMonitorTest, OnlyFixSentencesGiveFixes) {
     }
 }
 
-TEST_F(FixMonitorTest, SignalLevelFromCompleteSets) {
+TEST_F(FixMonitorTest, SignalLevelOfCompleteSets) {
     struct Case {
         const char* what;
         std::vector<std::string> sentences;
@@ -174,6 +156,7 @@ TEST_F(FixMonitorTest, SignalLevelFromCompleteSets) {
         {"incomplete set is not counted", {"GPGSV,2,1,05,01,40,083,30"}, {}, 0},
         {"sets of two systems count together",
          {"GPGSV,1,1,01,01,40,083,30", "GLGSV,1,1,01,65,40,083,40"}, {43, 62}, 62},
+        {"99 gives 1699", {"GPGSV,1,1,01,01,40,083,99"}, {1699}, 1699},
     };
     for (const Case& c : cases) {
         test::FixRecorder r;
@@ -182,33 +165,8 @@ TEST_F(FixMonitorTest, SignalLevelFromCompleteSets) {
         EXPECT_EQ(r.levels, c.reported) << c.what;
         EXPECT_EQ(d.GetSignalLevel(), c.level) << c.what;
     }
-}
-
-TEST_F(FixMonitorTest, SignalLevelFormula) {
-    EXPECT_EQ(ComputeSignalLevel({{1, 0, 0, 30}, {2, 0, 0, 40}}), 62);
-    EXPECT_EQ(ComputeSignalLevel({{1, 0, 0, 6}}), 6);
-    EXPECT_EQ(ComputeSignalLevel({{1, 0, 0, 99}}), 99 + 96059601 / 60000);
     EXPECT_EQ(ComputeSignalLevel({}), 0);
-    EXPECT_GT(ComputeSignalLevel({{1, 0, 0, 2147483647}}), 0);
-}
-
-TEST_F(FixMonitorTest, WithoutListenerFixesAreKeptAndTicksCounted) {
-    Monitor().SetListener(nullptr);
-    ASSERT_TRUE(Monitor().StartTimer());
-    Send(kGgaFix);
-    EXPECT_TRUE(Monitor().CurrentFix());
-    Send(kRmcVoid);
-    Seconds(2);
-    EXPECT_EQ(Monitor().NoFixTicks(), 2u);
-    EXPECT_TRUE(rec.fixes.empty());
-}
-
-TEST_F(FixMonitorTest, StartTimerNeedsAMessageLoop) {
-    FixMonitor standalone;
-    bool started = true;
-    std::thread other([&] { started = standalone.StartTimer(); });
-    other.join();
-    EXPECT_FALSE(started);
+    EXPECT_GT(ComputeSignalLevel({{1, 0, 0, 2147483647}}), 0) << "no overflow";
 }
 
 TEST_F(FixMonitorTest, ATimerOfADestroyedMonitorDoesNothing) {

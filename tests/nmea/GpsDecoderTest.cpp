@@ -8,80 +8,18 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "nmea/FixRecorder.h"
-#include "nmea/SyntheticCapture.h"
-#include "platform/Clock.h"
+#include "nmea/NmeaTestSupport.h"
 #include "platform/Time.h"
-#include "support/TestSupport.h"
 
 namespace kestrix {
 namespace {
 
-// Installs a stepped device clock for one test.
-class ClockFixture : public ::testing::Test {
-protected:
-    void SetUp() override { platform::SetDeviceClock(&clock); }
-    void TearDown() override { platform::SetDeviceClock(nullptr); }
-    // The device clock reads 2031-05-17 08:09:10.250 UTC.
-    platform::ManualClock clock{1000, test::FileTimeOf(2031, 5, 17, 8, 9, 10, 250)};
-};
+using GpsDecoderTest = test::DeviceClockTest;
 
-using GpsDecoderTest = ClockFixture;
-
-TEST_F(GpsDecoderTest, HandlersAreRawObserversOneToFourInOrder) {
-    struct Probe : RawSentenceObserver {
-        void OnRawSentence(std::string_view, std::string_view, std::string_view) override {}
-    };
-    GpsDecoder d;
-    Ref<Probe> probe = MakeRef<Probe>();
-    EXPECT_EQ(d.AddRawObserver(probe.Get()), 5u);
-}
-
-TEST_F(GpsDecoderTest, SyntheticDriveGivesEveryFixAndTheLoss) {
-    DriveOptions o;
-    o.seconds = 30;
-    o.lostAfter = 10;
-    o.lostSeconds = 5;
-    const std::string capture = GenerateDrive(o);
-    test::FixRecorder rec;
-    GpsDecoder d(&rec);
-    for (size_t i = 0; i < capture.size(); i += 10)
-        d.Feed(capture.data() + i, static_cast<int>(std::min<size_t>(10, capture.size() - i)));
-    EXPECT_EQ(d.ChecksumFailures(), 0u);
-    EXPECT_EQ(d.SentencesFramed(), 30u * 7u);
-    // GGA, RMC and GLL each second with a fix.
-    ASSERT_EQ(rec.fixes.size(), 25u * 3u);
-    EXPECT_EQ(rec.fixes[0]->GetTime() % (86400ull * 10'000'000), test::FileTimeOf(2031, 5, 17, 14, 5, 9) % (86400ull * 10'000'000));
-    EXPECT_EQ(rec.fixes[1]->GetTime(), test::FileTimeOf(2009, 3, 7, 14, 5, 9));
-    EXPECT_NEAR(rec.fixes[1]->GetSpeed(), 50.0f, 0.01f);
-    EXPECT_NEAR(rec.fixes[0]->GetAltitude(), 520.0f, 0.01f);
-    // The last second: GGA, RMC, GLL; the RMC carries the date.
-    EXPECT_EQ(rec.fixes[rec.fixes.size() - 2]->GetTime(), test::FileTimeOf(2009, 3, 7, 14, 5, 38));
-    EXPECT_EQ(rec.fixes.back()->GetTime(), test::FileTimeOf(2031, 5, 17, 14, 5, 38));
-    // Signal level reported on change only, and the set with no signal (lost fix) gives 0.
-    ASSERT_FALSE(rec.levels.empty());
-    EXPECT_NE(std::find(rec.levels.begin(), rec.levels.end(), 0), rec.levels.end());
-    EXPECT_GT(d.GetSignalLevel(), 30);
-    EXPECT_TRUE(d.Monitor().CurrentFix());
-}
-
-// One expected fix sentence of a capture.
-struct Expected {
-    int line;
-    std::string type;
-    bool fix;
-    double lat;
-    double lon;
-    std::string time;
-    std::string date;
-    std::string alt;
-    double speedMps;
-};
-
+// The time of day of a time field of six digits and an optional fraction.
 bool TimeOfDay(const std::string& f, int& h, int& m, int& s, int& ms) {
     if (f.size() < 6 || (f.size() > 6 && f[6] != '.')) return false;
     for (size_t i = 0; i < f.size(); ++i)
@@ -209,42 +147,6 @@ TEST_F(GpsDecoderTest, EveryFixSentenceOfTwentyRealReceiversDecodes) {
     std::printf("corpus: %zu / %zu fix sentences decoded right\n", passed, total);
     EXPECT_EQ(passed, total);
     EXPECT_GT(total, 1300u);
-}
-
-TEST_F(GpsDecoderTest, DamagedCapturesNeverCrash) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(KESTRIX_CORPUS_DIR) / "nmea";
-    if (!fs::exists(dir)) GTEST_SKIP() << "no corpus at " << dir;
-    std::mt19937 rng(20261206);
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (e.path().extension() != ".log") continue;
-        std::string bytes = test::ReadFile(e.path().string());
-        // Flip, zero and duplicate bytes; then feed in random chunk sizes.
-        for (int round = 0; round < 4; ++round) {
-            std::string damaged = bytes;
-            for (size_t k = 0; k < damaged.size() / 50; ++k) {
-                const size_t at = rng() % damaged.size();
-                switch (rng() % 4) {
-                case 0: damaged[at] = '\0'; break;
-                case 1: damaged[at] = static_cast<char>(rng()); break;
-                case 2: damaged[at] = ','; break;
-                default: damaged.insert(at, damaged.substr(at, rng() % 40)); break;
-                }
-            }
-            test::FixRecorder rec;
-            GpsDecoder d(&rec);
-            for (size_t i = 0; i < damaged.size();) {
-                const size_t n = std::min<size_t>(1 + rng() % 64, damaged.size() - i);
-                d.Feed(damaged.data() + i, static_cast<int>(n));
-                i += n;
-            }
-            for (const auto& p : rec.fixes) {
-                EXPECT_TRUE(std::isfinite(p->GetLatitude()));
-                EXPECT_TRUE(std::isfinite(p->GetSpeed()));
-                EXPECT_NE(p->GetTime(), 0u);
-            }
-        }
-    }
 }
 
 }  // namespace

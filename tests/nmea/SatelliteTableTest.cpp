@@ -79,39 +79,11 @@ TEST(SatelliteTableTest, MarkUsedAndPrune) {
     }
 }
 
-TEST(SatelliteTableTest, SameNumberInTwoSystemsAreTwoRecords) {
-    SatelliteTable t;
-    t.AddOrUpdate(Rec(5, 30, 0, SatSystem::Gps), false);
-    t.AddOrUpdate(Rec(5, 40, 0, SatSystem::Galileo), false);
-    EXPECT_EQ(t.Size(), 2u);
-    SatelliteRecord out;
-    ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Galileo, 5}, out));
-    EXPECT_EQ(out.snr, 40);
-    t.MarkUsed(SatSystem::Galileo, {5});
-    ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Gps, 5}, out));
-    EXPECT_EQ(out.used, 0);
-    t.Clear();
-    EXPECT_EQ(t.Size(), 0u);
-}
-
 TEST(SatelliteTableTest, SnapshotIsInSystemThenNumberOrder) {
     SatelliteTable t;
     for (int prn : {24, 2, 17}) t.AddOrUpdate(Rec(prn, 30), false);
     t.AddOrUpdate(Rec(1, 30, 0, SatSystem::Glonass), false);
     EXPECT_EQ(Prns(t), (std::vector<int>{2, 17, 24, 1}));
-}
-
-TEST(SatelliteTableTest, TalkersAndSystemIdsMapToSystems) {
-    const std::pair<const char*, SatSystem> talkers[] = {
-        {"GP", SatSystem::Gps},     {"GL", SatSystem::Glonass}, {"GA", SatSystem::Galileo},
-        {"GB", SatSystem::BeiDou},  {"BD", SatSystem::BeiDou},  {"GQ", SatSystem::Qzss},
-        {"GI", SatSystem::NavIC},   {"GN", SatSystem::Unknown}, {"", SatSystem::Unknown},
-    };
-    for (const auto& [talker, system] : talkers) EXPECT_EQ(SystemOfTalker(talker), system) << talker;
-    EXPECT_EQ(SystemOfId(1), SatSystem::Gps);
-    EXPECT_EQ(SystemOfId(3), SatSystem::Galileo);
-    EXPECT_EQ(SystemOfId(0), SatSystem::Unknown);
-    EXPECT_EQ(SystemOfId(16), SatSystem::Unknown);
 }
 
 TEST(SatelliteTableTest, ReadersNeverSeeAHalfWrittenRecord) {
