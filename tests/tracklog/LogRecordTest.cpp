@@ -57,25 +57,6 @@ TEST(LogRecordTest, RoundTripKeepsEveryBit) {
     }
 }
 
-TEST(LogRecordTest, ConvertsToAndFromTrackPoints) {
-    TrackPoint p(47.25, -8.5, 410.0f, 4.5f, 128809083092500000ULL);
-    LogRecord r = ToLogRecord(p);
-    EXPECT_EQ(r.latitude, 47.25);
-    EXPECT_EQ(r.longitude, -8.5);
-    EXPECT_EQ(r.altitude, 410.0f);
-    EXPECT_EQ(r.speed, 4.5f);
-    EXPECT_EQ(r.time, 128809083092500000ULL);
-
-    TrackPointRef q = ToTrackPoint(r);
-    ASSERT_TRUE(q);
-    EXPECT_EQ(q->RefCount(), 1u);
-    EXPECT_EQ(q->GetLatitude(), 47.25);
-    EXPECT_EQ(q->GetLongitude(), -8.5);
-    EXPECT_EQ(q->GetAltitude(), 410.0f);
-    EXPECT_EQ(q->GetSpeed(), 4.5f);
-    EXPECT_EQ(q->GetTime(), 128809083092500000ULL);
-}
-
 TEST(LogRecordReaderTest, YieldsWholeRecordsOnly) {
     struct Row {
         size_t fileBytes;

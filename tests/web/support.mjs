@@ -44,34 +44,6 @@ export function config(dataDir, name, value) {
   if (r.status !== 0) throw new Error(`kestrix config set ${name} failed (${r.status}): ${r.stderr}`);
 }
 
-// Starts kestrix run on a free loopback port and resolves once it prints its address.
-export function startDaemon(dataDir, powerRoot) {
-  // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
-  const proc = spawn(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply', powerRoot,
-    '--gpsd', '1'],
-    { stdio: ['ignore', 'pipe', 'pipe'] });
-  let err = '';
-  proc.stderr.on('data', (d) => { err += d; });
-  const exited = new Promise((resolve) => proc.on('exit', (code, signal) => resolve(signal ? signal : code)));
-  return new Promise((resolve, reject) => {
-    let out = '';
-    proc.stdout.on('data', (d) => {
-      out += d;
-      const m = /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/.exec(out);
-      if (m) {
-        resolve({
-          url: m[1],
-          stderr: () => err,
-          // SIGTERM, then the exit status (a signal name if it died of one).
-          stop: async () => { proc.kill('SIGTERM'); return exited; },
-          kill: () => proc.kill('SIGKILL'),
-        });
-      }
-    });
-    exited.then((code) => reject(new Error(`kestrix run exited with ${code} before serving: ${err}`)));
-  });
-}
-
 // Starts a child and resolves with the first match of re in its output (stdout or stderr)
 // once it appears; rejects when the child exits before that or after timeoutMs.
 function startChild(bin, args, re, what, timeoutMs = 30000) {
@@ -99,6 +71,14 @@ function startChild(bin, args, re, what, timeoutMs = 30000) {
     proc.stderr.on('data', seen);
     exited.then((code) => { clearTimeout(timer); reject(new Error(`${what} exited with ${code}: ${out}`)); });
   });
+}
+
+// Starts kestrix run on a free loopback port and resolves once it prints its address.
+export async function startDaemon(dataDir, powerRoot) {
+  // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
+  const d = await startChild(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply',
+    powerRoot, '--gpsd', '1'], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
+  return { ...d, url: d.match[1], stderr: d.output };
 }
 
 // The reference tracking server on loopback: listen is ADDR:PORT (port 0 picks a free one).
