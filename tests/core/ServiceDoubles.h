@@ -26,8 +26,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return std::exchange(calls_, {});
     }
-
-private:
     std::mutex mutex_;
     std::vector<std::string> calls_;
 };
@@ -52,8 +50,6 @@ public:
     bool running = false;
     bool startSucceeds = true;
     int level = 0;
-
-private:
     GpsFixListener& listener_;
     Journal& journal_;
 };
@@ -83,8 +79,6 @@ public:
     bool stopRequested = false;
     bool reportsStart = true;  // false: still connecting
     std::vector<TrackPointRef> posted;
-
-private:
     IStatusListener& listener_;
     Journal& journal_;
 };
@@ -119,8 +113,6 @@ public:
     bool open = false;
     bool exportResult = true;
     std::vector<TrackPointRef> written;
-
-private:
     IStatusListener& listener_;
     Journal& journal_;
 };
@@ -143,8 +135,6 @@ public:
     }
     void RequestRedraw() override { journal_.Add("model.Redraw"); }
     IGpsReceiver* attached = nullptr;
-
-private:
     Journal& journal_;
 };
 
@@ -196,8 +186,6 @@ public:
     std::vector<platform::Notification> adds;
     std::vector<Update> updates;
     std::vector<Box> boxes;
-
-private:
     Journal& journal_;
 };
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,7 +11,6 @@
 #include "core/MainWindow.h"
 #include "core/ServiceDoubles.h"
 #include "platform/Clock.h"
-#include "platform/DeviceFs.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"
 #include "platform/Registry.h"
@@ -51,23 +48,19 @@ protected:
         platform::SetDeviceClock(nullptr);
     }
 
+    // Makes a double and remembers it for the test.
+    template <class Double, class Listener>
+    std::unique_ptr<Double> Keep(Double*& slot, Listener& l) {
+        auto d = std::make_unique<Double>(l, journal_);
+        slot = d.get();
+        return d;
+    }
+
     ControllerServices AllServices() {
         ControllerServices s;
-        s.makeReceiver = [this](GpsFixListener& l) -> std::unique_ptr<IGpsReceiver> {
-            auto r = std::make_unique<test::ReceiverDouble>(l, journal_);
-            receiver_ = r.get();
-            return r;
-        };
-        s.makeSession = [this](IStatusListener& l) -> std::unique_ptr<ITrackerSession> {
-            auto r = std::make_unique<test::SessionDouble>(l, journal_);
-            session_ = r.get();
-            return r;
-        };
-        s.makeLog = [this](IStatusListener& l) -> std::unique_ptr<ITrackLog> {
-            auto r = std::make_unique<test::LogDouble>(l, journal_);
-            log_ = r.get();
-            return r;
-        };
+        s.makeReceiver = [this](GpsFixListener& l) { return Keep(receiver_, l); };
+        s.makeSession = [this](IStatusListener& l) { return Keep(session_, l); };
+        s.makeLog = [this](IStatusListener& l) { return Keep(log_, l); };
         s.statusModel = [this] { return &model_; };
         s.deleteStatusModel = [this] { journal_.Add("model.Delete"); };
         s.clearSatellites = [this] { journal_.Add("satellites.Clear"); };
@@ -217,6 +210,14 @@ TEST_F(TrackerControllerTest, DisableHoldsAgainstPowerChangesUntilEnable) {
     EXPECT_EQ(c.GetState(), kModeLogger);
     Broadcast(1);
     EXPECT_EQ(c.GetState(), kModeTracker);
+
+    // Exit stops everything without being the user's Disable and keeps the window for Enable.
+    EXPECT_TRUE(c.OnCommand(kCmdExit));
+    EXPECT_EQ(c.GetState(), 0u);
+    EXPECT_FALSE(c.StoppedByUser());
+    EXPECT_TRUE(platform::IsWindow(c.MainWindow()));
+    platform::SendMessage(c.MainWindow(), platform::WM_COMMAND, kCmdEnable, 0);
+    EXPECT_EQ(c.GetState(), kModeTracker);
 }
 
 TEST_F(TrackerControllerTest, SingleServiceCommandsActOnlyFromTheOppositeState) {
@@ -226,6 +227,7 @@ TEST_F(TrackerControllerTest, SingleServiceCommandsActOnlyFromTheOppositeState) 
         uint32_t command;
         V calls;
         uint32_t stateAfter;
+        bool sessionStopping = false;  // the session still runs but its stop was asked for
     };
     const std::vector<Case> cases = {
         {"enable tracker when off", 0, kCmdEnableTracker, {"session.Start", "receiver.Start", "model.Attach"}, kModeTracker},
@@ -240,16 +242,24 @@ TEST_F(TrackerControllerTest, SingleServiceCommandsActOnlyFromTheOppositeState) 
          {"log.Close", "satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"},
          0},
         {"disable logger when off", kModeTracker, kCmdDisableLogger, {}, kModeTracker},
+        {"a stopping session does not keep the receiver",
+         kModeLogger,
+         kCmdDisableLogger,
+         {"log.Close", "satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"},
+         0,
+         true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         TrackerController& c = Ready(AllServices());
         if (k.running) c.StartServices(k.running);
+        if (k.sessionStopping) session_->running = session_->stopRequested = true;
         journal_.Take();
         // Through the main window, as the notification's buttons send it.
         platform::SendMessage(c.MainWindow(), platform::WM_COMMAND, k.command, 0);
         EXPECT_EQ(journal_.Take(), k.calls);
         EXPECT_EQ(c.GetState(), k.stateAfter);
+        EXPECT_EQ(receiver_->running, k.stateAfter != 0);  // it stops only when nothing needs it
         TrackerController::Destroy();
     }
 }
@@ -264,18 +274,6 @@ TEST_F(TrackerControllerTest, UnhandledCommandsGoToDefaultProcessing) {
     for (const MenuItem& item : kTrayMenu) {
         EXPECT_EQ(c.OnCommand(item.id), item.id != kCmdShowMap) << item.text;
     }
-}
-
-TEST_F(TrackerControllerTest, ExitStopsEverythingAndKeepsTheWindowForEnable) {
-    TrackerController& c = Ready(AllServices());
-    Broadcast(1);
-    journal_.Take();
-    EXPECT_TRUE(c.OnCommand(kCmdExit));
-    EXPECT_EQ(c.GetState(), 0u);
-    EXPECT_FALSE(c.StoppedByUser());
-    EXPECT_TRUE(platform::IsWindow(c.MainWindow()));
-    platform::SendMessage(c.MainWindow(), platform::WM_COMMAND, kCmdEnable, 0);
-    EXPECT_EQ(c.GetState(), kModeTracker);
 }
 
 TEST_F(TrackerControllerTest, IconFollowsTheRunningServicesAndTheFix) {
@@ -533,80 +531,32 @@ TEST_F(TrackerControllerTest, SettingsCommandSavesAndRestartsWithThePowerSourceM
     EXPECT_EQ(stored.GetMode(1), kModeLogger);
 }
 
-TEST_F(TrackerControllerTest, WindowMessagesAreTheProcessWideOnes) {
-    const RegisteredMessages& m = GetRegisteredMessages();
-    const std::map<std::string, uint32_t> expected = {
-        {"WM_UPDATE_SAT_VIEW", m.updateSatView}, {"WM_LDP_NOTIFY", m.ldpNotify},
-        {"WM_GMR_CHANGE_STATE", m.changeState},  {"WM_GMR_SHOW_HTML", m.showHtml},
-        {"WM_GMR_DUMMY", m.dummy},
-    };
-    for (const auto& [name, number] : expected) EXPECT_EQ(platform::RegisterWindowMessage(name), number) << name;
-
-    TrackerController& c = Ready(AllServices());
-    shell_.updates.clear();
-    EXPECT_EQ(platform::SendMessage(c.MainWindow(), m.dummy, 1, 2), 0);
-    const std::string page = "<html>shown as given</html>";
-    platform::SendMessage(c.MainWindow(), m.showHtml, reinterpret_cast<platform::WParam>(&page), 110);
-    ASSERT_EQ(shell_.updates.size(), 1u);
-    EXPECT_EQ(shell_.updates[0].n.html, page);
-    EXPECT_EQ(shell_.updates[0].n.iconId, 110);
-    EXPECT_NE(c.StatusHtml(), page);
-}
-
-TEST_F(TrackerControllerTest, ReceiverStopsOnlyWhenNothingNeedsIt) {
-    struct Case {
-        const char* name;
-        uint32_t running;
-        bool sessionStopRequested;  // the session stays "running" but its stop was asked for
-        uint32_t command;
-        bool receiverStops;
-    };
-    const std::vector<Case> cases = {
-        {"last service stops", kModeLogger, false, kCmdDisableLogger, true},
-        {"tracker still on", 3, false, kCmdDisableLogger, false},
-        {"logger still on", 3, false, kCmdDisableTracker, false},
-        {"session stopping counts as stopped", kModeLogger, true, kCmdDisableLogger, true},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
-        TrackerController& c = Ready(AllServices());
-        c.StartServices(k.running);
-        if (k.sessionStopRequested) session_->stopRequested = true;
-        journal_.Take();
-        c.OnCommand(k.command);
-        const V calls = journal_.Take();
-        const bool stopped = std::find(calls.begin(), calls.end(), "receiver.Stop") != calls.end();
-        EXPECT_EQ(stopped, k.receiverStops);
-        EXPECT_EQ(receiver_->running, !k.receiverStops);
-        if (k.receiverStops) {
-            // The satellites go and the view lets go of the receiver before it stops.
-            auto at = [&](const char* what) { return std::find(calls.begin(), calls.end(), what) - calls.begin(); };
-            EXPECT_LT(at("satellites.Clear"), at("receiver.Stop"));
-            EXPECT_LT(at("model.Detach"), at("receiver.Stop"));
-        }
-        TrackerController::Destroy();
-    }
-}
-
 TEST_F(TrackerControllerTest, ConvertToGpxRestartsWhatRanBefore) {
     struct Case {
         const char* name;
         uint32_t before;
         bool sessionAfter;
         bool receiverAfter;
+        bool connecting = false;  // between login attempts: the session runs without the Tracker bit
     };
     const std::vector<Case> cases = {
         {"nothing ran", 0, false, false},
         {"only the tracker", kModeTracker, true, true},
         {"only the logger", kModeLogger, false, true},
         {"both", 3, true, true},
+        {"tracker still connecting", 0, true, true, true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         // The power-source mode would start both; it plays no part here.
         TrackerController& c = Ready(AllServices(), 3, 3);
-        c.StartServices(k.before);
+        session_->reportsStart = !k.connecting;
+        c.StartServices(k.connecting ? kModeTracker : k.before);
         ASSERT_EQ(c.GetState(), k.before);
+        ASSERT_EQ(session_->running, k.connecting || (k.before & kModeTracker));
+        if (k.connecting) {
+            EXPECT_EQ(c.RunningServices(), kModeTracker);
+        }
         EXPECT_TRUE(c.OnCommand(kCmdConvertToGpx));
         EXPECT_TRUE(log_->open);
         EXPECT_TRUE(c.GetState() & kModeLogger);
@@ -614,21 +564,6 @@ TEST_F(TrackerControllerTest, ConvertToGpxRestartsWhatRanBefore) {
         EXPECT_EQ(receiver_->running, k.receiverAfter);
         TrackerController::Destroy();
     }
-}
-
-TEST_F(TrackerControllerTest, ConvertToGpxRestartsATrackerThatWasStillConnecting) {
-    // Between login attempts the session runs without the Tracker bit; the export must not
-    // leave live tracking switched off.
-    TrackerController& c = Ready(AllServices(), 3, 3);
-    session_->reportsStart = false;
-    c.StartServices(kModeTracker);
-    ASSERT_TRUE(session_->running);
-    ASSERT_EQ(c.GetState() & kModeTracker, 0u);
-    EXPECT_EQ(c.RunningServices(), kModeTracker);
-    EXPECT_TRUE(c.OnCommand(kCmdConvertToGpx));
-    EXPECT_TRUE(session_->running);
-    EXPECT_TRUE(receiver_->running);
-    TrackerController::Destroy();
 }
 
 TEST_F(TrackerControllerTest, FixesAreFilteredAndHandedToTheConfiguredServices) {
@@ -726,41 +661,6 @@ TEST_F(TrackerControllerTest, UploadAndSatelliteViewUseTheirServices) {
     EXPECT_TRUE(c.OnCommand(kCmdSatelliteView));
     EXPECT_EQ(journal_.Take(), (V{"model.Attach", "model.Show"}));
     EXPECT_EQ(model_.attached, receiver_);
-}
-
-TEST_F(TrackerControllerTest, LoggerWritesAcceptedFixesToTheRealLogAndConvertsIt) {
-    const std::string oldRoot = platform::DeviceRoot();
-    platform::SetDeviceRoot(dir_.Path());
-    {
-        ControllerServices s = DefaultControllerServices();
-        s.makeReceiver = nullptr;  // fixes are fed by hand
-        s.makeSession = nullptr;
-        s.statusModel = nullptr;
-        s.deleteStatusModel = nullptr;
-        s.detectGpsPort = nullptr;
-        s.clearSatellites = nullptr;
-        TrackerController& c = Ready(s, kModeLogger, kModeLogger);
-        c.GetSettings().SetLogPath(std::string("\\anna.log"));
-        Broadcast(0);
-        ASSERT_EQ(c.GetState(), kModeLogger);
-
-        const uint64_t t0 = 133'000'000'000'000'000ULL;
-        c.OnFix(TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, t0));
-        clock_.Advance(1000);
-        c.OnFix(TrackPoint::Make(48.0, 11.0, 500.0f, 0.0f, t0 + 10'000'000));  // 0 m, 1 s: dropped
-        c.OnFix(TrackPoint::Make(48.001, 11.0, 500.0f, 0.0f, t0 + 20'000'000));  // 111 m: kept
-        EXPECT_EQ(std::filesystem::file_size(dir_.File("anna.log")), 2u * 32u);
-
-        EXPECT_TRUE(c.ConvertToGpx());
-        const std::string gpx = test::ReadFile(dir_.File("anna.gpx"));
-        size_t points = 0;
-        for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) ++points;
-        EXPECT_EQ(points, 2u);
-        // The export reopens the log; the logger ran before, so it runs after.
-        EXPECT_EQ(c.GetState() & kModeLogger, kModeLogger);
-        TrackerController::Destroy();
-    }
-    platform::SetDeviceRoot(oldRoot);
 }
 
 TEST_F(TrackerControllerTest, InitFailsWithoutAnInstanceOrALoop) {
