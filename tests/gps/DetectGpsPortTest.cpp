@@ -73,6 +73,8 @@ TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPortsWhenItFits) {
         SetMultiplexer(c.value);
         pty_.DiscardPending();
         ASSERT_TRUE(pty_.Write("$GPGSA,A,3*00\r\n"));
+        // The kernel moves written bytes to the terminal's input queue a moment later.
+        ASSERT_TRUE(test::WaitFor([&] { return pty_.Pending() == 15u; }));
         std::string name;
         ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
         EXPECT_EQ(name, c.expected);
@@ -87,6 +89,7 @@ TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPortsWhenItFits) {
 TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortAndTheNameMustFit) {
     MapPort("COM10:", pty_.SlavePath());
     ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
+    ASSERT_TRUE(test::WaitFor([&] { return pty_.Pending() == 13u; }));
     std::string name;
     EXPECT_FALSE(DetectGpsPortName(9, name));
     EXPECT_EQ(pty_.Pending(), 13u);  // COM10: was not touched
