@@ -130,6 +130,9 @@ TEST_F(TrackerSessionTest, TimerRuleFollowsTheDeviceClock) {
     clock.Advance(1000);
     auto got = WaitForPoints(4, 4);
     EXPECT_EQ(settings_.GetLastTrackPoint(), Point(3)->GetTime());
+    // The worker reads the device clock until it ends: stop it before this clock goes away.
+    session_.Stop();
+    platform::SetDeviceClock(nullptr);
 }
 
 TEST_F(TrackerSessionTest, ServerOutageLosesNothingAndResendsOnce) {
