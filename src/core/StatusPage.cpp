@@ -4,6 +4,7 @@
 
 #include "core/TrackerController.h"
 #include "geo/Listeners.h"
+#include "platform/Text.h"
 
 namespace kestrix {
 
@@ -22,19 +23,7 @@ void AppendFormat(std::string& out, const char* format, Args... args) {
 
 }  // namespace
 
-std::string EscapeHtmlText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c; break;
-        }
-    }
-    return out;
-}
+std::string EscapeHtmlText(const std::string& text) { return platform::EscapeMarkup(text); }
 
 void BuildStatusPage(uint32_t state, bool hasLastFix, const std::string* message, std::string& out) {
     out.clear();

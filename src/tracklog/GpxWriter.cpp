@@ -9,22 +9,6 @@
 namespace kestrix {
 namespace {
 
-// The track is named after the log file, which may hold characters that would break
-// the document.
-std::string EscapeXml(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c; break;
-        }
-    }
-    return out;
-}
-
 bool Put(platform::DeviceFile& out, const std::string& text) {
     return text.empty() || out.Write(text.data(), text.size()) == text.size();
 }
@@ -45,7 +29,7 @@ std::string GpxHeader(const std::string& trackName) {
          "xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd\" "
          "xmlns=\"http://www.topografix.com/GPX/1/1\">\r\n";
     s += "\t<trk>\n";
-    s += "\t\t<name>" + EscapeXml(trackName) + "</name>\r\n";
+    s += "\t\t<name>" + platform::EscapeMarkup(trackName) + "</name>\r\n";
     s += "\t\t<trkseg>\r\n";
     return s;
 }

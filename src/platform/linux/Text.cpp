@@ -23,4 +23,18 @@ std::string Format(const char* fmt, ...) {
     return out;
 }
 
+std::string EscapeMarkup(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += c; break;
+        }
+    }
+    return out;
+}
+
 }  // namespace kestrix::platform
