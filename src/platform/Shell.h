@@ -22,10 +22,6 @@ constexpr uint32_t MB_ICONWARNING = 0x30;
 constexpr uint32_t MB_ICONINFORMATION = 0x40;
 constexpr uint32_t MB_SETFOREGROUND = 0x10000;
 constexpr uint32_t MB_TOPMOST = 0x40000;
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int IDYES = 6;
-constexpr int IDNO = 7;
 
 // The safe answer for a box nobody answers: Cancel (or No) for questions, OK for notices.
 int SafeMessageBoxAnswer(uint32_t flags);
