@@ -7,6 +7,8 @@
 #   KESTRIX_HTTP       address of the page (default 127.0.0.1:8787)
 #   KESTRIX_SERVER     address of the tracking server (default 127.0.0.1:1201; a free port
 #                      is taken when that one is busy)
+#   KESTRIX_WEB        address of the tracking server's web pages (default 127.0.0.1:1280;
+#                      likewise)
 # Extra arguments go to `kestrix run` (for example --power-supply DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +17,7 @@ BIN=${KESTRIX_BIN_DIR:-build/dev/bin}
 DATA=${KESTRIX_DEMO_DIR:-$PWD/build/demo-data}
 HTTP=${KESTRIX_HTTP:-127.0.0.1:8787}
 SERVER_ADDR=${KESTRIX_SERVER:-127.0.0.1:1201}
+WEB_ADDR=${KESTRIX_WEB:-127.0.0.1:1280}
 KESTRIX="$BIN/kestrix"
 SERVER="$BIN/kestrix-server"
 
@@ -61,13 +64,14 @@ wait_until() {
     return 1
 }
 
-# The reference server, on its usual port, or on a free one when that is taken.
+# The reference server and its web pages, on their usual ports, or on free ones when those
+# are taken.
 SERVER_OUT="$DATA/server.out"
 start_server() {
     : >"$SERVER_OUT"
-    "$SERVER" --listen "$1" --db "$DB" >"$SERVER_OUT" 2>&1 &
+    "$SERVER" --listen "$1" --web "$2" --db "$DB" >"$SERVER_OUT" 2>&1 &
     SERVER_PID=$!
-    if wait_until "$SERVER_PID" grep -q '^listening on ' "$SERVER_OUT"; then
+    if wait_until "$SERVER_PID" grep -q '^web pages on ' "$SERVER_OUT"; then
         HELPERS+=("$SERVER_PID")
         return 0
     fi
@@ -75,14 +79,20 @@ start_server() {
     wait "$SERVER_PID" 2>/dev/null || true
     return 1
 }
-if ! start_server "$SERVER_ADDR"; then
-    echo "demo: $(cat "$SERVER_OUT"); taking a free port" >&2
-    if ! start_server "${SERVER_ADDR%:*}:0"; then
-        echo "demo: the tracking server did not start: $(cat "$SERVER_OUT")" >&2
+until start_server "$SERVER_ADDR" "$WEB_ADDR"; do
+    why=$(cat "$SERVER_OUT")
+    if [[ $why == *"web pages on $WEB_ADDR "* && ${WEB_ADDR##*:} != 0 ]]; then
+        WEB_ADDR=${WEB_ADDR%:*}:0
+    elif [[ $why == *"listen on $SERVER_ADDR:"* && ${SERVER_ADDR##*:} != 0 ]]; then
+        SERVER_ADDR=${SERVER_ADDR%:*}:0
+    else
+        echo "demo: the tracking server did not start: $why" >&2
         exit 1
     fi
-fi
+    echo "demo: $why; taking a free port" >&2
+done
 SERVER_ADDR=$(sed -n 's/^listening on //p' "$SERVER_OUT")
+WEB_URL=$(sed -n 's/^web pages on //p' "$SERVER_OUT")
 SERVER_HOST=${SERVER_ADDR%:*}
 SERVER_PORT=${SERVER_ADDR##*:}
 
@@ -120,6 +130,10 @@ set_config ModeB 3
 echo "demo: data folder $DATA (settings in $DATA/registry.reg, track log $DATA/anna.log)"
 echo "demo: receiver $GPS replays $DATA/drive.nmea; tracking server $SERVER_ADDR (database $DB)"
 echo "demo: see what the server received: $SERVER --db $DB export anna"
+echo "demo: the server's web pages (its users, and a form for new accounts): $WEB_URL"
+if [ "${WEB_URL%/}" != "http://$SERVER_HOST:1280" ]; then
+    echo "demo: the tracker's account and home-page links lead to http://$SERVER_HOST:1280/, not there" >&2
+fi
 echo "demo: open the address kestrix prints below in a browser; stop with Ctrl-C"
 # SIGTERM makes kestrix shut down cleanly (settings saved, log closed); the helpers stop after it.
 "$KESTRIX" run --data-dir "$DATA" --http "$HTTP" "$@" &

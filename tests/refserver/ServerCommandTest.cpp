@@ -1,9 +1,10 @@
-// The command line in-process (accounts, export formats, usage errors) and the real
-// kestrix-server program as a process: the "listening on" line, a login over TCP, and a
-// clean exit on SIGINT and SIGTERM.
+// The command line in-process (accounts, export formats, usage errors, where the web
+// pages go) and the real kestrix-server program as a process: the "listening on" and
+// "web pages on" lines, a login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
 #include "ServerCommand.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <sstream>
 
 #include "TestClient.h"
+#include "WebFrontEnd.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::refserver {
@@ -73,12 +75,41 @@ TEST(ServerCommand, BadCommandLinesGiveUsage) {
     const std::vector<std::vector<std::string>> bad = {
         {"user"}, {"user", "add", "x"}, {"user", "del", "x", "y"}, {"export"}, {"export", "a", "b"},
         {"--db"}, {"--listen"}, {"--bogus"}, {"frobnicate"}, {"user", "add", "a", "b", "--gpx"},
+        {"--web"}, {"--web", "nowhere"}, {"--web", "127.0.0.1:99999"},
     };
     for (const auto& args : bad) {
         Result r = RunCommand(args);
         EXPECT_EQ(r.code, 2) << args[0];
         EXPECT_NE(r.err.find("usage: kestrix-server"), std::string::npos) << args[0];
     }
+}
+
+TEST(ServerCommand, WebPagesOnATakenPortOrOff) {
+    test::TempDir dir;
+    const std::string db = dir.File("server.sqlite");
+    WebFrontEnd taken(WebOptions{"127.0.0.1:0", db, "127.0.0.1:1201"});
+    ASSERT_TRUE(taken.Start()) << taken.Error();
+    const std::string address = taken.Address();
+    // An address asked for must be served.
+    Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", address});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + address +
+                         " (in use or not an address of this machine)\n");
+    // The default one is not worth losing the tracking server for. It is taken here, by
+    // this test or by whoever already holds it.
+    WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
+    usual.Start();
+    r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find("web pages"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280 (in use or not an address of "
+                     "this machine); tracking goes on without them (--web ADDR:PORT moves them)\n");
+    r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", "off"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.find("web pages"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
 }
 
 class ExportTest : public ::testing::Test {
@@ -230,11 +261,18 @@ TEST_F(ExportTest, TheProgramServesAndStopsCleanlyOnEachSignal) {
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
         ServerProcess server;
-        ASSERT_TRUE(server.Start({"--listen", "127.0.0.1:0", "--db", db_}));
+        ASSERT_TRUE(server.Start({"--listen", "127.0.0.1:0", "--db", db_, "--web", "127.0.0.1:0"}));
         std::string line = server.Line();
         ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
         int port = std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:"));
         ASSERT_GT(port, 0);
+        line = server.Line();
+        ASSERT_EQ(line.rfind("web pages on http://127.0.0.1:", 0), 0u) << line;
+        int webPort = std::atoi(line.c_str() + std::strlen("web pages on http://127.0.0.1:"));
+        httplib::Client web("127.0.0.1", webPort);
+        auto page = web.Get("/");
+        ASSERT_TRUE(page);
+        EXPECT_NE(page->body.find("<td class=\"name\">b&lt;o&gt;b &amp; co</td>"), std::string::npos);
 
         test::TestClient client;
         ASSERT_TRUE(client.Connect(static_cast<uint16_t>(port)));

@@ -268,4 +268,30 @@ bool PointStore::CountPoints(uint32_t userId, int64_t& count) {
     return true;
 }
 
+bool PointStore::ListUsers(std::vector<UserSummary>& out) {
+    error_.clear();
+    out.clear();
+    Statement stmt;
+    // Per-user subqueries walk the points_user index instead of grouping every point.
+    if (!Prepare(stmt.Ref(),
+                 "SELECT u.id, u.name,"
+                 " (SELECT COUNT(*) FROM points WHERE user_id = u.id AND kind = 'live'),"
+                 " (SELECT COUNT(*) FROM points WHERE user_id = u.id AND kind = 'track'),"
+                 " (SELECT received FROM points WHERE user_id = u.id ORDER BY id DESC LIMIT 1)"
+                 " FROM users u ORDER BY u.id"))
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) {
+        UserSummary u;
+        u.id = static_cast<uint32_t>(sqlite3_column_int64(stmt.Get(), 0));
+        u.name = ColumnText(stmt.Get(), 1);
+        u.livePoints = sqlite3_column_int64(stmt.Get(), 2);
+        u.trackPoints = sqlite3_column_int64(stmt.Get(), 3);
+        u.lastReceived = ColumnText(stmt.Get(), 4);
+        out.push_back(std::move(u));
+    }
+    if (rc != SQLITE_DONE) return Fail("cannot list the users");
+    return true;
+}
+
 }  // namespace kestrix::refserver

@@ -1,7 +1,8 @@
 // PointStore: the reference server's SQLite database of accounts and received positions.
-// One object per connection to the file. The server's event-loop thread is the only writer;
-// the command line (user add, export) opens its own object, and WAL mode lets an export
-// read while the server writes. Coordinates are decimal degrees, altitude metres, speed
+// One object per connection to the file, used by one thread at a time. The server's
+// event-loop thread is the only writer of points; the web pages and the command line
+// (user add, export) open objects of their own, and WAL mode lets them read while the
+// server writes (a writer waits up to 5 s for another). Coordinates are decimal degrees, altitude metres, speed
 // km/h; times are ISO-8601 UTC text ("2026-12-06T10:12:49.123Z"). Every call reports a
 // failure by returning false and leaving a readable message in Error(); nothing throws.
 #pragma once
@@ -41,6 +42,15 @@ struct UserRecord {
     std::string digest;  // 32 lower-case hexadecimal characters, MD5 of the password
 };
 
+// An account and what it has sent, for the server's home page.
+struct UserSummary {
+    uint32_t id = 0;
+    std::string name;
+    int64_t livePoints = 0;
+    int64_t trackPoints = 0;
+    std::string lastReceived;  // receive time of the newest point; empty when there is none
+};
+
 class PointStore {
 public:
     PointStore() = default;
@@ -73,6 +83,8 @@ public:
     bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit);
     // Number of points held for the user.
     bool CountPoints(uint32_t userId, int64_t& count);
+    // Every account with its point counts, in the order of their ids.
+    bool ListUsers(std::vector<UserSummary>& out);
 
     const std::string& Error() const { return error_; }
 

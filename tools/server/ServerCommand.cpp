@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "TrackingServer.h"
+#include "WebFrontEnd.h"
 #include "platform/Md5.h"
 
 namespace kestrix::refserver {
@@ -14,7 +15,7 @@ namespace kestrix::refserver {
 namespace {
 
 const char* kUsage =
-    "usage: kestrix-server [--listen ADDR:PORT] [--db FILE]\n"
+    "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE]\n"
     "       kestrix-server [--db FILE] user add NAME PASSWORD\n"
     "       kestrix-server [--db FILE] export NAME [--gpx]\n";
 
@@ -77,8 +78,9 @@ bool OpenStore(PointStore& store, const std::string& path, bool create, std::ost
     return true;
 }
 
-int Serve(const std::string& dbPath, const std::string& listen, std::ostream& out, std::ostream& err,
-          const std::function<void()>& waitForStop) {
+// web is "off" or an address; webAsked says whether the command line named it.
+int Serve(const std::string& dbPath, const std::string& listen, const std::string& web, bool webAsked,
+          std::ostream& out, std::ostream& err, const std::function<void()>& waitForStop) {
     PointStore store;
     if (!OpenStore(store, dbPath, true, err)) return 1;
     ServerOptions options;
@@ -88,8 +90,29 @@ int Serve(const std::string& dbPath, const std::string& listen, std::ostream& ou
         err << "kestrix-server: " << server.Error() << "\n";
         return 1;
     }
-    out << "listening on " << server.Address() << std::endl;
+    std::unique_ptr<WebFrontEnd> pages;
+    if (web != "off") {
+        pages = std::make_unique<WebFrontEnd>(WebOptions{web, dbPath, server.Address()});
+        if (!pages->Start()) {
+            // Pages asked for by name are part of the job; the default ones are a courtesy
+            // that must not keep trackers from their server.
+            err << "kestrix-server: " << pages->Error();
+            if (webAsked) {
+                err << "\n";
+                return 1;
+            }
+            err << "; tracking goes on without them (--web ADDR:PORT moves them)\n";
+            pages.reset();
+        } else if (!pages->LoopbackOnly()) {
+            err << "kestrix-server: warning: the web pages on " << pages->Address()
+                << " are reachable from other machines, and anyone who reaches them can create accounts\n";
+        }
+    }
+    out << "listening on " << server.Address() << "\n";
+    if (pages) out << "web pages on http://" << pages->Address() << "/\n";
+    out.flush();
     if (waitForStop) waitForStop();
+    if (pages) pages->Stop();
     server.Stop();
     return 0;
 }
@@ -190,16 +213,17 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
                      const std::function<void()>& waitForStop) {
     std::string db;
     std::string listen = "127.0.0.1:1201";
+    std::string web;
     bool gpx = false;
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--db" || a == "--listen") {
+        if (a == "--db" || a == "--listen" || a == "--web") {
             if (i + 1 >= args.size()) {
                 err << "kestrix-server: " << a << " needs a value\n" << kUsage;
                 return 2;
             }
-            (a == "--db" ? db : listen) = args[++i];
+            (a == "--db" ? db : a == "--listen" ? listen : web) = args[++i];
         } else if (a == "--gpx") {
             gpx = true;
         } else if (a == "--help" || a == "-h") {
@@ -213,7 +237,17 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
         }
     }
     if (db.empty()) db = DefaultDatabasePath();
-    if (words.empty() && !gpx) return Serve(db, listen, out, err, waitForStop);
+    if (words.empty() && !gpx) {
+        std::string host;
+        uint16_t port = 0;
+        if (!web.empty() && web != "off" && !ParseListenAddress(web, host, port)) {
+            err << "kestrix-server: bad --web address \"" << web << "\" (expected ADDR:PORT or off)\n" << kUsage;
+            return 2;
+        }
+        bool webAsked = !web.empty();
+        if (!webAsked) web = "127.0.0.1:" + std::to_string(kDefaultWebPort);
+        return Serve(db, listen, web, webAsked, out, err, waitForStop);
+    }
     if (words.size() == 4 && words[0] == "user" && words[1] == "add" && !gpx)
         return AddUser(db, words[2], words[3], out, err);
     if (words.size() == 2 && words[0] == "export") return Export(db, words[1], gpx, out, err);

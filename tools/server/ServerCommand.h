@@ -1,13 +1,17 @@
 // ServerCommand: the command line of kestrix-server, apart from signal handling so the
 // tests can run every command in-process.
 //
-//   kestrix-server [--listen ADDR:PORT] [--db FILE]        serve until told to stop
+//   kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE]
+//                                                  serve until told to stop
 //   kestrix-server [--db FILE] user add NAME PASSWORD       add an account, print its id
 //   kestrix-server [--db FILE] export NAME [--gpx]          print what the user sent
 //
-// Serving prints "listening on ADDR:PORT" once the socket is bound, then calls
-// waitForStop (main blocks there until SIGINT or SIGTERM) and shuts down. Exit codes: 0
-// success, 1 failure (message on err), 2 bad command line (usage on err).
+// Serving starts the tracking port and the web pages (127.0.0.1:1280 unless --web says
+// otherwise; when that default cannot be bound a warning goes to err and the tracking
+// server runs without them, while an address named by --web must be bound), prints
+// "listening on ADDR:PORT" and then "web pages on http://ADDR:PORT/", calls waitForStop
+// (main blocks there until SIGINT or SIGTERM) and shuts both down. Exit codes: 0 success,
+// 1 failure (message on err), 2 bad command line (usage on err).
 #pragma once
 #include <functional>
 #include <ostream>

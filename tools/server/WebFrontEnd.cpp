@@ -1,0 +1,251 @@
+// The only translation unit of the reference server that includes the HTTP library.
+#include "WebFrontEnd.h"
+
+#include <arpa/inet.h>
+#include <openssl/crypto.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <mutex>
+#include <random>
+
+#include <httplib.h>
+
+#include "PointStore.h"
+#include "ServerCommand.h"
+#include "TrackingServer.h"
+#include "WebPages.h"
+#include "platform/Thread.h"
+
+namespace kestrix::refserver {
+
+namespace {
+
+constexpr size_t kRequestThreads = 4;
+constexpr size_t kMaxBody = 16 * 1024;
+const char* const kHtml = "text/html; charset=utf-8";
+const char* const kRegisterPath = "/mobile/register";
+
+// libstdc++ draws random_device from the kernel's generator (or the CPU's), so the token
+// cannot be guessed by a page that has never seen the form.
+std::string RandomToken() {
+    std::random_device rd;
+    std::string out;
+    for (int i = 0; i < 32; ++i) out += "0123456789abcdef"[rd() & 15];
+    return out;
+}
+
+bool IsLoopback(const std::string& host) {
+    in_addr a{};
+    return inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+}
+
+void SendPage(httplib::Response& res, int status, std::string html) {
+    res.status = status;
+    res.set_content(std::move(html), kHtml);
+}
+
+}  // namespace
+
+struct WebFrontEnd::Impl {
+    explicit Impl(WebOptions o) : options(std::move(o)) {}
+
+    bool HostOk(const httplib::Request& req) const {
+        if (!loopbackOnly) return true;
+        std::string given = req.get_header_value("Host");
+        std::string port = ":" + std::to_string(boundPort);
+        for (const std::string& name : {std::string("127.0.0.1"), std::string("localhost"), boundHost}) {
+            if (given == name + port || (boundPort == 80 && given == name)) return true;
+        }
+        return false;
+    }
+
+    // A form posted from one of this server's own pages. Browsers name the page's origin
+    // in Origin (in Referer when they leave Origin out); a request with neither is left to
+    // the token.
+    static bool SameOrigin(const httplib::Request& req) {
+        std::string self = "http://" + req.get_header_value("Host");
+        if (req.has_header("Origin")) return req.get_header_value("Origin") == self;
+        if (req.has_header("Referer")) return req.get_header_value("Referer").rfind(self + "/", 0) == 0;
+        return true;
+    }
+
+    bool TokenOk(const std::string& given) const {
+        return given.size() == token.size() && CRYPTO_memcmp(given.data(), token.data(), token.size()) == 0;
+    }
+
+    void Routes();
+    void Register(const httplib::Request& req, httplib::Response& res);
+
+    WebOptions options;
+    const std::string token = RandomToken();
+    std::mutex storeMutex;  // the pool's threads take turns on the one connection
+    PointStore store;
+    httplib::Server server;
+    platform::Thread thread;
+    std::string boundHost;
+    int boundPort = 0;
+    bool loopbackOnly = true;
+    bool started = false;
+    std::string error;
+};
+
+void WebFrontEnd::Impl::Routes() {
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_header("X-Frame-Options", "DENY");
+        res.set_header("Content-Security-Policy",
+                       "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
+                       "frame-ancestors 'none'; base-uri 'none'");
+        if (!HostOk(req)) {
+            SendPage(res, 403,
+                     MessagePage("Wrong address", "This server answers only at http://127.0.0.1:" +
+                                                      std::to_string(boundPort) + "/ and http://localhost:" +
+                                                      std::to_string(boundPort) + "/."));
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return;
+        if (res.status == 404)
+            SendPage(res, 404, MessagePage("Not found", "There is no page at this address."));
+        else if (res.status == 413)
+            SendPage(res, 413, MessagePage("Too much data", "The form sent more than this server accepts."));
+        else
+            SendPage(res, res.status, MessagePage("Request refused", "This server cannot answer that request."));
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        SendPage(res, 500, MessagePage("Server error", "The page could not be made."));
+    });
+
+    server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+        std::vector<UserSummary> users;
+        bool ok;
+        std::string why;
+        {
+            std::lock_guard lock(storeMutex);
+            ok = store.ListUsers(users);
+            why = store.Error();
+        }
+        if (!ok) return SendPage(res, 500, MessagePage("Server error", why));
+        SendPage(res, 200, HomePage(options.trackingAddress, users));
+    });
+    server.Get(kRegisterPath, [this](const httplib::Request&, httplib::Response& res) {
+        SendPage(res, 200, RegisterPage(token, "", ""));
+    });
+    server.Post(kRegisterPath, [this](const httplib::Request& req, httplib::Response& res) { Register(req, res); });
+}
+
+void WebFrontEnd::Impl::Register(const httplib::Request& req, httplib::Response& res) {
+    if (!SameOrigin(req)) {
+        return SendPage(res, 403,
+                        MessagePage("Request refused",
+                                    "The form came from another web site; accounts are created only from this "
+                                    "server's own registration page."));
+    }
+    if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) != 0) {
+        return SendPage(res, 415, MessagePage("Request refused", "The form must be sent as a web form."));
+    }
+    // The library has parsed the form-encoded body into the parameters.
+    if (!TokenOk(req.get_param_value("token"))) {
+        return SendPage(res, 403,
+                        MessagePage("Form expired",
+                                    "This form was not made by this server, or the server has restarted since. "
+                                    "Open the registration page again."));
+    }
+    std::string login = req.get_param_value("login");
+    std::string password = req.get_param_value("password");
+    std::string fault = CheckRegistration(login, password, req.get_param_value("again"));
+    if (!fault.empty()) return SendPage(res, 400, RegisterPage(token, login, fault));
+
+    uint32_t id = 0;
+    bool added;
+    bool taken = false;
+    std::string why;
+    {
+        std::lock_guard lock(storeMutex);
+        added = store.AddUser(login, PasswordDigest(password), id);
+        why = store.Error();
+        UserRecord existing;
+        if (!added) taken = store.FindUser(login, existing);
+    }
+    if (!added) return SendPage(res, taken ? 409 : 500, RegisterPage(token, login, why));
+    std::fprintf(stderr, "kestrix-server: account %s created from the web pages (user id %u)\n", login.c_str(), id);
+    SendPage(res, 200, RegisteredPage(options.trackingAddress, login, id));
+}
+
+WebFrontEnd::WebFrontEnd(WebOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+WebFrontEnd::~WebFrontEnd() { Stop(); }
+
+bool WebFrontEnd::Start() {
+    Impl& d = *impl_;
+    if (d.started) {
+        d.error = "already started";
+        return false;
+    }
+    uint16_t port = 0;
+    if (!ParseListenAddress(d.options.listen, d.boundHost, port)) {
+        d.error = "bad web address \"" + d.options.listen + "\" (expected ADDR:PORT, e.g. 127.0.0.1:1280)";
+        return false;
+    }
+    if (!d.store.Open(d.options.database)) {
+        d.error = d.store.Error();
+        return false;
+    }
+    // A browser that goes away mid-response must not end the process.
+    signal(SIGPIPE, SIG_IGN);
+    d.server.new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads); };
+    d.server.set_keep_alive_timeout(1);
+    d.server.set_read_timeout(5, 0);
+    d.server.set_write_timeout(5, 0);
+    d.server.set_payload_max_length(kMaxBody);
+    // The library's default adds SO_REUSEPORT, with which a second server binds the same
+    // port without an error and the kernel shares the browsers out between the two.
+    d.server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    d.Routes();
+    int bound = port == 0 ? d.server.bind_to_any_port(d.boundHost) : (d.server.bind_to_port(d.boundHost, port) ? port : -1);
+    if (bound <= 0) {
+        d.error = "cannot serve the web pages on " + d.options.listen + " (in use or not an address of this machine)";
+        d.store.Close();
+        return false;
+    }
+    d.boundPort = bound;
+    d.loopbackOnly = IsLoopback(d.boundHost);
+    if (!d.thread.Start([&d] { d.server.listen_after_bind(); }, "web")) {
+        d.error = "cannot start the web pages' thread";
+        d.server.stop();
+        d.store.Close();
+        return false;
+    }
+    d.started = true;
+    return true;
+}
+
+void WebFrontEnd::Stop() {
+    Impl& d = *impl_;
+    if (!d.started) return;
+    d.started = false;
+    // The thread may not have entered its accept loop yet, and stop() does nothing before
+    // it has; so ask again until the thread has ended.
+    do {
+        d.server.stop();
+    } while (!d.thread.Join(50));
+    d.store.Close();
+}
+
+uint16_t WebFrontEnd::Port() const { return static_cast<uint16_t>(impl_->boundPort); }
+
+std::string WebFrontEnd::Address() const { return impl_->boundHost + ":" + std::to_string(impl_->boundPort); }
+
+bool WebFrontEnd::LoopbackOnly() const { return impl_->loopbackOnly; }
+
+const std::string& WebFrontEnd::Error() const { return impl_->error; }
+
+}  // namespace kestrix::refserver
