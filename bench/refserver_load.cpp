@@ -241,7 +241,7 @@ void BM_ServerUnderLoad(benchmark::State& state) {
         close(out);
         int status = 0;
         waitpid(adder, &status, 0);
-        pid_t server = Spawn({"--db", db, "--listen", "127.0.0.1:0"}, out);
+        pid_t server = Spawn({"--db", db, "--listen", "127.0.0.1:0", "--web", "off"}, out);
         std::string line = ReadLine(out);
         if (line.rfind("listening on 127.0.0.1:", 0) != 0) {
             state.SkipWithError(("server did not start: " + line).c_str());

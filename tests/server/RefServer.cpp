@@ -57,7 +57,7 @@ bool RefServer::Start() {
     if (pid_ > 0) return true;
     const std::string log = dir_ + "/server-" + std::to_string(++starts_) + ".log";
     const std::string listen = "127.0.0.1:" + std::to_string(port_);
-    std::vector<std::string> argv = {Binary(), "--listen", listen, "--db", db_};
+    std::vector<std::string> argv = {Binary(), "--listen", listen, "--db", db_, "--web", "off"};
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);

@@ -84,7 +84,7 @@ export async function startDaemon(dataDir, powerRoot) {
 // The reference tracking server on loopback: listen is ADDR:PORT (port 0 picks a free one).
 export async function startServer(db, listen = '127.0.0.1:0') {
   if (!SERVER_BIN) throw new Error('KESTRIX_SERVER_BIN is not set');
-  const s = await startChild(SERVER_BIN, ['--listen', listen, '--db', db], /listening on (127\.0\.0\.1):(\d+)\n/,
+  const s = await startChild(SERVER_BIN, ['--listen', listen, '--db', db, '--web', 'off'], /listening on (127\.0\.0\.1):(\d+)\n/,
     'kestrix-server');
   return { ...s, host: s.match[1], port: Number(s.match[2]) };
 }
