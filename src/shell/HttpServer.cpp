@@ -10,7 +10,11 @@
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
+#include <deque>
+#include <list>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -92,6 +96,96 @@ json BoxesJson(const std::vector<PendingMessageBox>& boxes) {
     }
     return list;
 }
+
+// The server's task queue. cpp-httplib runs each connection as one task on a pool thread,
+// and an event stream's task lasts as long as the stream; so each open stream brings one
+// more thread, and requestThreads threads stay for requests however many streams are open.
+// A thread left over once a stream has ended retires; the next enqueue or shutdown joins it.
+class RequestPool final : public httplib::TaskQueue {
+public:
+    explicit RequestPool(size_t requestThreads) : requestThreads_(requestThreads) {
+        std::lock_guard lock(mutex_);
+        for (size_t i = 0; i < requestThreads; ++i) SpawnLocked();
+    }
+    ~RequestPool() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        std::list<std::thread> retired;
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(fn));
+            retired.swap(retired_);
+        }
+        cv_.notify_one();
+        for (auto& t : retired) t.join();
+    }
+
+    // Every queued connection is still served (the server has stopped accepting and its
+    // handlers end promptly), then every thread is joined.
+    void shutdown() override {
+        std::list<std::thread> all;
+        {
+            std::lock_guard lock(mutex_);
+            shutdown_ = true;
+            for (auto& [id, t] : workers_) all.push_back(std::move(t));
+            workers_.clear();
+            all.splice(all.end(), retired_);
+        }
+        cv_.notify_all();
+        for (auto& t : all) t.join();
+    }
+
+    // Called on a pool thread when its connection turns into an event stream, and again
+    // when the stream ends.
+    void BeginStream() {
+        std::lock_guard lock(mutex_);
+        ++streams_;
+        if (!shutdown_ && workers_.size() < requestThreads_ + streams_) SpawnLocked();
+    }
+    void EndStream() {
+        std::lock_guard lock(mutex_);
+        --streams_;
+    }
+
+private:
+    void SpawnLocked() {
+        try {
+            std::thread t([this] { Work(); });
+            workers_.emplace(t.get_id(), std::move(t));
+        } catch (const std::system_error& e) {
+            // Requests then wait for a thread to come free; nothing is lost.
+            platform::LogWarning(std::string("the HTTP server cannot start another thread: ") + e.what());
+        }
+    }
+
+    void Work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return shutdown_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;  // shut down
+            auto fn = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            fn();
+            lock.lock();
+            auto self = workers_.find(std::this_thread::get_id());
+            if (!shutdown_ && self != workers_.end() && workers_.size() > requestThreads_ + streams_) {
+                retired_.push_back(std::move(self->second));
+                workers_.erase(self);
+                return;
+            }
+        }
+    }
+
+    const size_t requestThreads_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> jobs_;
+    std::map<std::thread::id, std::thread> workers_;
+    std::list<std::thread> retired_;  // ended or ending, not yet joined
+    size_t streams_ = 0;
+    bool shutdown_ = false;
+};
 
 // The logic's narrow text is UTF-8 on Linux, but a server message may carry anything;
 // the JSON library refuses invalid UTF-8, so such bytes are replaced.
@@ -201,12 +295,25 @@ struct HttpServer::Impl {
 
     void Routes();
     void Events(const httplib::Request& req, httplib::Response& res);
+    // An open event stream, counted in while it lives; closed tells it to end.
+    struct Stream {
+        explicit Stream(Impl& i) : impl(i) {}
+        ~Stream() { impl.CloseStream(this); }
+        Impl& impl;
+        std::atomic<bool> closed{false};
+    };
+    // Counts a new stream in; past the limit the oldest one is told to close.
+    std::shared_ptr<Stream> OpenStream();
+    void CloseStream(Stream* stream);
 
     platform::MessageLoop& loop;
     ShellHostImpl& host;
     const std::string token;
     std::shared_ptr<Bridge> bridge = std::make_shared<Bridge>();
     std::atomic<bool> stopping{false};
+    std::mutex streamsMutex;
+    RequestPool* pool = nullptr;  // guarded by streamsMutex; exists while the server listens
+    std::deque<Stream*> streams;  // open streams not yet told to close, oldest first
     httplib::Server server;
     platform::Thread thread;
     std::string boundAddress;
@@ -346,26 +453,50 @@ void HttpServer::Impl::Routes() {
     });
 }
 
+std::shared_ptr<HttpServer::Impl::Stream> HttpServer::Impl::OpenStream() {
+    auto stream = std::make_shared<Stream>(*this);
+    bool evicted = false;
+    {
+        std::lock_guard lock(streamsMutex);
+        streams.push_back(stream.get());
+        if (streams.size() > kMaxEventStreams) {
+            streams.front()->closed = true;
+            streams.pop_front();
+            evicted = true;
+        }
+        if (pool) pool->BeginStream();
+    }
+    if (evicted) host.WakeWaiters();
+    return stream;
+}
+
+void HttpServer::Impl::CloseStream(Stream* stream) {
+    std::lock_guard lock(streamsMutex);
+    std::erase(streams, stream);
+    if (pool) pool->EndStream();
+}
+
 void HttpServer::Impl::Events(const httplib::Request&, httplib::Response& res) {
     res.set_header("X-Accel-Buffering", "no");
     auto seen = std::make_shared<std::optional<uint64_t>>();
-    res.set_chunked_content_provider("text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
-        if (stopping) return false;
-        uint64_t before = seen->value_or(host.Version());
-        uint64_t now = seen->has_value()
-                           ? host.WaitForChange(before, kEventKeepAlive, [this] { return stopping.load(); })
-                           : before;
-        if (stopping) return false;
-        std::string chunk;
-        if (!seen->has_value() || now != before) {
-            // The first event tells a new page where things stand; later ones that they moved.
-            chunk = "event: change\ndata: {\"version\":" + std::to_string(now) + "}\n\n";
-            *seen = now;
-        } else {
-            chunk = ": keep-alive\n\n";
-        }
-        return sink.write(chunk.data(), chunk.size());
-    });
+    // The provider owns the stream: it is counted out when the response goes.
+    auto ended = [this, stream = OpenStream()] { return stopping.load() || stream->closed.load(); };
+    res.set_chunked_content_provider(
+        "text/event-stream", [this, seen, ended](size_t, httplib::DataSink& sink) {
+            if (ended()) return false;
+            uint64_t before = seen->value_or(host.Version());
+            uint64_t now = seen->has_value() ? host.WaitForChange(before, kEventKeepAlive, ended) : before;
+            if (ended()) return false;
+            std::string chunk;
+            if (!seen->has_value() || now != before) {
+                // The first event tells a new page where things stand; later ones that they moved.
+                chunk = "event: change\ndata: {\"version\":" + std::to_string(now) + "}\n\n";
+                *seen = now;
+            } else {
+                chunk = ": keep-alive\n\n";
+            }
+            return sink.write(chunk.data(), chunk.size());
+        });
 }
 
 HttpServer::HttpServer(platform::MessageLoop& loop, ShellHostImpl& host, std::string token)
@@ -382,7 +513,12 @@ bool HttpServer::Start(const std::string& address, uint16_t port, std::string& e
     signal(SIGPIPE, SIG_IGN);
 
     auto& server = impl_->server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads); };
+    server.new_task_queue = [this] {
+        auto* pool = new RequestPool(kRequestThreads);
+        std::lock_guard lock(impl_->streamsMutex);
+        impl_->pool = pool;
+        return pool;
+    };
     server.set_keep_alive_timeout(1);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
@@ -424,6 +560,8 @@ void HttpServer::Stop() {
     do {
         impl_->server.stop();
     } while (!impl_->thread.Join(50));
+    std::lock_guard lock(impl_->streamsMutex);
+    impl_->pool = nullptr;  // deleted by the server as it stopped
 }
 
 }  // namespace kestrix::shell
