@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "integration/ChildProcess.h"
 #include "platform/Registry.h"
 #include "support/TestSupport.h"
@@ -14,6 +16,7 @@ protected:
         return RunKestrix(args, out_.Path());
     }
     std::string Get(const std::string& name) { return Config({"get", name}).out; }
+    std::string Data() const { return data_.Path() + "/data"; }
 
     TempDir data_;
     TempDir out_;
@@ -59,7 +62,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
     ASSERT_EQ(Config({"set", "Port", "1201"}).exitCode, 0);
     struct Case {
         const char* name;
-        const char* value;
+        std::string value;
         const char* message;
     };
     const Case cases[] = {
@@ -70,6 +73,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
         {"AutoTrkTimeout", "5x", "takes a whole number"},
         {"Port", "65536", "takes a whole number"},
         {"BaudRate", "4294967296", "takes a whole number"},
+        {"Host", std::string(64, 'h'), "Host cannot be longer than 63 characters"},
         {"Bogus", "1", "unknown setting \"Bogus\""},
         {"login", "anna", "unknown setting \"login\""},
     };
@@ -78,6 +82,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
         EXPECT_EQ(f.exitCode, 2) << c.name << " " << c.value;
         EXPECT_NE(f.err.find(c.message), std::string::npos) << c.name << " " << c.value << ": " << f.err;
     }
+    EXPECT_EQ(Get("Host"), "\n");
     EXPECT_EQ(Get("AutoTrkTimeout"), "30\n");
     EXPECT_EQ(Get("Port"), "1201\n");
     EXPECT_EQ(Config({"get", "Bogus"}).exitCode, 2);
@@ -106,6 +111,15 @@ TEST_F(ConfigCommandTest, MalformedRegistryIsReportedWithItsLineAndKept) {
         EXPECT_NE(f.err.find("line 4"), std::string::npos) << f.err;
     }
     EXPECT_EQ(ReadFile(dir + "/registry.reg"), broken);
+}
+
+TEST_F(ConfigCommandTest, ReadingNeverWritesTheFile) {
+    for (auto args : {std::vector<std::string>{"list"}, {"get", "Login"}}) EXPECT_EQ(Config(args).exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(Data())) << "no folder made";
+    std::filesystem::create_directories(Data());
+    WriteFile(Data() + "/registry.reg", "");
+    for (auto args : {std::vector<std::string>{"list"}, {"get", "Login"}}) EXPECT_EQ(Config(args).exitCode, 0);
+    EXPECT_EQ(ReadFile(Data() + "/registry.reg"), "");
 }
 
 }  // namespace
