@@ -1,6 +1,8 @@
-// kestrix config: reads and writes the settings by their registry value names, through the
-// same settings record the daemon loads, so a headless machine can be set up without a
-// browser.
+// kestrix config: reads and writes the settings by their registry value names, so a
+// headless machine can be set up without a browser. While a daemon runs on the data folder
+// it is asked (its values, and its own settings change, save and service restart), since
+// it would write its copy back over the file at its next save; otherwise the file is read
+// and written through the same settings record the daemon loads.
 #include <cstdio>
 #include <string>
 
@@ -10,6 +12,8 @@
 #include "platform/Registry.h"
 #include "settings/NamedSettings.h"
 #include "settings/TrackerSettings.h"
+#include "shell/DaemonClient.h"
+#include "shell/DaemonRecord.h"
 
 namespace kestrix::app {
 
@@ -25,6 +29,30 @@ int UnknownName(const std::string& name) {
 int Refused(const std::string& message) {
     std::fprintf(stderr, "kestrix config: %s\n", message.c_str());
     return 2;
+}
+
+int ThroughDaemon(const shell::DaemonRecord& daemon, const Args& args) {
+    const std::string& verb = args[0];
+    shell::DaemonReply reply =
+        verb == "set" ? shell::ChangeDaemonSetting(daemon, args[1], args[2]) : shell::ReadDaemonSettings(daemon);
+    switch (reply.kind) {
+    case shell::DaemonReply::Kind::Done: break;
+    case shell::DaemonReply::Kind::Refused: return Refused(reply.message);
+    case shell::DaemonReply::Kind::Failed:
+        std::fprintf(stderr, "kestrix config: the running daemon (pid %ld): %s\n", daemon.pid, reply.message.c_str());
+        return 1;
+    case shell::DaemonReply::Kind::NoAnswer:
+        std::fprintf(stderr,
+                     "kestrix config: a daemon (pid %ld) runs on this data folder but does not answer: %s; "
+                     "nothing was changed\n",
+                     daemon.pid, reply.message.c_str());
+        return 1;
+    }
+    for (const auto& [name, value] : reply.settings) {
+        if (verb == "list") std::printf("%s=%s\n", name.c_str(), value.c_str());
+        if (verb == "get" && name == args[1]) std::printf("%s\n", value.c_str());
+    }
+    return 0;
 }
 
 }  // namespace
@@ -46,6 +74,16 @@ int RunConfigCommand(const Args& argsIn) {
     if (!isList && !IsSettingName(args[1])) return UnknownName(args[1]);
 
     std::string error;
+    shell::DaemonRecord daemon;
+    const std::string recordFile = shell::DaemonRecordFileIn(dataDir);
+    if (shell::ReadDaemonRecord(recordFile, daemon, error) == shell::DaemonRecordState::Live) {
+        if (!error.empty()) {
+            std::fprintf(stderr, "kestrix config: %s; nothing was changed\n", error.c_str());
+            return 1;
+        }
+        return ThroughDaemon(daemon, args);
+    }
+
     if (isSet && !EnsureDirectory(dataDir, error)) {
         std::fprintf(stderr, "kestrix config: %s\n", error.c_str());
         return 1;

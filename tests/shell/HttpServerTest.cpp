@@ -171,6 +171,7 @@ TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
         {"/api/command", R"({"id": 40001})"},
         {"/api/notification/dismiss", "{}"},
         {"/api/messagebox/answer", R"({"id": 1, "button": 1})"},
+        {"/api/settings", R"({"name": "ModeB", "value": "1"})"},
     };
     const std::vector<std::pair<std::string, httplib::Headers>> headers = {
         {"none", {}},
@@ -186,6 +187,7 @@ TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
             EXPECT_NE(res->body.find("X-Kestrix-Token"), std::string::npos) << res->body;
         }
     }
+    EXPECT_EQ(cli.Get("/api/settings", headers[1].second)->status, 403) << "the settings show the password's digest";
     EXPECT_TRUE(shell.Commands().empty());
     EXPECT_TRUE(shell.Host().CurrentNotification().has_value());
 }
