@@ -379,7 +379,7 @@ public:
         ::close(fd_);
         fd_ = -1;
     }
-    // The change events received so far; ended() turns true once the server closed it.
+    // The change events received so far (Ended once the server has closed the stream).
     size_t Changes() {
         char buf[4096];
         ssize_t n = 0;
@@ -431,7 +431,7 @@ TEST(HttpServerTest, ManyOpenStreamsLeaveTheApiAnswering) {
     auto dismiss = cli.Post("/api/notification/dismiss", shell.WithToken(), "{}", "application/json");
     ASSERT_TRUE(dismiss) << "a POST with every stream open";
     EXPECT_EQ(dismiss->status, 200);
-    // Added and dismissed: two more changes, heard by every open stream.
+    // Added and dismissed: heard by every open stream (two changes may come as one event).
     EXPECT_TRUE(test::WaitFor(
         [&] { return std::all_of(streams.begin() + 1, streams.end(), [](auto& s) { return s->Changes() >= 2; }); },
         std::chrono::seconds(30)));
