@@ -16,6 +16,7 @@
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
+#include "shell/DaemonRecord.h"
 #include "shell/HttpServer.h"
 #include "shell/ShellHostImpl.h"
 #include "shell/SignalWatcher.h"
@@ -87,6 +88,22 @@ int RunDaemon(const Args& args) {
         std::fprintf(stderr, "kestrix run: %s\n", error.c_str());
         return 1;
     }
+    // One daemon a data folder: a second would write its own copy of the settings and log.
+    const std::string recordFile = shell::DaemonRecordFileIn(o.dataDir);
+    shell::DaemonRecord other;
+    switch (shell::ReadDaemonRecord(recordFile, other, error)) {
+    case shell::DaemonRecordState::Live:
+        if (error.empty()) {
+            error = "another kestrix run (pid " + std::to_string(other.pid) + ", http://" + other.address + ":" +
+                    std::to_string(other.port) + "/) uses " + o.dataDir;
+        }
+        std::fprintf(stderr, "kestrix run: %s\n", error.c_str());
+        return 1;
+    case shell::DaemonRecordState::Stale:
+        platform::LogInfo("replacing " + recordFile + ", left by a kestrix run that is gone");
+        break;
+    case shell::DaemonRecordState::None: break;
+    }
     const std::string registryFile = RegistryFileIn(o.dataDir);
     if (!platform::ConfigureRegistry(registryFile, &error)) {
         std::fprintf(stderr, "kestrix run: %s: %s\n", registryFile.c_str(), error.c_str());
@@ -114,6 +131,16 @@ int RunDaemon(const Args& args) {
     if (!shell::IsLoopbackAddress(o.address)) {
         platform::LogWarning("the page is served on " + o.address + ", reachable from other machines");
     }
+    // Kept until the settings are saved for the last time, so kestrix config never writes
+    // the file while this process may still write its own copy.
+    shell::DaemonRecordOwner record;
+    if (!record.Write(recordFile, o.address == "0.0.0.0" ? "127.0.0.1" : o.address, http.Port(), http.Token(),
+                      error)) {
+        std::fprintf(stderr, "kestrix run: cannot record how kestrix config reaches this daemon: %s\n", error.c_str());
+        http.Stop();
+        platform::SetShellHost(nullptr);
+        return 1;
+    }
     std::printf("Kestrix is running: http://%s:%u/\n", o.address.c_str(), static_cast<unsigned>(http.Port()));
     std::fflush(stdout);
 
@@ -137,6 +164,7 @@ int RunDaemon(const Args& args) {
     http.Stop();
     signals.Stop();
     TrackerController::Destroy();
+    record.Remove();
     platform::SetShellHost(nullptr);
     return status;
 }

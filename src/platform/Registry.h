@@ -84,6 +84,9 @@ public:
     // Writes the changes made through this key (if any). Returns kErrorSuccess or an error
     // code; LastError is set too. Later calls do nothing.
     int Close();
+    // Closes without writing: the changes made through this key, and the creation of a
+    // missing key, are forgotten.
+    void Discard();
 
 private:
     RegKey() = default;

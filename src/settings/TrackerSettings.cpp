@@ -16,7 +16,7 @@ using platform::RegKey;
 // The handheld read strings into a 128-byte buffer: 63 UTF-16 characters and the
 // terminator. A longer value failed to load there; it is treated as missing here rather
 // than cut, so a truncated path or host is never used.
-constexpr size_t kMaxStoredChars = 63;
+constexpr size_t kMaxStoredChars = kMaxSettingChars;
 
 size_t Utf16Length(const std::string& utf8) {
     size_t units = 0;
@@ -73,7 +73,10 @@ TrackerSettings& TrackerSettings::operator=(const TrackerSettings& other) {
     return *this;
 }
 
-void TrackerSettings::Load() {
+void TrackerSettings::Load() { Load(true); }
+void TrackerSettings::LoadWithoutWriting() { Load(false); }
+
+void TrackerSettings::Load(bool mayWrite) {
     auto parent = RegKey::Open(kSettingsParentKey, true);
     if (!parent) return;
     auto key = RegKey::Open(kSettingsKey, true);
@@ -116,8 +119,13 @@ void TrackerSettings::Load() {
     autoTrackPointCount_ = key->QueryDword("AutoTrkPointCount", v) ? v : 500;
 
     // Loading only reads; closing writes nothing unless the keys had to be created.
-    key->Close();
-    parent->Close();
+    if (mayWrite) {
+        key->Close();
+        parent->Close();
+    } else {
+        key->Discard();
+        parent->Discard();
+    }
 }
 
 int TrackerSettings::Save() {
@@ -336,6 +344,20 @@ bool TrackerSettings::SetAutoTrackPointCount(uint32_t points) {
     std::lock_guard lock(mutex_);
     autoTrackPointCount_ = points;
     return true;
+}
+
+std::optional<SettingTooLong> TrackerSettings::FirstValueTooLong() const {
+    std::lock_guard lock(mutex_);
+    const std::pair<const char*, const std::optional<std::string>*> stored[] = {
+        {"COM", &gpsPort_}, {"Host", &host_}, {"Login", &login_}, {"Password", &passwordHash_}, {"LOG", &logPath_}};
+    for (const auto& [name, value] : stored) {
+        if (*value && Utf16Length(**value) > kMaxStoredChars) return SettingTooLong{name, **value};
+    }
+    if (logPath_) {
+        std::string rebuilt = LogPathFor(*logPath_, login_);
+        if (Utf16Length(rebuilt) > kMaxStoredChars) return SettingTooLong{"LOG", rebuilt};
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrix

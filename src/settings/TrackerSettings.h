@@ -8,6 +8,7 @@
 // it while their service runs (the session writes userId and lastTrackPoint on its thread).
 // Plain fields are guarded by an internal mutex so those reads are safe.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,15 @@ inline constexpr const char* kSettingsParentKey = "SOFTWARE\\Geomira";
 inline constexpr const char* kSettingsKey = "SOFTWARE\\Geomira\\GmrLogger";
 inline constexpr const char* kDefaultHost = "127.0.0.1";
 inline constexpr uint16_t kDefaultPort = 1201;
+// The longest text a string value can hold, in UTF-16 units as the registry keeps it; a
+// longer one does not load back (it reads as missing).
+inline constexpr size_t kMaxSettingChars = 63;
+
+// A string value too long to load back: its registry name and the text it would store.
+struct SettingTooLong {
+    std::string name;
+    std::string text;
+};
 
 class TrackerSettings {
 public:
@@ -28,7 +38,10 @@ public:
     TrackerSettings(const TrackerSettings& other);
     TrackerSettings& operator=(const TrackerSettings& other);
 
+    // Creates the keys when missing (written out at the registry's next write).
     void Load();
+    // Reads as Load does, a missing key reading as an empty one, and never writes.
+    void LoadWithoutWriting();
     // Returns 0 or the system error code of the registry write.
     int Save();
 
@@ -74,7 +87,13 @@ public:
     uint32_t GetAutoTrackPointCount() const;
     bool SetAutoTrackPointCount(uint32_t points);  // refuses > 500
 
+    // The first string value that would not load back after a save (the track log path
+    // as the next load rebuilds it from the login included), if any.
+    std::optional<SettingTooLong> FirstValueTooLong() const;
+
 private:
+    void Load(bool mayWrite);
+
     mutable std::recursive_mutex mutex_;
     std::optional<std::string> gpsPort_;
     uint32_t baudRate_ = 9600;

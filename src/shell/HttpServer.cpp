@@ -10,7 +10,11 @@
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
+#include <deque>
+#include <list>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -18,8 +22,11 @@
 
 #include "core/TrackerController.h"
 #include "platform/Log.h"
-#include "resources/Resources.h"
+#include "platform/Registry.h"
 #include "platform/Thread.h"
+#include "resources/Resources.h"
+#include "settings/NamedSettings.h"
+#include "shell/DaemonClient.h"
 #include "shell/PageAssets.h"
 
 namespace kestrix::shell {
@@ -78,6 +85,17 @@ bool IntegerMember(const json& body, const char* name, int64_t lo, int64_t hi, h
     return true;
 }
 
+// Reads a string member; on failure answers 400 and returns false.
+bool StringMember(const json& body, const char* name, httplib::Response& res, std::string& out) {
+    auto it = body.find(name);
+    if (it == body.end() || !it->is_string()) {
+        SendError(res, 400, std::string("\"") + name + "\" must be a string");
+        return false;
+    }
+    out = it->get<std::string>();
+    return true;
+}
+
 json BoxesJson(const std::vector<PendingMessageBox>& boxes) {
     json list = json::array();
     for (const auto& b : boxes) {
@@ -92,6 +110,96 @@ json BoxesJson(const std::vector<PendingMessageBox>& boxes) {
     }
     return list;
 }
+
+// The server's task queue. cpp-httplib runs each connection as one task on a pool thread,
+// and an event stream's task lasts as long as the stream; so each open stream brings one
+// more thread, and requestThreads threads stay for requests however many streams are open.
+// A thread left over once a stream has ended retires; the next enqueue or shutdown joins it.
+class RequestPool final : public httplib::TaskQueue {
+public:
+    explicit RequestPool(size_t requestThreads) : requestThreads_(requestThreads) {
+        std::lock_guard lock(mutex_);
+        for (size_t i = 0; i < requestThreads; ++i) SpawnLocked();
+    }
+    ~RequestPool() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        std::list<std::thread> retired;
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(fn));
+            retired.swap(retired_);
+        }
+        cv_.notify_one();
+        for (auto& t : retired) t.join();
+    }
+
+    // Every queued connection is still served (the server has stopped accepting and its
+    // handlers end promptly), then every thread is joined.
+    void shutdown() override {
+        std::list<std::thread> all;
+        {
+            std::lock_guard lock(mutex_);
+            shutdown_ = true;
+            for (auto& [id, t] : workers_) all.push_back(std::move(t));
+            workers_.clear();
+            all.splice(all.end(), retired_);
+        }
+        cv_.notify_all();
+        for (auto& t : all) t.join();
+    }
+
+    // Called on a pool thread when its connection turns into an event stream, and again
+    // when the stream ends.
+    void BeginStream() {
+        std::lock_guard lock(mutex_);
+        ++streams_;
+        if (!shutdown_ && workers_.size() < requestThreads_ + streams_) SpawnLocked();
+    }
+    void EndStream() {
+        std::lock_guard lock(mutex_);
+        --streams_;
+    }
+
+private:
+    void SpawnLocked() {
+        try {
+            std::thread t([this] { Work(); });
+            workers_.emplace(t.get_id(), std::move(t));
+        } catch (const std::system_error& e) {
+            // Requests then wait for a thread to come free; nothing is lost.
+            platform::LogWarning(std::string("the HTTP server cannot start another thread: ") + e.what());
+        }
+    }
+
+    void Work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return shutdown_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;  // shut down
+            auto fn = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            fn();
+            lock.lock();
+            auto self = workers_.find(std::this_thread::get_id());
+            if (!shutdown_ && self != workers_.end() && workers_.size() > requestThreads_ + streams_) {
+                retired_.push_back(std::move(self->second));
+                workers_.erase(self);
+                return;
+            }
+        }
+    }
+
+    const size_t requestThreads_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> jobs_;
+    std::map<std::thread::id, std::thread> workers_;
+    std::list<std::thread> retired_;  // ended or ending, not yet joined
+    size_t streams_ = 0;
+    bool shutdown_ = false;
+};
 
 // The logic's narrow text is UTF-8 on Linux, but a server message may carry anything;
 // the JSON library refuses invalid UTF-8, so such bytes are replaced.
@@ -201,12 +309,25 @@ struct HttpServer::Impl {
 
     void Routes();
     void Events(const httplib::Request& req, httplib::Response& res);
+    // An open event stream, counted in while it lives; closed tells it to end.
+    struct Stream {
+        explicit Stream(Impl& i) : impl(i) {}
+        ~Stream() { impl.CloseStream(this); }
+        Impl& impl;
+        std::atomic<bool> closed{false};
+    };
+    // Counts a new stream in; past the limit the oldest one is told to close.
+    std::shared_ptr<Stream> OpenStream();
+    void CloseStream(Stream* stream);
 
     platform::MessageLoop& loop;
     ShellHostImpl& host;
     const std::string token;
     std::shared_ptr<Bridge> bridge = std::make_shared<Bridge>();
     std::atomic<bool> stopping{false};
+    std::mutex streamsMutex;
+    RequestPool* pool = nullptr;  // guarded by streamsMutex; exists while the server listens
+    std::deque<Stream*> streams;  // open streams not yet told to close, oldest first
     httplib::Server server;
     platform::Thread thread;
     std::string boundAddress;
@@ -337,6 +458,58 @@ void HttpServer::Impl::Routes() {
         SendJson(res, 200, body);
     });
 
+    server.Get("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+        // It shows the password's digest: asked with the token, as a change is.
+        if (!TokenOk(req)) return SendError(res, 403, "missing or wrong X-Kestrix-Token header");
+        bool exists = false;
+        json list = json::array();
+        if (!OnUiThread([&] {
+                exists = TrackerController::Exists();
+                if (!exists) return;
+                const TrackerSettings& s = TrackerController::Instance()->GetSettings();
+                for (const auto& name : SettingNames()) {
+                    list.push_back({{"name", name}, {"value", ShowSetting(s, name)}});
+                }
+            })) {
+            return SendError(res, 503, "the shell is shutting down");
+        }
+        if (!exists) return SendError(res, 404, "the tracker is not loaded");
+        res.set_content(DumpJson({{"settings", std::move(list)}}), kJson);
+    });
+
+    server.Post("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+        json body;
+        std::string name;
+        std::string value;
+        if (!ParseBody(req, res, body) || !StringMember(body, "name", res, name) ||
+            !StringMember(body, "value", res, value)) {
+            return;
+        }
+        bool loaded = false;
+        std::string refused;
+        int saveError = 0;
+        if (!OnUiThread([&] {
+                loaded = TrackerController::Exists() && TrackerController::Instance()->GetInstance() != 0;
+                if (!loaded) return;
+                TrackerController* c = TrackerController::Instance();
+                refused = ChangeSetting(c->GetSettings(), name, value);
+                if (!refused.empty()) return;
+                // As the Settings command does: saved, then the services restart with them.
+                saveError = c->GetSettings().Save();
+                c->StopServices(kUsePowerMode, false);
+                c->StartServices(kUsePowerMode);
+            })) {
+            return SendError(res, 503, "the shell is shutting down");
+        }
+        if (!loaded) return SendError(res, 404, "the tracker is not loaded");
+        if (!refused.empty()) return SendError(res, 400, refused);
+        if (saveError != 0) {
+            return SendError(res, 500, "the daemon took the change but cannot save it to " + platform::RegistryFilePath() +
+                                           " (error " + std::to_string(saveError) + ")");
+        }
+        SendJson(res, 200, json{{"ok", true}});
+    });
+
     server.Get("/api/events", [this](const httplib::Request& req, httplib::Response& res) { Events(req, res); });
 
     server.Get(R"(/resources/(\d{1,6})\.svg)", [](const httplib::Request& req, httplib::Response& res) {
@@ -346,26 +519,50 @@ void HttpServer::Impl::Routes() {
     });
 }
 
+std::shared_ptr<HttpServer::Impl::Stream> HttpServer::Impl::OpenStream() {
+    auto stream = std::make_shared<Stream>(*this);
+    bool evicted = false;
+    {
+        std::lock_guard lock(streamsMutex);
+        streams.push_back(stream.get());
+        if (streams.size() > kMaxEventStreams) {
+            streams.front()->closed = true;
+            streams.pop_front();
+            evicted = true;
+        }
+        if (pool) pool->BeginStream();
+    }
+    if (evicted) host.WakeWaiters();
+    return stream;
+}
+
+void HttpServer::Impl::CloseStream(Stream* stream) {
+    std::lock_guard lock(streamsMutex);
+    std::erase(streams, stream);
+    if (pool) pool->EndStream();
+}
+
 void HttpServer::Impl::Events(const httplib::Request&, httplib::Response& res) {
     res.set_header("X-Accel-Buffering", "no");
     auto seen = std::make_shared<std::optional<uint64_t>>();
-    res.set_chunked_content_provider("text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
-        if (stopping) return false;
-        uint64_t before = seen->value_or(host.Version());
-        uint64_t now = seen->has_value()
-                           ? host.WaitForChange(before, kEventKeepAlive, [this] { return stopping.load(); })
-                           : before;
-        if (stopping) return false;
-        std::string chunk;
-        if (!seen->has_value() || now != before) {
-            // The first event tells a new page where things stand; later ones that they moved.
-            chunk = "event: change\ndata: {\"version\":" + std::to_string(now) + "}\n\n";
-            *seen = now;
-        } else {
-            chunk = ": keep-alive\n\n";
-        }
-        return sink.write(chunk.data(), chunk.size());
-    });
+    // The provider owns the stream: it is counted out when the response goes.
+    auto ended = [this, stream = OpenStream()] { return stopping.load() || stream->closed.load(); };
+    res.set_chunked_content_provider(
+        "text/event-stream", [this, seen, ended](size_t, httplib::DataSink& sink) {
+            if (ended()) return false;
+            uint64_t before = seen->value_or(host.Version());
+            uint64_t now = seen->has_value() ? host.WaitForChange(before, kEventKeepAlive, ended) : before;
+            if (ended()) return false;
+            std::string chunk;
+            if (!seen->has_value() || now != before) {
+                // The first event tells a new page where things stand; later ones that they moved.
+                chunk = "event: change\ndata: {\"version\":" + std::to_string(now) + "}\n\n";
+                *seen = now;
+            } else {
+                chunk = ": keep-alive\n\n";
+            }
+            return sink.write(chunk.data(), chunk.size());
+        });
 }
 
 HttpServer::HttpServer(platform::MessageLoop& loop, ShellHostImpl& host, std::string token)
@@ -382,7 +579,12 @@ bool HttpServer::Start(const std::string& address, uint16_t port, std::string& e
     signal(SIGPIPE, SIG_IGN);
 
     auto& server = impl_->server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads); };
+    server.new_task_queue = [this] {
+        auto* pool = new RequestPool(kRequestThreads);
+        std::lock_guard lock(impl_->streamsMutex);
+        impl_->pool = pool;
+        return pool;
+    };
     server.set_keep_alive_timeout(1);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
@@ -424,6 +626,97 @@ void HttpServer::Stop() {
     do {
         impl_->server.stop();
     } while (!impl_->thread.Join(50));
+    std::lock_guard lock(impl_->streamsMutex);
+    impl_->pool = nullptr;  // deleted by the server as it stopped
+}
+
+// ---- the client kestrix config uses ----------------------------------------------------
+
+namespace {
+
+constexpr time_t kClientConnectSeconds = 2;
+constexpr time_t kClientReadSeconds = 5;
+// A change restarts the services: stopping the session alone may take 5 s.
+constexpr time_t kClientChangeSeconds = 30;
+
+std::string WhyNoAnswer(httplib::Error error, time_t readSeconds) {
+    switch (error) {
+    case httplib::Error::Connection: return "it does not take connections";
+    case httplib::Error::ConnectionTimeout: return "no connection within " + std::to_string(kClientConnectSeconds) + " s";
+    case httplib::Error::Read: return "no answer within " + std::to_string(readSeconds) + " s";
+    default: return httplib::to_string(error);
+    }
+}
+
+// One request to /api/settings. Done with the answer's JSON object in answer, or why not.
+DaemonReply AskDaemon(const DaemonRecord& d, const std::string* postBody, json& answer) {
+    DaemonReply reply;
+    const std::string where = "http://" + d.address + ":" + std::to_string(d.port) + "/";
+    if (!IsLoopbackAddress(d.address)) {
+        reply.message = "it serves " + where + ", which is not a loopback address";
+        return reply;
+    }
+    httplib::Client cli(d.address, d.port);
+    cli.set_connection_timeout(kClientConnectSeconds, 0);
+    const time_t readSeconds = postBody ? kClientChangeSeconds : kClientReadSeconds;
+    cli.set_read_timeout(readSeconds, 0);
+    cli.set_write_timeout(kClientConnectSeconds, 0);
+    const httplib::Headers headers{{"X-Kestrix-Token", d.token}};
+    auto res = postBody ? cli.Post("/api/settings", headers, *postBody, kJson) : cli.Get("/api/settings", headers);
+    if (!res) {
+        reply.message = where + ": " + WhyNoAnswer(res.error(), readSeconds);
+        return reply;
+    }
+    answer = json::parse(res->body, nullptr, false);
+    if (res->status == 200 && answer.is_object()) {
+        reply.kind = DaemonReply::Kind::Done;
+        return reply;
+    }
+    auto error = answer.is_object() ? answer.find("error") : answer.end();
+    if (res->status == 403 || !answer.is_object() || error == answer.end() || !error->is_string()) {
+        reply.message = "the answer at " + where + " is not the daemon's (status " + std::to_string(res->status) + ")";
+        return reply;
+    }
+    reply.kind = res->status == 400 ? DaemonReply::Kind::Refused : DaemonReply::Kind::Failed;
+    reply.message = error->get<std::string>();
+    return reply;
+}
+
+}  // namespace
+
+DaemonReply ReadDaemonSettings(const DaemonRecord& daemon) {
+    json answer;
+    DaemonReply reply = AskDaemon(daemon, nullptr, answer);
+    if (reply.kind != DaemonReply::Kind::Done) return reply;
+    auto list = answer.find("settings");
+    if (list != answer.end() && list->is_array()) {
+        for (const auto& item : *list) {
+            auto name = item.is_object() ? item.find("name") : item.end();
+            auto value = item.is_object() ? item.find("value") : item.end();
+            if (name == item.end() || value == item.end() || !name->is_string() || !value->is_string()) break;
+            reply.settings.emplace_back(name->get<std::string>(), value->get<std::string>());
+        }
+        if (reply.settings.size() == list->size()) return reply;
+    }
+    reply.kind = DaemonReply::Kind::NoAnswer;
+    reply.message = "its list of settings does not parse";
+    reply.settings.clear();
+    return reply;
+}
+
+DaemonReply ChangeDaemonSetting(const DaemonRecord& daemon, const std::string& name, const std::string& value) {
+    std::string body;
+    try {
+        body = json{{"name", name}, {"value", value}}.dump();
+    } catch (const json::exception&) {
+        // JSON carries UTF-8 only; the value is refused rather than changed on the way.
+        DaemonReply reply;
+        reply.kind = DaemonReply::Kind::Refused;
+        reply.message = name + " cannot be \"" + value + "\" (it is not UTF-8 text)";
+        return reply;
+    }
+    json answer;
+    return AskDaemon(daemon, &body, answer);
 }
 
 }  // namespace kestrix::shell

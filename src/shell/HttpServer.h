@@ -6,9 +6,13 @@
 // Threads: Start and Stop are called by the owner (the UI thread of kestrix run). Requests
 // run on the server's own threads, which never touch the logic: they read the shell host's
 // snapshots and run every action (command, dismiss, answer) as a task on the UI thread's
-// MessageLoop, waiting for it to finish. Stop ends every request, the event streams
-// included, promptly; a request waiting for the UI thread is released too.
+// MessageLoop, waiting for it to finish. A fixed number of threads serve requests, and
+// each open event stream has a thread of its own besides, so streams (at most
+// kMaxEventStreams) never keep a request waiting. Stop ends every request, the event
+// streams included, promptly and joins every thread; a request waiting for the UI thread
+// is released too.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +23,9 @@
 namespace kestrix::shell {
 
 constexpr uint16_t kDefaultHttpPort = 8787;
+// Event streams open at once; past it the oldest is closed (a browser's EventSource
+// reconnects by itself).
+constexpr size_t kMaxEventStreams = 256;
 
 // "127.0.0.1:8787" -> address and port. The address must be a dotted IPv4 address or
 // "localhost" (taken as 127.0.0.1); port 0 asks for any free port. False with a message.

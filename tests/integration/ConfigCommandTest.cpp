@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "integration/ChildProcess.h"
+#include "integration/Daemon.h"
 #include "platform/Registry.h"
+#include "shell/DaemonRecord.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::test {
@@ -14,6 +21,8 @@ protected:
         return RunKestrix(args, out_.Path());
     }
     std::string Get(const std::string& name) { return Config({"get", name}).out; }
+    std::string Data() const { return data_.Path() + "/data"; }
+    std::string Record() const { return shell::DaemonRecordFileIn(Data()); }
 
     TempDir data_;
     TempDir out_;
@@ -59,7 +68,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
     ASSERT_EQ(Config({"set", "Port", "1201"}).exitCode, 0);
     struct Case {
         const char* name;
-        const char* value;
+        std::string value;
         const char* message;
     };
     const Case cases[] = {
@@ -70,6 +79,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
         {"AutoTrkTimeout", "5x", "takes a whole number"},
         {"Port", "65536", "takes a whole number"},
         {"BaudRate", "4294967296", "takes a whole number"},
+        {"Host", std::string(64, 'h'), "Host cannot be longer than 63 characters"},
         {"Bogus", "1", "unknown setting \"Bogus\""},
         {"login", "anna", "unknown setting \"login\""},
     };
@@ -78,6 +88,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
         EXPECT_EQ(f.exitCode, 2) << c.name << " " << c.value;
         EXPECT_NE(f.err.find(c.message), std::string::npos) << c.name << " " << c.value << ": " << f.err;
     }
+    EXPECT_EQ(Get("Host"), "\n");
     EXPECT_EQ(Get("AutoTrkTimeout"), "30\n");
     EXPECT_EQ(Get("Port"), "1201\n");
     EXPECT_EQ(Config({"get", "Bogus"}).exitCode, 2);
@@ -106,6 +117,75 @@ TEST_F(ConfigCommandTest, MalformedRegistryIsReportedWithItsLineAndKept) {
         EXPECT_NE(f.err.find("line 4"), std::string::npos) << f.err;
     }
     EXPECT_EQ(ReadFile(dir + "/registry.reg"), broken);
+}
+
+TEST_F(ConfigCommandTest, ReadingNeverWritesTheFile) {
+    for (auto args : {std::vector<std::string>{"list"}, {"get", "Login"}}) EXPECT_EQ(Config(args).exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(Data())) << "no folder made";
+    std::filesystem::create_directories(Data());
+    WriteFile(Data() + "/registry.reg", "");
+    for (auto args : {std::vector<std::string>{"list"}, {"get", "Login"}}) EXPECT_EQ(Config(args).exitCode, 0);
+    EXPECT_EQ(ReadFile(Data() + "/registry.reg"), "");
+}
+
+// A record nobody holds was left by a daemon that died, whatever process has its pid now;
+// one that is held belongs to a running daemon, which must answer or nothing is written.
+TEST_F(ConfigCommandTest, RecordsOfDaemonsThatDiedOrDoNotAnswer) {
+    ASSERT_EQ(Config({"set", "Login", "anna"}).exitCode, 0);
+    WriteFile(Record(), "pid=" + std::to_string(getpid()) + "\nhttp=127.0.0.1:1\ntoken=" + std::string(32, '0') + "\n");
+    EXPECT_EQ(Config({"set", "Login", "bob"}).exitCode, 0);
+    EXPECT_EQ(Get("Login"), "bob\n");
+
+    shell::DaemonRecordOwner silent;  // held by this process, and nothing listens on port 1
+    std::string error;
+    ASSERT_TRUE(silent.Write(Record(), "127.0.0.1", 1, std::string(32, '0'), error)) << error;
+    const std::string before = ReadFile(Data() + "/registry.reg");
+    for (auto args : {std::vector<std::string>{"set", "Login", "carl"}, {"get", "Login"}}) {
+        Finished f = Config(args);
+        EXPECT_EQ(f.exitCode, 1) << args[0];
+        EXPECT_NE(f.err.find("does not answer"), std::string::npos) << f.err;
+    }
+    EXPECT_EQ(ReadFile(Data() + "/registry.reg"), before);
+}
+
+TEST_F(ConfigCommandTest, SetWhileTheDaemonRunsTakesEffectAndIsKept) {
+    TempDir power;
+    WritePowerSupply(power.Path(), true);
+    for (auto [name, value] : {std::pair{"Login", "anna"}, {"Password", "demo"}, {"COM", "/dev/null"}, {"ModeP", "2"}}) {
+        ASSERT_EQ(Config({"set", name, value}).exitCode, 0) << name;
+    }
+    WriteFile(Record(), "pid=1\nhttp=127.0.0.1:1\ntoken=" + std::string(32, '0') + "\n");  // left by a crash
+    Daemon d(Data(), power.Path(), out_.Path());
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+    ASSERT_TRUE(d.WaitForPage("Mode: Logger")) << d.NotificationHtml();
+    struct stat st {};
+    ASSERT_EQ(stat(Record().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    Finished set = Config({"set", "ModeP", "0"});
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    // The services restarted before the answer: the logger is off.
+    EXPECT_NE(d.Get("/api/state").body.find("\"state\":0,"), std::string::npos) << d.Get("/api/state").body;
+    EXPECT_EQ(Get("ModeP"), "0\n");
+    EXPECT_NE(Config({"list"}).out.find("\nPassword=fe01ce2a7fbac8fafaed7c982a04e229\n"), std::string::npos);
+    struct Case {
+        const char* name;
+        std::string value;
+        const char* message;
+    };
+    const Case refused[] = {
+        {"AutoTrkTimeout", "61", "kestrix config: AutoTrkTimeout cannot be \"61\"\n"},
+        {"Host", std::string(64, 'h'), "kestrix config: Host cannot be longer than 63 characters\n"},
+    };
+    for (const Case& c : refused) {
+        Finished f = Config({"set", c.name, c.value});
+        EXPECT_EQ(f.exitCode, 2) << c.name;
+        EXPECT_EQ(f.err, c.message);
+    }
+
+    d.StopWith(SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(Record()));
+    EXPECT_EQ(Get("ModeP"), "0\n") << "the daemon saved the change, not its old copy";
 }
 
 }  // namespace

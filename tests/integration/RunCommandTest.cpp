@@ -1,96 +1,16 @@
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <signal.h>
 
 #include <filesystem>
-#include <memory>
 #include <regex>
 
 #include "integration/ChildProcess.h"
+#include "integration/Daemon.h"
 #include "platform/Registry.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::test {
 namespace {
-
-// A folder laid out like /sys/class/power_supply: mains (online or not) and one battery.
-void WritePowerSupply(const std::string& root, bool mainsOnline) {
-    std::filesystem::create_directories(root + "/AC");
-    std::filesystem::create_directories(root + "/BAT0");
-    WriteFile(root + "/AC/type", "Mains\n");
-    WriteFile(root + "/AC/online", mainsOnline ? "1\n" : "0\n");
-    WriteFile(root + "/BAT0/type", "Battery\n");
-    WriteFile(root + "/BAT0/capacity", "80\n");
-    WriteFile(root + "/BAT0/capacity_level", "Normal\n");
-    WriteFile(root + "/BAT0/status", mainsOnline ? "Charging\n" : "Discharging\n");
-}
-
-class Daemon {
-public:
-    Daemon(const std::string& dataDir, const std::string& powerRoot, const std::string& outDir,
-           std::vector<std::string> extra = {}) {
-        // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
-        std::vector<std::string> args{"run",          "--data-dir", dataDir, "--http", "127.0.0.1:0",
-                                      "--power-supply", powerRoot, "--gpsd",   "1"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        process_ = std::make_unique<ChildProcess>(args, outDir, "daemon");
-        std::smatch m;
-        std::string out;
-        static const std::regex kUrl("Kestrix is running: http://127\\.0\\.0\\.1:(\\d+)/\n");
-        WaitFor([&] {
-            out = process_->Out();
-            return std::regex_search(out, m, kUrl);
-        }, std::chrono::seconds(60));
-        if (m.empty()) return;
-        port_ = std::stoi(m[1].str());
-        auto page = Client().Get("/");
-        static const std::regex kToken("<meta name=\"kestrix-token\" content=\"([0-9a-f]{32})\">");
-        std::smatch t;
-        if (page && std::regex_search(page->body, t, kToken)) token_ = t[1].str();
-    }
-
-    bool Up() const { return port_ > 0 && !token_.empty(); }
-    httplib::Client Client() const {
-        httplib::Client c("127.0.0.1", port_);
-        c.set_read_timeout(30, 0);
-        return c;
-    }
-    std::string NotificationHtml() const {
-        auto res = Client().Get("/api/notification");
-        return res && res->status == 200 ? res->body : std::string();
-    }
-    bool WaitForPage(const std::string& text) const {
-        return WaitFor([&] { return NotificationHtml().find(text) != std::string::npos; }, std::chrono::seconds(60));
-    }
-    int Post(const std::string& path, const std::string& body, bool withToken = true) const {
-        httplib::Headers h;
-        if (withToken) h.emplace("X-Kestrix-Token", token_);
-        auto res = Client().Post(path, h, body, "application/json");
-        return res ? res->status : -1;
-    }
-    ChildProcess& Process() { return *process_; }
-    // Sends signo and expects a clean exit within the bound.
-    void StopWith(int signo) {
-        ASSERT_TRUE(process_->Signal(signo));
-        ASSERT_TRUE(process_->WaitExit(60)) << "still running after signal " << signo;
-        EXPECT_EQ(process_->ExitCode(), 0) << process_->Err();
-    }
-    // Waits for the start-up question about the port and returns the message boxes' JSON.
-    std::string WaitForAttention() const {
-        std::string boxes;
-        WaitFor([&] {
-            auto res = Client().Get("/api/messageboxes");
-            boxes = res ? res->body : "";
-            return boxes.find("\"caption\":\"Attention\"") != std::string::npos;
-        }, std::chrono::seconds(60));
-        return boxes;
-    }
-
-private:
-    std::unique_ptr<ChildProcess> process_;
-    int port_ = 0;
-    std::string token_;
-};
 
 class RunCommandTest : public ::testing::Test {
 protected:

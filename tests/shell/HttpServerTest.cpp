@@ -1,9 +1,14 @@
 #include "shell/HttpServer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -166,6 +171,7 @@ TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
         {"/api/command", R"({"id": 40001})"},
         {"/api/notification/dismiss", "{}"},
         {"/api/messagebox/answer", R"({"id": 1, "button": 1})"},
+        {"/api/settings", R"({"name": "ModeB", "value": "1"})"},
     };
     const std::vector<std::pair<std::string, httplib::Headers>> headers = {
         {"none", {}},
@@ -181,6 +187,7 @@ TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
             EXPECT_NE(res->body.find("X-Kestrix-Token"), std::string::npos) << res->body;
         }
     }
+    EXPECT_EQ(cli.Get("/api/settings", headers[1].second)->status, 403) << "the settings show the password's digest";
     EXPECT_TRUE(shell.Commands().empty());
     EXPECT_TRUE(shell.Host().CurrentNotification().has_value());
 }
@@ -344,6 +351,95 @@ TEST(HttpServerTest, EventStreamsAnnounceEveryChangeAndEndOnStop) {
     EXPECT_TRUE(sawVersion(b));
     shell.Server().Stop();
     EXPECT_TRUE(test::WaitFor([&] { return a.Ended() && b.Ended(); }, std::chrono::seconds(30)));
+}
+
+// An event stream as a browser tab holds it open: a loopback connection that has sent its
+// request and reads whatever arrives, without a thread of its own.
+class RawStream {
+public:
+    explicit RawStream(uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const std::string request =
+            "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nAccept: text/event-stream\r\n\r\n";
+        if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+            ADD_FAILURE() << "cannot open an event stream";
+        }
+    }
+    ~RawStream() { Close(); }
+    // Closes as a killed tab does: the server's next write fails at once.
+    void Close() {
+        if (fd_ < 0) return;
+        linger reset{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    // The change events received so far (Ended once the server has closed the stream).
+    size_t Changes() {
+        char buf[4096];
+        ssize_t n = 0;
+        while (fd_ >= 0 && (n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0) text_.append(buf, static_cast<size_t>(n));
+        if (n == 0) ended_ = true;
+        size_t count = 0;
+        for (size_t at = 0; (at = text_.find("event: change\n", at)) != std::string::npos; ++at) ++count;
+        return count;
+    }
+    bool Ended() {
+        Changes();
+        return ended_;
+    }
+
+private:
+    int fd_ = -1;
+    std::string text_;
+    bool ended_ = false;
+};
+
+size_t ThreadCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+// Open streams never take the threads requests need: past the limit the oldest is closed,
+// every open stream hears every change, and the threads they brought go with them.
+TEST(HttpServerTest, ManyOpenStreamsLeaveTheApiAnswering) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    cli.set_read_timeout(20, 0);
+    ASSERT_TRUE(cli.Get("/api/state"));
+    const size_t threadsBefore = ThreadCount();
+
+    std::vector<std::unique_ptr<RawStream>> streams;
+    for (size_t i = 0; i <= kMaxEventStreams; ++i) {
+        streams.push_back(std::make_unique<RawStream>(shell.Server().Port()));
+        // One at a time, so which stream is the oldest is known.
+        ASSERT_TRUE(test::WaitFor([&] { return streams.back()->Changes() == 1; }, std::chrono::seconds(30))) << i;
+    }
+    EXPECT_TRUE(test::WaitFor([&] { return streams.front()->Ended(); }, std::chrono::seconds(30)))
+        << "the oldest stream is closed past the limit";
+
+    auto state = cli.Get("/api/state");
+    ASSERT_TRUE(state) << "a GET with every stream open";
+    EXPECT_EQ(state->status, 404);
+    shell.ShowBubble("x");
+    auto dismiss = cli.Post("/api/notification/dismiss", shell.WithToken(), "{}", "application/json");
+    ASSERT_TRUE(dismiss) << "a POST with every stream open";
+    EXPECT_EQ(dismiss->status, 200);
+    // Added and dismissed: heard by every open stream (two changes may come as one event).
+    EXPECT_TRUE(test::WaitFor(
+        [&] { return std::all_of(streams.begin() + 1, streams.end(), [](auto& s) { return s->Changes() >= 2; }); },
+        std::chrono::seconds(30)));
+
+    for (auto& s : streams) s->Close();
+    shell.ShowBubble("y");  // the next write to a closed stream fails
+    EXPECT_TRUE(test::WaitFor([&] { return ThreadCount() == threadsBefore; }, std::chrono::seconds(60)))
+        << ThreadCount() << " threads, " << threadsBefore << " before";
 }
 
 }  // namespace

@@ -487,6 +487,11 @@ bool RegKey::DeleteValue(const std::string& name) {
     return true;
 }
 
+void RegKey::Discard() {
+    closed_ = true;
+    changes_.clear();
+}
+
 int RegKey::Close() {
     if (closed_) return kErrorSuccess;
     closed_ = true;

@@ -1,0 +1,86 @@
+#include "integration/Daemon.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "support/TestSupport.h"
+
+namespace kestrix::test {
+
+void WritePowerSupply(const std::string& root, bool mainsOnline) {
+    std::filesystem::create_directories(root + "/AC");
+    std::filesystem::create_directories(root + "/BAT0");
+    WriteFile(root + "/AC/type", "Mains\n");
+    WriteFile(root + "/AC/online", mainsOnline ? "1\n" : "0\n");
+    WriteFile(root + "/BAT0/type", "Battery\n");
+    WriteFile(root + "/BAT0/capacity", "80\n");
+    WriteFile(root + "/BAT0/capacity_level", "Normal\n");
+    WriteFile(root + "/BAT0/status", mainsOnline ? "Charging\n" : "Discharging\n");
+}
+
+Daemon::Daemon(const std::string& dataDir, const std::string& powerRoot, const std::string& outDir,
+               std::vector<std::string> extra) {
+    // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
+    std::vector<std::string> args{"run",          "--data-dir", dataDir, "--http", "127.0.0.1:0",
+                                  "--power-supply", powerRoot, "--gpsd",   "1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    process_ = std::make_unique<ChildProcess>(args, outDir, "daemon");
+    std::smatch m;
+    std::string out;
+    static const std::regex kUrl("Kestrix is running: http://127\\.0\\.0\\.1:(\\d+)/\n");
+    WaitFor([&] {
+        out = process_->Out();
+        return std::regex_search(out, m, kUrl);
+    }, std::chrono::seconds(60));
+    if (m.empty()) return;
+    port_ = std::stoi(m[1].str());
+    static const std::regex kToken("<meta name=\"kestrix-token\" content=\"([0-9a-f]{32})\">");
+    std::smatch t;
+    HttpAnswer page = Get("/");
+    if (std::regex_search(page.body, t, kToken)) token_ = t[1].str();
+}
+
+HttpAnswer Daemon::Get(const std::string& path) const {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_read_timeout(30, 0);
+    auto res = c.Get(path, {{"X-Kestrix-Token", token_}});
+    return res ? HttpAnswer{res->status, res->body} : HttpAnswer{};
+}
+
+int Daemon::Post(const std::string& path, const std::string& body, bool withToken) const {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_read_timeout(30, 0);
+    httplib::Headers h;
+    if (withToken) h.emplace("X-Kestrix-Token", token_);
+    auto res = c.Post(path, h, body, "application/json");
+    return res ? res->status : -1;
+}
+
+std::string Daemon::NotificationHtml() const {
+    HttpAnswer res = Get("/api/notification");
+    return res.status == 200 ? res.body : std::string();
+}
+
+bool Daemon::WaitForPage(const std::string& text) const {
+    return WaitFor([&] { return NotificationHtml().find(text) != std::string::npos; }, std::chrono::seconds(60));
+}
+
+std::string Daemon::WaitForAttention() const {
+    std::string boxes;
+    WaitFor([&] {
+        boxes = Get("/api/messageboxes").body;
+        return boxes.find("\"caption\":\"Attention\"") != std::string::npos;
+    }, std::chrono::seconds(60));
+    return boxes;
+}
+
+void Daemon::StopWith(int signo) {
+    ASSERT_TRUE(process_->Signal(signo));
+    ASSERT_TRUE(process_->WaitExit(60)) << "still running after signal " << signo;
+    EXPECT_EQ(process_->ExitCode(), 0) << process_->Err();
+}
+
+}  // namespace kestrix::test

@@ -1,0 +1,44 @@
+// kestrix run as a process for the end-to-end tests: started on a free loopback port with
+// a fake power supply and no gpsd, and driven through its HTTP API as the page drives it.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "integration/ChildProcess.h"
+
+namespace kestrix::test {
+
+// A folder laid out like /sys/class/power_supply: mains (online or not) and one battery.
+void WritePowerSupply(const std::string& root, bool mainsOnline);
+
+struct HttpAnswer {
+    int status = -1;  // -1: no answer
+    std::string body;
+};
+
+class Daemon {
+public:
+    Daemon(const std::string& dataDir, const std::string& powerRoot, const std::string& outDir,
+           std::vector<std::string> extra = {});
+
+    // The page answered with its address and token.
+    bool Up() const { return port_ > 0 && !token_.empty(); }
+    // Requests carry the token (GETs too: some need it).
+    HttpAnswer Get(const std::string& path) const;
+    int Post(const std::string& path, const std::string& body, bool withToken = true) const;
+    std::string NotificationHtml() const;
+    bool WaitForPage(const std::string& text) const;
+    // Waits for the start-up question about the port and returns the message boxes' JSON.
+    std::string WaitForAttention() const;
+    ChildProcess& Process() { return *process_; }
+    // Sends signo and expects a clean exit within the bound.
+    void StopWith(int signo);
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    int port_ = 0;
+    std::string token_;
+};
+
+}  // namespace kestrix::test
