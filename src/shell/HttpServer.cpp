@@ -589,6 +589,12 @@ bool HttpServer::Start(const std::string& address, uint16_t port, std::string& e
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
     server.set_payload_max_length(kMaxBody);
+    // The library's default adds SO_REUSEPORT, with which a second daemon binds the same port
+    // without an error and the kernel shares the browsers out between the two.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     impl_->Routes();
 
     int bound = port == 0 ? server.bind_to_any_port(address) : (server.bind_to_port(address, port) ? port : -1);

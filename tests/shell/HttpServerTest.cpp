@@ -156,6 +156,9 @@ TEST(HttpServerTest, StaticRoutesAndRefusedHosts) {
     auto other = cli.Get("/api/notification", {{"Host", "attacker.example:" + std::to_string(shell.Server().Port())}});
     ASSERT_TRUE(other);
     EXPECT_EQ(other->status, 403) << "a request naming another host";
+    HttpServer second(shell.Loop(), shell.Host(), MakeRandomToken());
+    std::string error;
+    EXPECT_FALSE(second.Start("127.0.0.1", shell.Server().Port(), error)) << "a second server on a taken port";
 }
 
 TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
