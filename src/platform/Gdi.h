@@ -62,7 +62,7 @@ constexpr int PS_NULL = 5;
 GdiHandle CreatePen(int style, int width, Colorref color);
 GdiHandle CreateSolidBrush(Colorref color);
 
-// Stock objects.
+// Stock objects. SYSTEM_FONT and DEFAULT_GUI_FONT are a regular face of cell height 16.
 constexpr int WHITE_BRUSH = 0;
 constexpr int LTGRAY_BRUSH = 1;
 constexpr int GRAY_BRUSH = 2;
@@ -76,14 +76,25 @@ constexpr int SYSTEM_FONT = 13;
 constexpr int DEFAULT_GUI_FONT = 17;
 GdiHandle GetStockObject(int index);
 
-// System colours (the emulated handheld's light theme).
+// System colours (the emulated handheld's light theme: white windows and statics, black
+// text, button face #ececec, shadow #808080, highlight #ffffff, dark shadow #404040, light
+// #d4d4d4, selection #316ac5). Indexes 0..26; the handheld's 0x40000000 flag may be set.
 constexpr int COLOR_WINDOW = 5;
 constexpr int COLOR_WINDOWTEXT = 8;
+constexpr int COLOR_HIGHLIGHT = 13;
+constexpr int COLOR_HIGHLIGHTTEXT = 14;
 constexpr int COLOR_BTNFACE = 15;
+constexpr int COLOR_BTNSHADOW = 16;
+constexpr int COLOR_GRAYTEXT = 17;
+constexpr int COLOR_BTNTEXT = 18;
+constexpr int COLOR_BTNHIGHLIGHT = 20;
+constexpr int COLOR_3DDKSHADOW = 21;
+constexpr int COLOR_3DLIGHT = 22;
 constexpr int COLOR_STATIC = 25;
 constexpr int COLOR_STATICTEXT = 26;
+// 0 for an unknown index.
 Colorref GetSysColor(int index);
-// A stock brush of that colour.
+// A stock brush of that colour; 0 for an unknown index.
 GdiHandle GetSysColorBrush(int index);
 // The brush colour, false when the handle is not a brush.
 bool GetBrushColor(GdiHandle brush, Colorref& out);
@@ -101,6 +112,8 @@ bool GetBitmapInfo(GdiHandle bitmap, BitmapInfo& out);
 // A DC of the window's client area (drawing through it is not kept). ReleaseDC ends it.
 DcHandle GetDC(WindowHandle window);
 bool ReleaseDC(WindowHandle window, DcHandle dc);
+// A new DC has the black pen, the white brush, the system font, black text, a white
+// background colour and OPAQUE mode.
 // An off-screen DC; draws into the bitmap selected into it (a 1 x 1 blank bitmap at first).
 DcHandle CreateCompatibleDC(DcHandle dc);
 bool DeleteDC(DcHandle dc);
