@@ -19,6 +19,7 @@ namespace kestrix::platform::internal {
 
 constexpr int kErrorInvalidHandle = 6;
 constexpr int kErrorInvalidParameter = 87;
+constexpr int kErrorResourceNotFound = 1814;
 
 struct PenData {
     int style = PS_SOLID;
