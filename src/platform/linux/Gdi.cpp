@@ -138,6 +138,20 @@ DcHandle GdiTable::AddDc(DeviceContext dc) {
     return h;
 }
 
+DeviceContext GdiTable::NewDc(DeviceContext::Kind kind, WindowHandle window, std::shared_ptr<SvgSurface> surface) {
+    DeviceContext dc;
+    dc.kind = kind;
+    dc.window = window;
+    dc.surface = std::move(surface);
+    dc.pen = Stock(BLACK_PEN);
+    dc.penData = objects_.at(dc.pen).pen;
+    dc.brush = Stock(WHITE_BRUSH);
+    dc.brushData = objects_.at(dc.brush).brush;
+    dc.font = Stock(SYSTEM_FONT);
+    dc.fontData = objects_.at(dc.font).font;
+    return dc;
+}
+
 GdiHandle GdiTable::Stock(int index) const {
     auto h = static_cast<GdiHandle>(index) + 1;
     return index >= 0 && objects_.count(h) ? h : 0;
@@ -185,21 +199,6 @@ namespace {
 constexpr int kSysColorIndexFlag = 0x40000000;
 
 int SysColorIndex(int index) { return index & ~kSysColorIndexFlag; }
-
-DeviceContext NewDc(DeviceContext::Kind kind, WindowHandle window, std::shared_ptr<internal::SvgSurface> surface) {
-    GdiTable& t = GdiTable::Instance();
-    DeviceContext dc;
-    dc.kind = kind;
-    dc.window = window;
-    dc.surface = std::move(surface);
-    dc.pen = t.Stock(BLACK_PEN);
-    dc.penData = t.Find(dc.pen)->pen;
-    dc.brush = t.Stock(WHITE_BRUSH);
-    dc.brushData = t.Find(dc.brush)->brush;
-    dc.font = t.Stock(SYSTEM_FONT);
-    dc.fontData = t.Find(dc.font)->font;
-    return dc;
-}
 
 }  // namespace
 
@@ -313,7 +312,7 @@ DcHandle GetDC(WindowHandle window) {
     auto surface = std::make_shared<internal::SvgSurface>(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     GdiTable& t = GdiTable::Instance();
     std::lock_guard lock(t.mutex);
-    return t.AddDc(NewDc(DeviceContext::Kind::Window, window, std::move(surface)));
+    return t.AddDc(t.NewDc(DeviceContext::Kind::Window, window, std::move(surface)));
 }
 
 bool ReleaseDC(WindowHandle window, DcHandle dc) {
@@ -332,7 +331,7 @@ DcHandle CreateCompatibleDC(DcHandle dc) {
     GdiTable& t = GdiTable::Instance();
     std::lock_guard lock(t.mutex);
     if (dc != 0 && !t.FindDc(dc)) return 0;
-    DeviceContext d = NewDc(DeviceContext::Kind::Memory, kNoWindow, std::make_shared<internal::SvgSurface>(1, 1));
+    DeviceContext d = t.NewDc(DeviceContext::Kind::Memory, kNoWindow, std::make_shared<internal::SvgSurface>(1, 1));
     d.bitmap = internal::kDefaultBitmap;
     return t.AddDc(std::move(d));
 }

@@ -90,6 +90,8 @@ public:
     // As Find, without an error: for objects that may have been deleted meanwhile.
     GdiObject* Peek(GdiHandle handle);
 
+    // A DC with the stock pen, brush and font selected.
+    DeviceContext NewDc(DeviceContext::Kind kind, WindowHandle window, std::shared_ptr<SvgSurface> surface);
     GdiHandle AddObject(GdiObject object);
     DcHandle AddDc(DeviceContext dc);
     void RemoveObject(GdiHandle handle) { objects_.erase(handle); }
