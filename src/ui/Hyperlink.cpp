@@ -80,7 +80,7 @@ void Hyperlink::Detach() {
 }
 
 void Hyperlink::Open() {
-    if (ShellHost* host = GetShellHost()) host->OpenLink(url_);
+    ShellExecuteOpen(url_);
     // Opened or not, the link counts as visited; repainting shows it purple at once.
     visited_ = 1;
     InvalidateRect(control_, nullptr, true);
