@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 
 #include "LogCapture.h"
 #include "WindowFixture.h"
@@ -259,6 +260,99 @@ TEST(DialogTest, NobodyAnsweringCancelsAfterTheTimeoutSinceTheLastInputOrAtShutd
                             "the dialog \"Select Folder\" was cancelled: the shell is shutting down"}));
 }
 
+TEST(DialogTest, SheetPagesAreCreatedWhenFirstShownAndHearOfEveryStepInOrder) {
+    test::WindowFixture f;
+    std::vector<std::string> log;
+    int refuseLeaving = -1;  // the page that refuses PSN_KILLACTIVE once
+    const std::map<uint32_t, std::string> names{{PSN_SETACTIVE, "set"}, {PSN_KILLACTIVE, "kill"},
+                                                {PSN_APPLY, "apply"},    {PSN_RESET, "reset"}};
+    auto pageProc = [&](int index) -> DlgProc {
+        return [&, index](WindowHandle, uint32_t m, WParam, LParam l) -> LResult {
+            const std::string page = std::to_string(index) + ":";
+            if (m == WM_INITDIALOG) {
+                log.push_back(page + "init");
+                EXPECT_EQ(reinterpret_cast<const PropSheetPage*>(l)->lParam, 100 + index);
+            }
+            if (m != WM_NOTIFY) return 0;
+            const uint32_t code = reinterpret_cast<const NmHdr*>(l)->code;
+            log.push_back(page + names.at(code));
+            if (code == PSN_KILLACTIVE && refuseLeaving == index) {
+                refuseLeaving = -1;
+                return 1;
+            }
+            return 0;
+        };
+    };
+    const DialogTemplate page = Small();
+    PropSheetHeader header;
+    header.flags = PSH_PROPSHEETPAGE | PSH_USEICONID | PSH_NOAPPLYNOW | PSH_USECALLBACK | PSH_MAXIMIZE;
+    header.instance = kInstance;
+    header.caption = "GMRT Settings";
+    header.startPage = 1;
+    for (int i = 0; i < 3; ++i) header.pages.push_back({PSP_USETITLE, kInstance, &page, "Tab" + std::to_string(i), pageProc(i), 100 + i});
+    header.callback = [&](WindowHandle sheet, uint32_t m, LParam) {
+        log.push_back("cb:" + std::to_string(m));
+        if (m == WM_INITDIALOG) SHInitDialog({SHIDIM_FLAGS, sheet, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_CANCELBUTTON});
+        return 0;
+    };
+    Recorder inner;
+    inner.handle = [](WindowHandle h, uint32_t m, WParam w, LParam) -> LResult {
+        if (m == WM_COMMAND && LoWord(w) == IDCANCEL) EndDialog(h, IDCANCEL);
+        return 0;
+    };
+    const std::vector<std::string> opening{"cb:2", "cb:1", "cb:272", "1:init", "1:set"};
+    const struct {
+        const char* name;
+        std::function<void(WindowHandle)> act;
+        int result;
+        std::vector<std::string> then;
+    } cases[] = {
+        {"done",
+         [&](WindowHandle sheet) {
+             Rect r;
+             EXPECT_TRUE(GetWindowRect(sheet, r));
+             EXPECT_EQ(r, (Rect{0, 0, 480, 640}));
+             const auto d = DescribeDialogs();
+             ASSERT_EQ(d.size(), 1u);
+             EXPECT_TRUE(d[0].sheet && d[0].modal && d[0].doneButton && d[0].cancelButton);
+             EXPECT_EQ(d[0].pages, (std::vector<std::string>{"Tab0", "Tab1", "Tab2"}));
+             EXPECT_EQ(d[0].page, 1);
+             EXPECT_EQ(d[0].controls.size(), page.items.size());
+             EXPECT_EQ(DialogShellFlags(SheetPageWindow(sheet, 1)), 0x85u);
+             // A dialog opened from a page: the sheet takes no input until it is closed.
+             f.loop.PostTask([&] {
+                 EXPECT_FALSE(SelectSheetPage(sheet, 0));
+                 EXPECT_FALSE(PressDone(sheet));
+                 EXPECT_EQ(DescribeDialogs().size(), 2u);
+                 EXPECT_TRUE(PressCancel(OpenDialog()));
+             });
+             EXPECT_EQ(DialogBoxIndirectParam(kInstance, Small("Select Folder"), SheetPageWindow(sheet, 1), inner.Proc(), 0),
+                       IDCANCEL);
+             EXPECT_TRUE(IsWindowEnabled(sheet));
+             refuseLeaving = 1;
+             EXPECT_FALSE(SelectSheetPage(sheet, 0));
+             EXPECT_TRUE(SelectSheetPage(sheet, 0));
+             EXPECT_TRUE(SelectSheetPage(sheet, 1));
+             refuseLeaving = 1;
+             EXPECT_FALSE(PressDone(sheet));
+             EXPECT_TRUE(PressDone(sheet));
+         },
+         1,
+         {"1:kill", "1:kill", "0:init", "0:set", "0:kill", "1:set", "1:kill", "1:kill", "0:apply", "1:apply"}},
+        {"cancel", [&](WindowHandle sheet) { EXPECT_TRUE(PressCancel(sheet)); }, 0, {"1:reset"}},
+    };
+    for (const auto& c : cases) {
+        log.clear();
+        f.loop.PostTask([&] { c.act(OpenDialog()); });
+        EXPECT_EQ(PropertySheet(header), c.result) << c.name;
+        std::vector<std::string> expected = opening;
+        expected.insert(expected.end(), c.then.begin(), c.then.end());
+        EXPECT_EQ(log, expected) << c.name;
+    }
+    header.pages[2].proc = nullptr;
+    EXPECT_EQ(PropertySheet(header), -1);
+}
+
 TEST(DialogTest, APersonsInputBecomesTheMessagesTheDialogExpects) {
     test::WindowFixture f;
     Recorder r;
@@ -340,6 +434,7 @@ TEST(DialogTest, InputThatDoesNotFitIsRefusedAndSendsNothing) {
         {"text into a list", [&] { return TypeText(dialog, 1008, "x"); }},
         {"unknown scroll code", [&] { return ScrollTrackbar(dialog, 1050, 1, 9); }},
         {"unknown control", [&] { return ClickControl(dialog, 4242); }},
+        {"not a sheet", [&] { return SelectSheetPage(dialog, 0); }},
         {"unknown dialog", [&] { return PressDone(dialog + 1000); }},
         {"hidden dialog", [&] { return PressCancel(unshown); }},
         {"a control is no dialog", [&] { return PressDone(GetDlgItem(dialog, 1004)); }},

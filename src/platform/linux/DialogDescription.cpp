@@ -119,6 +119,12 @@ std::vector<DialogInfo> DescribeDialogs() {
         info.doneButton = (flags & SHIDIF_DONEBUTTON) != 0;
         info.cancelButton = (flags & SHIDIF_CANCELBUTTON) != 0;
         WindowHandle container = dialog;
+        if (state->sheetState) {
+            info.sheet = true;
+            info.pages = internal::SheetPageTitles(dialog);
+            info.page = SheetCurrentPage(dialog);
+            container = SheetPageWindow(dialog, info.page);
+        }
         if (auto shown = internal::DialogOf(container)) info.templateId = shown->templateId;
         info.controls = DescribeControls(container);
         out.push_back(std::move(info));

@@ -21,8 +21,11 @@ bool Reachable(WindowHandle dialog) {
     return IsWindowVisible(dialog) && IsWindowEnabled(dialog);
 }
 
-// The window whose controls a person sees.
-WindowHandle ControlsWindow(WindowHandle dialog) { return dialog; }
+// The window whose controls a person sees: the dialog, or a sheet's shown page.
+WindowHandle ControlsWindow(WindowHandle dialog) {
+    if (!IsPropertySheet(dialog)) return dialog;
+    return SheetPageWindow(dialog, SheetCurrentPage(dialog));
+}
 
 // The control a person can act on, of the kind asked for (None: any kind).
 std::shared_ptr<internal::WindowData> Target(WindowHandle dialog, int controlId, ControlKind kind) {
@@ -141,14 +144,20 @@ bool HoverControl(WindowHandle dialog, int controlId, bool inside) {
     return true;
 }
 
+bool SelectSheetPage(WindowHandle sheet, int index) {
+    return IsPropertySheet(sheet) && Reachable(sheet) && internal::SheetSelectPage(sheet, index);
+}
+
 bool PressDone(WindowHandle dialog) {
     if (!Reachable(dialog)) return false;
+    if (IsPropertySheet(dialog)) return internal::SheetDone(dialog);
     SendMessage(dialog, WM_COMMAND, MakeWParam(IDOK, BN_CLICKED), 0);
     return true;
 }
 
 bool PressCancel(WindowHandle dialog) {
     if (!Reachable(dialog)) return false;
+    if (IsPropertySheet(dialog)) return internal::SheetCancel(dialog);
     SendMessage(dialog, WM_COMMAND, MakeWParam(IDCANCEL, BN_CLICKED), 0);
     return true;
 }

@@ -160,4 +160,10 @@ void EndModal(DialogState& state, int result);
 // The top-level window a window lies in (itself when it is one).
 WindowHandle TopLevelOf(WindowHandle window);
 
+// Sheets: the Done and Cancel buttons and a page switch, as the input functions do them.
+bool SheetDone(WindowHandle sheet);
+bool SheetCancel(WindowHandle sheet);
+bool SheetSelectPage(WindowHandle sheet, int index);
+std::vector<std::string> SheetPageTitles(WindowHandle sheet);
+
 }  // namespace kestrix::platform::internal
