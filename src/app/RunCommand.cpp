@@ -108,7 +108,7 @@ int RunDaemon(const Args& args) {
 
     platform::MessageLoop loop;
     shell::ShellHostImpl host(loop, o.messageBoxTimeoutMs);
-    // A dialog nobody answers is cancelled after the same time as a message box.
+    // Dialogs and sheets nobody answers are cancelled after the same time as message boxes.
     platform::SetUnattendedTimeout(o.messageBoxTimeoutMs);
     platform::SetShellHost(&host);
 

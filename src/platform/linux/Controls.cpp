@@ -56,7 +56,8 @@ std::shared_ptr<const ClassInfo> BuiltinClass(const std::string& name) {
     for (const auto& cls : classes) {
         if (CompareNoCase(cls->name, name) == 0) return cls;
     }
-    return nullptr;
+    auto dialog = DialogClass();
+    return CompareNoCase(dialog->name, name) == 0 ? dialog : nullptr;
 }
 
 std::shared_ptr<WindowData> OwnControl(WindowHandle window, ControlKind kind) {

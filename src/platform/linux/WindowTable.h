@@ -27,7 +27,7 @@ namespace kestrix::platform::internal {
 
 struct LoopCore;     // MessageLoop.cpp
 struct TreeState;    // TreeView.cpp
-struct DialogState;  // Dialog.cpp
+struct DialogState;  // below
 
 enum class ControlKind : uint8_t { None, Static, Button, Edit, ComboBox, Trackbar, TreeView, Dialog };
 
@@ -125,5 +125,45 @@ bool IsCheckBox(const WindowData& button);
 // Selects as TreeSelectItem; action goes to the notifications (0: the program, 1: a person).
 bool TreeSelectBy(WindowHandle tree, TreeItem item, uint32_t action);
 std::vector<TreeItemInfo> DescribeTree(WindowHandle tree);
+
+// ---- dialogs (Dialog.cpp, PropertySheet.cpp) ---------------------------------------------
+
+struct SheetState;  // PropertySheet.cpp
+
+struct DialogState {
+    WndProcRef dlgProc;
+    int templateId = 0;
+    bool modal = false;
+    bool ended = false;
+    int result = 0;
+    bool hasShellFlags = false;
+    uint32_t shellFlags = 0;
+    int sip = -1;
+    WindowHandle sheet = kNoWindow;          // a page: its sheet
+    std::shared_ptr<SheetState> sheetState;  // a sheet
+    WindowHandle disabledOwner = kNoWindow;  // enabled again when the modal dialog ends
+};
+
+std::shared_ptr<const ClassInfo> DialogClass();
+std::shared_ptr<DialogState> DialogOf(WindowHandle window);
+// Creates a dialog window and its controls from a template, sends WM_SETFONT and
+// WM_INITDIALOG; hidden until shown. A child (a sheet's page) is placed at its parent's
+// origin. kNoWindow when a control cannot be created.
+WindowHandle CreateDialogWindow(const DialogTemplate& tmpl, WindowHandle parent, bool child,
+                                std::shared_ptr<DialogState> state, LParam initParam);
+// Runs a created dialog modally until it ends; cancel() is what the Cancel button does,
+// called on the unattended time-out and at shutdown; cancelResult the result then.
+int RunModal(WindowHandle dialog, const std::shared_ptr<DialogState>& state, const std::function<void()>& cancel,
+             int cancelResult);
+// Marks a modal dialog ended with a result and enables its owner again.
+void EndModal(DialogState& state, int result);
+// The top-level window a window lies in (itself when it is one).
+WindowHandle TopLevelOf(WindowHandle window);
+
+// Sheets: the Done and Cancel buttons and a page switch, as the input functions do them.
+bool SheetDone(WindowHandle sheet);
+bool SheetCancel(WindowHandle sheet);
+bool SheetSelectPage(WindowHandle sheet, int index);
+std::vector<std::string> SheetPageTitles(WindowHandle sheet);
 
 }  // namespace kestrix::platform::internal
