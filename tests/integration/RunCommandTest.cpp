@@ -2,7 +2,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "integration/ChildProcess.h"
 #include "integration/Daemon.h"
@@ -69,31 +68,43 @@ TEST_F(RunCommandTest, RootMovesTheDeviceFilesButNotTheRegistry) {
     EXPECT_FALSE(std::filesystem::exists(root + "/registry.reg"));
 }
 
-TEST_F(RunCommandTest, StartupOnAnEmptyDataDirAsksForThePortAndFinishesWhenAnswered) {
+// Nobody at the page: the sheet that asks for the account, the warning about the port and
+// the sheet at the GPS page each give up after the unattended time-out, start-up finishes
+// with nothing left open, and nothing was stored for the person.
+TEST_F(RunCommandTest, UnattendedStartupOnAnEmptyDataDirCancelsTheSheetsAndFinishes) {
     WritePowerSupply(Power(), true);
-    Daemon d(Data(), Power(), dir_.Path());
+    Daemon d(Data(), Power(), dir_.Path(), {"--message-box-timeout", "1"});
     ASSERT_TRUE(d.Up()) << d.Process().Err();
-    const std::string boxes = d.WaitForAttention();
-    EXPECT_NE(boxes.find("Application can't automatically detect GPS port. You should select it manually..."),
+    const std::string cancelled = "nobody answered the dialog \"GMRT Settings\" within 1 s: cancelled";
+    const auto twice = [&] {
+        const std::string err = d.Process().Err();
+        const size_t first = err.find(cancelled);
+        return first != std::string::npos && err.find(cancelled, first + 1) != std::string::npos;
+    };
+    ASSERT_TRUE(test::WaitFor(twice, std::chrono::seconds(60)))
+        << "the Account and the GPS page: " << d.Process().Err();
+    EXPECT_NE(d.Process().Err().find("message box \"Attention\" closed unanswered (nobody answered in time)"),
               std::string::npos)
-        << boxes;
-
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(boxes, m, std::regex("\"id\":(\\d+),\"text\"")));
-    EXPECT_EQ(d.Post("/api/messagebox/answer", "{\"id\": " + m[1].str() + ", \"button\": 1}"), 200);
-    EXPECT_TRUE(d.WaitForPage("Mode: ")) << d.Process().Err();
+        << d.Process().Err();
+    const auto nothingOpen = [&] { return d.Get("/api/dialogs").body.find("\"dialogs\":[]") != std::string::npos; };
+    EXPECT_TRUE(test::WaitFor(nothingOpen));
+    EXPECT_NE(d.Get("/api/messageboxes").body.find("\"messageboxes\":[]"), std::string::npos);
+    EXPECT_TRUE(d.WaitForPage("Mode: "));
 
     d.StopWith(SIGINT);
     platform::RegistryData reg;
     std::string error;
-    EXPECT_TRUE(platform::ParseRegistryText(ReadFile(Data() + "/registry.reg"), reg, error)) << error;
+    ASSERT_TRUE(platform::ParseRegistryText(ReadFile(Data() + "/registry.reg"), reg, error)) << error;
+    const auto& values = reg.keys["SOFTWARE\\Geomira\\GmrLogger"];
+    EXPECT_EQ(values.count("Login"), 0u);
+    EXPECT_EQ(values.count("COM"), 0u);
 }
 
-TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
+TEST_F(RunCommandTest, SigtermWhileTheSheetIsOpenStillShutsDownCleanly) {
     WritePowerSupply(Power(), true);
     Daemon d(Data(), Power(), dir_.Path());
     ASSERT_TRUE(d.Up()) << d.Process().Err();
-    ASSERT_NE(d.WaitForAttention().find("\"caption\":\"Attention\""), std::string::npos);
+    ASSERT_NE(d.WaitForDialog("GMRT Settings"), "");
     d.StopWith(SIGTERM);
 }
 
