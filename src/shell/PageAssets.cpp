@@ -37,7 +37,7 @@ constexpr std::string_view kHtmlTail = R"html(">
 <div id="boxes" class="boxes" hidden></div>
 <div class="tray">
   <p id="links" class="links" role="status" hidden>
-    <span class="links-label">Kestrix opened</span>
+    <span class="links-label">Opened</span>
     <a id="link" target="_blank" rel="noopener noreferrer"></a>
     <button id="link-close" class="tray-close" type="button" title="Hide" aria-label="Hide">&times;</button>
   </p>
@@ -671,12 +671,13 @@ constexpr std::string_view kScript = R"js('use strict';
     if (first) first.focus();
   }
 
-  // Links open in a new tab when they are clicked; the last one stays offered here in
-  // case the browser kept the tab from opening.
+  // Links open in a new tab when they are clicked; the last one opened while this page is
+  // open stays offered here in case the browser kept the tab from opening.
   let shownLink = null;
-  let closedLink = null;
+  let closedLink;
   function renderLinks(links) {
     const last = links && links.length > 0 ? links[links.length - 1] : null;
+    if (closedLink === undefined) closedLink = last;
     const tray = $('links');
     if (last !== shownLink) {
       shownLink = last;
