@@ -117,6 +117,16 @@ Run Spawn(const std::vector<std::string>& args, const std::string& errFile) {
     return run;
 }
 
+std::string ReadText(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
 Run BestOf(int times, const std::vector<std::string>& args, const std::string& errFile) {
     Run best;
     for (int i = 0; i < times; ++i) {
@@ -231,7 +241,7 @@ int main() {
     if (ok) {
         k = BestOf(3, {kestrix, "log", "gpx", log, "-o", gpx}, errFile);
         if (!k.ok) {
-            std::fprintf(stderr, "kestrix log gpx failed; see %s\n", errFile.c_str());
+            std::fprintf(stderr, "kestrix log gpx failed:\n%s", ReadText(errFile).c_str());
             ok = false;
         }
     }
@@ -240,7 +250,7 @@ int main() {
     const bool haveGpsbabel = std::system("command -v gpsbabel >/dev/null 2>&1") == 0;
     if (ok && haveGpsbabel) {
         g = Spawn({"gpsbabel", "-i", "unicsv", "-f", csv, "-o", "gpx", "-F", dir + "/gpsbabel.gpx"}, errFile);
-        if (!g.ok) std::fprintf(stderr, "gpsbabel failed; see %s\n", errFile.c_str());
+        if (!g.ok) std::fprintf(stderr, "gpsbabel failed:\n%s", ReadText(errFile).c_str());
     }
 
     std::vector<LogRecord> records(kRecords);
