@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/linux/WindowInternal.h"
+#include "platform/Gdi.h"
 #include "WindowFixture.h"
 
 namespace kestrix::platform {
@@ -160,22 +160,28 @@ TEST(WindowTest, StateChangesReachTheListenerOnlyWhenSomethingChanged) {
     EXPECT_FALSE(IsWindowVisible(f.Make(parent, 2)));  // its parent is hidden
 }
 
-TEST(WindowTest, InvalidationsMergeIntoOnePaintThatRemembersErasing) {
+// Invalidations before a paint merge into one WM_PAINT, which erases when any of them
+// asked; the default erasing fills with the class background.
+TEST(WindowTest, InvalidationsMergeIntoOnePaintThatErasesWithTheClassBackground) {
     test::WindowFixture f;
-    const WindowHandle w = f.Make();
-    std::vector<bool> erase;
-    f.onMessage = [&](WindowHandle h, uint32_t msg, WParam, LParam) -> LResult {
-        if (msg == WM_PAINT) erase.push_back(internal::TakeEraseRequest(h));
-        return msg == WM_PAINT;
-    };
-    InvalidateRect(w, nullptr, false);
-    InvalidateRect(w, nullptr, true);
-    InvalidateRect(w, nullptr, false);
+    const GdiHandle brush = GetSysColorBrush(COLOR_BTNFACE);
+    ASSERT_TRUE(RegisterWindowClass({"filled", 0, [&](WindowHandle h, uint32_t m, WParam w, LParam l) -> LResult {
+                                         f.log.push_back({h, m, w, l});
+                                         if (m != WM_PAINT) return DefWindowProc(h, m, w, l);
+                                         PaintStruct ps;
+                                         BeginPaint(h, ps);
+                                         return EndPaint(h, ps);
+                                     }, brush}));
+    const WindowHandle w = f.Make(kNoWindow, 0, "filled", 0, {0, 0, 40, 20});
+    for (bool erase : {false, true, false}) InvalidateRect(w, nullptr, erase);
     f.loop.RunPending();
+    EXPECT_EQ(f.Only(WM_PAINT).size(), 1u);
+    EXPECT_NE(GetWindowPainting(w).find(ColorHex(GetSysColor(COLOR_BTNFACE))), std::string::npos);
     InvalidateRect(w, nullptr, false);
     ASSERT_TRUE(UpdateWindow(w));  // delivered now, not again by the loop
     f.loop.RunPending();
-    EXPECT_EQ(erase, (std::vector<bool>{true, false}));
+    EXPECT_EQ(f.Only(WM_PAINT).size(), 2u);
+    EXPECT_EQ(GetWindowPainting(w).find(ColorHex(GetSysColor(COLOR_BTNFACE))), std::string::npos);
 }
 
 }  // namespace
