@@ -10,6 +10,7 @@
 #include "core/ControllerServices.h"
 #include "core/TrackerController.h"
 #include "platform/DeviceFs.h"
+#include "platform/Dialog.h"
 #include "platform/GpsMultiplexer.h"
 #include "platform/Log.h"
 #include "platform/MessageLoop.h"
@@ -119,6 +120,8 @@ int RunDaemon(const Args& args) {
 
     platform::MessageLoop loop;
     shell::ShellHostImpl host(loop, o.messageBoxTimeoutMs);
+    // Dialogs and sheets nobody answers are cancelled after the same time as message boxes.
+    platform::SetUnattendedTimeout(o.messageBoxTimeoutMs);
     platform::SetShellHost(&host);
 
     // The page must be up before the controller starts: start-up may ask a question.

@@ -56,16 +56,21 @@ private:
 bool DeviceFileExists(const std::string& devicePath);
 bool DeleteDeviceFile(const std::string& devicePath);
 std::optional<int64_t> DeviceFileSize(const std::string& devicePath);
-// Creates the folder and its parents.
+// Creates the folder and its parents; true when it exists already.
 bool CreateDeviceDirectory(const std::string& devicePath);
+// Creates one folder in an existing one (CreateDirectory): false with kErrorAlreadyExists
+// when something of that name exists, kErrorPathNotFound when its parent does not.
+bool CreateDeviceFolder(const std::string& devicePath);
 // Creates a new empty file "<dir><prefix><unique>.tmp" in a device folder and returns its
 // device path (GetTempFileName). An empty dir means the root.
 std::optional<std::string> CreateUniqueDeviceFile(const std::string& deviceDir, const std::string& prefix);
 
 struct DirEntry {
     std::string name;
-    bool isDirectory = false;
+    bool isDirectory = false;  // a link to a folder counts as one
 };
+// The entries of a folder sorted by name, hidden ones (".name") included, "." and ".."
+// never. nullopt (LastError set) when it cannot be read.
 std::optional<std::vector<DirEntry>> ListDeviceDirectory(const std::string& devicePath);
 
 }  // namespace kestrix::platform

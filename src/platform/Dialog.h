@@ -11,9 +11,12 @@
 // non-zero refuse; WM_CTLCOLORSTATIC gives a brush (0: the default).
 //
 // Modal dialogs and sheets that nobody answers are cancelled after the unattended
-// time-out (device-clock time since the last input reached them), as a message box nobody
-// answers is answered with its safe button, and a warning is logged: a headless machine
-// never waits for a person for ever.
+// time-out (device-clock time since the dialog opened or since a person's last action on
+// any dialog of the thread, whichever is later), as a message box nobody answers is
+// answered with its safe button, and a warning is logged: a headless machine never waits
+// for a person for ever. A dialog nested in another is timed on its own; the outer one is
+// checked again once the nested one returns. The shell shutting down (MessageLoop::Quit)
+// cancels them the same way.
 //
 // Threads: UI thread only.
 #pragma once
@@ -50,7 +53,9 @@ struct DialogTemplate {
 };
 
 // Dialog units to pixels of the emulated screen (4 horizontal and 8 vertical units are
-// the dialog font's average character width and height).
+// the dialog font's average character width and height, 8 x 16 pixels: one unit is 2
+// pixels either way, so 240 x 320 units fill the 480 x 640 screen). False when the
+// window is not a dialog.
 bool MapDialogRect(WindowHandle dialog, Rect& rect);
 
 // ---- dialogs ----------------------------------------------------------------------------
@@ -63,8 +68,9 @@ using DlgProc = WndProc;
 // it, -1 when it cannot be created. instance must be non-zero (the module's resources).
 int DialogBoxIndirectParam(uintptr_t instance, const DialogTemplate& tmpl, WindowHandle owner, DlgProc proc,
                            LParam initParam);
-// The same, modeless: returns the shown dialog, kNoWindow when it cannot be created. It
-// lives until DestroyWindow.
+// The same, modeless: returns the dialog, kNoWindow when it cannot be created; it is
+// shown when the template's style has WS_VISIBLE (else ShowWindow shows it). It lives
+// until DestroyWindow. A modal dialog disables its owner's top-level window while it runs.
 WindowHandle CreateDialogIndirectParam(uintptr_t instance, const DialogTemplate& tmpl, WindowHandle owner,
                                        DlgProc proc, LParam initParam);
 // Ends a modal dialog with a result (the window goes once its pump returns). False for a
@@ -159,8 +165,11 @@ uint32_t DialogShellFlags(WindowHandle dialog);
 
 constexpr int SIP_UP = 0;
 constexpr int SIP_DOWN = 1;
-// There is no input panel in a browser: recorded, and otherwise nothing.
+// There is no input panel in a browser: recorded on the window's dialog (a control's
+// parent dialog), and otherwise nothing.
 bool SHSipPreference(WindowHandle window, int state);
+// The last preference recorded for the dialog: SIP_UP, SIP_DOWN, or -1 when none.
+int SipPreference(WindowHandle dialog);
 
 // ---- what a person does -----------------------------------------------------------------
 // Each function is one person's action on an open dialog (or sheet; controls of a sheet are
@@ -187,8 +196,8 @@ bool SelectTreeItem(WindowHandle dialog, int controlId, TreeItem item);
 bool HoverControl(WindowHandle dialog, int controlId, bool inside);
 // Sheets: shows another page (refused by PSN_KILLACTIVE or PSN_SETACTIVE: false).
 bool SelectSheetPage(WindowHandle sheet, int index);
-// The Done and Cancel buttons: for a sheet as described at PropertySheet; for a dialog
-// WM_COMMAND IDOK and IDCANCEL.
+// The Done and Cancel buttons: for a sheet as described at PropertySheet (Done refused by
+// PSN_KILLACTIVE or PSN_APPLY: false); for a dialog WM_COMMAND IDOK and IDCANCEL.
 bool PressDone(WindowHandle dialog);
 bool PressCancel(WindowHandle dialog);
 // A key: WM_KEYDOWN, then WM_CHAR for keys that make one (Escape 27, Return 13, space and
@@ -242,9 +251,10 @@ struct DialogInfo {
     std::vector<ControlInfo> controls;
 };
 
-// Every open dialog and sheet, oldest first. A static is reported as Image when it has a
-// painting of its own (Gdi.h GetWindowPainting); its colour is learnt by sending
-// WM_CTLCOLORSTATIC to its parent with a fresh DC, as painting it would.
+// Every shown dialog and sheet that has not ended, oldest first. A static is reported as
+// Image when it has a painting of its own (Gdi.h GetWindowPainting); its colour is learnt
+// by sending WM_CTLCOLORSTATIC to its parent with a fresh DC, as painting it would, and
+// the cursor of one with SS_NOTIFY by sending it WM_SETCURSOR, as the pointer would.
 std::vector<DialogInfo> DescribeDialogs();
 
 }  // namespace kestrix::platform

@@ -9,6 +9,39 @@
 // carries data-resource="ID" in the SVG so a reader can tell which image is where. Drawing
 // through a DC from GetDC outside WM_PAINT is not kept.
 //
+// The SVG. A painting is <svg xmlns width height viewBox="0 0 W H" font-family xml:space>
+// holding a flat list of shapes in client pixels, in drawing order:
+//   FillRect          <rect x y width height fill>, exactly the pixels [left, right) x [top, bottom)
+//   Rectangle         <rect ... fill stroke [stroke-width]>: the pen's outline lies inside the
+//                     box (a 1-pixel pen of Rectangle(0, 0, 10, 10) is x="0.5" width="9"); a null
+//                     pen or brush gives no stroke or fill="none"; PS_DASH adds stroke-dasharray
+//   Ellipse           <ellipse cx cy rx ry fill stroke>, the outline inside the box likewise
+//   LineTo            <line x1 y1 x2 y2 stroke>: through pixel centres, the last pixel left out
+//                     (a horizontal line from (0, 5) to (10, 5) is x1="0" y1="5.5" x2="10")
+//   DrawEdge          flat and all four sides: one <rect fill="none" stroke> per band, the first
+//                     COLOR_BTNSHADOW, a second COLOR_BTNFACE (BDR_RAISEDINNER | BF_RECT | BF_FLAT
+//                     of {10, 0, 30, 24} is x="10.5" y="0.5" width="19" height="23" stroke="#808080");
+//                     otherwise <line>s, left and top sides in the band's light colour, then right
+//                     and bottom in its dark one (raised outer COLOR_3DLIGHT / COLOR_3DDKSHADOW,
+//                     raised inner COLOR_BTNHIGHLIGHT / COLOR_BTNSHADOW, sunken the other way round)
+//   DrawFocusRect     <rect fill="none" stroke="#000000" stroke-dasharray="1">, inside the box
+//   text              <text x y font-size [font-weight="bold"] [font-style] [text-decoration] fill
+//                     textLength lengthAdjust="spacingAndGlyphs">: x is the cell's left edge, y its
+//                     baseline (cell top + ascent), font-size the font's size, textLength the
+//                     measured width; OPAQUE mode puts a <rect> of the background colour, the
+//                     cell's size, before it
+//   DrawIconEx        <image x y width height preserveAspectRatio="none" data-resource="ID"
+//                     href="data:image/svg+xml;base64,...">
+// A block transfer copies the source bitmap's shapes into the target moved and scaled to where
+// they land, so positions read directly; a shape reaching past the copied rectangle (or past a
+// DrawText rectangle) is wrapped in <svg x y width height viewBox="x y width height">, which
+// clips it. TransparentImage leaves out the fills, outlines and text of the transparent colour.
+// A bitmap from LoadImage is a background <rect> of its top-left colour under its <image>, so a
+// StretchBlt of it followed by TransparentImage keyed on GetPixel(0, 0) shows only the image.
+// Numbers are integers or have at most two decimals. A shape that a later opaque rectangle
+// hides entirely is dropped, so a bitmap filled and drawn again does not grow; a window's
+// painting holds its last WM_PAINT only.
+//
 // Colours are COLORREF values 0x00BBGGRR. Coordinates are pixels. Handles are small
 // process-wide numbers (0 = none); an unknown or deleted handle makes a call fail (false,
 // 0) and never touches freed memory. Stock objects cannot be deleted (DeleteObject on one
@@ -62,7 +95,7 @@ constexpr int PS_NULL = 5;
 GdiHandle CreatePen(int style, int width, Colorref color);
 GdiHandle CreateSolidBrush(Colorref color);
 
-// Stock objects.
+// Stock objects. SYSTEM_FONT and DEFAULT_GUI_FONT are a regular face of cell height 16.
 constexpr int WHITE_BRUSH = 0;
 constexpr int LTGRAY_BRUSH = 1;
 constexpr int GRAY_BRUSH = 2;
@@ -76,18 +109,31 @@ constexpr int SYSTEM_FONT = 13;
 constexpr int DEFAULT_GUI_FONT = 17;
 GdiHandle GetStockObject(int index);
 
-// System colours (the emulated handheld's light theme).
+// System colours (the emulated handheld's light theme: white windows and statics, black
+// text, button face #ececec, shadow #808080, highlight #ffffff, dark shadow #404040, light
+// #d4d4d4, selection #316ac5). Indexes 0..26; the handheld's 0x40000000 flag may be set.
 constexpr int COLOR_WINDOW = 5;
 constexpr int COLOR_WINDOWTEXT = 8;
+constexpr int COLOR_HIGHLIGHT = 13;
+constexpr int COLOR_HIGHLIGHTTEXT = 14;
 constexpr int COLOR_BTNFACE = 15;
+constexpr int COLOR_BTNSHADOW = 16;
+constexpr int COLOR_GRAYTEXT = 17;
+constexpr int COLOR_BTNTEXT = 18;
+constexpr int COLOR_BTNHIGHLIGHT = 20;
+constexpr int COLOR_3DDKSHADOW = 21;
+constexpr int COLOR_3DLIGHT = 22;
 constexpr int COLOR_STATIC = 25;
 constexpr int COLOR_STATICTEXT = 26;
+// 0 for an unknown index.
 Colorref GetSysColor(int index);
-// A stock brush of that colour.
+// A stock brush of that colour; 0 for an unknown index.
 GdiHandle GetSysColorBrush(int index);
 // The brush colour, false when the handle is not a brush.
 bool GetBrushColor(GdiHandle brush, Colorref& out);
 
+// False for an icon (DestroyIcon frees those). An object deleted while selected into a DC
+// keeps drawing there until it is replaced.
 bool DeleteObject(GdiHandle object);
 
 struct BitmapInfo {
@@ -101,6 +147,8 @@ bool GetBitmapInfo(GdiHandle bitmap, BitmapInfo& out);
 // A DC of the window's client area (drawing through it is not kept). ReleaseDC ends it.
 DcHandle GetDC(WindowHandle window);
 bool ReleaseDC(WindowHandle window, DcHandle dc);
+// A new DC has the black pen, the white brush, the system font, black text, a white
+// background colour and OPAQUE mode.
 // An off-screen DC; draws into the bitmap selected into it (a 1 x 1 blank bitmap at first).
 DcHandle CreateCompatibleDC(DcHandle dc);
 bool DeleteDC(DcHandle dc);
@@ -118,8 +166,8 @@ struct PaintStruct {
 DcHandle BeginPaint(WindowHandle window, PaintStruct& ps);
 bool EndPaint(WindowHandle window, const PaintStruct& ps);
 
-// Selects a font, pen, brush or bitmap (bitmaps into off-screen DCs only) and returns the
-// one it replaces; 0 on failure.
+// Selects a font, pen, brush or bitmap (bitmaps into off-screen DCs only, one DC at a time)
+// and returns the one it replaces; 0 on failure.
 GdiHandle SelectObject(DcHandle dc, GdiHandle object);
 GdiHandle GetCurrentObject(DcHandle dc, int kind);  // kind: OBJ_PEN, OBJ_BRUSH, OBJ_FONT, OBJ_BITMAP
 constexpr int OBJ_PEN = 1;
@@ -164,6 +212,20 @@ bool DrawEdge(DcHandle dc, const Rect& rect, uint32_t edge, uint32_t flags);
 bool DrawFocusRect(DcHandle dc, const Rect& rect);
 
 // Text, with the selected font, the text colour, and (OPAQUE mode) the background colour.
+//
+// Metrics come from a fixed table, the same on every machine. A font's cell height H is
+// LogFont::height when positive, 16 when 0, and round(-height / 0.9) when negative; its size
+// (SVG font-size) is 0.9 H, or -height when negative. Ascent = round(0.8 H), descent = H -
+// ascent. Weight 600 and above is bold. Each character of U+0020..U+007E has a width in
+// thousandths of the size (the widths of Helvetica and Arial: regular "W" 944, "0".."9" 556,
+// "x" 500, space 278, "i" 222; bold "W" 944, digits 556, "x" 556; the whole table is in
+// linux/FontTable.cpp); any other character is 556 wide and control characters 0. A text's
+// width is the sum of its characters' widths times size / 1000, rounded to whole pixels once
+// at the end (half up); with LogFont::width > 0 it is instead the sum times width / (the
+// width of "x"), so "x" is exactly that wide. aveCharWidth is the width of "x", maxCharWidth
+// that of the widest character. Examples: the default font (H 16, size 14.4) measures "W" as
+// 14 x 16 and "00" as 16 x 16; bold, height 24, width 16 measures "W" as 27 x 24 (ascent 19)
+// and "00" as 32 x 24.
 struct TextMetric {
     int32_t height = 0;     // tmHeight
     int32_t ascent = 0;
@@ -198,7 +260,11 @@ bool StretchBlt(DcHandle dst, int32_t x, int32_t y, int32_t width, int32_t heigh
 // As StretchBlt, leaving out the pixels of the transparent colour.
 bool TransparentImage(DcHandle dst, int32_t x, int32_t y, int32_t width, int32_t height, DcHandle src,
                       int32_t srcX, int32_t srcY, int32_t srcWidth, int32_t srcHeight, Colorref transparent);
-// The colour at a point of the DC's bitmap; CLR_INVALID outside it.
+// The colour at a point of the DC's bitmap, as far as its shapes tell it: the topmost shape
+// at the pixel whose colour there is known (a rectangle's fill or outline, an ellipse's, a
+// horizontal or vertical line's, a loaded bitmap's top-left pixel, and its background under
+// every other pixel); text, slanted lines, focus rectangles and the inside of icons are looked
+// through. A pixel nothing known covers reads black (0). CLR_INVALID outside the bitmap.
 constexpr Colorref CLR_INVALID = 0xFFFFFFFF;
 Colorref GetPixel(DcHandle dc, int32_t x, int32_t y);
 

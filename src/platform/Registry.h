@@ -46,9 +46,11 @@ struct RegistryData {
 // Error codes in the handheld's numbering (LastError).
 constexpr int kErrorSuccess = 0;
 constexpr int kErrorFileNotFound = 2;
+constexpr int kErrorPathNotFound = 3;
 constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorInvalidData = 13;
 constexpr int kErrorBadPathname = 161;
+constexpr int kErrorAlreadyExists = 183;
 constexpr int kErrorFileTooLarge = 223;
 constexpr int kErrorMoreData = 234;
 

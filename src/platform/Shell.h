@@ -67,5 +67,8 @@ ShellHost* GetShellHost();
 
 // Helpers that go through the installed host.
 int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t flags);
+// ShellExecuteEx with the verb "open" on an address: the host's OpenLink (the page opens
+// it). False without a host or when the host refuses.
+bool ShellExecuteOpen(const std::string& url);
 
 }  // namespace kestrix::platform

@@ -78,9 +78,12 @@ struct CreateWindowParams {
 // result of -1 destroys it again and gives kNoWindow. kNoWindow for an unknown class or a
 // parent that does not exist.
 WindowHandle CreateWindowEx(const CreateWindowParams& params);
-// MessageLoop::DestroyWindow does the same: WM_DESTROY to the window, then to each of its
-// children (depth first); focus and capture held by a destroyed window are dropped, its
-// properties forgotten.
+// Destroys the window: first the top-level windows it owns (dialogs opened from it), then
+// WM_DESTROY to the window and to each of its children (depth first, parents still there
+// while their children hear of it); focus and capture held by a destroyed window are
+// dropped, its properties forgotten. MessageLoop::DestroyWindow does the same. False for
+// a window that does not exist or is being destroyed already.
+bool DestroyWindow(WindowHandle window);
 
 // ---- family and identity ----------------------------------------------------------------
 
@@ -97,7 +100,9 @@ std::string GetClassName(WindowHandle window);
 // Sends WM_SETTEXT (lParam: const std::string*) so a subclass sees it; the default
 // procedure stores the text. An edit control then notifies its parent with EN_CHANGE.
 bool SetWindowText(WindowHandle window, const std::string& text);
-// At most maxChars characters of the window's text.
+// At most maxChars characters of the window's text, asked with WM_GETTEXT (wParam:
+// maxChars, lParam: a std::string* the procedure fills; result: its length in characters).
+// A drop-down list's text is its selected item.
 std::string GetWindowText(WindowHandle window, size_t maxChars = SIZE_MAX);
 size_t GetWindowTextLength(WindowHandle window);
 bool SetDlgItemText(WindowHandle dialog, int id, const std::string& text);
@@ -185,15 +190,17 @@ WndProcRef SetWindowProc(WindowHandle window, WndProcRef proc);
 // Calls a procedure obtained from GetWindowProc/SetWindowProc; 0 for a null proc.
 LResult CallWindowProc(const WndProcRef& proc, WindowHandle window, uint32_t msg, WParam w, LParam l);
 // The default handling of every message: WM_SETTEXT/WM_GETTEXT store and read the text,
-// WM_SETFONT/WM_GETFONT the font, WM_ERASEBKGND fills with the class background, WM_CLOSE
-// destroys the window, WM_PAINT validates; everything else gives 0.
+// WM_SETFONT/WM_GETFONT the font (WM_SETFONT's lParam non-zero: repaint), WM_ERASEBKGND
+// fills with the class background (1 when it did), WM_CLOSE destroys the window (a
+// dialog's is its Cancel button), WM_PAINT validates; everything else gives 0.
 LResult DefWindowProc(WindowHandle window, uint32_t msg, WParam w, LParam l);
 
 // ---- painting ---------------------------------------------------------------------------
 
-// Marks the window (rect: a part of its client area, nullptr for all) for repainting: the
-// loop delivers one WM_PAINT however many calls came before it. With erase, BeginPaint
-// first sends WM_ERASEBKGND (wParam: the paint DC). Any thread (posts to the owner's loop).
+// Marks the window for repainting (rect: a part of its client area, nullptr for all; the
+// whole client area is always repainted): the loop delivers one WM_PAINT however many
+// calls came before it. With erase (in any of those calls), BeginPaint first sends
+// WM_ERASEBKGND (wParam: the paint DC). Any thread (posts to the owner's loop).
 bool InvalidateRect(WindowHandle window, const Rect* rect, bool erase);
 // Delivers the pending WM_PAINT now, if any.
 bool UpdateWindow(WindowHandle window);

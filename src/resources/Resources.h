@@ -48,6 +48,12 @@ constexpr int kIconBothFix = 111;
 constexpr int kIconBothNoFix = 113;
 inline constexpr std::array<int, 9> kStateIconIds{134, 104, 110, 115, 101, 114, 136, 111, 113};
 
+// The item row's icons, in the order program, tracker on with a fix, on without one, off,
+// busy, logger on with a fix, on without one, off, settings: one set for screens whose icons
+// are below 32 pixels, one for 32 and more.
+inline constexpr std::array<int, 9> kItemIconsSmall{156, 148, 150, 149, 151, 153, 154, 155, 158};
+inline constexpr std::array<int, 9> kItemIconsLarge{111, 101, 114, 104, 136, 110, 115, 132, 134};
+
 // Signal bitmaps, levels 0..5, with and without a fix.
 inline constexpr std::array<int, 6> kSignalBitmapsFix{117, 120, 122, 124, 126, 128};
 inline constexpr std::array<int, 6> kSignalBitmapsNoFix{119, 121, 123, 125, 127, 130};
@@ -63,5 +69,12 @@ inline std::string LoadResourceString(int id) {
 
 // The SVG image of an icon or bitmap id; nullptr for an unknown id.
 const char* ResourceSvg(int id);
+
+// Makes these images what the drawing layer loads (platform::SetImageProvider): each with its
+// natural size (icons 16 x 16, signal bitmaps 29 x 19) and white as its top-left colour (the
+// images' backgrounds are transparent; a bitmap copied plainly stands on white, and a copy
+// keyed on its top-left pixel shows the image alone). Call it once at start-up, before
+// loading any image.
+void InstallImageProvider();
 
 }  // namespace kestrix

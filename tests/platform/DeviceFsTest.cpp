@@ -75,15 +75,15 @@ TEST_F(DeviceFsTest, FilesAppendSeekAndReportTheirSize) {
 
 TEST_F(DeviceFsTest, ExistsDeleteAndListing) {
     ASSERT_TRUE(CreateDeviceDirectory("\\d\\sub"));
+    ASSERT_TRUE(CreateDeviceDirectory("\\d\\.hidden"));
     test::WriteFile(dir_.Path() + "/d/b.txt", "x");
     test::WriteFile(dir_.Path() + "/d/a.txt", "");
     auto list = ListDeviceDirectory("\\d");
     ASSERT_TRUE(list);
-    ASSERT_EQ(list->size(), 3u);
-    EXPECT_EQ((*list)[0].name, "a.txt");
-    EXPECT_FALSE((*list)[0].isDirectory);
-    EXPECT_EQ((*list)[2].name, "sub");
-    EXPECT_TRUE((*list)[2].isDirectory);
+    std::vector<std::pair<std::string, bool>> entries;
+    for (const auto& e : *list) entries.emplace_back(e.name, e.isDirectory);
+    EXPECT_EQ(entries, (std::vector<std::pair<std::string, bool>>{
+                           {".hidden", true}, {"a.txt", false}, {"b.txt", false}, {"sub", true}}));
 
     EXPECT_TRUE(DeviceFileExists("\\d\\b.txt"));
     EXPECT_TRUE(DeleteDeviceFile("\\d\\b.txt"));
@@ -92,6 +92,26 @@ TEST_F(DeviceFsTest, ExistsDeleteAndListing) {
     EXPECT_EQ(GetLastError(), kErrorFileNotFound);
     EXPECT_FALSE(ListDeviceDirectory("\\missing"));
     EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(DeviceFsTest, CreatingOneFolderFailsWhenItExistsOrHasNoParent) {
+    ASSERT_TRUE(CreateDeviceDirectory("\\My Documents"));
+    test::WriteFile(dir_.Path() + "/file", "");
+    const std::pair<const char*, int> cases[] = {  // device path, error (0: created)
+        {"\\My Documents\\Tracks", 0}, {"\\My Documents\\Tracks", kErrorAlreadyExists},
+        {"\\My Documents\\Tracks\\", kErrorAlreadyExists}, {"\\", kErrorAlreadyExists},
+        {"\\file", kErrorAlreadyExists}, {"\\Missing\\Tracks", kErrorPathNotFound},
+        {"\\file\\Tracks", kErrorPathNotFound}, {"\\My Documents\\..\\x", kErrorBadPathname},
+    };
+    for (const auto& [path, error] : cases) {
+        SetLastError(0);
+        EXPECT_EQ(CreateDeviceFolder(path), error == 0) << path;
+        EXPECT_EQ(GetLastError(), error) << path;
+    }
+    auto list = ListDeviceDirectory("\\My Documents");
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_TRUE((*list)[0].isDirectory);
 }
 
 TEST_F(DeviceFsTest, UniqueFilesAreNewEmptyAndNamedAfterThePrefix) {

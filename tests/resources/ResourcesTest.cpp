@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Gdi.h"
 #include "support/TestSupport.h"
 
 namespace kestrix {
@@ -74,6 +75,33 @@ TEST(Resources, SignalGaugesLightOneBarALevel) {
         }
     }
     EXPECT_NE(colour[0], colour[1]);
+}
+
+// Every image the item row and the controller load comes through the drawing layer at its
+// natural size, white at its top-left pixel, and tells which resource it is.
+TEST(Resources, EveryImageLoadsThroughTheDrawingLayer) {
+    InstallImageProvider();
+    std::vector<int> ids = AllImageIds();
+    ids.insert(ids.end(), kItemIconsSmall.begin(), kItemIconsSmall.end());
+    ids.insert(ids.end(), kItemIconsLarge.begin(), kItemIconsLarge.end());
+    const platform::DcHandle dc = platform::CreateCompatibleDC(0);
+    for (int id : ids) {
+        SCOPED_TRACE("id " + std::to_string(id));
+        const platform::GdiHandle bitmap = platform::LoadImage(1, id, platform::IMAGE_BITMAP, 0, 0);
+        platform::BitmapInfo info;
+        ASSERT_TRUE(platform::GetBitmapInfo(bitmap, info));
+        const bool gauge = std::find(kSignalBitmapsFix.begin(), kSignalBitmapsFix.end(), id) != kSignalBitmapsFix.end() ||
+                           std::find(kSignalBitmapsNoFix.begin(), kSignalBitmapsNoFix.end(), id) != kSignalBitmapsNoFix.end();
+        EXPECT_EQ(info.width, gauge ? 29 : 16);
+        EXPECT_EQ(info.height, gauge ? 19 : 16);
+        EXPECT_EQ(platform::ImageResourceId(bitmap), id);
+        const platform::GdiHandle old = platform::SelectObject(dc, bitmap);
+        EXPECT_EQ(platform::GetPixel(dc, 0, 0), platform::Rgb(255, 255, 255));
+        platform::SelectObject(dc, old);
+        platform::DeleteObject(bitmap);
+    }
+    platform::DeleteDC(dc);
+    EXPECT_EQ(platform::LoadImage(1, 116, platform::IMAGE_ICON, 0, 0), 0u);
 }
 
 TEST(Resources, UnknownIdsHaveNoImageAndTheTitleStringIsKestrix) {

@@ -219,6 +219,14 @@ bool CreateDeviceDirectory(const std::string& devicePath) {
     return true;
 }
 
+bool CreateDeviceFolder(const std::string& devicePath) {
+    std::string host;
+    if (!ToHostPath(devicePath, host)) return false;
+    if (::mkdir(host.c_str(), 0755) == 0) return true;
+    if (errno == EEXIST) return Fail(kErrorAlreadyExists);
+    return Fail(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : errno);
+}
+
 std::optional<std::string> CreateUniqueDeviceFile(const std::string& deviceDir, const std::string& prefix) {
     std::string dir = deviceDir.empty() ? std::string("\\") : deviceDir;
     if (!IsSeparator(dir.back())) dir += '\\';

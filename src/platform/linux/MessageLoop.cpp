@@ -18,6 +18,8 @@
 
 #include "platform/Event.h"
 #include "platform/Log.h"
+#include "platform/linux/WindowInternal.h"
+#include "platform/linux/WindowTable.h"
 
 namespace kestrix::platform {
 
@@ -55,6 +57,10 @@ void DrainFd(int fd) {
     }
 }
 
+}  // namespace
+
+namespace internal {
+
 // The part of a loop that other threads touch. It is shared so that a thread holding it
 // (a sender, a clock's wake listener) never writes to a descriptor that was closed and
 // reused: the descriptors close only when the last holder lets go.
@@ -83,20 +89,22 @@ struct LoopCore {
     std::deque<PostedItem> posted;
     std::deque<std::shared_ptr<SentItem>> sent;
     std::vector<WindowHandle> paints;
+    // Loop thread only.
+    std::map<std::string, std::shared_ptr<const ClassInfo>> classes;
 };
 
-struct WindowEntry {
-    std::shared_ptr<LoopCore> core;
-    std::shared_ptr<const WndProc> proc;
-    std::string className;
-    std::string title;
-    bool destroying = false;
-};
+}  // namespace internal
+
+namespace {
+
+using internal::LoopCore;
+using internal::WindowData;
 
 struct WindowTable {
     std::mutex mutex;
-    std::unordered_map<WindowHandle, WindowEntry> windows;
+    std::unordered_map<WindowHandle, std::shared_ptr<WindowData>> windows;
     WindowHandle next = 1;
+    uint64_t serial = 0;
 };
 
 WindowTable& Windows() {
@@ -105,21 +113,18 @@ WindowTable& Windows() {
 }
 
 std::shared_ptr<LoopCore> CoreOf(WindowHandle window) {
-    auto& t = Windows();
-    std::lock_guard lock(t.mutex);
-    auto it = t.windows.find(window);
-    return it == t.windows.end() ? nullptr : it->second.core;
+    auto data = internal::LookUp(window);
+    return data ? data->core : nullptr;
 }
 
 std::shared_ptr<const WndProc> ProcOf(WindowHandle window, const LoopCore* core) {
-    auto& t = Windows();
-    std::lock_guard lock(t.mutex);
-    auto it = t.windows.find(window);
-    if (it == t.windows.end() || it->second.core.get() != core) return nullptr;
-    return it->second.proc;
+    auto data = internal::LookUp(window);
+    if (!data || data->core.get() != core) return nullptr;
+    return data->proc;
 }
 
 thread_local MessageLoop* tCurrent = nullptr;
+thread_local std::shared_ptr<LoopCore> tCurrentCore;
 
 bool PostTo(const std::shared_ptr<LoopCore>& core, PostedItem item) {
     if (!core) return false;
@@ -146,10 +151,7 @@ LResult SendTo(const std::shared_ptr<LoopCore>& core, std::shared_ptr<SentItem> 
     return item->result;
 }
 
-LResult CallProc(const std::shared_ptr<const WndProc>& proc, WindowHandle window, uint32_t msg, WParam w, LParam l) {
-    if (!proc || !*proc) return 0;
-    return (*proc)(window, msg, w, l);
-}
+using internal::CallProc;
 
 }  // namespace
 
@@ -163,7 +165,7 @@ struct MessageLoop::Impl {
     Clock* clock = nullptr;
     std::shared_ptr<LoopCore> core;
     MessageLoop* previous = nullptr;
-    std::map<std::string, WndProc> classes;
+    std::shared_ptr<LoopCore> previousCore;
     std::map<uint32_t, Timer> timers;
     uint32_t nextTimer = 1;
 
@@ -291,7 +293,9 @@ MessageLoop::MessageLoop(Clock& clock) : impl_(std::make_unique<Impl>()) {
     impl_->core->loop = this;
     impl_->core->thread = std::this_thread::get_id();
     impl_->previous = tCurrent;
+    impl_->previousCore = tCurrentCore;
     tCurrent = this;
+    tCurrentCore = impl_->core;
     // A stepped clock wakes the loop so due timers are seen; the listener holds the loop
     // weakly and so outlives it harmlessly.
     std::weak_ptr<LoopCore> weak = impl_->core;
@@ -308,12 +312,26 @@ MessageLoop::~MessageLoop() {
         impl_->core->paints.clear();
         impl_->core->ReleaseSendersLocked();
     }
+    // The loop's windows go without WM_DESTROY: nothing runs their procedures any more.
+    std::vector<WindowHandle> gone;
     {
         auto& t = Windows();
         std::lock_guard lock(t.mutex);
-        std::erase_if(t.windows, [&](const auto& kv) { return kv.second.core == impl_->core; });
+        for (auto it = t.windows.begin(); it != t.windows.end();) {
+            if (it->second->core == impl_->core) {
+                gone.push_back(it->first);
+                it = t.windows.erase(it);
+            } else {
+                ++it;
+            }
+        }
     }
-    if (tCurrent == this) tCurrent = impl_->previous;
+    for (WindowHandle w : gone) internal::ForgetWindowPainting(w);
+    impl_->core->classes.clear();
+    if (tCurrent == this) {
+        tCurrent = impl_->previous;
+        tCurrentCore = impl_->previousCore;
+    }
 }
 
 MessageLoop* MessageLoop::Current() { return tCurrent; }
@@ -323,50 +341,35 @@ bool MessageLoop::IsLoopThread() const { return std::this_thread::get_id() == im
 Clock& MessageLoop::GetClock() const { return *impl_->clock; }
 
 bool MessageLoop::RegisterClass(const std::string& className, WndProc proc) {
-    if (className.empty() || !proc) return false;
-    return impl_->classes.emplace(className, std::move(proc)).second;
+    if (className.empty() || !proc || !IsLoopThread()) return false;
+    auto cls = std::make_shared<internal::ClassInfo>();
+    cls->name = className;
+    cls->proc = MakeWndProc(std::move(proc));
+    return impl_->core->classes.emplace(className, std::move(cls)).second;
 }
 
-bool MessageLoop::UnregisterClass(const std::string& className) { return impl_->classes.erase(className) > 0; }
+bool MessageLoop::UnregisterClass(const std::string& className) {
+    return IsLoopThread() && impl_->core->classes.erase(className) > 0;
+}
 
 WindowHandle MessageLoop::CreateWindow(const std::string& className, const std::string& title) {
-    auto cls = impl_->classes.find(className);
-    if (cls == impl_->classes.end()) return kNoWindow;
-    auto& t = Windows();
-    std::lock_guard lock(t.mutex);
-    WindowHandle h = t.next;
-    while (h == kNoWindow || t.windows.count(h)) ++h;
-    t.next = h + 1;
-    t.windows[h] = WindowEntry{impl_->core, std::make_shared<const WndProc>(cls->second), className, title, false};
-    return h;
+    if (!IsLoopThread()) return kNoWindow;
+    auto cls = impl_->core->classes.find(className);
+    if (cls == impl_->core->classes.end()) return kNoWindow;
+    auto data = internal::NewWindow(cls->second);
+    if (!data) return kNoWindow;
+    data->text = title;
+    NotifyWindowChanged();
+    return data->handle;
 }
 
 bool MessageLoop::DestroyWindow(WindowHandle window) {
-    std::shared_ptr<const WndProc> proc;
-    {
-        auto& t = Windows();
-        std::lock_guard lock(t.mutex);
-        auto it = t.windows.find(window);
-        if (it == t.windows.end() || it->second.destroying || it->second.core != impl_->core) return false;
-        it->second.destroying = true;
-        proc = it->second.proc;
-    }
-    if (IsLoopThread()) {
-        CallProc(proc, window, WM_DESTROY, 0, 0);
-    } else {
-        auto item = std::make_shared<SentItem>();
-        item->window = window;
-        item->msg = WM_DESTROY;
-        SendTo(impl_->core, item);
-    }
-    {
-        auto& t = Windows();
-        std::lock_guard lock(t.mutex);
-        t.windows.erase(window);
-    }
-    std::lock_guard lock(impl_->core->mutex);
-    std::erase(impl_->core->paints, window);
-    return true;
+    auto core = CoreOf(window);
+    if (core != impl_->core) return false;
+    if (IsLoopThread()) return internal::DestroyWindowTree(window);
+    bool destroyed = false;
+    SendTask([&] { destroyed = internal::DestroyWindowTree(window); });
+    return destroyed;
 }
 
 bool MessageLoop::Post(WindowHandle window, uint32_t msg, WParam w, LParam l) { return PostMessage(window, msg, w, l); }
@@ -500,16 +503,133 @@ LResult SendMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
 
 bool IsWindow(WindowHandle window) { return window != kNoWindow && CoreOf(window) != nullptr; }
 
-void InvalidateWindow(WindowHandle window) {
-    auto core = CoreOf(window);
-    if (!core) return;
+void InvalidateWindow(WindowHandle window) { internal::Invalidate(window, false); }
+
+namespace internal {
+
+std::shared_ptr<WindowData> LookUp(WindowHandle window) {
+    if (window == kNoWindow) return nullptr;
+    auto& t = Windows();
+    std::lock_guard lock(t.mutex);
+    auto it = t.windows.find(window);
+    return it == t.windows.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<WindowData> Own(WindowHandle window) {
+    auto data = LookUp(window);
+    return data && data->thread == std::this_thread::get_id() ? data : nullptr;
+}
+
+std::vector<std::shared_ptr<WindowData>> OwnWindows() {
+    std::vector<std::shared_ptr<WindowData>> out;
+    {
+        auto& t = Windows();
+        std::lock_guard lock(t.mutex);
+        const auto self = std::this_thread::get_id();
+        for (const auto& [handle, data] : t.windows)
+            if (data->thread == self) out.push_back(data);
+    }
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a->serial < b->serial; });
+    return out;
+}
+
+std::shared_ptr<WindowData> NewWindow(std::shared_ptr<const ClassInfo> cls) {
+    if (!tCurrentCore || !cls) return nullptr;
+    auto data = std::make_shared<WindowData>();
+    data->core = tCurrentCore;
+    data->thread = std::this_thread::get_id();
+    data->proc = cls->proc;
+    data->cls = std::move(cls);
+    auto& t = Windows();
+    std::lock_guard lock(t.mutex);
+    WindowHandle h = t.next;
+    while (h == kNoWindow || t.windows.count(h)) ++h;
+    t.next = h + 1;
+    data->handle = h;
+    data->serial = ++t.serial;
+    t.windows[h] = data;
+    return data;
+}
+
+void RemoveWindow(WindowHandle window) {
+    std::shared_ptr<WindowData> data;
+    {
+        auto& t = Windows();
+        std::lock_guard lock(t.mutex);
+        auto it = t.windows.find(window);
+        if (it == t.windows.end()) return;
+        data = std::move(it->second);
+        t.windows.erase(it);
+    }
+    std::lock_guard lock(data->core->mutex);
+    std::erase(data->core->paints, window);
+}
+
+bool AddClass(const ClassInfo& cls) {
+    if (!tCurrentCore || cls.name.empty() || !cls.proc) return false;
+    return tCurrentCore->classes.emplace(cls.name, std::make_shared<const ClassInfo>(cls)).second;
+}
+
+bool RemoveClass(const std::string& name) { return tCurrentCore && tCurrentCore->classes.erase(name) > 0; }
+
+std::shared_ptr<const ClassInfo> FindClass(const std::string& name) {
+    if (tCurrentCore) {
+        auto it = tCurrentCore->classes.find(name);
+        if (it != tCurrentCore->classes.end()) return it->second;
+    }
+    return BuiltinClass(name);
+}
+
+bool Invalidate(WindowHandle window, bool erase) {
+    auto data = LookUp(window);
+    if (!data) return false;
+    auto& core = data->core;
     {
         std::lock_guard lock(core->mutex);
-        if (!core->alive) return;
-        if (std::find(core->paints.begin(), core->paints.end(), window) != core->paints.end()) return;
+        if (!core->alive) return false;
+        data->erasePending = data->erasePending || erase;
+        if (std::find(core->paints.begin(), core->paints.end(), window) != core->paints.end()) return true;
         core->paints.push_back(window);
     }
     core->Wake();
+    return true;
 }
+
+bool PaintNow(WindowHandle window) {
+    auto data = Own(window);
+    if (!data) return false;
+    bool pending = false;
+    {
+        std::lock_guard lock(data->core->mutex);
+        pending = std::erase(data->core->paints, window) > 0;
+    }
+    if (pending) CallProc(data->proc, window, WM_PAINT, 0, 0);
+    return true;
+}
+
+void Validate(WindowHandle window) {
+    auto data = Own(window);
+    if (!data) return;
+    std::lock_guard lock(data->core->mutex);
+    data->erasePending = false;
+    std::erase(data->core->paints, window);
+}
+
+bool TakeEraseRequest(WindowHandle window) {
+    auto data = Own(window);
+    if (!data) return false;
+    std::lock_guard lock(data->core->mutex);
+    const bool erase = data->erasePending;
+    data->erasePending = false;
+    std::erase(data->core->paints, window);
+    return erase;
+}
+
+LResult CallProc(const WndProcRef& proc, WindowHandle window, uint32_t msg, WParam w, LParam l) {
+    if (!proc || !*proc) return 0;
+    return (*proc)(window, msg, w, l);
+}
+
+}  // namespace internal
 
 }  // namespace kestrix::platform

@@ -30,4 +30,10 @@ int MessageBox(WindowHandle owner, const std::string& text, const std::string& c
     return answer;
 }
 
+bool ShellExecuteOpen(const std::string& url) {
+    if (ShellHost* host = GetShellHost()) return host->OpenLink(url);
+    LogWarning("cannot open " + url + ": no shell");
+    return false;
+}
+
 }  // namespace kestrix::platform

@@ -1,0 +1,148 @@
+#include "platform/Controls.h"
+
+#include <gtest/gtest.h>
+
+#include "WindowFixture.h"
+
+namespace kestrix::platform {
+namespace {
+
+using Notes = std::vector<std::pair<uint32_t, TreeItem>>;
+
+// A "probe" parent for controls; it keeps the tree notifications it hears and answers them
+// with answer().
+struct ControlFixture : test::WindowFixture {
+    WindowHandle parent = Make();
+    Notes notes;
+    std::function<LResult(const NmTreeView&)> answer;
+    ControlFixture() {
+        onMessage = [this](WindowHandle, uint32_t msg, WParam, LParam l) -> LResult {
+            if (msg != WM_NOTIFY) return 0;
+            const auto& nm = *reinterpret_cast<const NmTreeView*>(l);
+            notes.emplace_back(nm.hdr.code, nm.itemNew.item);
+            return answer ? answer(nm) : 0;
+        };
+    }
+    WindowHandle Control(const char* cls, uint32_t style = 0, int id = 9) { return Make(parent, id, cls, style); }
+    TreeItem Add(WindowHandle tree, TreeItem under, const char* text, bool children = true) {
+        return TreeInsertItem(tree, {under, TVI_SORT, text, children, 0});
+    }
+};
+
+TEST(ControlsTest, ComboSelectStringTakesTheFirstItemStartingWithThePrefixAfterTheStart) {
+    ControlFixture f;
+    const WindowHandle combo = f.Control(kComboBoxClass, CBS_DROPDOWNLIST);
+    for (const char* item : {"COM1:", "COM10:", "com2:", "GPD0:"}) ComboAddString(combo, item);
+    const struct {
+        int startAfter;
+        const char* prefix;
+        int found, selected;  // CB_ERR: none found, and the selection stays
+    } cases[] = {{-1, "com1", 0, 0},        {0, "COM1", 1, 1},  {1, "com1", 0, 0},    {-1, "Com2", 2, 2},
+                 {-1, "COM4", CB_ERR, 2},   {3, "COM", 0, 0},   {7, "GPD", 3, 3},     {-1, "", 0, 0},
+                 {-1, "COM1:x", CB_ERR, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(ComboSelectString(combo, c.startAfter, c.prefix), c.found) << c.startAfter << " " << c.prefix;
+        EXPECT_EQ(ComboGetCurSel(combo), c.selected) << c.startAfter << " " << c.prefix;
+    }
+    EXPECT_EQ(ComboGetText(combo, 3), "COM");
+    EXPECT_EQ(GetWindowText(combo), "COM1:");
+    EXPECT_EQ(ComboSetCurSel(combo, 4), CB_ERR);  // out of range clears the selection
+    EXPECT_EQ(ComboGetText(combo), "");
+}
+
+TEST(ControlsTest, OperationsNeedTheirKindOfControlAndKeepItsStateInRange) {
+    ControlFixture f;
+    const WindowHandle edit = f.Control(kEditClass, ES_AUTOHSCROLL, 1004);
+    ASSERT_TRUE(EditLimitText(edit, 3));
+    ASSERT_TRUE(SetWindowText(edit, "longer than three"));  // the limit is for typing only
+    EXPECT_EQ(GetWindowText(edit), "longer than three");
+    const WindowHandle push = f.Control(kButtonClass, BS_PUSHBUTTON), check = f.Control("button", BS_AUTOCHECKBOX);
+    EXPECT_FALSE(SetCheck(push, true));
+    EXPECT_TRUE(SetCheck(check, true));
+    EXPECT_TRUE(GetCheck(check));
+    EXPECT_EQ(ComboAddString(edit, "x"), CB_ERR);
+    EXPECT_FALSE(TrackbarSetPos(edit, 3, false));
+    EXPECT_EQ(TreeInsertItem(push, {}), 0u);
+    EXPECT_EQ(GetClassName(check), kButtonClass);  // class names ignore case
+    const WindowHandle bar = f.Control(kTrackbarClass);
+    TrackbarSetPos(bar, 90, false);
+    ASSERT_TRUE(TrackbarSetRange(bar, 10, 20, false));  // a narrower range moves the position in
+    EXPECT_EQ(TrackbarGetPos(bar), 20);
+    EXPECT_FALSE(TrackbarSetRange(bar, 5, 4, false));
+}
+
+TEST(ControlsTest, TreeItemsInsertSortedAndLinkToParentsAndSiblings) {
+    ControlFixture f;
+    const WindowHandle tree = f.Control(kTreeViewClass, TVS_HASBUTTONS);
+    const TreeItem root = TreeInsertItem(tree, {TVI_ROOT, TVI_LAST, "\\", true, 7});
+    for (const char* name : {"Storage Card", "My Documents", "temp", "a", "Zed"}) f.Add(tree, root, name);
+    const TreeItem first = TreeInsertItem(tree, {root, TVI_FIRST, "~first", false, 0});
+    TreeInsertItem(tree, {root, first, "after first", false, 0});
+    std::vector<std::string> names;
+    for (TreeItem i = TreeGetNextItem(tree, root, TVGN_CHILD); i; i = TreeGetNextItem(tree, i, TVGN_NEXT))
+        names.push_back(TreeGetItemText(tree, i));
+    EXPECT_EQ(names, (std::vector<std::string>{"~first", "after first", "a", "My Documents", "Storage Card", "temp",
+                                               "Zed"}));
+    const TreeItem second = TreeGetNextItem(tree, first, TVGN_NEXT);
+    EXPECT_EQ(std::make_tuple(TreeGetNextItem(tree, second, TVGN_PREVIOUS), TreeGetNextItem(tree, second, TVGN_PARENT),
+                              TreeGetNextItem(tree, 0, TVGN_ROOT), TreeGetItemParam(tree, root)),
+              std::make_tuple(first, root, root, LParam{7}));
+    EXPECT_FALSE(TreeItemHasChildrenFlag(tree, first));
+    EXPECT_EQ(TreeInsertItem(tree, {999, TVI_LAST, "orphan", false, 0}), 0u);
+    ASSERT_TRUE(TreeDeleteItem(tree, root));
+    EXPECT_EQ(TreeGetItemText(tree, second), "");  // gone with its parent
+}
+
+TEST(ControlsTest, TreeExpansionAsksTheParentWhichMayRefuseOrFillTheItem) {
+    ControlFixture f;
+    const WindowHandle tree = f.Control(kTreeViewClass);
+    const TreeItem root = f.Add(tree, TVI_ROOT, "\\");
+    const TreeItem bare = f.Add(tree, TVI_ROOT, "bare", false);
+    bool refuse = true;
+    f.answer = [&](const NmTreeView& nm) -> LResult {
+        if (nm.hdr.code != TVN_ITEMEXPANDING) return 0;
+        EXPECT_EQ(nm.hdr.idFrom, 9u);
+        // Filled while it is asked, as a folder list does.
+        if (!refuse && nm.action == TVE_EXPAND && !TreeGetNextItem(tree, root, TVGN_CHILD)) f.Add(tree, root, "child");
+        return refuse;
+    };
+    EXPECT_FALSE(TreeExpand(tree, root, TVE_EXPAND));
+    EXPECT_FALSE(TreeIsExpanded(tree, root));
+    refuse = false;
+    EXPECT_TRUE(TreeExpand(tree, root, TVE_EXPAND));
+    EXPECT_TRUE(TreeExpand(tree, root, TVE_EXPAND));  // already expanded: nothing asked
+    EXPECT_TRUE(TreeExpand(tree, root, TVE_TOGGLE));
+    EXPECT_TRUE(TreeExpand(tree, root, TVE_EXPAND));
+    EXPECT_FALSE(TreeExpand(tree, bare, TVE_EXPAND));  // nothing to show
+    EXPECT_EQ(f.notes, (Notes{{TVN_ITEMEXPANDING, root}, {TVN_ITEMEXPANDING, root}, {TVN_ITEMEXPANDED, root},
+                              {TVN_ITEMEXPANDING, root}, {TVN_ITEMEXPANDED, root}, {TVN_ITEMEXPANDING, root},
+                              {TVN_ITEMEXPANDED, root}}));
+    const TreeItem child = TreeGetNextItem(tree, root, TVGN_CHILD);
+    EXPECT_EQ(TreeGetNextItem(tree, child, TVGN_NEXT), 0u);  // filled once
+}
+
+TEST(ControlsTest, TreeSelectionAsksFirstTellsAfterAndShowsTheItem) {
+    ControlFixture f;
+    const WindowHandle tree = f.Control(kTreeViewClass);
+    const TreeItem root = f.Add(tree, TVI_ROOT, "\\");
+    const TreeItem docs = f.Add(tree, root, "My Documents"), tracks = f.Add(tree, docs, "Tracks");
+    TreeItem refused = 0;
+    f.answer = [&](const NmTreeView& nm) -> LResult {
+        return nm.hdr.code == TVN_SELCHANGING && nm.itemNew.item == refused;
+    };
+    ASSERT_TRUE(TreeSelectItem(tree, tracks));  // its collapsed ancestors open, outermost first
+    EXPECT_TRUE(TreeSelectItem(tree, tracks));  // the same again: nothing asked
+    refused = root;
+    EXPECT_FALSE(TreeSelectItem(tree, root));
+    EXPECT_EQ(TreeGetNextItem(tree, 0, TVGN_CARET), tracks);
+    ASSERT_TRUE(TreeExpand(tree, docs, TVE_COLLAPSE));  // the hidden selection moves up
+    EXPECT_EQ(f.notes, (Notes{{TVN_SELCHANGING, tracks},  {TVN_SELCHANGED, tracks}, {TVN_ITEMEXPANDING, root},
+                              {TVN_ITEMEXPANDED, root},   {TVN_ITEMEXPANDING, docs}, {TVN_ITEMEXPANDED, docs},
+                              {TVN_SELCHANGING, root},    {TVN_ITEMEXPANDING, docs}, {TVN_ITEMEXPANDED, docs},
+                              {TVN_SELCHANGING, docs},    {TVN_SELCHANGED, docs}}));
+    ASSERT_TRUE(TreeDeleteItem(tree, docs));
+    EXPECT_EQ(TreeGetNextItem(tree, 0, TVGN_CARET), 0u);  // the selection went with its item
+}
+
+}  // namespace
+}  // namespace kestrix::platform
