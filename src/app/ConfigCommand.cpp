@@ -90,7 +90,7 @@ int RunConfigCommand(const Args& argsIn) {
     }
     const std::string registryFile = RegistryFileIn(dataDir);
     if (!platform::ConfigureRegistry(registryFile, &error)) {
-        std::fprintf(stderr, "kestrix config: %s: %s\n", registryFile.c_str(), error.c_str());
+        std::fprintf(stderr, "kestrix config: %s\n", error.c_str());  // the error names the file
         return 1;
     }
 

@@ -1,15 +1,23 @@
 // kestrix log dump: prints a track log's records as JSON lines, without the daemon.
+// kestrix log gpx: converts a track log to GPX with the export's own writer, without the
+// daemon; it never asks anything and never removes the log.
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "app/Commands.h"
 #include "app/Usage.h"
 #include "platform/DeviceFs.h"
+#include "platform/LastError.h"
 #include "platform/Time.h"
+#include "settings/SplitPath.h"
+#include "tracklog/GpxWriter.h"
 #include "tracklog/LogRecord.h"
+#include "tracklog/TrackLog.h"
 
 namespace kestrix::app {
 
@@ -56,11 +64,126 @@ int Dump(const std::string& path) {
     return 0;
 }
 
+// The log opened through the device's file layer, its folder becoming the root (so the
+// export's naming beside it applies as it stands). Prints the reason and returns false
+// when it cannot be opened.
+bool OpenLog(const std::string& path, platform::DeviceFile& log, std::string& deviceName) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path host = fs::absolute(path, ec).lexically_normal();
+    int error = ec ? ec.value() : 0;
+    if (!error && fs::is_directory(host, ec)) error = EISDIR;
+    if (!error) {
+        platform::SetDeviceRoot(host.parent_path().string());
+        deviceName = "\\" + host.filename().string();
+        if (!log.Open(deviceName, "rb")) error = platform::GetLastError();
+    }
+    if (error) {
+        std::fprintf(stderr, "kestrix log: %s: %s\n", path.c_str(), std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
+std::string NameWithoutExtension(const std::string& path) {
+    std::string name;
+    SplitPath(path, nullptr, nullptr, &name, nullptr);
+    return name;
+}
+
+int Gpx(const Args& args) {
+    std::string logPath;
+    std::string outPath;
+    bool outGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-o") {
+            if (i + 1 == args.size()) return UsageError("log gpx: -o needs a file (or - for standard output)");
+            outPath = args[++i];
+            outGiven = true;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return UsageError("log gpx: unknown option \"" + args[i] + "\"");
+        } else if (logPath.empty()) {
+            logPath = args[i];
+        } else {
+            return UsageError("log gpx: expected one LOG");
+        }
+    }
+    if (logPath.empty()) return UsageError("log gpx: expected LOG");
+    if (outGiven && outPath.empty()) return UsageError("log gpx: -o needs a file (or - for standard output)");
+
+    platform::DeviceFile log;
+    std::string deviceName;
+    if (!OpenLog(logPath, log, deviceName)) return 1;
+
+    const bool toStdout = outGiven && outPath == "-";
+    std::string trackName;
+    if (toStdout) {
+        trackName = NameWithoutExtension(logPath);
+    } else if (outGiven) {
+        std::error_code ec;
+        // Writing over the log would destroy the only copy.
+        if (std::filesystem::equivalent(logPath, outPath, ec)) {
+            return UsageError("log gpx: " + outPath + " is the log itself");
+        }
+        trackName = NameWithoutExtension(outPath);
+    } else {
+        // Beside the log, named as "Convert to GPX" names it (a free "_NNN" when taken).
+        const std::string devicePath = ChooseGpxPath(deviceName, trackName);
+        platform::ToHostPath(devicePath, outPath);
+    }
+
+    std::FILE* out = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "kestrix log: %s: %s\n", outPath.c_str(), std::strerror(errno));
+        return 1;
+    }
+    int writeError = 0;
+    const GpxConversion result = ConvertLogToGpx(log, trackName, [&](const char* data, size_t size) {
+        if (std::fwrite(data, 1, size, out) == size) return true;
+        writeError = errno != 0 ? errno : EIO;
+        return false;
+    });
+    const int readError = result.readFailed ? platform::GetLastError() : 0;
+    log.Close();
+    if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) {
+        if (writeError == 0) writeError = errno != 0 ? errno : EIO;
+    }
+    const std::string target = toStdout ? std::string("standard output") : outPath;
+    if (writeError != 0 || !result.complete || result.readFailed) {
+        // A document cut short must not pass for the whole track; only a plain file is
+        // removed (never a device or a link the person pointed -o at).
+        std::error_code ec;
+        if (!toStdout && std::filesystem::symlink_status(outPath, ec).type() == std::filesystem::file_type::regular) {
+            std::remove(outPath.c_str());
+        }
+        if (result.readFailed) {
+            std::fprintf(stderr, "kestrix log: %s: %s\n", logPath.c_str(),
+                         std::strerror(readError != 0 ? readError : EIO));
+        } else {
+            std::fprintf(stderr, "kestrix log: %s: %s\n", target.c_str(),
+                         std::strerror(writeError != 0 ? writeError : EIO));
+        }
+        return 1;
+    }
+    std::fprintf(stderr, "kestrix log: wrote %llu points to %s\n", static_cast<unsigned long long>(result.points),
+                 target.c_str());
+    if (result.damaged != 0) {
+        std::fprintf(stderr, "kestrix log: %s: left out %llu damaged records\n", logPath.c_str(),
+                     static_cast<unsigned long long>(result.damaged));
+    }
+    if (result.trailingBytes != 0) {
+        std::fprintf(stderr, "kestrix log: %s: ignored a partial record of %zu bytes at the end\n", logPath.c_str(),
+                     result.trailingBytes);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunLogCommand(const Args& args) {
     if (args.size() == 2 && args[0] == "dump") return Dump(args[1]);
-    return UsageError("log: expected dump LOG");
+    if (!args.empty() && args[0] == "gpx") return Gpx(Args(args.begin() + 1, args.end()));
+    return UsageError("log: expected dump LOG or gpx LOG [-o OUT]");
 }
 
 }  // namespace kestrix::app

@@ -112,7 +112,7 @@ int RunDaemon(const Args& args) {
     }
     const std::string registryFile = RegistryFileIn(o.dataDir);
     if (!platform::ConfigureRegistry(registryFile, &error)) {
-        std::fprintf(stderr, "kestrix run: %s: %s\n", registryFile.c_str(), error.c_str());
+        std::fprintf(stderr, "kestrix run: %s\n", error.c_str());  // the error names the file
         return 1;
     }
     platform::SetDeviceRoot(o.root.empty() ? o.dataDir : o.root);

@@ -12,6 +12,7 @@ const char* const kUsage =
     "  kestrix config [--data-dir DIR] get NAME\n"
     "  kestrix config [--data-dir DIR] set NAME VALUE\n"
     "  kestrix log dump LOG\n"
+    "  kestrix log gpx LOG [-o OUT|-]\n"
     "  kestrix nmea decode [FILE|-] [--accepted]\n"
     "  kestrix nmea generate --seconds N [--start ISO-TIME] [--no-gll]\n"
     "  kestrix nmea replay FILE --pty PATH [--rate N] [--loop]\n";

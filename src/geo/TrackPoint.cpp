@@ -4,10 +4,6 @@
 
 namespace kestrix {
 
-bool TrackPoint::GetOleDate(double& out) const {
-    platform::SystemTime st;
-    if (!platform::FileTimeToSystemTime(time_, st)) return false;
-    return platform::SystemTimeToVariantTime(st, out);
-}
+bool TrackPoint::GetOleDate(double& out) const { return platform::FileTimeToVariantTime(time_, out); }
 
 }  // namespace kestrix

@@ -19,13 +19,16 @@ struct HexTable {
 };
 constexpr HexTable kHex;
 
-// Bytes that end the run of ordinary body characters.
+// Bytes that end the run of ordinary body characters. "$" is among them: NMEA reserves it
+// for the start of a sentence, so no valid body holds one, and one seen inside a body means
+// the receiver cut the sentence off (or sent binary data) and a new sentence begins.
 struct StopTable {
     bool stop[256] = {};
     constexpr StopTable() {
         stop[static_cast<unsigned char>('*')] = true;
         stop[static_cast<unsigned char>('\r')] = true;
         stop[static_cast<unsigned char>('\n')] = true;
+        stop[static_cast<unsigned char>('$')] = true;
     }
 };
 constexpr StopTable kBodyStop;
@@ -69,16 +72,15 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
                 if (q == nullptr) return;
             }
             p = q + 1;
-            computedChecksum_ = 0;
-            bodyLength_ = 0;
-            addressLength_ = 0;
-            state_ = kAddress;
+            Restart();
             break;
         }
         case kAddress: {
             const unsigned char c = *p++;
             computedChecksum_ ^= c;
-            if (c == ',' || c == '*') {
+            if (c == '$') {
+                Restart();
+            } else if (c == ',' || c == '*') {
                 address_[addressLength_] = '\0';
                 state_ = kBody;
             } else if (addressLength_ >= kMaxAddress) {
@@ -103,7 +105,7 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
                 do {
                     uint64_t word;
                     std::memcpy(&word, p, 8);
-                    if (HasByte(word, '*') | HasByte(word, '\r') | HasByte(word, '\n')) break;
+                    if (HasByte(word, '*') | HasByte(word, '\r') | HasByte(word, '\n') | HasByte(word, '$')) break;
                     std::memcpy(out, p, 8);
                     folded ^= word;
                     p += 8;
@@ -126,7 +128,9 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
             bodyLength_ = length;
             if (p == end) return;
             const unsigned char c = *p++;
-            if (c != '*') {
+            if (c == '$') {
+                Restart();
+            } else if (c != '*') {
                 state_ = kHunting;  // CR or LF before the checksum: never dispatched
             } else if (bodyLength_ > kMaxBody) {
                 state_ = kHunting;
@@ -137,10 +141,20 @@ void NmeaFramer::FeedBytes(const unsigned char* p, const unsigned char* end) {
             break;
         }
         case kChecksumHigh:
+            if (*p == '$') {
+                ++p;
+                Restart();
+                break;
+            }
             receivedChecksum_ = static_cast<uint8_t>(kHex.value[*p++] << 4);
             state_ = kChecksumLow;
             break;
         case kChecksumLow: {
+            if (*p == '$') {
+                ++p;
+                Restart();
+                break;
+            }
             receivedChecksum_ |= kHex.value[*p++];
             Bump(framed_);
             if (receivedChecksum_ == computedChecksum_) {

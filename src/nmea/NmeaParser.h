@@ -3,10 +3,13 @@
 //
 // NmeaFramer is a per-byte state machine over fixed buffers (no allocation): "$", an
 // address of at most 7 characters ended by "," or "*", a body of at most 82 characters
-// ended by "*", two hexadecimal checksum digits (either case; any other character counts
-// as 0). CR or LF before the "*", an over-long address or body, or a wrong checksum drop
-// the sentence and the framer hunts for the next "$". Feed is called by one thread at a
-// time (the reader thread); the counters may be read from any thread.
+// ended by "*", two hexadecimal checksum digits (either case; any other character but "$"
+// counts as 0). CR or LF before the "*", an over-long address or body, or a wrong checksum
+// drop the sentence and the framer hunts for the next "$". A "$" in any state abandons the
+// sentence being framed (uncounted, as one cut by a line end) and starts a new one, so a
+// sentence cut off by the receiver or a burst of binary data never swallows the sentence
+// after it. Feed is called by one thread at a time (the reader thread); the counters may
+// be read from any thread.
 //
 // NmeaParser dispatches each framed sentence, on the feeding thread, under its re-entrant
 // dispatch lock (held for the whole sentence):
@@ -76,6 +79,13 @@ protected:
 private:
     void FeedBytes(const unsigned char* p, const unsigned char* end);
     static void Bump(std::atomic<uint64_t>& c) { c.store(c.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    // After a "$": an empty address, body and checksum.
+    void Restart() {
+        computedChecksum_ = 0;
+        bodyLength_ = 0;
+        addressLength_ = 0;
+        state_ = kAddress;
+    }
 
     char body_[84] = {};
     uint32_t bodyLength_ = 0;

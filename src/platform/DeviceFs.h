@@ -35,6 +35,9 @@ public:
     // Returns the bytes written; short on error (LastError set).
     size_t Write(const void* data, size_t size);
     size_t Read(void* data, size_t size);
+    // A read or write on the stream has failed (a short Read is the end of the file
+    // otherwise).
+    bool Failed() const { return file_ != nullptr && std::ferror(file_) != 0; }
     // Hands buffered bytes to the operating system (no fsync).
     bool Flush();
     // Flushes and forces the bytes to the storage device.

@@ -12,14 +12,18 @@
 // closed: under an exclusive lock between processes it re-reads the file, applies the
 // changes, writes a temporary file, flushes it and renames it over the old one. So a
 // crash never leaves a half-written file and two processes do not lose each other's
-// writes. A file that does not parse is refused with an error naming its line and is
-// never overwritten. Thread-safe.
+// writes. A file that does not parse, or is larger than kMaxRegistryFileBytes, is refused
+// with an error naming its line or the limit and is never overwritten; a change that would
+// make the file larger than that is not saved. Parsing and saving take time linear in the
+// file's size. Thread-safe.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrix::platform {
@@ -47,15 +51,23 @@ constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorInvalidData = 13;
 constexpr int kErrorBadPathname = 161;
 constexpr int kErrorAlreadyExists = 183;
+constexpr int kErrorFileTooLarge = 223;
 constexpr int kErrorMoreData = 234;
 
-// Parses the registry-export text. False with "line N: what" in error.
-bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error);
+// The largest registry file read or written: 1 MiB.
+constexpr size_t kMaxRegistryFileBytes = size_t{1} << 20;
+
+// Parses the registry-export text. False with "line N: what" in error (out untouched).
+// A value name given twice in one key keeps the later value; with warnings, each repeat
+// adds "line N: "Name" in [key] repeats line M; the later value is used".
+bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error,
+                       std::vector<std::string>* warnings = nullptr);
 std::string FormatRegistryText(const RegistryData& data);
 
 // Chooses the registry file of this process (normally <data dir>/registry.reg). A missing
-// file is an empty registry. Returns false with an error when the file exists and does not
-// parse; keys then fail to open until a valid file is configured.
+// file is an empty registry. Returns false with an error naming the file when it exists and
+// cannot be read, does not parse or is over the size limit; keys then fail to open until a
+// valid file is configured. Logs a warning for each repeated value name, naming its line.
 bool ConfigureRegistry(const std::string& filePath, std::string* error = nullptr);
 std::string RegistryFilePath();
 
@@ -67,7 +79,7 @@ public:
 
     // Opens HKLM\path. With create, a missing key is created (on Close). On failure returns
     // nullptr and sets *error (and LastError): kErrorFileNotFound for a missing key,
-    // kErrorInvalidData for a file that does not parse.
+    // kErrorInvalidData for a file that does not parse or is over the size limit.
     static std::unique_ptr<RegKey> Open(const std::string& path, bool create, int* error = nullptr);
 
     bool Has(const std::string& name) const;
@@ -84,7 +96,8 @@ public:
     bool DeleteValue(const std::string& name);
 
     // Writes the changes made through this key (if any). Returns kErrorSuccess or an error
-    // code; LastError is set too. Later calls do nothing.
+    // code (kErrorFileTooLarge, logged, when the file would pass the size limit); LastError
+    // is set too. Later calls do nothing.
     int Close();
     // Closes without writing: the changes made through this key, and the creation of a
     // missing key, are forgotten.
@@ -92,12 +105,14 @@ public:
 
 private:
     RegKey() = default;
-    struct Change;
+    const RegValue* Find(const std::string& name) const;
+    void Store(const std::string& name, RegValue value);
     std::string path_;
     bool create_ = false;
     bool closed_ = false;
     bool missing_ = false;  // the key did not exist when opened (create was asked)
     std::vector<std::pair<std::string, RegValue>> values_;  // names as stored
+    std::unordered_map<std::string, size_t> index_;          // lower-case name -> position in values_
     std::vector<std::pair<std::string, std::optional<RegValue>>> changes_;
 };
 

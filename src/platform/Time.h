@@ -31,6 +31,9 @@ bool SystemTimeToFileTime(const SystemTime& in, uint64_t& out);
 bool SystemTimeToVariantTime(const SystemTime& in, double& out);
 // Rounds to the nearest millisecond.
 bool VariantTimeToSystemTime(double variant, SystemTime& out);
+// The OLE date of a FILETIME, to the millisecond: the same value as FileTimeToSystemTime
+// followed by SystemTimeToVariantTime, without the calendar (false after 9999).
+bool FileTimeToVariantTime(uint64_t fileTime, double& out);
 
 // The device clock's UTC time in calendar form.
 SystemTime GetSystemTime();

@@ -30,20 +30,24 @@ bool FileTimeFromOle(double ole, uint64_t& fileTime) {
     return platform::SystemTimeToFileTime(st, fileTime);
 }
 
+// fmod (w, period) moved into [0, period). fmod returns a value already in that range as it
+// is, so only the others pay for it (a track message codes 1,000 coordinates).
+double Wrap(double w, double period) {
+    if (w >= 0.0 && w < period) return w;
+    w = std::fmod(w, period);
+    return w < 0 ? w + period : w;
+}
+
 }  // namespace
 
 int64_t LatitudeCode(double latitudeDeg, unsigned bits) {
     if (!std::isfinite(latitudeDeg)) return 0;
-    double w = std::fmod(latitudeDeg + 90.0, 180.0);
-    if (w < 0) w += 180.0;
-    return TruncToInt64((Mask(bits) * w) * 0.005555555555555556);
+    return TruncToInt64((Mask(bits) * Wrap(latitudeDeg + 90.0, 180.0)) * 0.005555555555555556);
 }
 
 int64_t LongitudeCode(double longitudeDeg, unsigned bits) {
     if (!std::isfinite(longitudeDeg)) return 0;
-    double w = std::fmod(longitudeDeg + 180.0, 360.0);
-    if (w < 0) w += 360.0;
-    return TruncToInt64((Mask(bits) * w) * 0.002777777777777778);
+    return TruncToInt64((Mask(bits) * Wrap(longitudeDeg + 180.0, 360.0)) * 0.002777777777777778);
 }
 
 int64_t AltitudeCode(float altitudeM, unsigned bits) {
@@ -247,28 +251,31 @@ bool TrackMessage::Write(Packet& packet) {
     if (!packet.WriteU16(GetType()) || !packet.WriteU16(static_cast<uint16_t>(size))) return false;
     if (!packet.WriteU32(userId_) || !packet.WriteU32(static_cast<uint32_t>(n))) return false;
 
-    std::vector<int64_t> codes(3 * n);
-    int64_t base[3] = {0, 0, 0};
+    // The times, then per coordinate the base and each point's difference from it.
+    std::vector<double> times(n);
+    std::vector<uint64_t> fields(3 * (n + 1));
+    uint64_t* const lat = fields.data();
+    uint64_t* const lon = lat + n + 1;
+    uint64_t* const alt = lon + n + 1;
     for (size_t i = 0; i < n; ++i) {
         const TrackPoint& p = *points_[i];
-        double ole = 0.0;
-        if (!p.GetOleDate(ole)) ole = 0.0;
-        if (!packet.WriteRaw8(ole)) return false;
-        codes[i] = LatitudeCode(p.GetLatitude());
-        codes[n + i] = LongitudeCode(p.GetLongitude());
-        codes[2 * n + i] = AltitudeCode(p.GetAltitude());
-        for (int k = 0; k < 3; ++k) {
-            const int64_t c = codes[k * n + i];
-            if (i == 0 || c < base[k]) base[k] = c;
-        }
+        if (!p.GetOleDate(times[i])) times[i] = 0.0;
+        lat[i + 1] = static_cast<uint64_t>(LatitudeCode(p.GetLatitude()));
+        lon[i + 1] = static_cast<uint64_t>(LongitudeCode(p.GetLongitude()));
+        alt[i + 1] = static_cast<uint64_t>(AltitudeCode(p.GetAltitude()));
     }
+    if (!packet.WriteRaw8(times.data(), n)) return false;
     unsigned bit = 0;
-    for (int k = 0; k < 3; ++k) {
-        if (!packet.WritePacked(static_cast<uint64_t>(base[k]), kCoordinateBits, bit)) return false;
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t delta = static_cast<uint64_t>(codes[k * n + i]) - static_cast<uint64_t>(base[k]);
-            if (!packet.WritePacked(delta, kCoordinateBits, bit)) return false;
+    for (uint64_t* codes : {lat, lon, alt}) {
+        // The smallest code, compared as signed as the codes are.
+        int64_t base = 0;
+        for (size_t i = 1; i <= n; ++i) {
+            const auto c = static_cast<int64_t>(codes[i]);
+            if (i == 1 || c < base) base = c;
         }
+        codes[0] = static_cast<uint64_t>(base);
+        for (size_t i = 1; i <= n; ++i) codes[i] -= codes[0];
+        if (!packet.WritePacked(codes, n + 1, kCoordinateBits, bit)) return false;
     }
     return true;
 }

@@ -107,12 +107,16 @@ bool Packet::WriteU32(uint32_t v) {
     return true;
 }
 
-bool Packet::WriteRaw8(double v) {
-    if (!Need(8)) return false;
-    uint64_t bits = std::bit_cast<uint64_t>(v);
-    PutU32(&data_[position_], static_cast<uint32_t>(bits));
-    PutU32(&data_[position_ + 4], static_cast<uint32_t>(bits >> 32));
-    position_ += 8;
+bool Packet::WriteRaw8(double v) { return WriteRaw8(&v, 1); }
+
+bool Packet::WriteRaw8(const double* values, size_t count) {
+    if (count > kMaxSize / 8 || !Need(8 * count)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t bits = std::bit_cast<uint64_t>(values[i]);
+        PutU32(&data_[position_], static_cast<uint32_t>(bits));
+        PutU32(&data_[position_ + 4], static_cast<uint32_t>(bits >> 32));
+        position_ += 8;
+    }
     return true;
 }
 
@@ -124,23 +128,49 @@ bool Packet::WriteString(std::string_view s) {
     return true;
 }
 
-bool Packet::WritePacked(uint64_t value, unsigned width, unsigned& bitIndex) {
-    if (width < 1 || width > 64 || bitIndex > 7) return false;
-    if (!Need((bitIndex + width + 7) / 8)) return false;
-    // A whole byte-sized chunk at a time: a track message packs 1,500 fields.
-    while (width > 0) {
-        unsigned n = 8 - bitIndex;
-        if (n > width) n = width;
-        uint8_t chunk = static_cast<uint8_t>(value & ((1u << n) - 1u));
-        data_[position_] = static_cast<uint8_t>(data_[position_] | (chunk << bitIndex));
-        value = n < 64 ? value >> n : 0;
-        width -= n;
-        bitIndex += n;
-        if (bitIndex == 8) {
-            bitIndex = 0;
-            ++position_;
-        }
+namespace {
+
+// ORs the low `width` bits of value into data at byte `position`, bit `bitIndex`, and
+// moves both on. The caller has checked that the bytes exist.
+inline void Pack(uint8_t* data, size_t& position, uint64_t value, unsigned width, unsigned& bitIndex) {
+    const unsigned end = bitIndex + width;
+    if (end > 64) {
+        // Does not fit one 64-bit word after the partial byte: finish that byte, then the
+        // rest starts on a whole byte.
+        const unsigned first = 8 - bitIndex;
+        Pack(data, position, value, first, bitIndex);
+        Pack(data, position, value >> first, width - first, bitIndex);
+        return;
     }
+    // The whole field shifted into one word and ORed in a byte at a time.
+    const uint64_t bits = (width == 64 ? value : value & ((uint64_t{1} << width) - 1)) << bitIndex;
+    uint8_t* const p = data + position;
+    for (unsigned i = 0; i < (end + 7) / 8; ++i) p[i] = static_cast<uint8_t>(p[i] | (bits >> (8 * i)));
+    position += end / 8;
+    bitIndex = end % 8;
+}
+
+}  // namespace
+
+bool Packet::WritePacked(uint64_t value, unsigned width, unsigned& bitIndex) {
+    return WritePacked(&value, 1, width, bitIndex);
+}
+
+bool Packet::WritePacked(const uint64_t* values, size_t count, unsigned width, unsigned& bitIndex) {
+    if (width < 1 || width > 64 || bitIndex > 7) return false;
+    if (count > (kMaxSize * 8) / width || !Need((bitIndex + width * count + 7) / 8)) return false;
+    uint8_t* const data = data_.data();
+    if (width == 32 && bitIndex == 0) {
+        // Whole 32-bit fields on byte boundaries (every field of a track message): one
+        // word each.
+        for (size_t i = 0; i < count; ++i) {
+            uint8_t* const p = data + position_ + 4 * i;
+            PutU32(p, GetU32(p) | static_cast<uint32_t>(values[i]));
+        }
+        position_ += 4 * count;
+        return true;
+    }
+    for (size_t i = 0; i < count; ++i) Pack(data, position_, values[i], width, bitIndex);
     return true;
 }
 

@@ -82,12 +82,16 @@ public:
     bool WriteU16(uint16_t v);
     bool WriteU32(uint32_t v);
     bool WriteRaw8(double v);
+    // `count` doubles in a row (nothing is written unless all fit).
+    bool WriteRaw8(const double* values, size_t count);
     // u16 byte count then the bytes; fails for strings longer than 65,535 bytes.
     bool WriteString(std::string_view s);
     // Writes the low `width` bits (1..64) of value, least significant first, starting at
     // bit `bitIndex` (0..7) of the byte at the cursor; the cursor moves on a whole byte
     // each time the bit index wraps. Bits are ORed into the (zeroed) buffer.
     bool WritePacked(uint64_t value, unsigned width, unsigned& bitIndex);
+    // The same for `count` fields of one width in a row (nothing is written unless all fit).
+    bool WritePacked(const uint64_t* values, size_t count, unsigned width, unsigned& bitIndex);
 
     bool ReadU16(uint16_t& v);
     bool ReadU32(uint32_t& v);

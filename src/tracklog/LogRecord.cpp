@@ -66,23 +66,41 @@ bool IsPlausibleRecord(const LogRecord& r) {
            std::fabs(r.longitude) <= 180.0;
 }
 
+namespace {
+// 2,048 records a read.
+constexpr size_t kBlockBytes = 2048 * kLogRecordSize;
+}  // namespace
+
+LogRecordReader::LogRecordReader(platform::DeviceFile& file) : file_(file), block_(new uint8_t[kBlockBytes]) {}
+
+LogRecordReader::~LogRecordReader() = default;
+
+bool LogRecordReader::Refill() {
+    std::memmove(block_.get(), block_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    // A stream may return fewer bytes than asked before its end; keep reading until a
+    // whole record is in or nothing more comes.
+    while (!atEnd_ && end_ < kLogRecordSize) {
+        const size_t n = file_.Read(block_.get() + end_, kBlockBytes - end_);
+        if (n == 0) {
+            atEnd_ = true;
+            failed_ = file_.Failed();
+        }
+        end_ += n;
+    }
+    return end_ >= kLogRecordSize;
+}
+
 bool LogRecordReader::Next(LogRecord& record) {
     for (;;) {
-        uint8_t buf[kLogRecordSize];
-        size_t got = 0;
-        // A stream may return fewer bytes than asked before its end; keep reading until a
-        // whole record is in or nothing more comes.
-        while (got < kLogRecordSize) {
-            size_t n = file_.Read(buf + got, kLogRecordSize - got);
-            if (n == 0) break;
-            got += n;
-        }
-        if (got < kLogRecordSize) {
-            trailing_ = got;
+        if (end_ - begin_ < kLogRecordSize && !Refill()) {
+            trailing_ = end_ - begin_;
             return false;
         }
         trailing_ = 0;
-        LogRecord decoded = DecodeLogRecord(buf);
+        const LogRecord decoded = DecodeLogRecord(block_.get() + begin_);
+        begin_ += kLogRecordSize;
         // Every reader (dump, GPX, upload, offline resend) passes over a record that holds
         // no position rather than turn NaN or out-of-range values into points.
         if (!IsPlausibleRecord(decoded)) {

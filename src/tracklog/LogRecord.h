@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "geo/TrackPoint.h"
 
@@ -34,12 +35,16 @@ LogRecord ToLogRecord(const TrackPoint& point);
 // A new point holding one reference (the caller's).
 TrackPointRef ToTrackPoint(const LogRecord& record);
 
-// Reads whole records from an open file, from its current position. Next returns false at
-// the end of the file, on a read error, or when fewer than 32 bytes remain (those bytes
-// are left unread and counted in TrailingBytes).
+// Reads whole records from an open file, from its current position, in blocks (the file's
+// position runs ahead of the records returned). Next returns false at the end of the
+// file, on a read error, or when fewer than 32 bytes remain (those bytes are counted in
+// TrailingBytes).
 class LogRecordReader {
 public:
-    explicit LogRecordReader(platform::DeviceFile& file) : file_(file) {}
+    explicit LogRecordReader(platform::DeviceFile& file);
+    ~LogRecordReader();
+    LogRecordReader(const LogRecordReader&) = delete;
+    LogRecordReader& operator=(const LogRecordReader&) = delete;
 
     bool Next(LogRecord& record);
     // Bytes of a final partial record seen by the last Next that returned false.
@@ -49,9 +54,18 @@ public:
     // Whole records passed over because they hold no position (a record filled after a
     // cut-off write, or damaged bytes): not finite, or outside +-90 / +-180 degrees.
     uint64_t Skipped() const { return skipped_; }
+    // A read error ended the records before the end of the file.
+    bool Failed() const { return failed_; }
 
 private:
+    bool Refill();
+
     platform::DeviceFile& file_;
+    std::unique_ptr<uint8_t[]> block_;
+    size_t begin_ = 0;  // first unread byte of block_
+    size_t end_ = 0;    // end of the bytes read into block_
+    bool atEnd_ = false;
+    bool failed_ = false;
     size_t trailing_ = 0;
     uint64_t count_ = 0;
     uint64_t skipped_ = 0;

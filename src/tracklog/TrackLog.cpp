@@ -146,20 +146,17 @@ bool TrackLog::ExportGpx() {
         if (log.Open(logPath, "rb")) {
             platform::DeviceFile gpx;
             if (gpx.Open(gpxPath, "wt")) {
-                const auto logSize = log.Size();
-                LogRecordReader reader(log);
-                GpxWriteResult result =
-                    WriteGpxDocument(gpx, trackName, [&reader](LogRecord& r) { return reader.Next(r); });
+                const GpxConversion result = ConvertLogToGpx(
+                    log, trackName, [&gpx](const char* data, size_t size) { return gpx.Write(data, size) == size; });
                 // A full card or a read error must not end with the only copy removed:
                 // the question is asked only when every record made it into the file.
-                const uint64_t bytesRead = reader.Count() * kLogRecordSize + reader.TrailingBytes();
-                const bool readAll = logSize && static_cast<uint64_t>(*logSize) == bytesRead;
+                const bool readAll = !result.readFailed;
                 const bool written = gpx.Close() && result.complete;
                 log.Close();
                 lastExportPath_ = gpxPath;
-                if (result.skipped != 0) {
+                if (result.damaged != 0) {
                     platform::LogWarning(platform::Format("GPX export left out %llu damaged records",
-                                                          static_cast<unsigned long long>(result.skipped)));
+                                                          static_cast<unsigned long long>(result.damaged)));
                 }
                 if (readAll && written) {
                     int answer = platform::MessageBox(platform::kNoWindow, kRemoveLogQuestion, kRemoveLogCaption,

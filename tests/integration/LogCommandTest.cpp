@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "integration/ChildProcess.h"
+#include "platform/DeviceFs.h"
+#include "settings/TrackerSettings.h"
 #include "support/TestSupport.h"
+#include "tracklog/TrackLog.h"
 
 namespace kestrix::test {
 namespace {
@@ -59,6 +63,85 @@ TEST(LogCommandTest, MissingFileAndBadArgumentsAreRefused) {
     for (auto args : {std::vector<std::string>{"log"}, {"log", "dump"}, {"log", "cat", "x"}}) {
         EXPECT_EQ(RunKestrix(args, dir.Path()).exitCode, 2) << args.size();
     }
+}
+
+// "Convert to GPX" run in this process on a copy of the log in its own folder.
+std::string ExportedGpx(const std::string& folder, const std::string& logBytes) {
+    std::filesystem::create_directory(folder);
+    WriteFile(folder + "/anna.log", logBytes);
+    platform::SetDeviceRoot(folder);
+    TrackerSettings settings;
+    settings.SetLogPath(std::string("\\anna.log"));
+    TrackLog::SetSettingsSource([&settings] { return &settings; });
+    TrackLog log(nullptr);
+    EXPECT_TRUE(log.ExportGpx());
+    TrackLog::SetSettingsSource(nullptr);
+    return ReadFile(folder + "/anna.gpx");
+}
+
+std::string Bytes(size_t n) {
+    std::string bytes(kTwoRecords.begin(), kTwoRecords.begin() + std::min<size_t>(n, 64));
+    bytes.resize(n, '\x7f');
+    return bytes;
+}
+
+TEST(LogCommandTest, GpxWritesTheExportsBytesBesideTheLogAndNeverTouchesIt) {
+    TempDir dir;
+    const std::string log = Bytes(70);
+    const std::string exported = ExportedGpx(dir.File("export"), log);
+    WriteFile(dir.File("anna.log"), log);
+
+    Finished first = RunKestrix({"log", "gpx", dir.File("anna.log")}, dir.Path());
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.err, "kestrix log: wrote 2 points to " + dir.File("anna.gpx") + "\nkestrix log: " +
+                             dir.File("anna.log") + ": ignored a partial record of 6 bytes at the end\n");
+    EXPECT_EQ(ReadFile(dir.File("anna.gpx")), exported);
+
+    // The name is taken: the next one gets the export's counter, and the track its name.
+    Finished second = RunKestrix({"log", "gpx", dir.File("anna.log")}, dir.Path());
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    std::string renamed = exported;
+    renamed.replace(renamed.find("<name>anna<"), 11, "<name>anna_000<");
+    EXPECT_EQ(ReadFile(dir.File("anna_000.gpx")), renamed);
+    EXPECT_EQ(ReadFile(dir.File("anna.log")), log) << "the log is neither removed nor filled up";
+}
+
+TEST(LogCommandTest, GpxTrackIsNamedAfterTheFileWrittenOrTheLog) {
+    TempDir dir;
+    WriteFile(dir.File("anna.log"), Bytes(64));
+    Finished out = RunKestrix({"log", "gpx", dir.File("anna.log"), "-o", "-"}, dir.Path());
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    EXPECT_NE(out.out.find("\t\t<name>anna</name>\r\n"), std::string::npos) << out.out;
+    EXPECT_EQ(out.err, "kestrix log: wrote 2 points to standard output\n");
+
+    Finished file = RunKestrix({"log", "gpx", "-o", dir.File("trip.xml"), dir.File("anna.log")}, dir.Path());
+    EXPECT_EQ(file.exitCode, 0) << file.err;
+    std::string expected = out.out;
+    expected.replace(expected.find("<name>anna<"), 11, "<name>trip<");
+    EXPECT_EQ(ReadFile(dir.File("trip.xml")), expected);
+}
+
+TEST(LogCommandTest, GpxRefusesWhatItCannotReadOrWrite) {
+    TempDir dir;
+    WriteFile(dir.File("anna.log"), Bytes(64));
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string message;
+    } cases[] = {
+        {{"log", "gpx", dir.File("nope.log")}, 1, dir.File("nope.log") + ": No such file or directory"},
+        {{"log", "gpx", dir.Path()}, 1, dir.Path() + ": Is a directory"},
+        {{"log", "gpx", dir.File("anna.log"), "-o", dir.File("no/x.gpx")}, 1,
+         dir.File("no/x.gpx") + ": No such file or directory"},
+        {{"log", "gpx", dir.File("anna.log"), "-o", dir.File("./anna.log")}, 2, "is the log itself"},
+        {{"log", "gpx", dir.File("anna.log"), "-o"}, 2, "-o needs a file"},
+    };
+    for (const Case& c : cases) {
+        Finished f = RunKestrix(c.args, dir.Path());
+        EXPECT_EQ(f.exitCode, c.exitCode) << c.message;
+        EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
+    }
+    EXPECT_EQ(ReadFile(dir.File("anna.log")), Bytes(64));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <tuple>
 
 #include "platform/LastError.h"
+#include "platform/LogCapture.h"
+#include "platform/Text.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::platform {
@@ -127,6 +129,93 @@ TEST_F(RegistryTest, AFileThatDoesNotParseIsNamedByLineAndNeverOverwritten) {
     EXPECT_EQ(GetLastError(), kErrorInvalidData);
     EXPECT_EQ(test::ReadFile(file_), broken);
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+// Ten thousand values read back and save exactly (the save re-reads the whole file); names
+// are found whatever their case, and deleting one from the middle moves no other.
+TEST_F(RegistryTest, TenThousandValuesReadBackAndSaveExactly) {
+    RegistryData data;
+    auto& values = data.keys[kKey];
+    for (uint32_t i = 0; i < 10000; ++i) {
+        RegValue& v = values[Format("Value%05u", i)];
+        v.type = i % 3 == 0 ? RegType::Sz : i % 3 == 1 ? RegType::Dword : RegType::Binary;
+        v.text = v.type == RegType::Sz ? "text " + std::to_string(i) : "";
+        v.dword = v.type == RegType::Dword ? i : 0;
+        if (v.type == RegType::Binary) v.binary = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
+    }
+    data.keys["SOFTWARE\\Other"]["A"] = RegValue{};
+    test::WriteFile(file_, FormatRegistryText(data));
+    ASSERT_TRUE(ConfigureRegistry(file_));
+    {
+        auto key = RegKey::Open(kKey, false);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(key->Values().size(), values.size());
+        EXPECT_TRUE(key->DeleteValue("value05000"));
+        key->SetDword("VALUE09999", 7);
+        std::string text;
+        uint32_t dword = 0;
+        EXPECT_TRUE(key->QueryString("VALUE05001", text) && key->QueryDword("value09997", dword));
+        EXPECT_EQ(std::tie(text, dword), std::make_tuple(std::string("text 5001"), 9997u));
+        EXPECT_FALSE(key->Has("Value05000"));
+    }
+    values.erase("Value05000");
+    values["Value09999"] = RegValue{RegType::Dword, "", 7, {}};
+    EXPECT_EQ(test::ReadFile(file_), FormatRegistryText(data));
+}
+
+// A file over 1 MiB is refused, naming the limit, and never overwritten (one of exactly
+// 1 MiB reads); a change that would make the file larger than that is not saved.
+TEST_F(RegistryTest, FilesOverOneMebibyteAreRefusedAndNeverOverwritten) {
+    const std::string head =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n"
+        "\"Login\"=\"anna\"\n\n";
+    auto padded = [&](size_t size) { return head + ";" + std::string(size - head.size() - 2, 'x') + "\n"; };
+    auto early = RegKey::Open(kKey, true);
+    early->SetString("Login", "bob");
+    test::WriteFile(file_, padded(kMaxRegistryFileBytes));
+    EXPECT_TRUE(ConfigureRegistry(file_));
+
+    const std::string big = padded(kMaxRegistryFileBytes + 1);
+    test::WriteFile(file_, big);
+    std::string error;
+    EXPECT_FALSE(ConfigureRegistry(file_, &error));
+    EXPECT_EQ(error, file_ + ": the file is 1048577 bytes; a registry file may hold at most 1048576 bytes (1 MiB)");
+    int code = 0;
+    EXPECT_EQ(RegKey::Open(kKey, false, &code), nullptr);
+    EXPECT_EQ(code, kErrorInvalidData);
+    EXPECT_EQ(early->Close(), kErrorInvalidData);
+    EXPECT_EQ(test::ReadFile(file_), big);
+
+    test::WriteFile(file_, head);
+    ASSERT_TRUE(ConfigureRegistry(file_));
+    auto key = RegKey::Open(kKey, false);
+    ASSERT_TRUE(key);
+    key->SetBinary("Huge", std::vector<uint8_t>(kMaxRegistryFileBytes / 3));
+    EXPECT_EQ(key->Close(), kErrorFileTooLarge);
+    EXPECT_EQ(test::ReadFile(file_), head);
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+TEST_F(RegistryTest, ARepeatedValueNameKeepsTheLastAndIsLoggedWithItsLine) {
+    test::WriteFile(file_,
+                    "Windows Registry Editor Version 5.00\n\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n"
+                    "\"Port\"=dword:00000001\n"
+                    "\"Login\"=\"anna\"\n"
+                    "\"PORT\"=dword:00000002\n"
+                    "\n"
+                    "[HKEY_LOCAL_MACHINE\\software\\geomira\\gmrlogger]\n"
+                    "\"port\"=dword:00000003\n");
+    test::LogCapture log;
+    ASSERT_TRUE(ConfigureRegistry(file_));
+    auto key = RegKey::Open(kKey, false);
+    uint32_t port = 0;
+    ASSERT_TRUE(key && key->QueryDword("Port", port));
+    EXPECT_EQ(port, 3u);
+    const std::string in = " in [HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger] repeats line ";
+    EXPECT_EQ(log.lines, (std::vector<std::pair<LogLevel, std::string>>{
+                             {LogLevel::Warning, file_ + ": line 6: \"PORT\"" + in + "4; the later value is used"},
+                             {LogLevel::Warning, file_ + ": line 9: \"port\"" + in + "6; the later value is used"}}));
 }
 
 TEST_F(RegistryTest, MissingKeysAndValues) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <tuple>
 
@@ -92,6 +93,26 @@ TEST(TimeTest, OleDatesConvertBothWaysIncludingBeforeTheEpoch) {
         double back = 12345;
         ASSERT_TRUE(SystemTimeToVariantTime(c.time, back));
         EXPECT_DOUBLE_EQ(back, c.variant);
+    }
+}
+
+TEST(TimeTest, FileTimeToVariantTimeGivesTheCalendarsBits) {
+    // The shortcut must give the very bits of the two conversions it stands for, on both
+    // sides of the OLE epoch and at the end of the OLE calendar.
+    const uint64_t day = 864'000'000'000ULL;
+    const uint64_t oleEpoch = 109'205 * day;  // 1899-12-30
+    const uint64_t end = 3'067'670 * day;     // 10000-01-01
+    const uint64_t cases[] = {0,           oleEpoch - 1,         oleEpoch,  oleEpoch + day / 4 + 12'345,
+                              oleEpoch - day - day / 4, 128'809'083'092'512'345ULL, end - 1, end,
+                              0x7FFFFFFFFFFFFFFFULL,    0x8000000000000000ULL};
+    for (uint64_t ft : cases) {
+        SCOPED_TRACE(ft);
+        SystemTime st;
+        double expected = 0;
+        const bool valid = FileTimeToSystemTime(ft, st) && SystemTimeToVariantTime(st, expected);
+        double got = 12345;
+        EXPECT_EQ(FileTimeToVariantTime(ft, got), valid);
+        EXPECT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(valid ? expected : 12345.0));
     }
 }
 

@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "platform/DeviceFs.h"
+#include "platform/Text.h"
+#include "platform/Time.h"
 #include "support/TestSupport.h"
 
 namespace kestrix {
@@ -91,6 +94,44 @@ TEST(GpxWriterTest, PointLinesFollowTheValues) {
     };
     for (const Row& r : rows) EXPECT_EQ(GpxPoint(r.record), r.expected) << r.what;
     EXPECT_EQ(FormatIsoTime(125911583999990000ULL), "1999-12-31T23:59:59.999Z") << "milliseconds cut, not rounded";
+}
+
+TEST(GpxWriterTest, NumbersAndTimesPrintAsPrintfDoes) {
+    // The writer does not go through printf; it must still print exactly what "%.6f" and
+    // the calendar formatter print. Halves at the sixth decimal, values that round to
+    // zero and large magnitudes are where a shortcut goes wrong; then a sweep.
+    std::vector<double> values = {0.0, -0.0, 0.0078125, 0.0234375, -0.0234375, 5e-7, 2.5e-6, -1e-7, 0.1234565,
+                                  179.9999995, -89.9999995, 999999999.9999995, 1e9, 1e15 + 0.5, 1e300,
+                                  static_cast<double>(0.1f), static_cast<double>(520.05f),
+                                  static_cast<double>(3.4e38f)};
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 100000; ++i) {
+        const double magnitude = std::pow(10.0, static_cast<double>(rng() % 13) - 3.0);
+        const double micro = static_cast<double>(rng() % 2000000001) - 1e9;
+        // Near-halves of a micro-unit, then plain random values.
+        values.push_back(i % 2 ? (micro + 0.5) * 1e-6 : micro * 1e-9 * magnitude);
+    }
+    const auto between = [](const std::string& s, const std::string& open, char close) {
+        const size_t at = s.find(open);
+        if (at == std::string::npos) return std::string("(none)");
+        return s.substr(at + open.size(), s.find(close, at + open.size()) - at - open.size());
+    };
+    size_t wrong = 0;
+    for (double v : values) {
+        const float f = static_cast<float>(v);
+        const std::string point = GpxPoint(LogRecord{v, 0.0, f, 0.0f, UINT64_MAX});
+        const std::string lat = between(point, "lat=\"", '"');
+        const std::string ele =
+            f != 0.0f && std::isfinite(f) ? platform::Format("%f", static_cast<double>(f)) : "(none)";
+        if (lat != platform::Format("%.6f", v) || between(point, "<ele>", '<') != ele) {
+            if (++wrong <= 5) ADD_FAILURE() << platform::Format("%.17g", v) << ": " << point;
+        }
+    }
+    EXPECT_EQ(wrong, 0u);
+    const uint64_t times[] = {0, 125911583999990000ULL, 0x7FFFFFFFFFFFFFFFULL, rng() >> 1, rng() >> 1};
+    for (uint64_t t : times) {
+        EXPECT_EQ(FormatIsoTime(t), platform::FormatIsoUtc(t)) << t;
+    }
 }
 
 TEST(GpxWriterTest, FullStorageIsReportedAsIncomplete) {

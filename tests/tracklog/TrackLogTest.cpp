@@ -231,6 +231,7 @@ TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
 
     ASSERT_TRUE(log.ExportGpx());
     EXPECT_EQ(log.LastExportPath(), "\\Kestrix_001.gpx");
+    EXPECT_EQ(shell_.asked, std::vector<std::string>{kQuestion}) << "the filled-up record does not stop the question";
     const std::string gpx = test::ReadFile(dir_.File("Kestrix_001.gpx"));
     EXPECT_NE(gpx.find("<name>Kestrix_001</name>"), std::string::npos);
     size_t points = 0;

@@ -1,12 +1,13 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,7 +15,7 @@
 #include <unistd.h>
 
 #include "platform/LastError.h"
-#include "platform/Text.h"
+#include "platform/Log.h"
 
 namespace kestrix::platform {
 
@@ -23,10 +24,18 @@ namespace {
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 constexpr const char* kRoot = "HKEY_LOCAL_MACHINE";
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
+// Names compare without regard to ASCII case; Folded is the form they are indexed by.
+char FoldChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = FoldChar(c);
+    return out;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldChar(x) == FoldChar(y); });
 }
 
 template <typename Map>
@@ -34,9 +43,9 @@ auto FindName(Map& map, const std::string& name) {
     return std::find_if(map.begin(), map.end(), [&](const auto& kv) { return SameName(kv.first, name); });
 }
 
-std::string Trim(const std::string& s) {
+std::string_view Trim(std::string_view s) {
     size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return {};
+    if (b == std::string_view::npos) return {};
     size_t e = s.find_last_not_of(" \t\r");
     return s.substr(b, e - b + 1);
 }
@@ -48,12 +57,12 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
 }
 
 // Reads a quoted string starting at s[pos] == '"'; pos ends after the closing quote.
-bool ReadQuoted(const std::string& s, size_t& pos, std::string& out) {
+bool ReadQuoted(std::string_view s, size_t& pos, std::string& out) {
     out.clear();
     for (++pos; pos < s.size(); ++pos) {
         char c = s[pos];
@@ -71,7 +80,7 @@ bool ReadQuoted(const std::string& s, size_t& pos, std::string& out) {
 }
 
 // The key path as the API takes it: no leading, trailing or doubled separators.
-std::string NormalizeKeyPath(const std::string& path) {
+std::string NormalizeKeyPath(std::string_view path) {
     std::string out;
     for (char c : path) {
         if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
@@ -83,13 +92,22 @@ std::string NormalizeKeyPath(const std::string& path) {
 
 // The format has no escape for line breaks and other control characters; they are
 // written as spaces so the file always reads back.
-std::string Escape(const std::string& s) {
-    std::string out;
+void AppendEscaped(std::string& out, const std::string& s) {
     for (char c : s) {
         if (c == '\\' || c == '"') out += '\\';
         out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
     }
-    return out;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendHexByte(std::string& out, uint8_t b) {
+    out += kHexDigits[b >> 4];
+    out += kHexDigits[b & 15];
+}
+
+std::string KeyLabel(const std::string& path) {
+    return "[" + std::string(kRoot) + (path.empty() ? "" : "\\" + path) + "]";
 }
 
 std::mutex& RegistryMutex() {
@@ -108,12 +126,24 @@ std::string DefaultRegistryPath() {
     return "registry.reg";
 }
 
-// 0 and the text, ENOENT for a missing file, or another errno.
-int ReadWholeFile(const std::string& path, std::string& out) {
+// 0 and the text, ENOENT for a missing file, EFBIG for one over kMaxRegistryFileBytes
+// (size then holds its size, or 0 when it grew past the limit while being read or is not
+// a regular file), or another errno.
+int ReadWholeFile(const std::string& path, std::string& out, uint64_t& size) {
     out.clear();
+    size = 0;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
-    char buffer[8192];
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        size = static_cast<uint64_t>(st.st_size);
+        if (size > kMaxRegistryFileBytes) {
+            ::close(fd);
+            return EFBIG;
+        }
+        out.reserve(static_cast<size_t>(size));
+    }
+    char buffer[16384];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
@@ -124,9 +154,20 @@ int ReadWholeFile(const std::string& path, std::string& out) {
         }
         if (n == 0) break;
         out.append(buffer, static_cast<size_t>(n));
+        // A file that grew since fstat, or one whose size is not known.
+        if (out.size() > kMaxRegistryFileBytes) {
+            size = 0;
+            out.clear();
+            ::close(fd);
+            return EFBIG;
+        }
     }
     ::close(fd);
     return 0;
+}
+
+std::string SizeLimitText() {
+    return "a registry file may hold at most " + std::to_string(kMaxRegistryFileBytes) + " bytes (1 MiB)";
 }
 
 int ToRegError(int err) {
@@ -135,23 +176,34 @@ int ToRegError(int err) {
     return err;
 }
 
-// Loads the file: a missing file is an empty registry.
-int LoadRegistry(const std::string& path, RegistryData& data, std::string* error) {
+// Loads the file: a missing file is an empty registry. A file too large or that does not
+// parse is kErrorInvalidData; with logWarnings, each repeated value name is logged.
+int LoadRegistry(const std::string& path, RegistryData& data, std::string* error, bool logWarnings = false) {
     std::string text;
-    int err = ReadWholeFile(path, text);
+    uint64_t size = 0;
+    int err = ReadWholeFile(path, text, size);
     if (err == ENOENT) {
         data = {};
         return kErrorSuccess;
+    }
+    if (err == EFBIG) {
+        const std::string what = size > kMaxRegistryFileBytes
+                                     ? "the file is " + std::to_string(size) + " bytes"
+                                     : "the file holds more than " + std::to_string(kMaxRegistryFileBytes) + " bytes";
+        if (error) *error = path + ": " + what + "; " + SizeLimitText();
+        return kErrorInvalidData;
     }
     if (err != 0) {
         if (error) *error = path + ": " + std::strerror(err);
         return ToRegError(err);
     }
     std::string parseError;
-    if (!ParseRegistryText(text, data, parseError)) {
+    std::vector<std::string> warnings;
+    if (!ParseRegistryText(text, data, parseError, logWarnings ? &warnings : nullptr)) {
         if (error) *error = path + ": " + parseError;
         return kErrorInvalidData;
     }
+    for (const std::string& w : warnings) LogWarning(path + ": " + w);
     return kErrorSuccess;
 }
 
@@ -195,21 +247,35 @@ int ReplaceFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
+bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error,
+                       std::vector<std::string>* warnings) {
+    std::string_view all(text);
+    if (all.substr(0, 3) == "\xEF\xBB\xBF") all.remove_prefix(3);
+    std::vector<std::string_view> lines;
+    for (size_t start = 0; start <= all.size();) {
+        size_t end = all.find('\n', start);
+        if (end == std::string_view::npos) end = all.size();
+        std::string_view line = all.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
         start = end + 1;
     }
 
+    // Keys and value names are looked up by their folded form, so a file of many values
+    // parses in linear time; the maps keep the names as first written.
+    using Values = std::map<std::string, RegValue>;
+    struct Named {
+        Values::iterator value;
+        size_t line;
+    };
+    struct Key {
+        const std::string* path;
+        Values* values;
+        std::unordered_map<std::string, Named> names;
+    };
     RegistryData data;
-    std::map<std::string, RegValue>* key = nullptr;
+    std::unordered_map<std::string, Key> keys;
+    Key* key = nullptr;
     bool header = false;
     auto fail = [&](size_t index, const std::string& what) {
         error = "line " + std::to_string(index + 1) + ": " + what;
@@ -217,7 +283,7 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
     };
 
     for (size_t i = 0; i < lines.size(); ++i) {
-        std::string t = Trim(lines[i]);
+        std::string_view t = Trim(lines[i]);
         if (t.empty() || t[0] == ';') continue;
         if (!header) {
             if (t != kHeader) return fail(i, std::string("expected \"") + kHeader + "\"");
@@ -226,17 +292,23 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
         }
         if (t[0] == '[') {
             if (t.back() != ']') return fail(i, "key name without closing ']'");
-            std::string name = t.substr(1, t.size() - 2);
+            std::string_view name = t.substr(1, t.size() - 2);
             if (!name.empty() && name[0] == '-') return fail(i, "deleting a key is not supported");
             if (!StartsWithNoCase(name, kRoot) || (name.size() > 18 && name[18] != '\\'))
                 return fail(i, "key outside HKEY_LOCAL_MACHINE");
             std::string path = NormalizeKeyPath(name.substr(std::min<size_t>(name.size(), 19)));
-            auto it = FindName(data.keys, path);
-            key = it != data.keys.end() ? &it->second : &data.keys[path];
+            auto [it, added] = keys.try_emplace(Folded(path));
+            if (added) {
+                auto stored = data.keys.emplace(std::move(path), Values{}).first;
+                it->second.path = &stored->first;
+                it->second.values = &stored->second;
+            }
+            key = &it->second;
             continue;
         }
         if (t[0] != '"' && t[0] != '@') return fail(i, "expected a key in brackets or a quoted value name");
         if (!key) return fail(i, "value before the first key");
+        const size_t first = i;
         std::string name;
         size_t pos = 0;
         if (t[0] == '@') {
@@ -246,7 +318,7 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
         }
         while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t')) ++pos;
         if (pos >= t.size() || t[pos] != '=') return fail(i, "expected '=' after the value name");
-        std::string rest = Trim(t.substr(pos + 1));
+        std::string_view rest = Trim(t.substr(pos + 1));
 
         RegValue value;
         if (!rest.empty() && rest[0] == '"') {
@@ -255,7 +327,7 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
             if (!ReadQuoted(rest, p, value.text)) return fail(i, "string without closing quote");
             if (p != rest.size()) return fail(i, "text after the closing quote");
         } else if (StartsWithNoCase(rest, "dword:")) {
-            std::string digits = rest.substr(6);
+            std::string_view digits = rest.substr(6);
             if (digits.empty() || digits.size() > 8) return fail(i, "dword needs 1 to 8 hex digits");
             uint32_t v = 0;
             for (char c : digits) {
@@ -266,23 +338,24 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
             value.type = RegType::Dword;
             value.dword = v;
         } else if (StartsWithNoCase(rest, "hex:")) {
-            size_t first = i;
-            std::string bytes = rest.substr(4);
+            std::string joined;
+            std::string_view bytes = rest.substr(4);
             // Long values continue on the next line after a trailing backslash.
             while (!bytes.empty() && bytes.back() == '\\') {
-                bytes.pop_back();
+                if (joined.empty()) joined = bytes;
+                joined.pop_back();
                 // A blank line ends the key, so a value cut off there is truncated too.
                 if (++i >= lines.size() || Trim(lines[i]).empty())
                     return fail(first, "hex value continues past the end of the file");
-                bytes += Trim(lines[i]);
+                joined += Trim(lines[i]);
+                bytes = joined;
             }
             value.type = RegType::Binary;
-            std::string token;
-            size_t p = 0;
-            while (p <= bytes.size()) {
+            value.binary.reserve(bytes.size() / 3 + 1);
+            for (size_t p = 0; p <= bytes.size();) {
                 size_t comma = bytes.find(',', p);
-                if (comma == std::string::npos) comma = bytes.size();
-                token = Trim(bytes.substr(p, comma - p));
+                if (comma == std::string_view::npos) comma = bytes.size();
+                std::string_view token = Trim(bytes.substr(p, comma - p));
                 p = comma + 1;
                 if (token.empty()) {
                     // "hex:" alone is an empty value; a trailing comma is tolerated.
@@ -290,7 +363,7 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
                     return fail(i, "empty byte in hex value");
                 }
                 if (token.size() > 2 || HexDigit(token[0]) < 0 || (token.size() == 2 && HexDigit(token[1]) < 0))
-                    return fail(i, "bad byte \"" + token + "\" in hex value");
+                    return fail(i, "bad byte \"" + std::string(token) + "\" in hex value");
                 int v = HexDigit(token[0]);
                 if (token.size() == 2) v = v * 16 + HexDigit(token[1]);
                 value.binary.push_back(static_cast<uint8_t>(v));
@@ -300,11 +373,24 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
         } else {
             return fail(i, "unknown value type (expected \"text\", dword: or hex:)");
         }
-        auto existing = FindName(*key, name);
-        if (existing != key->end())
-            existing->second = std::move(value);
-        else
-            (*key)[name] = std::move(value);
+
+        std::string folded = Folded(name);
+        auto found = key->names.find(folded);
+        if (found == key->names.end()) {
+            // Files written here list a key's names in order, so the end is the place.
+            auto stored = key->values->emplace_hint(key->values->end(), std::move(name), std::move(value));
+            key->names.emplace(std::move(folded), Named{stored, first});
+            continue;
+        }
+        // The last one wins, as it would in an import; the person is told which line lost.
+        if (warnings) {
+            const std::string shown = name.empty() ? "@" : "\"" + name + "\"";
+            warnings->push_back("line " + std::to_string(first + 1) + ": " + shown + " in " + KeyLabel(*key->path) +
+                                " repeats line " + std::to_string(found->second.line + 1) +
+                                "; the later value is used");
+        }
+        found->second.value->second = std::move(value);
+        found->second.line = first;
     }
     out = std::move(data);
     return true;
@@ -313,34 +399,46 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
 std::string FormatRegistryText(const RegistryData& data) {
     std::string out = std::string(kHeader) + "\n\n";
     for (const auto& [path, values] : data.keys) {
-        out += "[";
-        out += kRoot;
-        if (!path.empty()) out += "\\" + path;
-        out += "]\n";
+        out += KeyLabel(path);
+        out += '\n';
         for (const auto& [name, value] : values) {
-            std::string line = name.empty() ? "@=" : "\"" + Escape(name) + "\"=";
+            const size_t lineStart = out.size();
+            if (name.empty()) {
+                out += "@=";
+            } else {
+                out += '"';
+                AppendEscaped(out, name);
+                out += "\"=";
+            }
             switch (value.type) {
-                case RegType::Sz: line += "\"" + Escape(value.text) + "\""; break;
-                case RegType::Dword: line += Format("dword:%08x", value.dword); break;
+                case RegType::Sz:
+                    out += '"';
+                    AppendEscaped(out, value.text);
+                    out += '"';
+                    break;
+                case RegType::Dword:
+                    out += "dword:";
+                    for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(value.dword >> shift) & 15];
+                    break;
                 case RegType::Binary: {
-                    line += "hex:";
-                    size_t lineStart = 0;
+                    out += "hex:";
+                    size_t wrapStart = lineStart;
                     for (size_t b = 0; b < value.binary.size(); ++b) {
-                        line += Format("%02x", value.binary[b]);
+                        AppendHexByte(out, value.binary[b]);
                         if (b + 1 == value.binary.size()) break;
-                        line += ',';
+                        out += ',';
                         // Wrapped as regedit does, so lines stay under 80 columns.
-                        if (line.size() - lineStart > 75) {
-                            line += "\\\n  ";
-                            lineStart = line.size() - 2;
+                        if (out.size() - wrapStart > 75) {
+                            out += "\\\n  ";
+                            wrapStart = out.size() - 2;
                         }
                     }
                     break;
                 }
             }
-            out += line + "\n";
+            out += '\n';
         }
-        out += "\n";
+        out += '\n';
     }
     return out;
 }
@@ -352,7 +450,7 @@ bool ConfigureRegistry(const std::string& filePath, std::string* error) {
     }
     RegistryData data;
     std::string message;
-    int rc = LoadRegistry(filePath, data, &message);
+    int rc = LoadRegistry(filePath, data, &message, true);
     if (rc != kErrorSuccess) {
         if (error) *error = message;
         SetLastError(rc);
@@ -389,22 +487,31 @@ std::unique_ptr<RegKey> RegKey::Open(const std::string& path, bool create, int* 
         key->missing_ = true;
     } else {
         key->path_ = it->first;
-        key->values_.assign(it->second.begin(), it->second.end());
+        key->values_.reserve(it->second.size());
+        for (auto& [name, value] : it->second) {
+            key->index_.emplace(Folded(name), key->values_.size());
+            key->values_.emplace_back(name, std::move(value));
+        }
     }
     if (error) *error = kErrorSuccess;
     SetLastError(kErrorSuccess);
     return key;
 }
 
-bool RegKey::Has(const std::string& name) const { return FindName(values_, name) != values_.end(); }
+const RegValue* RegKey::Find(const std::string& name) const {
+    auto it = index_.find(Folded(name));
+    return it == index_.end() ? nullptr : &values_[it->second].second;
+}
+
+bool RegKey::Has(const std::string& name) const { return Find(name) != nullptr; }
 
 std::optional<RegValue> RegKey::Query(const std::string& name) const {
-    auto it = FindName(values_, name);
-    if (it == values_.end()) {
+    const RegValue* v = Find(name);
+    if (!v) {
         SetLastError(kErrorFileNotFound);
         return std::nullopt;
     }
-    return it->second;
+    return *v;
 }
 
 bool RegKey::QueryString(const std::string& name, std::string& out) const {
@@ -442,47 +549,47 @@ bool RegKey::QueryBinary(const std::string& name, std::vector<uint8_t>& out) con
 
 std::vector<std::pair<std::string, RegValue>> RegKey::Values() const { return values_; }
 
-namespace {
-void Store(std::vector<std::pair<std::string, RegValue>>& values,
-           std::vector<std::pair<std::string, std::optional<RegValue>>>& changes, const std::string& name,
-           RegValue value) {
-    auto it = FindName(values, name);
-    if (it != values.end())
-        it->second = value;
+void RegKey::Store(const std::string& name, RegValue value) {
+    auto [it, added] = index_.try_emplace(Folded(name), values_.size());
+    if (added)
+        values_.emplace_back(name, value);
     else
-        values.emplace_back(name, value);
-    changes.emplace_back(name, std::move(value));
+        values_[it->second].second = value;
+    changes_.emplace_back(name, std::move(value));
 }
-}  // namespace
 
 void RegKey::SetString(const std::string& name, const std::string& value) {
     RegValue v;
     v.type = RegType::Sz;
     v.text = value;
-    Store(values_, changes_, name, std::move(v));
+    Store(name, std::move(v));
 }
 
 void RegKey::SetDword(const std::string& name, uint32_t value) {
     RegValue v;
     v.type = RegType::Dword;
     v.dword = value;
-    Store(values_, changes_, name, std::move(v));
+    Store(name, std::move(v));
 }
 
 void RegKey::SetBinary(const std::string& name, const std::vector<uint8_t>& value) {
     RegValue v;
     v.type = RegType::Binary;
     v.binary = value;
-    Store(values_, changes_, name, std::move(v));
+    Store(name, std::move(v));
 }
 
 bool RegKey::DeleteValue(const std::string& name) {
-    auto it = FindName(values_, name);
-    if (it == values_.end()) {
+    auto it = index_.find(Folded(name));
+    if (it == index_.end()) {
         SetLastError(kErrorFileNotFound);
         return false;
     }
-    values_.erase(it);
+    const size_t gone = it->second;
+    index_.erase(it);
+    values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(gone));
+    for (auto& [folded, position] : index_)
+        if (position > gone) --position;
     changes_.emplace_back(name, std::nullopt);
     return true;
 }
@@ -528,18 +635,32 @@ int RegKey::Close() {
         } else {
             if (key == data.keys.end()) key = data.keys.emplace(path_, std::map<std::string, RegValue>{}).first;
             auto& values = key->second;
+            std::unordered_map<std::string, std::map<std::string, RegValue>::iterator> byName;
+            byName.reserve(values.size());
+            for (auto v = values.begin(); v != values.end(); ++v) byName.emplace(Folded(v->first), v);
             for (auto& [name, change] : changes_) {
-                auto v = FindName(values, name);
+                std::string folded = Folded(name);
+                auto v = byName.find(folded);
                 if (!change) {
-                    if (v != values.end()) values.erase(v);
-                } else if (v != values.end()) {
-                    v->second = *change;
+                    if (v != byName.end()) {
+                        values.erase(v->second);
+                        byName.erase(v);
+                    }
+                } else if (v != byName.end()) {
+                    v->second->second = *change;
                 } else {
-                    values[name] = *change;
+                    byName.emplace(std::move(folded), values.emplace(name, *change).first);
                 }
             }
-            int err = ReplaceFile(file, FormatRegistryText(data));
-            if (err != 0) rc = ToRegError(err);
+            const std::string text = FormatRegistryText(data);
+            if (text.size() > kMaxRegistryFileBytes) {
+                // Never write a file that could not be read back.
+                LogError(file + ": not saved: the file would be " + std::to_string(text.size()) + " bytes; " +
+                         SizeLimitText());
+                rc = kErrorFileTooLarge;
+            } else if (int err = ReplaceFile(file, text); err != 0) {
+                rc = ToRegError(err);
+            }
         }
     }
     ::flock(lockFd, LOCK_UN);

@@ -48,6 +48,10 @@ void Fill(sys_days date, int64_t msOfDay, SystemTime& out) {
 
 sys_days DateOf(const SystemTime& t) { return sys_days{year{t.year} / month{t.month} / day{t.day}}; }
 
+// Days from the FILETIME epoch to the OLE epoch, and to the first day OLE dates cannot hold.
+constexpr int64_t kOleEpochDay = (kOleEpoch - kFileTimeEpoch).count();
+constexpr int64_t kOleEndDay = (sys_days{year{10000} / January / 1} - kFileTimeEpoch).count();
+
 }  // namespace
 
 bool FileTimeToSystemTime(uint64_t fileTime, SystemTime& out) {
@@ -72,6 +76,18 @@ bool SystemTimeToVariantTime(const SystemTime& in, double& out) {
     // OLE dates before the epoch keep a negative day number with a positive time of day
     // written after the point: -1.25 is 29 December 1899, 06:00.
     out = dayCount >= 0 ? static_cast<double>(dayCount) + fraction : static_cast<double>(dayCount) - fraction;
+    return true;
+}
+
+bool FileTimeToVariantTime(uint64_t fileTime, double& out) {
+    if (fileTime > kMaxFileTime) return false;
+    const auto dayCount = static_cast<int64_t>(fileTime / kTicksPerDay);
+    if (dayCount >= kOleEndDay) return false;
+    const auto msOfDay = static_cast<int64_t>(fileTime % kTicksPerDay / 10'000);
+    // The same arithmetic as SystemTimeToVariantTime, so the two give the same bits.
+    const int64_t oleDay = dayCount - kOleEpochDay;
+    const double fraction = static_cast<double>(msOfDay) / static_cast<double>(kMsPerDay);
+    out = oleDay >= 0 ? static_cast<double>(oleDay) + fraction : static_cast<double>(oleDay) - fraction;
     return true;
 }
 
