@@ -10,7 +10,7 @@
 // The multiplexer's port (GPD0:) is not listed: the list then has no selection and Done
 // stores an empty port, so detection runs again. A rate or line value in no entry leaves
 // its list without a selection, and a list without a selection leaves its setting as it is.
-// Threads: UI thread (the sheet's pump).
+// Threads: UI thread (the sheet's pump). Template and control ids: resources/Dialogs.h.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -18,13 +18,6 @@
 #include "platform/Types.h"
 
 namespace kestrix::ui {
-
-constexpr int kGpsPortTemplate = 137;
-constexpr int kIdComPort = 1001;
-constexpr int kIdBaudRate = 1060;
-constexpr int kIdDataBits = 1061;
-constexpr int kIdParity = 1062;
-constexpr int kIdStopBits = 1063;
 
 struct LabelledValue {
     const char* label;

@@ -1,6 +1,7 @@
 #include "ui/GpsPortPage.h"
 
 #include "platform/Controls.h"
+#include "resources/Dialogs.h"
 #include "platform/SerialDevice.h"
 #include "ui/UiFixture.h"
 
@@ -46,17 +47,17 @@ TEST_F(GpsPortPageTest, ShowsTheSettingsAndStoresOnlyWhatTheListsShow) {
         Settings().SetStopBits(0);
         ASSERT_TRUE(RunSheet(kPageGps, [&](WindowHandle sheet) {
             std::vector<std::string> shown;
-            for (int id : {kIdComPort, kIdBaudRate, kIdDataBits, kIdParity, kIdStopBits}) {
+            for (int id : {kIdcComPort, kIdcBaudRate, kIdcDataBits, kIdcParity, kIdcStopBits}) {
                 shown.push_back(Shown(Control(sheet, id)));
             }
             EXPECT_EQ(shown, c.shown);
-            const auto ports = Control(sheet, kIdComPort).items;
+            const auto ports = Control(sheet, kIdcComPort).items;
             ASSERT_GE(ports.size(), 12u);
             EXPECT_EQ(ports[0], "COM0:");
             EXPECT_EQ(ports[9], "COM9:");
             EXPECT_EQ(std::vector<std::string>(ports.begin() + 10, ports.begin() + 12),
                       (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0"}));
-            if (c.stopBitsChoice >= 0) SelectListItem(sheet, kIdStopBits, c.stopBitsChoice);
+            if (c.stopBitsChoice >= 0) SelectListItem(sheet, kIdcStopBits, c.stopBitsChoice);
             PressDone(sheet);
         }));
         EXPECT_EQ(Settings().GetGpsPort(), c.storedPort);

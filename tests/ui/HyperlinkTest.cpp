@@ -17,6 +17,7 @@ constexpr int kOtherNotice = 12;
 TEST_F(UiTest, LinksAndColourTextsColourTheirDialogAndGiveItsProcedureBack) {
     DialogTemplate tmpl;
     tmpl.caption = "Links";
+    tmpl.style = WS_POPUP | WS_VISIBLE;
     tmpl.cx = 100;
     tmpl.cy = 60;
     for (int id : {kLink, kNotice, kOtherNotice}) {
