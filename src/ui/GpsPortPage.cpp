@@ -118,18 +118,7 @@ LResult GpsPortPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
         detail::InitPage(page);
         return 1;
     }
-    if (msg != WM_NOTIFY) return 0;
-    switch (detail::NotifyCode(lp)) {
-        case PSN_SETACTIVE:
-        case PSN_RESET:
-            Fill(page);
-            return 0;
-        case PSN_APPLY:
-            Store(page);
-            return PSNRET_NOERROR;
-        default:
-            return 0;  // PSN_KILLACTIVE: leaving is always allowed
-    }
+    return msg == WM_NOTIFY ? detail::AnswerSheet(page, lp, Fill, Store) : 0;
 }
 
 }  // namespace kestrix::ui

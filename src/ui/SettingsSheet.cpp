@@ -135,17 +135,7 @@ LResult ModePage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
             }
             return 0;
         case WM_NOTIFY:
-            switch (detail::NotifyCode(lp)) {
-                case PSN_SETACTIVE:
-                case PSN_RESET:
-                    FillMode(page);
-                    return 0;
-                case PSN_APPLY:
-                    ApplyMode(page);
-                    return PSNRET_NOERROR;
-                default:
-                    return 0;
-            }
+            return detail::AnswerSheet(page, lp, FillMode, ApplyMode);
         default:
             return 0;
     }
@@ -227,7 +217,7 @@ void OnTrackbar(WindowHandle page, WindowHandle bar) {
     ShowRule(page, rule, points ? g.pointRule : g.timeoutRule, value);
 }
 
-void ApplyTrack() {
+void ApplyTrack(WindowHandle) {
     TrackerSettings* s = detail::ControllerSettings();
     if (!s) return;
     s->SetAutoTrackMode((g.timeoutRule ? kTimeoutFlag : 0) + (g.pointRule ? kPointCountFlag : 0));
@@ -249,17 +239,7 @@ LResult TrackPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
             OnTrackbar(page, static_cast<WindowHandle>(lp));
             return 0;
         case WM_NOTIFY:
-            switch (detail::NotifyCode(lp)) {
-                case PSN_SETACTIVE:
-                case PSN_RESET:
-                    FillTrack(page);
-                    return 0;
-                case PSN_APPLY:
-                    ApplyTrack();
-                    return PSNRET_NOERROR;
-                default:
-                    return 0;
-            }
+            return detail::AnswerSheet(page, lp, FillTrack, ApplyTrack);
         default:
             return 0;
     }
@@ -331,25 +311,20 @@ LResult AccountPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
             }
             return 0;
         case WM_NOTIFY:
-            switch (detail::NotifyCode(lp)) {
-                case PSN_SETACTIVE:
-                case PSN_RESET:
-                    FillAccount(page);
-                    return 0;
-                case PSN_KILLACTIVE:
-                    return ValidateAccount(page) ? 0 : 1;
-                case PSN_APPLY:
-                    ApplyAccount(page);
-                    return PSNRET_NOERROR;
-                default:
-                    return 0;
-            }
+            return detail::AnswerSheet(page, lp, FillAccount, ApplyAccount, ValidateAccount);
         default:
             return 0;
     }
 }
 
 // ---- About -----------------------------------------------------------------------------
+
+// The link is attached once per page window, the first time the page is shown or reset.
+void AttachHomePageLink(WindowHandle page) {
+    if (g.aboutLink) return;
+    g.aboutLink = true;
+    if (g_homePageLink) AttachHyperlink(*g_homePageLink, page, kIdcHomePageLink, WebSiteAddress(HostSetting()));
+}
 
 LResult AboutPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
     switch (msg) {
@@ -359,14 +334,8 @@ LResult AboutPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
         case WM_DESTROY:
             g.aboutLink = false;
             return 0;
-        case WM_NOTIFY: {
-            const uint32_t code = detail::NotifyCode(lp);
-            if ((code == PSN_SETACTIVE || code == PSN_RESET) && !g.aboutLink) {
-                g.aboutLink = true;
-                if (g_homePageLink) AttachHyperlink(*g_homePageLink, page, kIdcHomePageLink, WebSiteAddress(HostSetting()));
-            }
-            return 0;
-        }
+        case WM_NOTIFY:
+            return detail::AnswerSheet(page, lp, AttachHomePageLink, nullptr);
         default:
             return 0;
     }
