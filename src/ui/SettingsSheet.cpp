@@ -32,6 +32,7 @@ constexpr uint32_t kModeLoggerBit = 2;
 constexpr uint32_t kTimeoutFlag = 1;
 constexpr uint32_t kPointCountFlag = 2;
 constexpr Colorref kNoticeColour = 0x000000FF;  // red
+constexpr const char* kUnnamedLog = "Kestrix.log";
 constexpr uint32_t kLoginEdited = 1;
 constexpr uint32_t kPasswordEdited = 2;
 
@@ -95,8 +96,9 @@ void ChooseLogFolder(WindowHandle page) {
     if (!ChooseFolder(g.instance, page, &folder, kFolderBufferChars)) return;
     TrackerSettings* s = detail::ControllerSettings();
     const std::string login = s ? s->GetLogin().value_or("") : "";
-    if (login.empty()) return;
-    const std::string path = folder + login + ".log";
+    // Without a login yet (one typed on the Account page is stored after this page, and
+    // renames the log) the log gets the name the settings give it then.
+    const std::string path = folder + (login.empty() ? std::string(kUnnamedLog) : login + ".log");
     // A longer path would be cut when stored; the shown path stays instead.
     if (detail::CharCount(path) <= kMaxPathChars) SetDlgItemText(page, kIdcLogPath, path);
 }
