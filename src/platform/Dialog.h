@@ -11,9 +11,12 @@
 // non-zero refuse; WM_CTLCOLORSTATIC gives a brush (0: the default).
 //
 // Modal dialogs and sheets that nobody answers are cancelled after the unattended
-// time-out (device-clock time since the last input reached them), as a message box nobody
-// answers is answered with its safe button, and a warning is logged: a headless machine
-// never waits for a person for ever.
+// time-out (device-clock time since the dialog opened or since a person's last action on
+// any dialog of the thread, whichever is later), as a message box nobody answers is
+// answered with its safe button, and a warning is logged: a headless machine never waits
+// for a person for ever. A dialog nested in another is timed on its own; the outer one is
+// checked again once the nested one returns. The shell shutting down (MessageLoop::Quit)
+// cancels them the same way.
 //
 // Threads: UI thread only.
 #pragma once

@@ -132,6 +132,8 @@ GdiHandle GetSysColorBrush(int index);
 // The brush colour, false when the handle is not a brush.
 bool GetBrushColor(GdiHandle brush, Colorref& out);
 
+// False for an icon (DestroyIcon frees those). An object deleted while selected into a DC
+// keeps drawing there until it is replaced.
 bool DeleteObject(GdiHandle object);
 
 struct BitmapInfo {
@@ -164,8 +166,8 @@ struct PaintStruct {
 DcHandle BeginPaint(WindowHandle window, PaintStruct& ps);
 bool EndPaint(WindowHandle window, const PaintStruct& ps);
 
-// Selects a font, pen, brush or bitmap (bitmaps into off-screen DCs only) and returns the
-// one it replaces; 0 on failure.
+// Selects a font, pen, brush or bitmap (bitmaps into off-screen DCs only, one DC at a time)
+// and returns the one it replaces; 0 on failure.
 GdiHandle SelectObject(DcHandle dc, GdiHandle object);
 GdiHandle GetCurrentObject(DcHandle dc, int kind);  // kind: OBJ_PEN, OBJ_BRUSH, OBJ_FONT, OBJ_BITMAP
 constexpr int OBJ_PEN = 1;

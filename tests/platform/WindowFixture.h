@@ -1,13 +1,11 @@
 // A loop on the test thread with a stepped clock and a window class "probe" whose
-// procedure records every message (then gives it to onMessage, else DefWindowProc).
+// procedure records every message, then gives it to onMessage (0: DefWindowProc).
 #pragma once
 #include <functional>
 #include <vector>
 
-#include "platform/Clock.h"
 #include "platform/Controls.h"
 #include "platform/MessageLoop.h"
-#include "platform/Window.h"
 
 namespace kestrix::test {
 
@@ -23,30 +21,21 @@ struct WindowFixture {
     platform::ManualClock clock{1000};
     platform::MessageLoop loop{clock};
     std::vector<Message> log;
-    std::function<platform::LResult(platform::WindowHandle, uint32_t, platform::WParam, platform::LParam)> onMessage;
+    platform::WndProc onMessage;
 
     WindowFixture() {
         platform::RegisterWindowClass({"probe", 0, [this](platform::WindowHandle h, uint32_t m, platform::WParam w,
-                                                          platform::LParam l) { return Record(h, m, w, l); }});
+                                                          platform::LParam l) {
+                                           log.push_back({h, m, w, l});
+                                           const platform::LResult r = onMessage ? onMessage(h, m, w, l) : 0;
+                                           return r ? r : platform::DefWindowProc(h, m, w, l);
+                                       }});
     }
-    platform::LResult Record(platform::WindowHandle h, uint32_t m, platform::WParam w, platform::LParam l) {
-        log.push_back({h, m, w, l});
-        if (onMessage) {
-            if (platform::LResult r = onMessage(h, m, w, l)) return r;
-        }
-        return platform::DefWindowProc(h, m, w, l);
+    platform::WindowHandle Make(platform::WindowHandle parent = 0, int id = 0, const char* cls = "probe",
+                                uint32_t style = 0, platform::Rect rect = {}) {
+        style |= platform::WS_VISIBLE | (parent ? platform::WS_CHILD : 0);
+        return platform::CreateWindowEx({cls, "", style, parent, id, rect, 0});
     }
-    platform::WindowHandle Make(platform::WindowHandle parent = platform::kNoWindow, int id = 0,
-                                const char* cls = "probe", uint32_t style = 0, platform::Rect rect = {}) {
-        platform::CreateWindowParams p;
-        p.className = cls;
-        p.parent = parent;
-        p.id = id;
-        p.style = style | platform::WS_VISIBLE | (parent ? platform::WS_CHILD : 0);
-        p.rect = rect;
-        return platform::CreateWindowEx(p);
-    }
-    // The messages of one kind, in order, with their targets.
     std::vector<Message> Only(uint32_t msg) const {
         std::vector<Message> out;
         for (const auto& m : log)

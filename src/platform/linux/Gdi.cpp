@@ -34,9 +34,10 @@ constexpr DcHandle kFirstDc = 0x10000;
 Colorref SysColor(int index);
 constexpr int kSysColorCount = 27;
 
+// Never destroyed: objects may still be deleted by other objects' destructors at exit.
 GdiTable& GdiTable::Instance() {
-    static GdiTable table;
-    return table;
+    static GdiTable* table = new GdiTable;
+    return *table;
 }
 
 GdiTable::GdiTable() : nextObject_(kFirstObject), nextDc_(kFirstDc) {
@@ -465,15 +466,24 @@ int GetBkMode(DcHandle dc) {
 
 namespace {
 
-std::mutex gMetricsMutex;
-std::map<int, int32_t> gMetricOverrides;
+struct MetricOverrides {
+    std::mutex mutex;
+    std::map<int, int32_t> values;
+};
+
+// Never destroyed, like the object table.
+MetricOverrides& Overrides() {
+    static MetricOverrides* overrides = new MetricOverrides;
+    return *overrides;
+}
 
 }  // namespace
 
 int32_t GetSystemMetrics(int index) {
     {
-        std::lock_guard lock(gMetricsMutex);
-        if (auto it = gMetricOverrides.find(index); it != gMetricOverrides.end()) return it->second;
+        MetricOverrides& o = Overrides();
+        std::lock_guard lock(o.mutex);
+        if (auto it = o.values.find(index); it != o.values.end()) return it->second;
     }
     switch (index) {
         case SM_CXSCREEN: return 480;
@@ -487,13 +497,15 @@ int32_t GetSystemMetrics(int index) {
 }
 
 void SetSystemMetric(int index, int32_t value) {
-    std::lock_guard lock(gMetricsMutex);
-    gMetricOverrides[index] = value;
+    MetricOverrides& o = Overrides();
+    std::lock_guard lock(o.mutex);
+    o.values[index] = value;
 }
 
 void ResetSystemMetrics() {
-    std::lock_guard lock(gMetricsMutex);
-    gMetricOverrides.clear();
+    MetricOverrides& o = Overrides();
+    std::lock_guard lock(o.mutex);
+    o.values.clear();
 }
 
 }  // namespace kestrix::platform

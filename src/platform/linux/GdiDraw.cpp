@@ -312,7 +312,10 @@ bool StretchBlt(DcHandle dst, int32_t x, int32_t y, int32_t width, int32_t heigh
 
 bool TransparentImage(DcHandle dst, int32_t x, int32_t y, int32_t width, int32_t height, DcHandle src, int32_t srcX,
                       int32_t srcY, int32_t srcWidth, int32_t srcHeight, Colorref transparent) {
-    return Copy(dst, x, y, width, height, src, srcX, srcY, srcWidth, srcHeight, transparent & 0xFFFFFF);
+    // A key that GetPixel could not read matches nothing.
+    const std::optional<Colorref> key =
+        transparent == CLR_INVALID ? std::nullopt : std::optional<Colorref>(transparent & 0xFFFFFF);
+    return Copy(dst, x, y, width, height, src, srcX, srcY, srcWidth, srcHeight, key);
 }
 
 Colorref GetPixel(DcHandle dc, int32_t x, int32_t y) {

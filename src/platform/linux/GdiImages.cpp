@@ -1,6 +1,5 @@
 // Icons and bitmaps from the resource images, and drawing icons.
 #include <atomic>
-#include <map>
 
 #include "platform/Gdi.h"
 #include "platform/LastError.h"
@@ -17,8 +16,6 @@ using internal::Shape;
 namespace {
 
 std::atomic<ImageProvider> gProvider{nullptr};
-// The data: URI of each resource image, made once (GdiTable's mutex held).
-std::map<int, std::shared_ptr<const std::string>> gHrefs;
 
 std::string Base64(std::string_view data) {
     static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -39,8 +36,8 @@ std::string Base64(std::string_view data) {
 // An image as an <image> shows it: a data: URI works the same in an SVG shown by <img>
 // (which loads nothing from outside) and in one put inline into a page, and keeps the
 // image's own ids and styles out of the drawing around it.
-std::shared_ptr<const std::string> Href(int resource, std::string_view svg) {
-    auto& href = gHrefs[resource];
+std::shared_ptr<const std::string> Href(GdiTable& t, int resource, std::string_view svg) {
+    auto& href = t.hrefs[resource];
     if (!href) href = std::make_shared<const std::string>("data:image/svg+xml;base64," + Base64(svg));
     return href;
 }
@@ -51,7 +48,7 @@ void SetImageProvider(ImageProvider provider) {
     GdiTable& t = GdiTable::Instance();
     std::lock_guard lock(t.mutex);
     gProvider = provider;
-    gHrefs.clear();
+    t.hrefs.clear();
 }
 
 GdiHandle LoadImage(uintptr_t instance, int resourceId, int type, int32_t cx, int32_t cy) {
@@ -68,7 +65,7 @@ GdiHandle LoadImage(uintptr_t instance, int resourceId, int type, int32_t cx, in
     GdiTable& t = GdiTable::Instance();
     std::lock_guard lock(t.mutex);
     ImageData image{resourceId, cx ? cx : res->width, cy ? cy : res->height, res->topLeft & 0xFFFFFF,
-                    Href(resourceId, res->svg)};
+                    Href(t, resourceId, res->svg)};
     GdiObject o;
     o.image = image;
     if (type == IMAGE_ICON) {

@@ -98,6 +98,9 @@ public:
     void RemoveDc(DcHandle dc) { dcs_.erase(dc); }
     GdiHandle Stock(int index) const;
 
+    // The data: URI of each resource image, made once; cleared when the provider changes.
+    std::unordered_map<int, std::shared_ptr<const std::string>> hrefs;
+
 private:
     GdiTable();
     std::unordered_map<GdiHandle, GdiObject> objects_;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/Text.h"
+
 namespace kestrix::platform::internal {
 
 namespace {
@@ -65,17 +67,6 @@ void CutToClip(Shape& s, std::optional<Box>& clip) {
         return;
     }
     clip.reset();
-}
-
-void AppendEscaped(std::string& out, const std::string& text) {
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c; break;
-        }
-    }
 }
 
 void Attr(std::string& out, const char* name, double v) {
@@ -154,7 +145,7 @@ void Write(std::string& out, const Shape& s) {
             Attr(out, "textLength", b.right - b.left);
             Attr(out, "lengthAdjust", std::string("spacingAndGlyphs"));
             out += '>';
-            AppendEscaped(out, s.text);
+            out += EscapeMarkup(s.text);
             out += "</text>";
             return;
         case Shape::Kind::Image:

@@ -55,6 +55,21 @@ Point ScreenOrigin(const WindowData& window) {
     return p;
 }
 
+// Sets or clears a state bit of the style (WS_DISABLED, WS_VISIBLE) and tells the window
+// with msg (wParam: usable, the window enabled or shown now); a window that is no longer
+// usable loses the focus held in it. Returns whether the bit was set before.
+bool ChangeStateBit(WindowHandle window, uint32_t bit, bool set, uint32_t msg, bool usable) {
+    auto d = Own(window);
+    if (!d) return false;
+    const bool was = (d->style & bit) != 0;
+    if (was == set) return was;
+    d->style = set ? d->style | bit : d->style & ~bit;
+    if (!usable && tInput.focus != kNoWindow && IsWithin(tInput.focus, window)) SetFocus(kNoWindow);
+    SendMessage(window, msg, usable ? 1 : 0, 0);
+    NotifyWindowChanged();
+    return was;
+}
+
 void SendDestroy(const std::shared_ptr<WindowData>& data, std::vector<WindowHandle>& gone) {
     // Destroying an owner takes its owned windows (dialogs it opened) first.
     for (auto& owned : internal::OwnWindows()) {
@@ -262,15 +277,7 @@ bool SetWindowStyle(WindowHandle window, uint32_t style) {
 }
 
 bool EnableWindow(WindowHandle window, bool enable) {
-    auto d = Own(window);
-    if (!d) return false;
-    const bool wasDisabled = (d->style & WS_DISABLED) != 0;
-    if (wasDisabled == !enable) return wasDisabled;
-    d->style = enable ? d->style & ~WS_DISABLED : d->style | WS_DISABLED;
-    if (!enable && tInput.focus != kNoWindow && IsWithin(tInput.focus, window)) SetFocus(kNoWindow);
-    SendMessage(window, WM_ENABLE, enable ? 1 : 0, 0);
-    NotifyWindowChanged();
-    return wasDisabled;
+    return ChangeStateBit(window, WS_DISABLED, !enable, WM_ENABLE, enable);
 }
 
 bool IsWindowEnabled(WindowHandle window) {
@@ -279,16 +286,8 @@ bool IsWindowEnabled(WindowHandle window) {
 }
 
 bool ShowWindow(WindowHandle window, int command) {
-    auto d = Own(window);
-    if (!d) return false;
-    const bool wasVisible = (d->style & WS_VISIBLE) != 0;
     const bool show = command != SW_HIDE;
-    if (wasVisible == show) return wasVisible;
-    d->style = show ? d->style | WS_VISIBLE : d->style & ~WS_VISIBLE;
-    if (!show && tInput.focus != kNoWindow && IsWithin(tInput.focus, window)) SetFocus(kNoWindow);
-    SendMessage(window, WM_SHOWWINDOW, show ? 1 : 0, 0);
-    NotifyWindowChanged();
-    return wasVisible;
+    return ChangeStateBit(window, WS_VISIBLE, show, WM_SHOWWINDOW, show);
 }
 
 bool IsWindowVisible(WindowHandle window) {

@@ -23,8 +23,16 @@ struct Painting {
 };
 
 // Apart from the drawing table, so the shell reading paintings never waits for drawing.
-std::mutex gPaintingsMutex;
-std::unordered_map<WindowHandle, Painting> gPaintings;
+// Never destroyed: windows may still go away during exit.
+struct Paintings {
+    std::mutex mutex;
+    std::unordered_map<WindowHandle, Painting> byWindow;
+};
+
+Paintings& Store() {
+    static Paintings* paintings = new Paintings;
+    return *paintings;
+}
 
 }  // namespace
 
@@ -70,8 +78,9 @@ bool EndPaint(WindowHandle window, const PaintStruct& ps) {
     // A window destroyed while it painted keeps no painting.
     if (!MessageLoop::OwnerOf(window)) return true;
     {
-        std::lock_guard lock(gPaintingsMutex);
-        Painting& p = gPaintings[window];
+        Paintings& store = Store();
+        std::lock_guard lock(store.mutex);
+        Painting& p = store.byWindow[window];
         p.svg = std::move(svg);
         ++p.count;
     }
@@ -80,22 +89,25 @@ bool EndPaint(WindowHandle window, const PaintStruct& ps) {
 }
 
 std::string GetWindowPainting(WindowHandle window) {
-    std::lock_guard lock(gPaintingsMutex);
-    auto it = gPaintings.find(window);
-    return it == gPaintings.end() ? std::string() : it->second.svg;
+    Paintings& store = Store();
+    std::lock_guard lock(store.mutex);
+    auto it = store.byWindow.find(window);
+    return it == store.byWindow.end() ? std::string() : it->second.svg;
 }
 
 uint64_t GetWindowPaintCount(WindowHandle window) {
-    std::lock_guard lock(gPaintingsMutex);
-    auto it = gPaintings.find(window);
-    return it == gPaintings.end() ? 0 : it->second.count;
+    Paintings& store = Store();
+    std::lock_guard lock(store.mutex);
+    auto it = store.byWindow.find(window);
+    return it == store.byWindow.end() ? 0 : it->second.count;
 }
 
 namespace internal {
 
 void ForgetWindowPainting(WindowHandle window) {
-    std::lock_guard lock(gPaintingsMutex);
-    gPaintings.erase(window);
+    Paintings& store = Store();
+    std::lock_guard lock(store.mutex);
+    store.byWindow.erase(window);
 }
 
 }  // namespace internal
