@@ -33,7 +33,9 @@ bool UsableName(const std::string& name) {
 // a backslash. False when the path would be longer than kMaxFolderChars.
 bool ItemPath(WindowHandle tree, TreeItem item, std::string& path) {
     std::vector<std::string> names;
-    for (TreeItem i = item; i != 0; i = TreeGetNextItem(tree, i, TVGN_PARENT)) names.push_back(TreeGetItemText(tree, i));
+    for (TreeItem i = item; i != 0; i = TreeGetNextItem(tree, i, TVGN_PARENT)) {
+        names.push_back(TreeGetItemText(tree, i));
+    }
     if (names.empty()) return false;
     path = names.back();
     for (size_t k = names.size() - 1; k-- > 0;) path += names[k] + "\\";

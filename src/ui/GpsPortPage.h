@@ -25,7 +25,8 @@ struct LabelledValue {
 };
 // The DATABITS_* capability flags, as the settings store them.
 inline constexpr std::array<LabelledValue, 6> kDataBitsChoices{{
-    {"DATABITS_5", 1}, {"DATABITS_6", 2}, {"DATABITS_7", 4}, {"DATABITS_8", 8}, {"DATABITS_16", 16}, {"DATABITS_16X", 32},
+    {"DATABITS_5", 1}, {"DATABITS_6", 2}, {"DATABITS_7", 4},
+    {"DATABITS_8", 8}, {"DATABITS_16", 16}, {"DATABITS_16X", 32},
 }};
 inline constexpr std::array<LabelledValue, 5> kParityChoices{{
     {"No parity", 0}, {"Odd", 1}, {"Even", 2}, {"Mark", 3}, {"Space", 4},

@@ -345,7 +345,9 @@ LResult AboutPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
 
 }  // namespace
 
-std::string WebSiteAddress(const std::string& host) { return "http://" + host + ":" + std::to_string(kWebSitePort) + "/"; }
+std::string WebSiteAddress(const std::string& host) {
+    return "http://" + host + ":" + std::to_string(kWebSitePort) + "/";
+}
 std::string RegistrationAddress(const std::string& host) { return WebSiteAddress(host) + "mobile/register"; }
 
 bool ShowSettingsSheet(uintptr_t instance, WindowHandle owner, int startPage) {

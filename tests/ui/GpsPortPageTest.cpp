@@ -11,17 +11,7 @@ namespace {
 using namespace platform;
 using namespace ui;
 
-class GpsPortPageTest : public UiTest {
-protected:
-    void SetUp() override {
-        UiTest::SetUp();
-        // The port map kestrix resolves COM names through, instead of this machine's devices.
-        auto key = RegKey::Open(kPortMapKey, true);
-        key->SetString("COM1:", "/dev/ttyACM0");
-        key->SetString("COM2:", "/dev/ttyUSB0");
-        ASSERT_EQ(key->Close(), kErrorSuccess);
-    }
-};
+using GpsPortPageTest = UiTest;
 
 std::string Shown(const ControlInfo& list) { return list.selected < 0 ? "(none)" : list.items.at(list.selected); }
 
@@ -40,6 +30,11 @@ TEST_F(GpsPortPageTest, ShowsTheSettingsAndStoresOnlyWhatTheListsShow) {
         {"/dev/pts/7", 4000, -1, {"/dev/pts/7", "(none)", "DATABITS_8", "No parity", "1"}, "/dev/pts/7", 4000, 0},
         {"GPD0:", 115200, -1, {"(none)", "115200", "DATABITS_8", "No parity", "1"}, "", 115200, 0},
     };
+    // The port map kestrix resolves COM names through, instead of this machine's devices.
+    auto key = RegKey::Open(kPortMapKey, true);
+    key->SetString("COM1:", "/dev/ttyACM0");
+    key->SetString("COM2:", "/dev/ttyUSB0");
+    ASSERT_EQ(key->Close(), kErrorSuccess);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
         Settings().SetGpsPort(std::string(c.port));

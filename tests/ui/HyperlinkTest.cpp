@@ -31,7 +31,8 @@ TEST_F(UiTest, LinksAndColourTextsColourTheirDialogAndGiveItsProcedureBack) {
         kInstance, tmpl, kNoWindow,
         [&](WindowHandle w, uint32_t msg, WParam, LParam) -> LResult {
             if (msg == WM_DESTROY) {
-                restored = GetWindowProc(w) == own && GetProp(w, HyperlinkAtom()) == 0 && GetProp(w, ColorTextAtom()) == 0;
+                restored = GetWindowProc(w) == own && GetProp(w, HyperlinkAtom()) == 0 &&
+                           GetProp(w, ColorTextAtom()) == 0;
             }
             return 0;
         },
