@@ -1,6 +1,5 @@
 #include "ui/ColorText.h"
 
-#include "platform/Controls.h"
 #include "ui/ParentHook.h"
 
 namespace kestrix::ui {
@@ -20,15 +19,8 @@ const WndProcRef& ParentHook() {
 
 }  // namespace
 
-bool AddColorTextAtom() {
-    if (g_atom == 0) g_atom = GlobalAddAtom(kColorTextProperty);
-    return g_atom != 0;
-}
-
-void DeleteColorTextAtom() {
-    if (g_atom != 0) GlobalDeleteAtom(g_atom);
-    g_atom = 0;
-}
+bool AddColorTextAtom() { return detail::AddAtom(g_atom, kColorTextProperty); }
+void DeleteColorTextAtom() { detail::DeleteAtom(g_atom); }
 
 Atom ColorTextAtom() { return g_atom; }
 Colorref ColorTextColour() { return g_colour; }
@@ -37,11 +29,7 @@ int AttachedColorTexts() { return g_count; }
 ColorText::~ColorText() { Detach(); }
 
 void ColorText::Detach() {
-    if (control_ != kNoWindow && GetProp(control_, g_atom) == reinterpret_cast<uintptr_t>(this)) {
-        SetWindowProc(control_, previous_);
-        RemoveProp(control_, g_atom);
-        --g_count;
-    }
+    if (detail::UnhookControl(control_, g_atom, this, previous_)) --g_count;
     control_ = kNoWindow;
     previous_.reset();
 }
@@ -53,19 +41,16 @@ LResult ColorText::ControlProc(WindowHandle w, uint32_t msg, WParam wp, LParam l
 }
 
 bool AttachColorText(ColorText& object, WindowHandle dialog, int controlId, Colorref colour) {
-    const WindowHandle control = GetDlgItem(dialog, controlId);
-    if (control == kNoWindow || g_atom == 0) return false;
+    const WindowHandle control = detail::PrepareControl(dialog, controlId, g_atom, ParentHook());
+    if (control == kNoWindow) return false;
     object.Detach();
     g_colour = colour;
-    if (!detail::HookParent(dialog, g_atom, ParentHook())) return false;
-    SetWindowStyle(control, GetWindowStyle(control) | SS_NOTIFY);
     ++g_count;
-    object.previous_ = GetWindowProc(control);
     object.control_ = control;
-    SetProp(control, g_atom, reinterpret_cast<uintptr_t>(&object));
-    SetWindowProc(control, MakeWndProc([&object](WindowHandle w, uint32_t msg, WParam wp, LParam lp) {
-                      return object.ControlProc(w, msg, wp, lp);
-                  }));
+    detail::HookControl(control, g_atom, &object, object.previous_,
+                        MakeWndProc([&object](WindowHandle w, uint32_t msg, WParam wp, LParam lp) {
+                            return object.ControlProc(w, msg, wp, lp);
+                        }));
     return true;
 }
 

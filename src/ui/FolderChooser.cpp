@@ -5,7 +5,7 @@
 #include "platform/Controls.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
-#include "resources/DialogTemplates.h"
+#include "resources/Dialogs.h"
 #include "ui/PageSupport.h"
 
 namespace kestrix::ui {
@@ -33,7 +33,9 @@ bool UsableName(const std::string& name) {
 // a backslash. False when the path would be longer than kMaxFolderChars.
 bool ItemPath(WindowHandle tree, TreeItem item, std::string& path) {
     std::vector<std::string> names;
-    for (TreeItem i = item; i != 0; i = TreeGetNextItem(tree, i, TVGN_PARENT)) names.push_back(TreeGetItemText(tree, i));
+    for (TreeItem i = item; i != 0; i = TreeGetNextItem(tree, i, TVGN_PARENT)) {
+        names.push_back(TreeGetItemText(tree, i));
+    }
     if (names.empty()) return false;
     path = names.back();
     for (size_t k = names.size() - 1; k-- > 0;) path += names[k] + "\\";
@@ -70,24 +72,23 @@ void ListChildren(WindowHandle tree, TreeItem item) {
 void OnSelected(WindowHandle dialog, WindowHandle tree, TreeItem item) {
     std::string path;
     if (!ItemPath(tree, item, path)) return;
-    SetDlgItemText(dialog, kIdCurrentFolder, path);
+    SetDlgItemText(dialog, kIdcFolderPath, path);
     g.selected = item;
-    EnableWindow(GetDlgItem(dialog, kIdNewFolderName), true);
-    SetDlgItemText(dialog, kIdNewFolderName, "");
-    EnableWindow(GetDlgItem(dialog, kIdCreateFolder), true);
+    EnableWindow(GetDlgItem(dialog, kIdcNewFolderName), true);
+    SetDlgItemText(dialog, kIdcNewFolderName, "");
+    EnableWindow(GetDlgItem(dialog, kIdcCreateFolder), true);
 }
 
 void CreateFolder(WindowHandle dialog) {
-    const std::string name = GetDlgItemText(dialog, kIdNewFolderName, kMaxFolderChars);
-    const WindowHandle tree = GetDlgItem(dialog, kIdFolderTree);
+    const std::string name = GetDlgItemText(dialog, kIdcNewFolderName, kMaxFolderChars);
+    const WindowHandle tree = GetDlgItem(dialog, kIdcFolderTree);
     std::string parentPath;
     if (name.empty() || g.selected == 0 || !UsableName(name) || !ItemPath(tree, g.selected, parentPath) ||
         !Fits(parentPath, name)) {
         return;
     }
     const std::string path = parentPath + name;
-    // A folder that exists already is not created again (and not listed twice).
-    if (DeviceFileExists(path) || !CreateDeviceDirectory(path)) return;
+    if (!CreateDeviceFolder(path)) return;  // it exists already, or cannot be made
     const TreeItem parent = g.selected;
     // A folder never listed is listed now, new folder included, so its other subfolders
     // are not hidden behind the one just made.
@@ -109,18 +110,18 @@ LResult ChooserProc(WindowHandle dialog, uint32_t msg, WParam wp, LParam lp) {
     switch (msg) {
         case WM_INITDIALOG: {
             SHInitDialog({SHIDIM_FLAGS, dialog, kChooserShellFlags});
-            EditLimitText(GetDlgItem(dialog, kIdNewFolderName), kMaxFolderChars);
+            EditLimitText(GetDlgItem(dialog, kIdcNewFolderName), kMaxFolderChars);
             // Nothing to create a folder in until one is selected.
-            EnableWindow(GetDlgItem(dialog, kIdNewFolderName), false);
-            EnableWindow(GetDlgItem(dialog, kIdCreateFolder), false);
-            const WindowHandle tree = GetDlgItem(dialog, kIdFolderTree);
+            EnableWindow(GetDlgItem(dialog, kIdcNewFolderName), false);
+            EnableWindow(GetDlgItem(dialog, kIdcCreateFolder), false);
+            const WindowHandle tree = GetDlgItem(dialog, kIdcFolderTree);
             const TreeItem root = TreeInsertItem(tree, {TVI_ROOT, TVI_LAST, "\\", true, 0});
             TreeExpand(tree, root, TVE_EXPAND);
             return 1;
         }
         case WM_NOTIFY: {
             const auto* hdr = reinterpret_cast<const NmHdr*>(lp);
-            if (!hdr || hdr->idFrom != static_cast<uintptr_t>(kIdFolderTree)) return 0;
+            if (!hdr || hdr->idFrom != static_cast<uintptr_t>(kIdcFolderTree)) return 0;
             const auto& nm = *reinterpret_cast<const NmTreeView*>(lp);
             if (hdr->code == TVN_ITEMEXPANDING && Expanding(hdr->hwndFrom, nm)) {
                 ListChildren(hdr->hwndFrom, nm.itemNew.item);
@@ -132,13 +133,13 @@ LResult ChooserProc(WindowHandle dialog, uint32_t msg, WParam wp, LParam lp) {
         case WM_COMMAND:
             switch (LoWord(wp)) {
                 case IDOK:
-                    g.result = GetDlgItemText(dialog, kIdCurrentFolder, kMaxFolderChars);
+                    g.result = GetDlgItemText(dialog, kIdcFolderPath, kMaxFolderChars);
                     EndDialog(dialog, IDOK);
                     return 1;
                 case IDCANCEL:
                     EndDialog(dialog, IDCANCEL);
                     return 1;
-                case kIdCreateFolder:
+                case kIdcCreateFolder:
                     if (HiWord(wp) == BN_CLICKED) CreateFolder(dialog);
                     return 1;
                 default:
@@ -156,7 +157,7 @@ LResult ChooserProc(WindowHandle dialog, uint32_t msg, WParam wp, LParam lp) {
 
 bool ChooseFolder(uintptr_t instance, WindowHandle owner, std::string* folder, size_t capacity) {
     if (instance == 0 || folder == nullptr || g.open) return false;
-    const DialogTemplate* tmpl = DialogTemplateById(kFolderChooserTemplate);
+    const DialogTemplate* tmpl = DialogTemplateById(kDlgSelectFolder);
     if (!tmpl) return false;
     g = ChooserState{};
     g.open = true;

@@ -5,7 +5,8 @@
 // A folder's path is its parent's path, its name and a backslash ("\My Documents\Tracks\"),
 // at most kMaxFolderChars characters: deeper folders are not listed, longer names are not
 // created. Names holding a path separator are never listed or created.
-// Threads: UI thread; one chooser is open at a time.
+// Threads: UI thread; one chooser is open at a time. Template and control ids:
+// resources/Dialogs.h.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -15,11 +16,6 @@
 
 namespace kestrix::ui {
 
-constexpr int kFolderChooserTemplate = 141;
-constexpr int kIdFolderTree = 1064;
-constexpr int kIdNewFolderName = 1065;
-constexpr int kIdCurrentFolder = 1066;
-constexpr int kIdCreateFolder = 1067;
 constexpr size_t kMaxFolderChars = 259;
 
 // Runs the dialog. True when it ended with OK on a selected folder whose path, with room

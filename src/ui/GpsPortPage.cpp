@@ -8,6 +8,7 @@
 #include "platform/Dialog.h"
 #include "platform/SerialDevice.h"
 #include "platform/Text.h"
+#include "resources/Dialogs.h"
 #include "ui/PageSupport.h"
 
 namespace kestrix::ui {
@@ -54,7 +55,7 @@ void StoreChoice(WindowHandle page, int id, const std::array<LabelledValue, N>& 
 }
 
 void FillPort(WindowHandle page, const TrackerSettings& settings) {
-    const WindowHandle list = GetDlgItem(page, kIdComPort);
+    const WindowHandle list = GetDlgItem(page, kIdcComPort);
     if (ComboGetCount(list) == 0) {
         for (int i = 0; i <= 9; ++i) ComboAddString(list, Format("COM%d:", i));
         for (const std::string& path : ComPortDevicePaths()) {
@@ -78,7 +79,7 @@ void FillPort(WindowHandle page, const TrackerSettings& settings) {
 }
 
 void FillBaudRate(WindowHandle page, uint32_t rate) {
-    const WindowHandle list = GetDlgItem(page, kIdBaudRate);
+    const WindowHandle list = GetDlgItem(page, kIdcBaudRate);
     if (ComboGetCount(list) == 0) {
         for (uint32_t r : kBaudRates) ComboAddString(list, std::to_string(r));
     }
@@ -92,22 +93,22 @@ void Fill(WindowHandle page) {
     if (!s) return;
     FillPort(page, *s);
     FillBaudRate(page, s->GetBaudRate());
-    FillChoices(page, kIdDataBits, kDataBitsChoices, s->GetDataBits());
-    FillChoices(page, kIdParity, kParityChoices, s->GetParity());
-    FillChoices(page, kIdStopBits, kStopBitsChoices, s->GetStopBits());
+    FillChoices(page, kIdcDataBits, kDataBitsChoices, s->GetDataBits());
+    FillChoices(page, kIdcParity, kParityChoices, s->GetParity());
+    FillChoices(page, kIdcStopBits, kStopBitsChoices, s->GetStopBits());
 }
 
 void Store(WindowHandle page) {
     TrackerSettings* s = detail::ControllerSettings();
     if (!s) return;
-    s->SetGpsPort(ComboGetText(GetDlgItem(page, kIdComPort), kMaxPortChars));
-    const std::string rate = ComboGetText(GetDlgItem(page, kIdBaudRate));
+    s->SetGpsPort(ComboGetText(GetDlgItem(page, kIdcComPort), kMaxPortChars));
+    const std::string rate = ComboGetText(GetDlgItem(page, kIdcBaudRate));
     uint32_t value = 0;
     const auto [end, ec] = std::from_chars(rate.data(), rate.data() + rate.size(), value);
     if (!rate.empty() && ec == std::errc() && end == rate.data() + rate.size()) s->SetBaudRate(value);
-    StoreChoice(page, kIdDataBits, kDataBitsChoices, &TrackerSettings::SetDataBits, *s);
-    StoreChoice(page, kIdParity, kParityChoices, &TrackerSettings::SetParity, *s);
-    StoreChoice(page, kIdStopBits, kStopBitsChoices, &TrackerSettings::SetStopBits, *s);
+    StoreChoice(page, kIdcDataBits, kDataBitsChoices, &TrackerSettings::SetDataBits, *s);
+    StoreChoice(page, kIdcParity, kParityChoices, &TrackerSettings::SetParity, *s);
+    StoreChoice(page, kIdcStopBits, kStopBitsChoices, &TrackerSettings::SetStopBits, *s);
 }
 
 }  // namespace
@@ -117,18 +118,7 @@ LResult GpsPortPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
         detail::InitPage(page);
         return 1;
     }
-    if (msg != WM_NOTIFY) return 0;
-    switch (detail::NotifyCode(lp)) {
-        case PSN_SETACTIVE:
-        case PSN_RESET:
-            Fill(page);
-            return 0;
-        case PSN_APPLY:
-            Store(page);
-            return PSNRET_NOERROR;
-        default:
-            return 0;  // PSN_KILLACTIVE: leaving is always allowed
-    }
+    return msg == WM_NOTIFY ? detail::AnswerSheet(page, lp, Fill, Store) : 0;
 }
 
 }  // namespace kestrix::ui

@@ -10,7 +10,7 @@
 // The multiplexer's port (GPD0:) is not listed: the list then has no selection and Done
 // stores an empty port, so detection runs again. A rate or line value in no entry leaves
 // its list without a selection, and a list without a selection leaves its setting as it is.
-// Threads: UI thread (the sheet's pump).
+// Threads: UI thread (the sheet's pump). Template and control ids: resources/Dialogs.h.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -19,20 +19,14 @@
 
 namespace kestrix::ui {
 
-constexpr int kGpsPortTemplate = 137;
-constexpr int kIdComPort = 1001;
-constexpr int kIdBaudRate = 1060;
-constexpr int kIdDataBits = 1061;
-constexpr int kIdParity = 1062;
-constexpr int kIdStopBits = 1063;
-
 struct LabelledValue {
     const char* label;
     uint32_t value;
 };
 // The DATABITS_* capability flags, as the settings store them.
 inline constexpr std::array<LabelledValue, 6> kDataBitsChoices{{
-    {"DATABITS_5", 1}, {"DATABITS_6", 2}, {"DATABITS_7", 4}, {"DATABITS_8", 8}, {"DATABITS_16", 16}, {"DATABITS_16X", 32},
+    {"DATABITS_5", 1}, {"DATABITS_6", 2}, {"DATABITS_7", 4},
+    {"DATABITS_8", 8}, {"DATABITS_16", 16}, {"DATABITS_16X", 32},
 }};
 inline constexpr std::array<LabelledValue, 5> kParityChoices{{
     {"No parity", 0}, {"Odd", 1}, {"Even", 2}, {"Mark", 3}, {"Space", 4},

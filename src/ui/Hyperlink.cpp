@@ -1,8 +1,8 @@
 #include "ui/Hyperlink.h"
 
 #include <new>
+#include <utility>
 
-#include "platform/Controls.h"
 #include "platform/Shell.h"
 #include "ui/ParentHook.h"
 
@@ -48,15 +48,8 @@ Point PointOf(LParam lp) {
 
 }  // namespace
 
-bool AddHyperlinkAtom() {
-    if (g_atom == 0) g_atom = GlobalAddAtom(kHyperlinkProperty);
-    return g_atom != 0;
-}
-
-void DeleteHyperlinkAtom() {
-    if (g_atom != 0) GlobalDeleteAtom(g_atom);
-    g_atom = 0;
-}
+bool AddHyperlinkAtom() { return detail::AddAtom(g_atom, kHyperlinkProperty); }
+void DeleteHyperlinkAtom() { detail::DeleteAtom(g_atom); }
 
 Atom HyperlinkAtom() { return g_atom; }
 int AttachedHyperlinks() { return g_count; }
@@ -64,15 +57,13 @@ int AttachedHyperlinks() { return g_count; }
 Hyperlink::~Hyperlink() { Detach(); }
 
 void Hyperlink::Detach() {
-    if (control_ != kNoWindow && GetProp(control_, g_atom) == reinterpret_cast<uintptr_t>(this)) {
-        SetWindowProc(control_, previous_);
+    if (detail::UnhookControl(control_, g_atom, this, previous_)) {
         SendMessage(control_, WM_SETFONT, normalFont_, 0);
         if (--g_count < 1) {
             DeleteObject(g_underlinedFont);
             g_underlinedFont = 0;
             g_cursor = 0;
         }
-        RemoveProp(control_, g_atom);
     }
     control_ = kNoWindow;
     previous_.reset();
@@ -136,16 +127,16 @@ LResult Hyperlink::ControlProc(WindowHandle w, uint32_t msg, WParam wp, LParam l
 }
 
 bool AttachHyperlink(Hyperlink& object, WindowHandle dialog, int controlId, const std::string& url) {
-    const WindowHandle control = GetDlgItem(dialog, controlId);
-    if (control == kNoWindow || g_atom == 0) return false;
+    std::string copy;
     try {
-        object.url_ = url;
+        copy = url;
     } catch (const std::bad_alloc&) {
         return false;
     }
+    const WindowHandle control = detail::PrepareControl(dialog, controlId, g_atom, ParentHook());
+    if (control == kNoWindow) return false;
     object.Detach();
-    if (!detail::HookParent(dialog, g_atom, ParentHook())) return false;
-    SetWindowStyle(control, GetWindowStyle(control) | SS_NOTIFY);
+    object.url_ = std::move(copy);
     object.normalFont_ = static_cast<GdiHandle>(SendMessage(control, WM_GETFONT, 0, 0));
     if (g_count == 0) {
         // A control without a font of its own draws with the default one.
@@ -157,12 +148,11 @@ bool AttachHyperlink(Hyperlink& object, WindowHandle dialog, int controlId, cons
         if (g_cursor == 0) g_cursor = LoadCursor(IDC_ARROW);
     }
     ++g_count;
-    object.previous_ = GetWindowProc(control);
     object.control_ = control;
-    SetProp(control, g_atom, reinterpret_cast<uintptr_t>(&object));
-    SetWindowProc(control, MakeWndProc([&object](WindowHandle w, uint32_t msg, WParam wp, LParam lp) {
-                      return object.ControlProc(w, msg, wp, lp);
-                  }));
+    detail::HookControl(control, g_atom, &object, object.previous_,
+                        MakeWndProc([&object](WindowHandle w, uint32_t msg, WParam wp, LParam lp) {
+                            return object.ControlProc(w, msg, wp, lp);
+                        }));
     return true;
 }
 

@@ -16,9 +16,21 @@ void InitPage(WindowHandle page) {
     SHInitDialog({SHIDIM_FLAGS, page, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN});
 }
 
-uint32_t NotifyCode(LParam lp) {
+LResult AnswerSheet(WindowHandle page, LParam lp, PageStep fill, PageStep apply, bool (*mayLeave)(WindowHandle)) {
     const auto* header = reinterpret_cast<const NmHdr*>(lp);
-    return header ? header->code : 0;
+    switch (header ? header->code : 0) {
+        case PSN_SETACTIVE:
+        case PSN_RESET:
+            if (fill) fill(page);
+            return 0;
+        case PSN_APPLY:
+            if (apply) apply(page);
+            return PSNRET_NOERROR;
+        case PSN_KILLACTIVE:
+            return mayLeave && !mayLeave(page) ? 1 : 0;
+        default:
+            return 0;
+    }
 }
 
 size_t CharCount(const std::string& text) {

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "platform/Controls.h"
+
 namespace kestrix::ui::detail {
 
 using namespace platform;
@@ -28,7 +30,26 @@ LResult ParentHookProc(Atom atom, ColourOf colour, WindowHandle w, uint32_t msg,
     return CallWindowProc(previous, w, msg, wp, lp);
 }
 
+bool HookParent(WindowHandle parent, Atom atom, const WndProcRef& hook) {
+    if (GetProp(parent, atom) != 0) return true;
+    auto saved = std::make_unique<WndProcRef>(GetWindowProc(parent));
+    if (!SetProp(parent, atom, reinterpret_cast<uintptr_t>(saved.get()))) return false;
+    saved.release();
+    SetWindowProc(parent, hook);
+    return true;
+}
+
 }  // namespace
+
+bool AddAtom(Atom& atom, const char* name) {
+    if (atom == 0) atom = GlobalAddAtom(name);
+    return atom != 0;
+}
+
+void DeleteAtom(Atom& atom) {
+    if (atom != 0) GlobalDeleteAtom(atom);
+    atom = 0;
+}
 
 WndProcRef MakeParentHook(Atom (*atom)(), ColourOf colour) {
     return MakeWndProc([atom, colour](WindowHandle w, uint32_t msg, WParam wp, LParam lp) {
@@ -36,13 +57,23 @@ WndProcRef MakeParentHook(Atom (*atom)(), ColourOf colour) {
     });
 }
 
-bool HookParent(WindowHandle parent, Atom atom, const WndProcRef& hook) {
-    if (atom == 0 || !IsWindow(parent)) return false;
-    if (GetProp(parent, atom) != 0) return true;
-    auto saved = std::make_unique<WndProcRef>(GetWindowProc(parent));
-    if (!SetProp(parent, atom, reinterpret_cast<uintptr_t>(saved.get()))) return false;
-    saved.release();
-    SetWindowProc(parent, hook);
+WindowHandle PrepareControl(WindowHandle dialog, int controlId, Atom atom, const WndProcRef& parentHook) {
+    const WindowHandle control = GetDlgItem(dialog, controlId);
+    if (control == kNoWindow || atom == 0 || !HookParent(dialog, atom, parentHook)) return kNoWindow;
+    SetWindowStyle(control, GetWindowStyle(control) | SS_NOTIFY);
+    return control;
+}
+
+void HookControl(WindowHandle control, Atom atom, const void* object, WndProcRef& previous, WndProcRef hook) {
+    previous = GetWindowProc(control);
+    SetProp(control, atom, reinterpret_cast<uintptr_t>(object));
+    SetWindowProc(control, std::move(hook));
+}
+
+bool UnhookControl(WindowHandle control, Atom atom, const void* object, const WndProcRef& previous) {
+    if (control == kNoWindow || GetProp(control, atom) != reinterpret_cast<uintptr_t>(object)) return false;
+    SetWindowProc(control, previous);
+    RemoveProp(control, atom);
     return true;
 }
 

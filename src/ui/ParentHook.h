@@ -1,8 +1,8 @@
-// What colour-text and hyperlink controls share: the hook on a control's parent window
-// that colours the control's text (WM_CTLCOLORSTATIC) and puts the parent's own procedure
-// back when the parent is destroyed. Each kind has one hook object and one window-property
-// atom; on the parent, that property holds the procedure the kind's hook replaced, on a
-// control the control's object.
+// The frame colour-text and hyperlink controls share: each kind has a window-property atom
+// and one hook object for the parents of its controls. The parent hook colours the text of
+// the kind's controls (WM_CTLCOLORSTATIC) and puts the parent's own procedure back when the
+// parent is destroyed; on the parent, the kind's property holds the procedure the hook
+// replaced, on a control the control's object.
 // Threads: UI thread.
 #pragma once
 #include <cstdint>
@@ -12,17 +12,31 @@
 
 namespace kestrix::ui::detail {
 
+// Adds the atom once (true when it exists afterwards) and deletes it once.
+bool AddAtom(platform::Atom& atom, const char* name);
+void DeleteAtom(platform::Atom& atom);
+
 // The text colour for a control that carries the kind's property (its object).
 using ColourOf = platform::Colorref (*)(uintptr_t object);
 
-// The hook procedure of one kind. Make it once per kind and keep it: the same object is
-// installed on every parent, so a chain of hooks can be told apart.
+// The parent hook of one kind. Make it once per kind and keep it: the same object is
+// installed on every parent.
 platform::WndProcRef MakeParentHook(platform::Atom (*atom)(), ColourOf colour);
 
-// Installs the kind's hook on the parent unless the parent already has it (the parent
-// then carries the kind's property). Checking the property rather than the current
-// procedure keeps the chain intact when the other kind was hooked in between. False when
-// the parent does not exist or the atom is missing.
-bool HookParent(platform::WindowHandle parent, platform::Atom atom, const platform::WndProcRef& hook);
+// Readies the dialog's control of that id for a kind: hooks the parent unless it carries
+// the kind's property already (checking the property rather than the current procedure
+// keeps the chain intact when the other kind was hooked in between, where a second hook
+// would call itself through the other), and gives the control SS_NOTIFY. The control, or
+// kNoWindow (nothing changed) when it or the atom is missing.
+platform::WindowHandle PrepareControl(platform::WindowHandle dialog, int controlId, platform::Atom atom,
+                                      const platform::WndProcRef& parentHook);
+// Keeps the control's procedure in previous, puts the object in its property and installs
+// the hook.
+void HookControl(platform::WindowHandle control, platform::Atom atom, const void* object,
+                 platform::WndProcRef& previous, platform::WndProcRef hook);
+// Puts previous back and removes the property when the control still carries this object.
+// True when it did.
+bool UnhookControl(platform::WindowHandle control, platform::Atom atom, const void* object,
+                   const platform::WndProcRef& previous);
 
 }  // namespace kestrix::ui::detail

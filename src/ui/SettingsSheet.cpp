@@ -7,7 +7,7 @@
 #include "platform/Controls.h"
 #include "platform/Dialog.h"
 #include "platform/Shell.h"
-#include "resources/DialogTemplates.h"
+#include "resources/Dialogs.h"
 #include "ui/ColorText.h"
 #include "ui/FolderChooser.h"
 #include "ui/GpsPortPage.h"
@@ -32,6 +32,7 @@ constexpr uint32_t kModeLoggerBit = 2;
 constexpr uint32_t kTimeoutFlag = 1;
 constexpr uint32_t kPointCountFlag = 2;
 constexpr Colorref kNoticeColour = 0x000000FF;  // red
+constexpr const char* kUnnamedLog = "Kestrix.log";
 constexpr uint32_t kLoginEdited = 1;
 constexpr uint32_t kPasswordEdited = 2;
 
@@ -67,12 +68,12 @@ uint32_t CommandCode(WParam wp) { return HiWord(wp); }
 // ---- Mode ------------------------------------------------------------------------------
 
 uint32_t& SelectedModeWord(WindowHandle page) {
-    return ComboGetCurSel(GetDlgItem(page, kIdProfile)) == 0 ? g.batteryMode : g.powerMode;
+    return ComboGetCurSel(GetDlgItem(page, kIdcProfile)) == 0 ? g.batteryMode : g.powerMode;
 }
 
 void ShowModeBits(WindowHandle page, uint32_t word) {
-    CheckDlgButton(page, kIdTracker, (word & kModeTrackerBit) != 0);
-    CheckDlgButton(page, kIdLogger, (word & kModeLoggerBit) != 0);
+    CheckDlgButton(page, kIdcTracker, (word & kModeTrackerBit) != 0);
+    CheckDlgButton(page, kIdcLogger, (word & kModeLoggerBit) != 0);
 }
 
 void FillMode(WindowHandle page) {
@@ -80,14 +81,14 @@ void FillMode(WindowHandle page) {
     if (!s) return;
     g.batteryMode = s->GetMode(0);
     g.powerMode = s->GetMode(1);
-    const WindowHandle list = GetDlgItem(page, kIdProfile);
+    const WindowHandle list = GetDlgItem(page, kIdcProfile);
     if (ComboGetCount(list) == 0) {
         ComboAddString(list, "Battery");
         ComboAddString(list, "Power");
     }
     ComboSetCurSel(list, 0);
     ShowModeBits(page, g.batteryMode);
-    SetDlgItemText(page, kIdLogFileName, s->GetLogPath().value_or(""));
+    SetDlgItemText(page, kIdcLogPath, s->GetLogPath().value_or(""));
 }
 
 void ChooseLogFolder(WindowHandle page) {
@@ -95,10 +96,11 @@ void ChooseLogFolder(WindowHandle page) {
     if (!ChooseFolder(g.instance, page, &folder, kFolderBufferChars)) return;
     TrackerSettings* s = detail::ControllerSettings();
     const std::string login = s ? s->GetLogin().value_or("") : "";
-    if (login.empty()) return;
-    const std::string path = folder + login + ".log";
+    // Without a login yet (one typed on the Account page is stored after this page, and
+    // renames the log) the log gets the name the settings give it then.
+    const std::string path = folder + (login.empty() ? std::string(kUnnamedLog) : login + ".log");
     // A longer path would be cut when stored; the shown path stays instead.
-    if (detail::CharCount(path) <= kMaxPathChars) SetDlgItemText(page, kIdLogFileName, path);
+    if (detail::CharCount(path) <= kMaxPathChars) SetDlgItemText(page, kIdcLogPath, path);
 }
 
 void ApplyMode(WindowHandle page) {
@@ -108,7 +110,7 @@ void ApplyMode(WindowHandle page) {
     s->SetMode(1, g.powerMode);
     // Only a path the page can hold is stored; one longer than that (never made here) is
     // left alone rather than cut.
-    const std::string path = GetDlgItemText(page, kIdLogFileName);
+    const std::string path = GetDlgItemText(page, kIdcLogPath);
     if (!path.empty() && detail::CharCount(path) <= kMaxPathChars) s->SetLogPath(path);
 }
 
@@ -124,28 +126,18 @@ LResult ModePage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
             SHSipPreference(page, SIP_DOWN);
             return 0;
         case WM_COMMAND:
-            if (CommandId(wp) == kIdProfile && CommandCode(wp) == CBN_SELCHANGE) {
+            if (CommandId(wp) == kIdcProfile && CommandCode(wp) == CBN_SELCHANGE) {
                 ShowModeBits(page, SelectedModeWord(page));
-            } else if (CommandCode(wp) == BN_CLICKED && (CommandId(wp) == kIdTracker || CommandId(wp) == kIdLogger)) {
-                const uint32_t bit = CommandId(wp) == kIdTracker ? kModeTrackerBit : kModeLoggerBit;
+            } else if (CommandCode(wp) == BN_CLICKED && (CommandId(wp) == kIdcTracker || CommandId(wp) == kIdcLogger)) {
+                const uint32_t bit = CommandId(wp) == kIdcTracker ? kModeTrackerBit : kModeLoggerBit;
                 uint32_t& word = SelectedModeWord(page);
                 word = IsDlgButtonChecked(page, static_cast<int>(CommandId(wp))) ? word | bit : word & ~bit;
-            } else if (CommandId(wp) == kIdChooseFolder && CommandCode(wp) == BN_CLICKED) {
+            } else if (CommandId(wp) == kIdcChooseFolder && CommandCode(wp) == BN_CLICKED) {
                 ChooseLogFolder(page);
             }
             return 0;
         case WM_NOTIFY:
-            switch (detail::NotifyCode(lp)) {
-                case PSN_SETACTIVE:
-                case PSN_RESET:
-                    FillMode(page);
-                    return 0;
-                case PSN_APPLY:
-                    ApplyMode(page);
-                    return PSNRET_NOERROR;
-                default:
-                    return 0;
-            }
+            return detail::AnswerSheet(page, lp, FillMode, ApplyMode);
         default:
             return 0;
     }
@@ -160,11 +152,11 @@ struct Rule {
     uint32_t full;      // the value at the trackbar's end (100)
     uint32_t ticked;    // the value a tick shows
 };
-constexpr Rule kPointRule{kIdPointRule, kIdPointBar, kIdPointNumber, 500, 500};
-constexpr Rule kTimeoutRule{kIdTimeoutRule, kIdTimeoutBar, kIdTimeoutNumber, 60, 1};
+constexpr Rule kPointRule{kIdcPointCountRule, kIdcPointCountBar, kIdcPointCountText, 500, 500};
+constexpr Rule kTimeoutRule{kIdcTimeoutRule, kIdcTimeoutBar, kIdcTimeoutText, 60, 1};
 
 void ShowRule(WindowHandle page, const Rule& rule, bool on, uint32_t value) {
-    if (on) CheckDlgButton(page, kIdAutoTrack, true);
+    if (on) CheckDlgButton(page, kIdcAutoTrack, true);
     CheckDlgButton(page, rule.check, on);
     EnableWindow(GetDlgItem(page, rule.number), on);
     EnableWindow(GetDlgItem(page, rule.bar), on);
@@ -191,17 +183,17 @@ void FillTrack(WindowHandle page) {
 
 // What a tick or an untick shows is also what Done stores.
 void OnRuleClicked(WindowHandle page, int id) {
-    if (id == kIdAutoTrack) {
-        g.pointRule = g.timeoutRule = IsDlgButtonChecked(page, kIdAutoTrack);
+    if (id == kIdcAutoTrack) {
+        g.pointRule = g.timeoutRule = IsDlgButtonChecked(page, kIdcAutoTrack);
         g.pointCount = kPointRule.ticked;
         g.timeout = kTimeoutRule.ticked;
         ShowRules(page);
-    } else if (id == kIdPointRule) {
-        g.pointRule = IsDlgButtonChecked(page, kIdPointRule);
+    } else if (id == kIdcPointCountRule) {
+        g.pointRule = IsDlgButtonChecked(page, kIdcPointCountRule);
         g.pointCount = kPointRule.ticked;
         ShowRule(page, kPointRule, g.pointRule, g.pointCount);
-    } else if (id == kIdTimeoutRule) {
-        g.timeoutRule = IsDlgButtonChecked(page, kIdTimeoutRule);
+    } else if (id == kIdcTimeoutRule) {
+        g.timeoutRule = IsDlgButtonChecked(page, kIdcTimeoutRule);
         g.timeout = kTimeoutRule.ticked;
         ShowRule(page, kTimeoutRule, g.timeoutRule, g.timeout);
     }
@@ -209,8 +201,8 @@ void OnRuleClicked(WindowHandle page, int id) {
 
 void OnTrackbar(WindowHandle page, WindowHandle bar) {
     const int id = GetDlgCtrlID(bar);
-    if (id != kIdPointBar && id != kIdTimeoutBar) return;
-    const bool points = id == kIdPointBar;
+    if (id != kIdcPointCountBar && id != kIdcTimeoutBar) return;
+    const bool points = id == kIdcPointCountBar;
     const Rule& rule = points ? kPointRule : kTimeoutRule;
     // Every code reads where the thumb is: a keyboard step counted as 0 would move the
     // thumb to the start, and the end of the step would then store the bottom value.
@@ -227,7 +219,7 @@ void OnTrackbar(WindowHandle page, WindowHandle bar) {
     ShowRule(page, rule, points ? g.pointRule : g.timeoutRule, value);
 }
 
-void ApplyTrack() {
+void ApplyTrack(WindowHandle) {
     TrackerSettings* s = detail::ControllerSettings();
     if (!s) return;
     s->SetAutoTrackMode((g.timeoutRule ? kTimeoutFlag : 0) + (g.pointRule ? kPointCountFlag : 0));
@@ -239,8 +231,8 @@ LResult TrackPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
     switch (msg) {
         case WM_INITDIALOG:
             detail::InitPage(page);
-            TrackbarSetRange(GetDlgItem(page, kIdPointBar), 0, 100, false);
-            TrackbarSetRange(GetDlgItem(page, kIdTimeoutBar), 0, 100, false);
+            TrackbarSetRange(GetDlgItem(page, kIdcPointCountBar), 0, 100, false);
+            TrackbarSetRange(GetDlgItem(page, kIdcTimeoutBar), 0, 100, false);
             return 1;
         case WM_COMMAND:
             if (CommandCode(wp) == BN_CLICKED) OnRuleClicked(page, static_cast<int>(CommandId(wp)));
@@ -249,17 +241,7 @@ LResult TrackPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
             OnTrackbar(page, static_cast<WindowHandle>(lp));
             return 0;
         case WM_NOTIFY:
-            switch (detail::NotifyCode(lp)) {
-                case PSN_SETACTIVE:
-                case PSN_RESET:
-                    FillTrack(page);
-                    return 0;
-                case PSN_APPLY:
-                    ApplyTrack();
-                    return PSNRET_NOERROR;
-                default:
-                    return 0;
-            }
+            return detail::AnswerSheet(page, lp, FillTrack, ApplyTrack);
         default:
             return 0;
     }
@@ -271,17 +253,17 @@ void AttachAccountLinks(WindowHandle page) {
     if (g.accountLinks) return;
     g.accountLinks = true;
     const std::string host = HostSetting();
-    if (g_registrationLink) AttachHyperlink(*g_registrationLink, page, kIdRegisterLink, RegistrationAddress(host));
-    SetDlgItemText(page, kIdAccountNotice,
-                   "Tracking needs an account on the tracking server, " + WebSiteAddress(host));
-    if (g_accountNotice) AttachColorText(*g_accountNotice, page, kIdAccountNotice, kNoticeColour);
+    if (g_registrationLink) AttachHyperlink(*g_registrationLink, page, kIdcRegisterLink, RegistrationAddress(host));
+    SetDlgItemText(page, kIdcAccountNotice,
+                   "Live tracking needs an account on the tracking server: " + WebSiteAddress(host));
+    if (g_accountNotice) AttachColorText(*g_accountNotice, page, kIdcAccountNotice, kNoticeColour);
 }
 
 void FillAccount(WindowHandle page) {
     TrackerSettings* s = detail::ControllerSettings();
     if (!s) return;
-    SetDlgItemText(page, kIdLogin, s->GetLogin().value_or(""));
-    SetDlgItemText(page, kIdPassword, s->GetPasswordHash().value_or(""));
+    SetDlgItemText(page, kIdcLogin, s->GetLogin().value_or(""));
+    SetDlgItemText(page, kIdcPassword, s->GetPasswordHash().value_or(""));
     // Filling the edits notified their changes: only the person's edits count.
     g.accountEdits = 0;
     AttachAccountLinks(page);
@@ -290,9 +272,9 @@ void FillAccount(WindowHandle page) {
 // True when the page may be left.
 bool ValidateAccount(WindowHandle page) {
     const char* problem = nullptr;
-    if (GetDlgItemText(page, kIdLogin, kMaxAccountChars).empty()) {
+    if (GetDlgItemText(page, kIdcLogin, kMaxAccountChars).empty()) {
         problem = "Login should not be empty";
-    } else if (GetDlgItemText(page, kIdPassword, kMaxAccountChars).empty()) {
+    } else if (GetDlgItemText(page, kIdcPassword, kMaxAccountChars).empty()) {
         problem = "Password should not be empty";
     }
     if (!problem) return true;
@@ -303,16 +285,16 @@ bool ValidateAccount(WindowHandle page) {
 void ApplyAccount(WindowHandle page) {
     TrackerSettings* s = detail::ControllerSettings();
     if (!s) return;
-    if (g.accountEdits & kPasswordEdited) s->SetPassword(GetDlgItemText(page, kIdPassword, kMaxAccountChars));
-    if (g.accountEdits & kLoginEdited) s->SetLogin(GetDlgItemText(page, kIdLogin, kMaxAccountChars));
+    if (g.accountEdits & kPasswordEdited) s->SetPassword(GetDlgItemText(page, kIdcPassword, kMaxAccountChars));
+    if (g.accountEdits & kLoginEdited) s->SetLogin(GetDlgItemText(page, kIdcLogin, kMaxAccountChars));
 }
 
 LResult AccountPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
     switch (msg) {
         case WM_INITDIALOG:
             detail::InitPage(page);
-            EditLimitText(GetDlgItem(page, kIdLogin), kMaxAccountChars);
-            EditLimitText(GetDlgItem(page, kIdPassword), kMaxAccountChars);
+            EditLimitText(GetDlgItem(page, kIdcLogin), kMaxAccountChars);
+            EditLimitText(GetDlgItem(page, kIdcPassword), kMaxAccountChars);
             return 1;
         case WM_SETFOCUS:
             SHSipPreference(page, SIP_UP);
@@ -326,30 +308,25 @@ LResult AccountPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
             return 0;
         case WM_COMMAND:
             if (CommandCode(wp) == EN_CHANGE) {
-                if (CommandId(wp) == kIdLogin) g.accountEdits |= kLoginEdited;
-                if (CommandId(wp) == kIdPassword) g.accountEdits |= kPasswordEdited;
+                if (CommandId(wp) == kIdcLogin) g.accountEdits |= kLoginEdited;
+                if (CommandId(wp) == kIdcPassword) g.accountEdits |= kPasswordEdited;
             }
             return 0;
         case WM_NOTIFY:
-            switch (detail::NotifyCode(lp)) {
-                case PSN_SETACTIVE:
-                case PSN_RESET:
-                    FillAccount(page);
-                    return 0;
-                case PSN_KILLACTIVE:
-                    return ValidateAccount(page) ? 0 : 1;
-                case PSN_APPLY:
-                    ApplyAccount(page);
-                    return PSNRET_NOERROR;
-                default:
-                    return 0;
-            }
+            return detail::AnswerSheet(page, lp, FillAccount, ApplyAccount, ValidateAccount);
         default:
             return 0;
     }
 }
 
 // ---- About -----------------------------------------------------------------------------
+
+// The link is attached once per page window, the first time the page is shown or reset.
+void AttachHomePageLink(WindowHandle page) {
+    if (g.aboutLink) return;
+    g.aboutLink = true;
+    if (g_homePageLink) AttachHyperlink(*g_homePageLink, page, kIdcHomePageLink, WebSiteAddress(HostSetting()));
+}
 
 LResult AboutPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
     switch (msg) {
@@ -359,14 +336,8 @@ LResult AboutPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
         case WM_DESTROY:
             g.aboutLink = false;
             return 0;
-        case WM_NOTIFY: {
-            const uint32_t code = detail::NotifyCode(lp);
-            if ((code == PSN_SETACTIVE || code == PSN_RESET) && !g.aboutLink) {
-                g.aboutLink = true;
-                if (g_homePageLink) AttachHyperlink(*g_homePageLink, page, kIdHomePageLink, WebSiteAddress(HostSetting()));
-            }
-            return 0;
-        }
+        case WM_NOTIFY:
+            return detail::AnswerSheet(page, lp, AttachHomePageLink, nullptr);
         default:
             return 0;
     }
@@ -374,7 +345,9 @@ LResult AboutPage(WindowHandle page, uint32_t msg, WParam, LParam lp) {
 
 }  // namespace
 
-std::string WebSiteAddress(const std::string& host) { return "http://" + host + ":" + std::to_string(kWebSitePort) + "/"; }
+std::string WebSiteAddress(const std::string& host) {
+    return "http://" + host + ":" + std::to_string(kWebSitePort) + "/";
+}
 std::string RegistrationAddress(const std::string& host) { return WebSiteAddress(host) + "mobile/register"; }
 
 bool ShowSettingsSheet(uintptr_t instance, WindowHandle owner, int startPage) {
@@ -385,9 +358,9 @@ bool ShowSettingsSheet(uintptr_t instance, WindowHandle owner, int startPage) {
         DlgProc proc;
     };
     const PageDef defs[] = {
-        {"Mode", kModeTemplate, ModePage},          {"GPS", kGpsPortTemplate, GpsPortPage},
-        {"Track", kTrackTemplate, TrackPage},       {"Account", kAccountTemplate, AccountPage},
-        {"About", kAboutTemplate, AboutPage},
+        {"Mode", kDlgModePage, ModePage},          {"GPS", kDlgGpsPortPage, GpsPortPage},
+        {"Track", kDlgTrackPage, TrackPage},       {"Account", kDlgAccountPage, AccountPage},
+        {"About", kDlgAboutPage, AboutPage},
     };
     PropSheetHeader header;
     header.flags = kSheetFlags;

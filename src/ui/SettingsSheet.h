@@ -33,29 +33,6 @@ constexpr int kPageTrack = 2;
 constexpr int kPageAccount = 3;
 constexpr int kPageAbout = 4;
 
-// Templates and control ids of the pages.
-constexpr int kModeTemplate = 105;
-constexpr int kTrackTemplate = 139;
-constexpr int kAccountTemplate = 116;
-constexpr int kAboutTemplate = 159;
-constexpr int kIdProfile = 1008;
-constexpr int kIdTracker = 1009;
-constexpr int kIdLogger = 1010;
-constexpr int kIdLogFileName = 1011;
-constexpr int kIdChooseFolder = 1012;
-constexpr int kIdAutoTrack = 1059;
-constexpr int kIdPointRule = 1055;
-constexpr int kIdPointBar = 1050;
-constexpr int kIdPointNumber = 1057;
-constexpr int kIdTimeoutRule = 1056;
-constexpr int kIdTimeoutBar = 1054;
-constexpr int kIdTimeoutNumber = 1058;
-constexpr int kIdLogin = 1004;
-constexpr int kIdPassword = 1005;
-constexpr int kIdRegisterLink = 1077;
-constexpr int kIdAccountNotice = 1079;
-constexpr int kIdHomePageLink = 1073;
-
 // Shows the sheet at startPage (0 Mode ... 4 About; another number shows Mode). False when
 // it could not be shown (no instance, a template missing, a sheet already open).
 bool ShowSettingsSheet(uintptr_t instance, platform::WindowHandle owner, int startPage);

@@ -1,6 +1,7 @@
 #include "ui/FolderChooser.h"
 
 #include "platform/Controls.h"
+#include "resources/Dialogs.h"
 #include "ui/UiFixture.h"
 
 namespace kestrix::test {
@@ -15,10 +16,10 @@ protected:
         UiTest::SetUp();
         MakeFolder("My Documents/Photos");
         MakeFolder("My Documents/.hidden");
-        MakeFolder("Storage Card");
+        MakeFolder("Storage Card/Maps");
     }
     static TreeItemInfo Child(WindowHandle chooser, const std::vector<std::string>& path) {
-        TreeItemInfo item = Control(chooser, kIdFolderTree).tree.at(0);
+        TreeItemInfo item = Control(chooser, kIdcFolderTree).tree.at(0);
         for (const std::string& name : path) {
             TreeItemInfo next;
             for (const auto& c : item.children) {
@@ -41,23 +42,28 @@ TEST_F(FolderChooserTest, ListsEachFolderOnceAndCreatesInsideTheSelectedOne) {
     WhenOpen([&](WindowHandle chooser) {
         EXPECT_EQ(Names(Child(chooser, {})), (std::vector<std::string>{"My Documents", "Storage Card"}));
         const TreeItem docs = Child(chooser, {"My Documents"}).item;
-        for (bool expand : {true, false, true}) ASSERT_TRUE(ExpandTreeItem(chooser, kIdFolderTree, docs, expand));
+        for (bool expand : {true, false, true}) ASSERT_TRUE(ExpandTreeItem(chooser, kIdcFolderTree, docs, expand));
         EXPECT_EQ(Names(Child(chooser, {"My Documents"})), (std::vector<std::string>{".hidden", "Photos"}));
         EXPECT_TRUE(Child(chooser, {"My Documents", "Photos"}).hasChildren);
 
-        ASSERT_TRUE(SelectTreeItem(chooser, kIdFolderTree, docs));
-        for (int i = 0; i < 2; ++i) {  // the second time it exists: nothing happens
-            ASSERT_TRUE(TypeText(chooser, kIdNewFolderName, "Tracks"));
-            ASSERT_TRUE(ClickControl(chooser, kIdCreateFolder));
-        }
-        EXPECT_EQ(Names(Child(chooser, {"My Documents"})), (std::vector<std::string>{".hidden", "Photos", "Tracks"}));
-        EXPECT_EQ(Control(chooser, kIdFolderTree).treeSelected, Child(chooser, {"My Documents", "Tracks"}).item);
-        EXPECT_EQ(Control(chooser, kIdCurrentFolder).text, "\\My Documents\\Tracks\\");
+        // A folder never expanded is listed before the new one joins it.
+        auto create = [&](const std::vector<std::string>& in, const char* name) {
+            ASSERT_TRUE(SelectTreeItem(chooser, kIdcFolderTree, Child(chooser, in).item));
+            ASSERT_TRUE(TypeText(chooser, kIdcNewFolderName, name));
+            ASSERT_TRUE(ClickControl(chooser, kIdcCreateFolder));
+        };
+        create({"Storage Card"}, "Tracks");
+        EXPECT_EQ(Names(Child(chooser, {"Storage Card"})), (std::vector<std::string>{"Maps", "Tracks"}));
+        EXPECT_EQ(Control(chooser, kIdcFolderTree).treeSelected, Child(chooser, {"Storage Card", "Tracks"}).item);
+        EXPECT_EQ(Control(chooser, kIdcFolderPath).text, "\\Storage Card\\Tracks\\");
+        create({"My Documents"}, "Photos");  // exists: nothing happens
+        EXPECT_EQ(Names(Child(chooser, {"My Documents"})), (std::vector<std::string>{".hidden", "Photos"}));
+        EXPECT_EQ(Control(chooser, kIdcFolderPath).text, "\\My Documents\\");
         PressDone(chooser);
     });
     ASSERT_TRUE(ChooseFolder(kInstance, kNoWindow, &folder, 260));
-    EXPECT_EQ(folder, "\\My Documents\\Tracks\\");
-    EXPECT_TRUE(std::filesystem::is_directory(Root() + "/My Documents/Tracks"));
+    EXPECT_EQ(folder, "\\My Documents\\");
+    EXPECT_TRUE(std::filesystem::is_directory(Root() + "/Storage Card/Tracks"));
 }
 
 TEST_F(FolderChooserTest, GivesThePathOnlyWhenOkEndsItAndThePathFits) {
@@ -78,7 +84,7 @@ TEST_F(FolderChooserTest, GivesThePathOnlyWhenOkEndsItAndThePathFits) {
         SCOPED_TRACE(c.name);
         std::string folder = "unchanged";
         WhenOpen([&](WindowHandle chooser) {
-            if (c.selectRoot) SelectTreeItem(chooser, kIdFolderTree, Child(chooser, {}).item);
+            if (c.selectRoot) SelectTreeItem(chooser, kIdcFolderTree, Child(chooser, {}).item);
             c.ok ? PressDone(chooser) : PressCancel(chooser);
         });
         EXPECT_EQ(ChooseFolder(kInstance, kNoWindow, &folder, c.capacity), c.chosen);

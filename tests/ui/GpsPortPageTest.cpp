@@ -1,6 +1,7 @@
 #include "ui/GpsPortPage.h"
 
 #include "platform/Controls.h"
+#include "resources/Dialogs.h"
 #include "platform/SerialDevice.h"
 #include "ui/UiFixture.h"
 
@@ -10,17 +11,7 @@ namespace {
 using namespace platform;
 using namespace ui;
 
-class GpsPortPageTest : public UiTest {
-protected:
-    void SetUp() override {
-        UiTest::SetUp();
-        // The port map kestrix resolves COM names through, instead of this machine's devices.
-        auto key = RegKey::Open(kPortMapKey, true);
-        key->SetString("COM1:", "/dev/ttyACM0");
-        key->SetString("COM2:", "/dev/ttyUSB0");
-        ASSERT_EQ(key->Close(), kErrorSuccess);
-    }
-};
+using GpsPortPageTest = UiTest;
 
 std::string Shown(const ControlInfo& list) { return list.selected < 0 ? "(none)" : list.items.at(list.selected); }
 
@@ -39,6 +30,11 @@ TEST_F(GpsPortPageTest, ShowsTheSettingsAndStoresOnlyWhatTheListsShow) {
         {"/dev/pts/7", 4000, -1, {"/dev/pts/7", "(none)", "DATABITS_8", "No parity", "1"}, "/dev/pts/7", 4000, 0},
         {"GPD0:", 115200, -1, {"(none)", "115200", "DATABITS_8", "No parity", "1"}, "", 115200, 0},
     };
+    // The port map kestrix resolves COM names through, instead of this machine's devices.
+    auto key = RegKey::Open(kPortMapKey, true);
+    key->SetString("COM1:", "/dev/ttyACM0");
+    key->SetString("COM2:", "/dev/ttyUSB0");
+    ASSERT_EQ(key->Close(), kErrorSuccess);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
         Settings().SetGpsPort(std::string(c.port));
@@ -46,17 +42,17 @@ TEST_F(GpsPortPageTest, ShowsTheSettingsAndStoresOnlyWhatTheListsShow) {
         Settings().SetStopBits(0);
         ASSERT_TRUE(RunSheet(kPageGps, [&](WindowHandle sheet) {
             std::vector<std::string> shown;
-            for (int id : {kIdComPort, kIdBaudRate, kIdDataBits, kIdParity, kIdStopBits}) {
+            for (int id : {kIdcComPort, kIdcBaudRate, kIdcDataBits, kIdcParity, kIdcStopBits}) {
                 shown.push_back(Shown(Control(sheet, id)));
             }
             EXPECT_EQ(shown, c.shown);
-            const auto ports = Control(sheet, kIdComPort).items;
+            const auto ports = Control(sheet, kIdcComPort).items;
             ASSERT_GE(ports.size(), 12u);
             EXPECT_EQ(ports[0], "COM0:");
             EXPECT_EQ(ports[9], "COM9:");
             EXPECT_EQ(std::vector<std::string>(ports.begin() + 10, ports.begin() + 12),
                       (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0"}));
-            if (c.stopBitsChoice >= 0) SelectListItem(sheet, kIdStopBits, c.stopBitsChoice);
+            if (c.stopBitsChoice >= 0) SelectListItem(sheet, kIdcStopBits, c.stopBitsChoice);
             PressDone(sheet);
         }));
         EXPECT_EQ(Settings().GetGpsPort(), c.storedPort);

@@ -17,6 +17,7 @@ constexpr int kOtherNotice = 12;
 TEST_F(UiTest, LinksAndColourTextsColourTheirDialogAndGiveItsProcedureBack) {
     DialogTemplate tmpl;
     tmpl.caption = "Links";
+    tmpl.style = WS_POPUP | WS_VISIBLE;
     tmpl.cx = 100;
     tmpl.cy = 60;
     for (int id : {kLink, kNotice, kOtherNotice}) {
@@ -30,7 +31,8 @@ TEST_F(UiTest, LinksAndColourTextsColourTheirDialogAndGiveItsProcedureBack) {
         kInstance, tmpl, kNoWindow,
         [&](WindowHandle w, uint32_t msg, WParam, LParam) -> LResult {
             if (msg == WM_DESTROY) {
-                restored = GetWindowProc(w) == own && GetProp(w, HyperlinkAtom()) == 0 && GetProp(w, ColorTextAtom()) == 0;
+                restored = GetWindowProc(w) == own && GetProp(w, HyperlinkAtom()) == 0 &&
+                           GetProp(w, ColorTextAtom()) == 0;
             }
             return 0;
         },

@@ -1,6 +1,7 @@
 #include "ui/SettingsSheet.h"
 
 #include "platform/Controls.h"
+#include "resources/Dialogs.h"
 #include "ui/FolderChooser.h"
 #include "ui/UiFixture.h"
 
@@ -12,34 +13,46 @@ using namespace ui;
 
 using SheetTest = UiTest;
 
+// The log is named after the login, also one typed on the Account page in the same sheet
+// (stored after the Mode page, it renames the log).
 TEST_F(SheetTest, ModePageEditsTheChosenProfileAndNamesTheLogAfterTheLogin) {
     MakeFolder("Storage Card");
-    Settings().SetLogin(std::string("anna"));
-    Settings().SetMode(0, 2);
-    Settings().SetMode(1, 1);
-    ASSERT_TRUE(RunSheet(kPageMode, [&](WindowHandle sheet) {
-        const DialogInfo info = Describe(sheet);
-        EXPECT_EQ(info.caption, "GMRT Settings");
-        EXPECT_EQ(info.pages, (std::vector<std::string>{"Mode", "GPS", "Track", "Account", "About"}));
-        EXPECT_TRUE(info.doneButton && info.cancelButton);
-        ASSERT_TRUE(SelectListItem(sheet, kIdProfile, 1));
-        EXPECT_TRUE(Control(sheet, kIdTracker).checked);
-        EXPECT_FALSE(Control(sheet, kIdLogger).checked);
-        ASSERT_TRUE(ClickControl(sheet, kIdLogger));
-        WhenOpen([](WindowHandle chooser) {
-            const auto& root = Control(chooser, kIdFolderTree).tree.at(0);
-            for (const auto& child : root.children) {
-                if (child.text == "Storage Card") SelectTreeItem(chooser, kIdFolderTree, child.item);
+    for (bool typed : {false, true}) {
+        SCOPED_TRACE(typed ? "login typed in the sheet" : "login known");
+        Settings().SetMode(0, 2);
+        Settings().SetMode(1, 1);
+        Settings().SetLogin(std::string(typed ? "" : "anna"));
+        ASSERT_TRUE(RunSheet(kPageMode, [&](WindowHandle sheet) {
+            const DialogInfo info = DescribeDialogs().back();
+            EXPECT_EQ(info.caption, "GMRT Settings");
+            EXPECT_EQ(info.pages, (std::vector<std::string>{"Mode", "GPS", "Track", "Account", "About"}));
+            EXPECT_TRUE(info.doneButton && info.cancelButton);
+            if (typed) {
+                ASSERT_TRUE(SelectSheetPage(sheet, kPageAccount));
+                TypeText(sheet, kIdcLogin, "anna");
+                TypeText(sheet, kIdcPassword, "secret");
+                ASSERT_TRUE(SelectSheetPage(sheet, kPageMode));
             }
-            PressDone(chooser);
-        });
-        ASSERT_TRUE(ClickControl(sheet, kIdChooseFolder));
-        EXPECT_EQ(Control(sheet, kIdLogFileName).text, "\\Storage Card\\anna.log");
-        PressDone(sheet);
-    }));
-    EXPECT_EQ(Settings().GetMode(0), 2u);  // the battery word is left alone
-    EXPECT_EQ(Settings().GetMode(1), 3u);
-    EXPECT_EQ(Settings().GetLogPath(), "\\Storage Card\\anna.log");
+            ASSERT_TRUE(SelectListItem(sheet, kIdcProfile, 1));
+            EXPECT_TRUE(Control(sheet, kIdcTracker).checked);
+            EXPECT_FALSE(Control(sheet, kIdcLogger).checked);
+            ASSERT_TRUE(ClickControl(sheet, kIdcLogger));
+            WhenOpen([](WindowHandle chooser) {
+                const TreeItemInfo root = Control(chooser, kIdcFolderTree).tree.at(0);
+                for (const auto& child : root.children) {
+                    if (child.text == "Storage Card") SelectTreeItem(chooser, kIdcFolderTree, child.item);
+                }
+                PressDone(chooser);
+            });
+            ASSERT_TRUE(ClickControl(sheet, kIdcChooseFolder));
+            EXPECT_EQ(Control(sheet, kIdcLogPath).text,
+                      typed ? "\\Storage Card\\Kestrix.log" : "\\Storage Card\\anna.log");
+            PressDone(sheet);
+        }));
+        EXPECT_EQ(Settings().GetMode(0), 2u);  // the battery word is left alone
+        EXPECT_EQ(Settings().GetMode(1), 3u);
+        EXPECT_EQ(Settings().GetLogPath(), "\\Storage Card\\anna.log");
+    }
 }
 
 TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
@@ -58,12 +71,13 @@ TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
         uint32_t storedMode, storedCount, storedTimeout;
     };
     const std::vector<Case> cases = {
-        {"drag to 37", 3, {{kIdPointBar, 37, TB_THUMBTRACK}, {kIdPointBar, 37, TB_ENDTRACK}}, "185", "10", 37, 3, 185, 10},
-        {"drag to 0 is put back to 1", 3, {{kIdPointBar, 0, TB_ENDTRACK}}, "5", "10", 1, 3, 5, 10},
-        {"a keyboard step", 3, {{kIdPointBar, 21, TB_LINEDOWN}}, "105", "10", 21, 3, 105, 10},
-        {"timeout dragged half way", 3, {{kIdTimeoutBar, 50, TB_ENDTRACK}}, "100", "30", 20, 3, 100, 30},
-        {"ticking point count", 1, {{kIdPointRule, -1, 0}}, "500", "10", 100, 3, 500, 10},
-        {"unticking auto track", 3, {{kIdAutoTrack, -1, 0}}, "0", "0", 100, 0, 500, 1},
+        {"drag to 37", 3, {{kIdcPointCountBar, 37, TB_THUMBTRACK}, {kIdcPointCountBar, 37, TB_ENDTRACK}}, "185", "10",
+         37, 3, 185, 10},
+        {"drag to 0 is put back to 1", 3, {{kIdcPointCountBar, 0, TB_ENDTRACK}}, "5", "10", 1, 3, 5, 10},
+        {"a keyboard step", 3, {{kIdcPointCountBar, 21, TB_LINEDOWN}}, "105", "10", 21, 3, 105, 10},
+        {"timeout dragged half way", 3, {{kIdcTimeoutBar, 50, TB_ENDTRACK}}, "100", "30", 20, 3, 100, 30},
+        {"ticking point count", 1, {{kIdcPointCountRule, -1, 0}}, "500", "10", 100, 3, 500, 10},
+        {"unticking auto track", 3, {{kIdcAutoTrack, -1, 0}}, "0", "0", 100, 0, 500, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,13 +86,14 @@ TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
         Settings().SetAutoTrackTimeout(10);
         ASSERT_TRUE(RunSheet(kPageTrack, [&](WindowHandle sheet) {
             for (const Step& s : c.steps) {
-                EXPECT_TRUE(s.pos < 0 ? ClickControl(sheet, s.control) : ScrollTrackbar(sheet, s.control, s.pos, s.code));
+                EXPECT_TRUE(s.pos < 0 ? ClickControl(sheet, s.control)
+                                      : ScrollTrackbar(sheet, s.control, s.pos, s.code));
             }
-            EXPECT_EQ(Control(sheet, kIdPointNumber).text, c.pointShown);
-            EXPECT_EQ(Control(sheet, kIdTimeoutNumber).text, c.timeoutShown);
-            EXPECT_EQ(Control(sheet, kIdPointBar).pos, c.pointPos);
+            EXPECT_EQ(Control(sheet, kIdcPointCountText).text, c.pointShown);
+            EXPECT_EQ(Control(sheet, kIdcTimeoutText).text, c.timeoutShown);
+            EXPECT_EQ(Control(sheet, kIdcPointCountBar).pos, c.pointPos);
             const bool on = c.storedMode != 0;
-            for (int id : {kIdPointBar, kIdPointNumber, kIdTimeoutBar, kIdTimeoutNumber}) {
+            for (int id : {kIdcPointCountBar, kIdcPointCountText, kIdcTimeoutBar, kIdcTimeoutText}) {
                 EXPECT_EQ(Control(sheet, id).enabled, on) << id;
             }
             PressDone(sheet);
@@ -98,10 +113,9 @@ TEST_F(SheetTest, AccountPageRefusesAnEmptyFieldWithItsMessage) {
         SCOPED_TRACE(c[2]);
         shell_.boxes.clear();
         ASSERT_TRUE(RunSheet(kPageAccount, [&](WindowHandle sheet) {
-            TypeText(sheet, kIdLogin, c[0]);
-            TypeText(sheet, kIdPassword, c[1]);
+            TypeText(sheet, kIdcLogin, c[0]);
+            TypeText(sheet, kIdcPassword, c[1]);
             PressDone(sheet);
-            EXPECT_TRUE(IsWindow(sheet));
             EXPECT_FALSE(SelectSheetPage(sheet, kPageMode));
             EXPECT_EQ(SheetCurrentPage(sheet), kPageAccount);
         }));
@@ -117,13 +131,13 @@ TEST_F(SheetTest, AccountPageWritesOnlyTheFieldsThePersonChanged) {
     Settings().SetPassword(std::string("secret"));
     Settings().SetLogPath(std::string("\\Tracks\\old.log"));  // a login written again would rename it
     ASSERT_TRUE(RunSheet(kPageAccount, [&](WindowHandle sheet) {
-        EXPECT_EQ(Control(sheet, kIdLogin).text, "anna");
-        EXPECT_EQ(Control(sheet, kIdPassword).length, 32u);
-        const ControlInfo notice = Control(sheet, kIdAccountNotice);
+        EXPECT_EQ(Control(sheet, kIdcLogin).text, "anna");
+        EXPECT_EQ(Control(sheet, kIdcPassword).length, 32u);
+        const ControlInfo notice = Control(sheet, kIdcAccountNotice);
         EXPECT_EQ(notice.color, 0x0000FFu);
         EXPECT_NE(notice.text.find("http://10.1.2.3:1280/"), std::string::npos) << notice.text;
-        ClickControl(sheet, kIdRegisterLink);
-        TypeText(sheet, kIdPassword, "demo");
+        ClickControl(sheet, kIdcRegisterLink);
+        TypeText(sheet, kIdcPassword, "demo");
         PressDone(sheet);
     }));
     EXPECT_EQ(shell_.links, std::vector<std::string>{"http://10.1.2.3:1280/mobile/register"});

@@ -75,23 +75,14 @@ protected:
     void MakeFolder(const std::string& relative) { std::filesystem::create_directories(Root() + "/" + relative); }
     static TrackerSettings& Settings() { return TrackerController::Instance()->GetSettings(); }
 
-    // The newest open dialog or sheet.
-    static platform::WindowHandle TopDialog() {
-        auto all = platform::DescribeDialogs();
-        return all.empty() ? platform::kNoWindow : all.back().id;
-    }
-    static platform::DialogInfo Describe(platform::WindowHandle dialog) {
-        for (auto& d : platform::DescribeDialogs()) {
-            if (d.id == dialog) return d;
-        }
-        ADD_FAILURE() << "no dialog " << dialog;
-        return {};
-    }
+    // What the shell shows of a dialog's control.
     static platform::ControlInfo Control(platform::WindowHandle dialog, int id) {
-        for (auto& c : Describe(dialog).controls) {
-            if (c.id == id) return c;
+        for (auto& d : platform::DescribeDialogs()) {
+            for (auto& c : d.controls) {
+                if (d.id == dialog && c.id == id) return c;
+            }
         }
-        ADD_FAILURE() << "no control " << id;
+        ADD_FAILURE() << "no control " << id << " in dialog " << dialog;
         return {};
     }
 
@@ -99,7 +90,7 @@ protected:
     // cancelled so a failing test never hangs.
     void WhenOpen(std::function<void(platform::WindowHandle)> act) {
         loop_->PostTask([act = std::move(act)] {
-            const platform::WindowHandle d = TopDialog();
+            const platform::WindowHandle d = platform::DescribeDialogs().back().id;
             act(d);
             if (platform::IsWindow(d)) platform::PressCancel(d);
         });
