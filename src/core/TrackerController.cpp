@@ -125,6 +125,7 @@ bool TrackerController::Init(uintptr_t instance, platform::WindowHandle itemWind
     }
 
     ShowNotification(kNotifyAdd, CurrentIcon(), StatusHtml());
+    started_ = true;
     if (NonEmpty(settings_.GetLogin()) && NonEmpty(settings_.GetPasswordHash()) &&
         NonEmpty(settings_.GetGpsPort())) {
         StartServices(kUsePowerMode);
@@ -350,7 +351,10 @@ void TrackerController::OnStopped(int kind) {
 void TrackerController::OnMessage(const std::string& text) { ShowMessage(text); }
 
 void TrackerController::OnPowerSourceChanged(uint8_t) {
-    if (stoppedByUser_) return;
+    // The monitor's first poll may come while start-up still asks for the account or the
+    // port (its sheet pumps the loop): the end of Init starts the services with the source
+    // known by then, and nothing must run on settings not yet entered.
+    if (stoppedByUser_ || !started_) return;
     // The monitor has stored the new status already; StartServices reads it there.
     StopServices(kUsePowerMode, false);
     StartServices(kUsePowerMode);

@@ -112,6 +112,7 @@ private:
     TrackerSettings settings_;
     std::atomic<platform::WindowHandle> itemWindow_{platform::kNoWindow};
     uintptr_t instance_ = 0;
+    bool started_ = false;  // Init has asked for what was missing (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
     std::unique_ptr<IGpsReceiver> receiver_;

@@ -509,6 +509,23 @@ TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
     }
 }
 
+TEST_F(TrackerControllerTest, PowerChangesWhileStartUpAsksStartNothingBeforeItEnds) {
+    ControllerServices s = AllServices();
+    s.editSettings = [&](TrackerSettings& st, int) {
+        Broadcast(1);  // the monitor's first poll, inside the sheet's pump
+        EXPECT_EQ(ServiceCalls(), V{}) << "nothing starts on settings not yet entered";
+        st.SetLogin(std::string("anna"));
+        st.SetPassword(std::string("pw"));
+        st.SetGpsPort(std::string("COM4:"));
+        return true;
+    };
+    SetControllerServices(s);
+    TrackerController* c = TrackerController::Instance();
+    c->GetSettings().SetMode(1, kModeLogger);
+    ASSERT_TRUE(c->Init(kInstance, platform::kNoWindow));
+    EXPECT_EQ(c->GetState(), kModeLogger) << "the end of start-up starts the source's mode";
+}
+
 TEST_F(TrackerControllerTest, SettingsCommandSavesAndRestartsWithThePowerSourceMode) {
     ControllerServices s = AllServices();
     std::vector<int> pages;
