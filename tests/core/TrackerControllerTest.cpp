@@ -438,6 +438,37 @@ TEST_F(TrackerControllerTest, StoppingASessionThatShowsAMessageDoesNotDeadlock) 
     EXPECT_NE(shell_.updates[0].n.html.find("Message: Disconnected from the server"), std::string::npos);
 }
 
+TEST_F(TrackerControllerTest, AWorkersStopReportLeavesTheReceiverToTheUiThread) {
+    struct Case {
+        const char* name;
+        bool loggerStartedMeanwhile;
+        V onTheUiThread;
+    };
+    const std::vector<Case> cases = {
+        {"still idle when the loop runs", false, {"satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"}},
+        {"a service started meanwhile", true, {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TrackerController& c = Ready(AllServices());
+        c.StartServices(kModeTracker);
+        session_->stopRequested = true;  // its stop was asked for; the worker says goodbye
+        journal_.Take();
+        std::thread worker([&] { c.OnStopped(kKindTracker); });
+        worker.join();
+        EXPECT_EQ(c.GetState(), 0u);  // the state follows at once
+        EXPECT_EQ(ServiceCalls(), V{});  // the receiver is not touched on the worker
+        if (k.loggerStartedMeanwhile) {
+            c.StartServices(kModeLogger);
+            EXPECT_EQ(ServiceCalls(), V{"log.Open"});
+        }
+        loop_->RunPending();
+        EXPECT_EQ(ServiceCalls(), k.onTheUiThread);
+        EXPECT_EQ(receiver_->running, k.loggerStartedMeanwhile);
+        TrackerController::Destroy();
+    }
+}
+
 TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
     struct Case {
         const char* name;
