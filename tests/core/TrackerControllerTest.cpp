@@ -439,32 +439,20 @@ TEST_F(TrackerControllerTest, StoppingASessionThatShowsAMessageDoesNotDeadlock) 
 }
 
 TEST_F(TrackerControllerTest, AWorkersStopReportLeavesTheReceiverToTheUiThread) {
-    struct Case {
-        const char* name;
-        bool loggerStartedMeanwhile;
-        V onTheUiThread;
-    };
-    const std::vector<Case> cases = {
-        {"still idle when the loop runs", false, {"satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"}},
-        {"a service started meanwhile", true, {}},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
+    const V stop = {"satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"};
+    for (bool startedMeanwhile : {false, true}) {
+        SCOPED_TRACE(startedMeanwhile ? "a service started meanwhile" : "still idle");
         TrackerController& c = Ready(AllServices());
         c.StartServices(kModeTracker);
         session_->stopRequested = true;  // its stop was asked for; the worker says goodbye
         journal_.Take();
-        std::thread worker([&] { c.OnStopped(kKindTracker); });
-        worker.join();
-        EXPECT_EQ(c.GetState(), 0u);  // the state follows at once
-        EXPECT_EQ(ServiceCalls(), V{});  // the receiver is not touched on the worker
-        if (k.loggerStartedMeanwhile) {
-            c.StartServices(kModeLogger);
-            EXPECT_EQ(ServiceCalls(), V{"log.Open"});
-        }
+        std::thread([&] { c.OnStopped(kKindTracker); }).join();
+        EXPECT_EQ(c.GetState(), 0u);     // the state follows at once,
+        EXPECT_EQ(ServiceCalls(), V{});  // the receiver waits for the UI thread
+        if (startedMeanwhile) c.StartServices(kModeLogger);
         loop_->RunPending();
-        EXPECT_EQ(ServiceCalls(), k.onTheUiThread);
-        EXPECT_EQ(receiver_->running, k.loggerStartedMeanwhile);
+        EXPECT_EQ(ServiceCalls(), startedMeanwhile ? V{"log.Open"} : stop);
+        EXPECT_EQ(receiver_->running, startedMeanwhile);
         TrackerController::Destroy();
     }
 }
