@@ -438,6 +438,25 @@ TEST_F(TrackerControllerTest, StoppingASessionThatShowsAMessageDoesNotDeadlock) 
     EXPECT_NE(shell_.updates[0].n.html.find("Message: Disconnected from the server"), std::string::npos);
 }
 
+TEST_F(TrackerControllerTest, AWorkersStopReportLeavesTheReceiverToTheUiThread) {
+    const V stop = {"satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"};
+    for (bool startedMeanwhile : {false, true}) {
+        SCOPED_TRACE(startedMeanwhile ? "a service started meanwhile" : "still idle");
+        TrackerController& c = Ready(AllServices());
+        c.StartServices(kModeTracker);
+        session_->stopRequested = true;  // its stop was asked for; the worker says goodbye
+        journal_.Take();
+        std::thread([&] { c.OnStopped(kKindTracker); }).join();
+        EXPECT_EQ(c.GetState(), 0u);     // the state follows at once,
+        EXPECT_EQ(ServiceCalls(), V{});  // the receiver waits for the UI thread
+        if (startedMeanwhile) c.StartServices(kModeLogger);
+        loop_->RunPending();
+        EXPECT_EQ(ServiceCalls(), startedMeanwhile ? V{"log.Open"} : stop);
+        EXPECT_EQ(receiver_->running, startedMeanwhile);
+        TrackerController::Destroy();
+    }
+}
+
 TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
     struct Case {
         const char* name;
