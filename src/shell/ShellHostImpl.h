@@ -1,6 +1,8 @@
 // ShellHostImpl: the phone's shell services behind platform::ShellHost, kept as state that
 // the browser page shows: the notification bubbles (the status page) and the message boxes
-// waiting for a person's answer.
+// waiting for a person's answer. It also listens to the platform's windows (Window.h
+// SetWindowChangeListener, installed while the host lives), so that a window's new painting
+// (the home-screen item's) moves the version on as well.
 //
 // Threads:
 //   UI thread (the MessageLoop given at construction): every ShellHost call, and the
@@ -11,12 +13,15 @@
 //   any thread: the snapshot readers (CurrentNotification, MessageBoxes, Version) and
 //     WaitForChange / WakeWaiters, which the HTTP server's event stream uses.
 // Every change (notification added, updated, removed or dismissed; box opened or closed)
-// increments the version and wakes the waiters. Nothing here throws.
+// increments the version and wakes the waiters. Window changes are coalesced:
+// however many come in one turn of the UI thread, the version moves on once, from a task
+// posted to the loop, so a window procedure never waits for the host. Nothing here throws.
 #pragma once
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -90,6 +95,14 @@ private:
         std::optional<int> answer;
     };
     void ChangedLocked();
+    // Shared with the window-change listener and the tasks it posts, which may outlive the
+    // host: the host is forgotten when it goes.
+    struct WindowWatch {
+        std::mutex mutex;
+        ShellHostImpl* host = nullptr;
+        bool queued = false;
+    };
+    static void WindowsChanged(const std::shared_ptr<WindowWatch>& watch);
 
     platform::MessageLoop& loop_;
     const int64_t timeoutMs_;
@@ -100,6 +113,7 @@ private:
     std::vector<OpenBox> boxes_;
     uint32_t nextBoxId_ = 1;
     std::vector<std::string> links_;
+    std::shared_ptr<WindowWatch> windowWatch_;
 };
 
 }  // namespace kestrix::shell
