@@ -187,6 +187,7 @@ bool ShellHostImpl::OpenLink(const std::string& url) {
     platform::LogInfo("open link: " + url);
     std::lock_guard lock(mutex_);
     links_.push_back(url);
+    ++linksOpened_;
     if (links_.size() > kMaxLinks) links_.erase(links_.begin());
     ChangedLocked();
     return true;
@@ -215,6 +216,13 @@ uint64_t ShellHostImpl::Version() const {
 std::vector<std::string> ShellHostImpl::OpenedLinks() const {
     std::lock_guard lock(mutex_);
     return links_;
+}
+
+std::vector<std::string> ShellHostImpl::OpenedLinksSince(uint64_t& mark) const {
+    std::lock_guard lock(mutex_);
+    const uint64_t fresh = linksOpened_ > mark ? std::min<uint64_t>(linksOpened_ - mark, links_.size()) : 0;
+    mark = linksOpened_;
+    return {links_.end() - static_cast<std::ptrdiff_t>(fresh), links_.end()};
 }
 
 uint64_t ShellHostImpl::WaitForChange(uint64_t seen, std::chrono::milliseconds bound,
