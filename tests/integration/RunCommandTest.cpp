@@ -56,6 +56,7 @@ TEST_F(RunCommandTest, LoggerRunsOnExternalPowerAndShutdownSavesTheRegistry) {
 TEST_F(RunCommandTest, RootMovesTheDeviceFilesButNotTheRegistry) {
     WritePowerSupply(Power(), true);
     Config("Login", "anna");
+    Config("Password", "demo");
     Config("COM", "/dev/null");
     Config("ModeP", "2");
     const std::string root = dir_.Path() + "/device";
