@@ -8,8 +8,6 @@
 #include "app/Commands.h"
 #include "app/DataDir.h"
 #include "app/Usage.h"
-#include "core/ControllerServices.h"
-#include "core/TrackerController.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
 #include "platform/GpsMultiplexer.h"
@@ -22,7 +20,8 @@
 #include "shell/HttpServer.h"
 #include "shell/ShellHostImpl.h"
 #include "shell/SignalWatcher.h"
-#include "ui/SettingsSheet.h"
+#include "shell/TodayScreen.h"
+#include "today/PluginEntry.h"
 
 namespace kestrix::app {
 
@@ -159,26 +158,26 @@ int RunDaemon(const Args& args) {
         platform::LogWarning("cannot watch for SIGINT and SIGTERM; stop kestrix with SIGKILL");
     }
 
-    // The dialogs' process-wide objects live as long as the plug-in is loaded.
-    ui::CreateDialogControlObjects();
-    ControllerServices services = DefaultControllerServices();
-    services.editSettings = [](TrackerSettings&, int startPage) {
-        return ui::ShowSettingsSheet(kModuleInstance, platform::kNoWindow, startPage);
-    };
-    SetControllerServices(std::move(services));
+    // The plug-in is linked in: loaded here as a library is when it is attached to the
+    // process (its process-wide objects, in their order), unloaded at the end.
+    today::PluginLoad();
     int status = 0;
-    if (!TrackerController::Instance()->Init(kModuleInstance, platform::kNoWindow)) {
-        platform::LogError("the tracker could not start (its main window could not be created)");
-        status = 1;
-    } else if (!loop.QuitRequested()) {
-        loop.Run();
-    }
-
-    // Requests first, so nothing reaches the controller while it goes away.
-    http.Stop();
-    signals.Stop();
-    TrackerController::Destroy();
-    ui::DestroyDialogControlObjects();
+    {
+        // The home screen asks the plug-in for its item window, which brings the controller.
+        shell::TodayScreen screen(loop);
+        http.SetTodayScreen(&screen);
+        if (!screen.LoadItem(kModuleInstance)) {
+            platform::LogError("the tracker could not start (the plug-in gave the home screen no item window)");
+            status = 1;
+        } else if (!loop.QuitRequested()) {
+            loop.Run();
+        }
+        // Requests first, so nothing reaches the controller while it goes away.
+        http.Stop();
+        signals.Stop();
+        http.SetTodayScreen(nullptr);
+    }  // the item window goes with the home screen, and the controller with the item window
+    today::PluginUnload();
     record.Remove();
     platform::SetShellHost(nullptr);
     return status;

@@ -19,6 +19,7 @@
 
 #include "platform/MessageLoop.h"
 #include "shell/ShellHostImpl.h"
+#include "shell/TodayScreen.h"
 
 namespace kestrix::shell {
 
@@ -46,6 +47,8 @@ public:
     // The bound port (after Start).
     uint16_t Port() const;
     const std::string& Token() const;
+    // The home screen whose item row /api/today shows and drives (nullptr: none). UI thread.
+    void SetTodayScreen(TodayScreen* screen);
     void Stop();
 
 private:

@@ -1,5 +1,7 @@
 #include "shell/PageAssets.h"
 
+#include "shell/TodayPage.h"
+
 namespace kestrix::shell {
 
 namespace {
@@ -950,7 +952,14 @@ std::string PageHtml(std::string_view token) {
     return page;
 }
 
-std::string_view PageScript() { return kScript; }
-std::string_view PageStyle() { return kStyle; }
+// The home-screen row's script and style follow the page's own (TodayPage.cpp).
+std::string_view PageScript() {
+    static const std::string script = std::string(kScript) + std::string(TodayRowScript());
+    return script;
+}
+std::string_view PageStyle() {
+    static const std::string style = std::string(kStyle) + std::string(TodayRowStyle());
+    return style;
+}
 
 }  // namespace kestrix::shell

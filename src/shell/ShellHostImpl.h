@@ -3,7 +3,8 @@
 // waiting for a person's answer and the links the logic opened. It also listens to the
 // platform's windows (Window.h SetWindowChangeListener, installed while the host lives; the
 // platform has one listener, so one host lives at a time), so that opening, changing and
-// closing a dialog moves the version on as well.
+// closing a dialog, or a window's new painting (the home-screen item's), moves the version on
+// as well.
 //
 // Threads:
 //   UI thread (the MessageLoop given at construction): every ShellHost call, and the

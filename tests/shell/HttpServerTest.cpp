@@ -15,8 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "core/ControllerServices.h"
 #include "platform/Dialog.h"
+#include "platform/Power.h"
+#include "platform/Registry.h"
 #include "support/TestSupport.h"
+#include "today/PluginEntry.h"
 
 namespace kestrix::shell {
 namespace {
@@ -269,6 +273,68 @@ TEST(HttpServerTest, NotificationJsonAndDismiss) {
     auto again = cli.Post("/api/notification/dismiss", shell.WithToken(), "{}", "application/json");
     ASSERT_TRUE(again);
     EXPECT_EQ(again->status, 409);
+}
+
+// The item row over HTTP: the plug-in's item window on a home screen, its painting, and
+// taps and keys answered with the procedure's result once handled; bad members are refused.
+TEST(HttpServerTest, ItemRowIsShownAndDriven) {
+    ShellUnderTest shell;
+    test::TempDir dir;
+    auto cli = shell.Client();
+    EXPECT_EQ(cli.Get("/api/today")->status, 404) << "no item yet";
+    std::unique_ptr<TodayScreen> screen;
+    shell.Loop().SendTask([&] {
+        std::string error;
+        ASSERT_TRUE(platform::ConfigureRegistry(dir.File("registry.reg"), &error)) << error;
+        platform::SetPowerSourceFactory([] { return nullptr; });
+        today::PluginLoad();
+        SetControllerServices({});
+        screen = std::make_unique<TodayScreen>(shell.Loop());
+        ASSERT_TRUE(screen->LoadItem(1));
+        shell.Server().SetTodayScreen(screen.get());
+    });
+    auto row = cli.Get("/api/today");
+    ASSERT_EQ(row->status, 200) << row->body;
+    EXPECT_NE(row->body.find(R"("height":24,"selected":0,"svg":"<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"480\" height=\"24\")"),
+              std::string::npos) << row->body;
+    EXPECT_NE(row->body.find(R"(data-resource=\"132\")"), std::string::npos) << "the logger's image";
+
+    struct Case {
+        const char* path;
+        const char* body;
+        int status;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {"/api/today/key", R"({"message": "navigation", "key": 40})", 200, R"({"ok":true,"result":1})"},
+        {"/api/today/key", R"({"message": "navigation", "key": 38})", 200, R"({"ok":true,"result":0})"},
+        {"/api/today/key", R"({"message": "selection", "key": 37})", 200, R"({"ok":true,"result":1})"},
+        {"/api/today/tap", R"({"x": 10})", 200, R"({"ok":true,"result":1})"},
+        {"/api/today/tap", R"({"x": 480})", 400, "must lie in the item row (0 to 479)"},
+        {"/api/today/tap", R"({"y": 4})", 400, "x\\\" must be an integer"},
+        {"/api/today/key", R"({"message": "selection"})", 400, "key\\\" must be an integer"},
+        {"/api/today/key", R"({"message": "jump", "key": 40})", 400, "message\\\" must be \\\"navigation"},
+        {"/api/today/key", R"({"message": "navigation", "key": 256})", 400, "key\\\" is out of range"},
+    };
+    for (const Case& c : cases) {
+        auto res = cli.Post(c.path, shell.WithToken(), c.body, "application/json");
+        ASSERT_TRUE(res) << c.body;
+        EXPECT_EQ(res->status, c.status) << c.body << " -> " << res->body;
+        EXPECT_NE(res->body.find(c.answer), std::string::npos) << c.body << " -> " << res->body;
+    }
+    // The selection (5, from the left key) was painted, and the painting moved the version on.
+    const uint64_t before = shell.Host().Version();
+    cli.Post("/api/today/key", shell.WithToken(), R"({"message": "navigation", "key": 38})", "application/json");
+    EXPECT_TRUE(test::WaitFor([&] { return shell.Host().Version() > before; }));
+    EXPECT_NE(cli.Get("/api/today")->body.find(R"("selected":4)"), std::string::npos);
+
+    shell.Loop().SendTask([&] {
+        shell.Server().SetTodayScreen(nullptr);
+        screen.reset();
+        today::PluginUnload();
+        SetControllerServices(DefaultControllerServices());
+        platform::SetPowerSourceFactory(nullptr);
+    });
 }
 
 TEST(HttpServerTest, MessageBoxIsListedAndAnsweredThroughTheApi) {

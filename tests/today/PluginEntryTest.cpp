@@ -1,0 +1,163 @@
+#include "today/PluginEntry.h"
+
+#include "TodayFixture.h"
+#include "core/MainWindow.h"
+#include "ui/ColorText.h"
+#include "ui/Hyperlink.h"
+
+namespace kestrix::test {
+namespace {
+
+using V = std::vector<std::string>;
+using namespace platform;
+
+// The journal without the bubble's refreshes.
+V ServiceCalls(Journal& journal) {
+    V out;
+    for (auto& call : journal.Take()) {
+        if (call.rfind("shell.", 0) != 0) out.push_back(call);
+    }
+    return out;
+}
+
+TEST_F(TodayTest, KeysMoveTheSelectionAndLeaveAtEitherEnd) {
+    struct Case {
+        uint32_t msg;
+        int key;
+        uint32_t before;
+        uint32_t after;
+        LResult result;
+    };
+    const Case cases[] = {
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_DOWN, 0, 2, 1},
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_UP, 0, 5, 1},
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_DOWN, 3, 4, 1},
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_UP, 3, 2, 1},
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_DOWN, 5, 0, 0},
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_UP, 2, 0, 0},
+        {WM_TODAYCUSTOM_USERNAVIGATION, VK_RIGHT, 3, 3, 1},
+        {WM_TODAYCUSTOM_RECEIVEDSELECTION, VK_DOWN, 0, 2, 1},
+        {WM_TODAYCUSTOM_RECEIVEDSELECTION, VK_LEFT, 0, 5, 1},
+        {WM_TODAYCUSTOM_RECEIVEDSELECTION, VK_RETURN, 4, 4, 1},
+        {WM_TODAYCUSTOM_LOSTSELECTION, 0, 3, 3, 0},
+    };
+    Item();
+    for (const Case& c : cases) {
+        View().SetSelection(c.before);
+        EXPECT_EQ(Send(c.msg, static_cast<WParam>(c.key)), c.result) << c.msg << " key " << c.key << " from " << c.before;
+        EXPECT_EQ(View().GetSelection(), c.after) << c.msg << " key " << c.key << " from " << c.before;
+    }
+    // The repaint erases: the home screen's background comes first, across the item.
+    Send(WM_TODAYCUSTOM_USERNAVIGATION, VK_DOWN);
+    loop_->RunPending();
+    EXPECT_EQ(Shapes(GetWindowPainting(item_), "rect", {"x", "y", "width", "height", "fill"})[0], "0 0 480 24 #102030");
+}
+
+TEST_F(TodayTest, HeightIsReportedOnce) {
+    Item();
+    TodayListItem d;
+    EXPECT_EQ(Send(WM_TODAYCUSTOM_QUERYREFRESHCACHE, reinterpret_cast<WParam>(&d)), 1);
+    EXPECT_EQ(d.cyp, 24);
+    d.cyp = 7;
+    EXPECT_EQ(Send(WM_TODAYCUSTOM_QUERYREFRESHCACHE, reinterpret_cast<WParam>(&d)), 0);
+    EXPECT_EQ(d.cyp, 7);
+    EXPECT_EQ(Send(WM_TODAYCUSTOM_CLEARCACHE, reinterpret_cast<WParam>(&d)), 1);
+}
+
+// The buttons switch their service; the tracker's also stops a session that has not
+// reported its start yet (still connecting).
+TEST_F(TodayTest, ButtonsSwitchTheirService) {
+    struct Case {
+        int x;
+        V calls;
+        const char* logger;
+        const char* tracker;
+    };
+    const V starts{"receiver.Start", "model.Attach"};
+    const V stops{"model.Detach", "model.Redraw", "receiver.Stop"};
+    const Case cases[] = {
+        {392, {"session.Start", starts[0], starts[1]}, "132", "136"},
+        {400, {"session.Stop", stops[0], stops[1], stops[2]}, "132", "104"},
+        {412, {"log.Open", starts[0], starts[1]}, "115", "104"},
+        {420, {"log.Close", stops[0], stops[1], stops[2]}, "132", "104"},
+    };
+    Item();
+    Paint();
+    session_->reportsStart = false;
+    for (const Case& c : cases) {
+        EXPECT_EQ(Tap(c.x), 1);
+        EXPECT_EQ(ServiceCalls(journal_), c.calls) << c.x;
+        const V images = Images(Paint());
+        EXPECT_EQ(images[3].substr(0, 3) + " " + images[4].substr(0, 3), std::string(c.logger) + " " + c.tracker) << c.x;
+    }
+}
+
+TEST_F(TodayTest, GaugeOpensTheStatusWindowOnlyWhileTheReceiverRuns) {
+    struct Case {
+        const char* name;
+        int x;  // -1: the action key with the gauge selected
+        bool receiverRuns;
+        V calls;
+    };
+    const V opens{"model.Attach", "model.Show"};
+    const Case cases[] = {
+        {"gauge, receiver stopped", 460, false, {}},
+        {"gauge", 460, true, opens},
+        {"program name", 50, true, opens},
+        {"action key", -1, true, opens},
+        {"program icon", 10, true, {}},
+    };
+    Item();
+    Paint();
+    for (const Case& c : cases) {
+        if (c.receiverRuns) C().StartServices(kModeLogger);
+        else C().StopServices(kModeLogger, false);
+        journal_.Take();
+        View().SetSelection(5);
+        EXPECT_EQ(c.x < 0 ? Send(WM_TODAYCUSTOM_ACTION) : Tap(c.x), 1) << c.name;
+        EXPECT_EQ(ServiceCalls(journal_), c.calls) << c.name;
+        EXPECT_EQ(View().GetSelection(), c.calls.empty() ? 5u : 0u) << c.name;
+    }
+}
+
+TEST_F(TodayTest, LoadMakesTheObjectsInOrderAndUnloadRemovesThem) {
+    const Atom colour = GlobalFindAtom(ui::kColorTextProperty);
+    const Atom link = GlobalFindAtom(ui::kHyperlinkProperty);
+    ASSERT_NE(colour, 0);
+    EXPECT_LT(colour, link);
+    const RegisteredMessages& m = GetRegisteredMessages();
+    EXPECT_EQ(RegisterWindowMessage("WM_UPDATE_SAT_VIEW"), m.updateSatView);
+    EXPECT_TRUE(m.updateSatView < m.ldpNotify && m.ldpNotify < m.changeState && m.changeState < m.showHtml &&
+                m.showHtml < m.dummy);
+    EXPECT_NE(today::GetItemView(), nullptr);
+
+    today::PluginUnload();
+    EXPECT_EQ(GlobalFindAtom(ui::kColorTextProperty), 0);
+    EXPECT_EQ(GlobalFindAtom(ui::kHyperlinkProperty), 0);
+    EXPECT_EQ(today::GetItemView(), nullptr);
+    Load();
+}
+
+TEST_F(TodayTest, NoWindowForADisabledItemOrAFailedStart) {
+    struct Case {
+        const char* name;
+        bool enabled;
+        uintptr_t instance;
+    };
+    for (const Case& c : {Case{"disabled", false, kInstance}, Case{"no instance: Init fails", true, 0}}) {
+        TodayListItem d;
+        d.fEnabled = c.enabled;
+        d.hinstDLL = c.instance;
+        EXPECT_EQ(today::InitializeCustomItem(&d, home_), kNoWindow) << c.name;
+        EXPECT_FALSE(TrackerController::Exists()) << c.name;
+        EXPECT_TRUE(GetChildren(home_).empty()) << c.name;
+    }
+    // Destroying the item window destroys the controller.
+    Item();
+    EXPECT_TRUE(TrackerController::Exists());
+    DestroyWindow(item_);
+    EXPECT_FALSE(TrackerController::Exists());
+}
+
+}  // namespace
+}  // namespace kestrix::test
