@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "app/Commands.h"
 #include "app/DataDir.h"
@@ -21,10 +22,14 @@
 #include "shell/HttpServer.h"
 #include "shell/ShellHostImpl.h"
 #include "shell/SignalWatcher.h"
+#include "ui/SettingsSheet.h"
 
 namespace kestrix::app {
 
 namespace {
+
+// The module handle the plug-in's resources are looked up with.
+constexpr uintptr_t kModuleInstance = 1;
 
 struct RunOptions {
     std::string dataDir;
@@ -154,9 +159,15 @@ int RunDaemon(const Args& args) {
         platform::LogWarning("cannot watch for SIGINT and SIGTERM; stop kestrix with SIGKILL");
     }
 
-    SetControllerServices(DefaultControllerServices());
+    // The dialogs' process-wide objects live as long as the plug-in is loaded.
+    ui::CreateDialogControlObjects();
+    ControllerServices services = DefaultControllerServices();
+    services.editSettings = [](TrackerSettings&, int startPage) {
+        return ui::ShowSettingsSheet(kModuleInstance, platform::kNoWindow, startPage);
+    };
+    SetControllerServices(std::move(services));
     int status = 0;
-    if (!TrackerController::Instance()->Init(1, platform::kNoWindow)) {
+    if (!TrackerController::Instance()->Init(kModuleInstance, platform::kNoWindow)) {
         platform::LogError("the tracker could not start (its main window could not be created)");
         status = 1;
     } else if (!loop.QuitRequested()) {
@@ -167,6 +178,7 @@ int RunDaemon(const Args& args) {
     http.Stop();
     signals.Stop();
     TrackerController::Destroy();
+    ui::DestroyDialogControlObjects();
     record.Remove();
     platform::SetShellHost(nullptr);
     return status;

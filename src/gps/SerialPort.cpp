@@ -1,7 +1,10 @@
 #include "gps/SerialPort.h"
 
+#include <algorithm>
+
 #include "platform/Event.h"
 #include "platform/LastError.h"
+#include "platform/Registry.h"
 #include "settings/TrackerSettings.h"
 
 namespace kestrix {
@@ -102,6 +105,24 @@ bool SerialPort::IsOpen() const {
 bool SerialPort::QueryLine(platform::LineSettings& out) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
     return device_.QueryLine(out);
+}
+
+std::vector<std::string> ComPortDevicePaths() {
+    std::vector<std::string> paths;
+    auto add = [&paths](const std::string& path) {
+        if (!path.empty() && std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    };
+    if (auto key = platform::RegKey::Open(platform::kPortMapKey, false)) {
+        const auto values = key->Values();
+        key.reset();
+        for (const auto& [name, value] : values) {
+            std::string path;
+            if (value.type == platform::RegType::Sz && platform::ResolveComPort(name, path)) add(path);
+        }
+    } else {
+        for (const auto& [name, path] : platform::DefaultPortMap()) add(path);
+    }
+    return paths;
 }
 
 }  // namespace kestrix

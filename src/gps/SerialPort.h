@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gps/GpsSource.h"
 #include "platform/SerialDevice.h"
@@ -68,5 +69,9 @@ private:
     platform::Event* stopEvent_;
     std::atomic<uint64_t> openAttempts_{0};
 };
+
+// The host paths that COM port names resolve to on this machine (the registry's port map
+// when it exists, else the default map of the serial devices), each once, in map order.
+std::vector<std::string> ComPortDevicePaths();
 
 }  // namespace kestrix

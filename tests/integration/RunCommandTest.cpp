@@ -69,20 +69,18 @@ TEST_F(RunCommandTest, RootMovesTheDeviceFilesButNotTheRegistry) {
     EXPECT_FALSE(std::filesystem::exists(root + "/registry.reg"));
 }
 
-TEST_F(RunCommandTest, StartupOnAnEmptyDataDirAsksForThePortAndFinishesWhenAnswered) {
+// Nobody answers: the settings sheet (at the Account page, then at the GPS page after the
+// port question) is cancelled after the unattended time-out, and start-up finishes.
+TEST_F(RunCommandTest, StartupOnAnEmptyDataDirFinishesWhenNobodyAnswers) {
     WritePowerSupply(Power(), true);
-    Daemon d(Data(), Power(), dir_.Path());
+    Daemon d(Data(), Power(), dir_.Path(), {"--message-box-timeout", "1"});
     ASSERT_TRUE(d.Up()) << d.Process().Err();
-    const std::string boxes = d.WaitForAttention();
-    EXPECT_NE(boxes.find("Application can't automatically detect GPS port. You should select it manually..."),
-              std::string::npos)
-        << boxes;
-
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(boxes, m, std::regex("\"id\":(\\d+),\"text\"")));
-    EXPECT_EQ(d.Post("/api/messagebox/answer", "{\"id\": " + m[1].str() + ", \"button\": 1}"), 200);
+    const std::regex order(
+        "nobody answered the dialog \"GMRT Settings\"[^]*Application can't automatically detect GPS port[^]*"
+        "nobody answered the dialog \"GMRT Settings\"");
+    EXPECT_TRUE(WaitFor([&] { return std::regex_search(d.Process().Err(), order); }, std::chrono::seconds(60)))
+        << d.Process().Err();
     EXPECT_TRUE(d.WaitForPage("Mode: ")) << d.Process().Err();
-
     d.StopWith(SIGINT);
     platform::RegistryData reg;
     std::string error;
@@ -91,6 +89,8 @@ TEST_F(RunCommandTest, StartupOnAnEmptyDataDirAsksForThePortAndFinishesWhenAnswe
 
 TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
     WritePowerSupply(Power(), true);
+    Config("Login", "anna");
+    Config("Password", "demo");
     Daemon d(Data(), Power(), dir_.Path());
     ASSERT_TRUE(d.Up()) << d.Process().Err();
     ASSERT_NE(d.WaitForAttention().find("\"caption\":\"Attention\""), std::string::npos);

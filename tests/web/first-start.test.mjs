@@ -1,6 +1,7 @@
-// Start-up on an empty data folder: with no account and no port, start-up asks about the
-// GPS port in a message box on the page, and finishes (the notification appears) once the
-// person answers it.
+// Start-up on an empty data folder: with no account and no port, start-up shows the settings
+// sheet, asks about the GPS port in a message box on the page, shows the sheet again, and
+// finishes (the notification appears). The page does not show the sheet yet: nobody answers
+// it, so the unattended time-out cancels it.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -15,7 +16,7 @@ await main(async () => {
   const power = path.join(root, 'power');
   writePowerSupply(power, true);
 
-  const daemon = await startDaemon(data, power);
+  const daemon = await startDaemon(data, power, ['--message-box-timeout', '8']);
   const browser = await launchBrowser(chromium, root);
   try {
     const page = browser.pages()[0] || (await browser.newPage());

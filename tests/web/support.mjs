@@ -74,10 +74,10 @@ function startChild(bin, args, re, what, timeoutMs = 30000) {
 }
 
 // Starts kestrix run on a free loopback port and resolves once it prints its address.
-export async function startDaemon(dataDir, powerRoot) {
+export async function startDaemon(dataDir, powerRoot, extra = []) {
   // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
   const d = await startChild(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply',
-    powerRoot, '--gpsd', '1'], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
+    powerRoot, '--gpsd', '1', ...extra], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
   return { ...d, url: d.match[1], stderr: d.output };
 }
 

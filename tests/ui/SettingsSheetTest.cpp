@@ -1,0 +1,149 @@
+#include "ui/SettingsSheet.h"
+
+#include "platform/Controls.h"
+#include "resources/Dialogs.h"
+#include "ui/FolderChooser.h"
+#include "ui/UiFixture.h"
+
+namespace kestrix::test {
+namespace {
+
+using namespace platform;
+using namespace ui;
+
+using SheetTest = UiTest;
+
+// The log is named after the login, also one typed on the Account page in the same sheet
+// (stored after the Mode page, it renames the log).
+TEST_F(SheetTest, ModePageEditsTheChosenProfileAndNamesTheLogAfterTheLogin) {
+    MakeFolder("Storage Card");
+    for (bool typed : {false, true}) {
+        SCOPED_TRACE(typed ? "login typed in the sheet" : "login known");
+        Settings().SetMode(0, 2);
+        Settings().SetMode(1, 1);
+        Settings().SetLogin(std::string(typed ? "" : "anna"));
+        ASSERT_TRUE(RunSheet(kPageMode, [&](WindowHandle sheet) {
+            const DialogInfo info = DescribeDialogs().back();
+            EXPECT_EQ(info.caption, "GMRT Settings");
+            EXPECT_EQ(info.pages, (std::vector<std::string>{"Mode", "GPS", "Track", "Account", "About"}));
+            EXPECT_TRUE(info.doneButton && info.cancelButton);
+            if (typed) {
+                ASSERT_TRUE(SelectSheetPage(sheet, kPageAccount));
+                TypeText(sheet, kIdcLogin, "anna");
+                TypeText(sheet, kIdcPassword, "secret");
+                ASSERT_TRUE(SelectSheetPage(sheet, kPageMode));
+            }
+            ASSERT_TRUE(SelectListItem(sheet, kIdcProfile, 1));
+            EXPECT_TRUE(Control(sheet, kIdcTracker).checked);
+            EXPECT_FALSE(Control(sheet, kIdcLogger).checked);
+            ASSERT_TRUE(ClickControl(sheet, kIdcLogger));
+            WhenOpen([](WindowHandle chooser) {
+                const TreeItemInfo root = Control(chooser, kIdcFolderTree).tree.at(0);
+                for (const auto& child : root.children) {
+                    if (child.text == "Storage Card") SelectTreeItem(chooser, kIdcFolderTree, child.item);
+                }
+                PressDone(chooser);
+            });
+            ASSERT_TRUE(ClickControl(sheet, kIdcChooseFolder));
+            EXPECT_EQ(Control(sheet, kIdcLogPath).text,
+                      typed ? "\\Storage Card\\Kestrix.log" : "\\Storage Card\\anna.log");
+            PressDone(sheet);
+        }));
+        EXPECT_EQ(Settings().GetMode(0), 2u);  // the battery word is left alone
+        EXPECT_EQ(Settings().GetMode(1), 3u);
+        EXPECT_EQ(Settings().GetLogPath(), "\\Storage Card\\anna.log");
+    }
+}
+
+TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
+    struct Step {
+        int control;
+        int pos;  // < 0: a click
+        uint16_t code;
+    };
+    struct Case {
+        const char* name;
+        uint32_t mode;
+        std::vector<Step> steps;
+        const char* pointShown;
+        const char* timeoutShown;
+        int pointPos;
+        uint32_t storedMode, storedCount, storedTimeout;
+    };
+    const std::vector<Case> cases = {
+        {"drag to 37", 3, {{kIdcPointCountBar, 37, TB_THUMBTRACK}, {kIdcPointCountBar, 37, TB_ENDTRACK}}, "185", "10",
+         37, 3, 185, 10},
+        {"drag to 0 is put back to 1", 3, {{kIdcPointCountBar, 0, TB_ENDTRACK}}, "5", "10", 1, 3, 5, 10},
+        {"a keyboard step", 3, {{kIdcPointCountBar, 21, TB_LINEDOWN}}, "105", "10", 21, 3, 105, 10},
+        {"timeout dragged half way", 3, {{kIdcTimeoutBar, 50, TB_ENDTRACK}}, "100", "30", 20, 3, 100, 30},
+        {"ticking point count", 1, {{kIdcPointCountRule, -1, 0}}, "500", "10", 100, 3, 500, 10},
+        {"unticking auto track", 3, {{kIdcAutoTrack, -1, 0}}, "0", "0", 100, 0, 500, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Settings().SetAutoTrackMode(c.mode);
+        Settings().SetAutoTrackPointCount(100);
+        Settings().SetAutoTrackTimeout(10);
+        ASSERT_TRUE(RunSheet(kPageTrack, [&](WindowHandle sheet) {
+            for (const Step& s : c.steps) {
+                EXPECT_TRUE(s.pos < 0 ? ClickControl(sheet, s.control)
+                                      : ScrollTrackbar(sheet, s.control, s.pos, s.code));
+            }
+            EXPECT_EQ(Control(sheet, kIdcPointCountText).text, c.pointShown);
+            EXPECT_EQ(Control(sheet, kIdcTimeoutText).text, c.timeoutShown);
+            EXPECT_EQ(Control(sheet, kIdcPointCountBar).pos, c.pointPos);
+            const bool on = c.storedMode != 0;
+            for (int id : {kIdcPointCountBar, kIdcPointCountText, kIdcTimeoutBar, kIdcTimeoutText}) {
+                EXPECT_EQ(Control(sheet, id).enabled, on) << id;
+            }
+            PressDone(sheet);
+        }));
+        EXPECT_EQ(Settings().GetAutoTrackMode(), c.storedMode);
+        EXPECT_EQ(Settings().GetAutoTrackPointCount(), c.storedCount);
+        EXPECT_EQ(Settings().GetAutoTrackTimeout(), c.storedTimeout);
+    }
+}
+
+TEST_F(SheetTest, AccountPageRefusesAnEmptyFieldWithItsMessage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"", "secret", "Attention|Login should not be empty|262192"},
+        {"anna", "", "Attention|Password should not be empty|262192"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[2]);
+        shell_.boxes.clear();
+        ASSERT_TRUE(RunSheet(kPageAccount, [&](WindowHandle sheet) {
+            TypeText(sheet, kIdcLogin, c[0]);
+            TypeText(sheet, kIdcPassword, c[1]);
+            PressDone(sheet);
+            EXPECT_FALSE(SelectSheetPage(sheet, kPageMode));
+            EXPECT_EQ(SheetCurrentPage(sheet), kPageAccount);
+        }));
+        ASSERT_EQ(shell_.boxes.size(), 2u);
+        EXPECT_EQ(shell_.boxes[0], c[2]);
+        EXPECT_FALSE(Settings().GetLogin().has_value());
+    }
+}
+
+TEST_F(SheetTest, AccountPageWritesOnlyTheFieldsThePersonChanged) {
+    Settings().SetHost(std::string("10.1.2.3"));
+    Settings().SetLogin(std::string("anna"));
+    Settings().SetPassword(std::string("secret"));
+    Settings().SetLogPath(std::string("\\Tracks\\old.log"));  // a login written again would rename it
+    ASSERT_TRUE(RunSheet(kPageAccount, [&](WindowHandle sheet) {
+        EXPECT_EQ(Control(sheet, kIdcLogin).text, "anna");
+        EXPECT_EQ(Control(sheet, kIdcPassword).length, 32u);
+        const ControlInfo notice = Control(sheet, kIdcAccountNotice);
+        EXPECT_EQ(notice.color, 0x0000FFu);
+        EXPECT_NE(notice.text.find("http://10.1.2.3:1280/"), std::string::npos) << notice.text;
+        ClickControl(sheet, kIdcRegisterLink);
+        TypeText(sheet, kIdcPassword, "demo");
+        PressDone(sheet);
+    }));
+    EXPECT_EQ(shell_.links, std::vector<std::string>{"http://10.1.2.3:1280/mobile/register"});
+    EXPECT_EQ(Settings().GetPasswordHash(), "fe01ce2a7fbac8fafaed7c982a04e229");
+    EXPECT_EQ(Settings().GetLogPath(), "\\Tracks\\old.log");
+}
+
+}  // namespace
+}  // namespace kestrix::test
