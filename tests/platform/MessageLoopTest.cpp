@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -98,6 +100,36 @@ TEST(MessageLoopTest, DestroyedWindowGetsDestroyOnceAndNothingAfterwards) {
     EXPECT_EQ(MessageLoop::OwnerOf(f.window), nullptr);
     f.loop.RunPending();  // the message posted before the destruction is dropped
     EXPECT_EQ(f.messages, std::vector<uint32_t>{WM_DESTROY});
+}
+
+// What a posted message carries is freed once whatever becomes of the message: by its
+// procedure when handled, else by its release.
+TEST(MessageLoopTest, APostedMessageThatNoProcedureGetsIsReleasedOnce) {
+    struct Case {
+        const char* what;
+        bool windowGone;      // destroyed after the post, before the message's turn
+        bool loopEnds;        // the loop goes with the message queued
+        bool posted, handled;
+    } cases[] = {
+        {"handled", false, false, true, true},
+        {"window destroyed before its turn", true, false, true, false},
+        {"loop destroyed with it queued", false, true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int released = 0;
+        auto f = std::make_unique<Fixture>();
+        EXPECT_EQ(PostMessageWithRelease(f->window, kAsk, 0, 0, [&] { ++released; }), c.posted);
+        if (c.windowGone) f->loop.DestroyWindow(f->window);
+        if (!c.loopEnds) f->loop.RunPending();
+        const bool handled = std::count(f->messages.begin(), f->messages.end(), kAsk) == 1;
+        f.reset();
+        EXPECT_EQ(handled, c.handled);
+        EXPECT_EQ(released, c.handled ? 0 : 1);
+    }
+    int released = 0;
+    EXPECT_FALSE(PostMessageWithRelease(kNoWindow, kAsk, 0, 0, [&] { ++released; }));
+    EXPECT_EQ(released, 1) << "a post that fails releases at once";
 }
 
 TEST(MessageLoopTest, TimersFireOncePerPassWhenDueAndRestartFromNow) {
