@@ -22,6 +22,7 @@
 #include "shell/HttpServer.h"
 #include "shell/ShellHostImpl.h"
 #include "shell/SignalWatcher.h"
+#include "ui/GpsStatusWindow.h"
 #include "ui/SettingsSheet.h"
 
 namespace kestrix::app {
@@ -165,6 +166,7 @@ int RunDaemon(const Args& args) {
     services.editSettings = [](TrackerSettings&, int startPage) {
         return ui::ShowSettingsSheet(kModuleInstance, platform::kNoWindow, startPage);
     };
+    services.makeStatusWindow = ui::MakeGpsStatusWindow;
     SetControllerServices(std::move(services));
     int status = 0;
     if (!TrackerController::Instance()->Init(kModuleInstance, platform::kNoWindow)) {
