@@ -1,8 +1,10 @@
 // The browser page of the shell: one HTML document, its script and its style sheet. The
-// page holds no state of its own: it fetches the notification and the open message boxes
-// from the HTTP API whenever the event stream says something changed, and every tap
-// becomes a POST carrying the per-process token that the document's
-// <meta name="kestrix-token"> holds. Pure data; callable from any thread.
+// page holds no state of its own beyond what a person is typing: it fetches the
+// notification, the open message boxes and the open dialogs from the HTTP API whenever
+// the event stream says something changed, and draws them (dialogs above the
+// notification, message boxes above the dialogs). Every tap, keystroke or drag becomes a
+// POST carrying the per-process token that the document's <meta name="kestrix-token">
+// holds. Pure data; callable from any thread.
 #pragma once
 #include <string>
 #include <string_view>

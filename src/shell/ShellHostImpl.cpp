@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Log.h"
+#include "platform/Window.h"
 
 namespace kestrix::shell {
 
@@ -56,9 +57,32 @@ std::string MessageBoxIconFor(uint32_t flags) {
 }
 
 ShellHostImpl::ShellHostImpl(platform::MessageLoop& loop, int64_t messageBoxTimeoutMs)
-    : loop_(loop), timeoutMs_(messageBoxTimeoutMs) {}
+    : loop_(loop), timeoutMs_(messageBoxTimeoutMs), windowWatch_(std::make_shared<WindowWatch>()) {
+    windowWatch_->host = this;
+    platform::SetWindowChangeListener([watch = windowWatch_] { WindowsChanged(watch); });
+}
 
-ShellHostImpl::~ShellHostImpl() = default;
+ShellHostImpl::~ShellHostImpl() {
+    platform::SetWindowChangeListener(nullptr);
+    // A listener call already under way, or a task already posted, finds no host.
+    std::lock_guard lock(windowWatch_->mutex);
+    windowWatch_->host = nullptr;
+}
+
+void ShellHostImpl::WindowsChanged(const std::shared_ptr<WindowWatch>& watch) {
+    std::lock_guard lock(watch->mutex);
+    if (!watch->host || watch->queued) return;
+    watch->queued = true;
+    // The task runs once the current turn of the loop (or of a nested pump) is over, after
+    // every change that turn makes.
+    watch->host->loop_.PostTask([watch] {
+        std::lock_guard inner(watch->mutex);
+        watch->queued = false;
+        if (!watch->host) return;
+        std::lock_guard hostLock(watch->host->mutex_);
+        watch->host->ChangedLocked();
+    });
+}
 
 void ShellHostImpl::ChangedLocked() {
     ++version_;
@@ -163,6 +187,7 @@ bool ShellHostImpl::OpenLink(const std::string& url) {
     platform::LogInfo("open link: " + url);
     std::lock_guard lock(mutex_);
     links_.push_back(url);
+    ++linksOpened_;
     if (links_.size() > kMaxLinks) links_.erase(links_.begin());
     ChangedLocked();
     return true;
@@ -191,6 +216,13 @@ uint64_t ShellHostImpl::Version() const {
 std::vector<std::string> ShellHostImpl::OpenedLinks() const {
     std::lock_guard lock(mutex_);
     return links_;
+}
+
+std::vector<std::string> ShellHostImpl::OpenedLinksSince(uint64_t& mark) const {
+    std::lock_guard lock(mutex_);
+    const uint64_t fresh = linksOpened_ > mark ? std::min<uint64_t>(linksOpened_ - mark, links_.size()) : 0;
+    mark = linksOpened_;
+    return {links_.end() - static_cast<std::ptrdiff_t>(fresh), links_.end()};
 }
 
 uint64_t ShellHostImpl::WaitForChange(uint64_t seen, std::chrono::milliseconds bound,

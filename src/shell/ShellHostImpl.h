@@ -1,6 +1,8 @@
 // ShellHostImpl: the phone's shell services behind platform::ShellHost, kept as state that
-// the browser page shows: the notification bubbles (the status page) and the message boxes
-// waiting for a person's answer.
+// the browser page shows: the notification bubbles (the status page), the message boxes
+// waiting for a person's answer and the links the logic opened. It also listens to the
+// platform's windows (Window.h SetWindowChangeListener, installed while the host lives), so
+// that opening, changing and closing a dialog moves the version on as well.
 //
 // Threads:
 //   UI thread (the MessageLoop given at construction): every ShellHost call, and the
@@ -10,13 +12,16 @@
 //     passes; it then answers with the safe button and logs a warning.
 //   any thread: the snapshot readers (CurrentNotification, MessageBoxes, Version) and
 //     WaitForChange / WakeWaiters, which the HTTP server's event stream uses.
-// Every change (notification added, updated, removed or dismissed; box opened or closed)
-// increments the version and wakes the waiters. Nothing here throws.
+// Every change (notification added, updated, removed or dismissed; box opened or closed;
+// link opened) increments the version and wakes the waiters. Window changes are coalesced:
+// however many come in one turn of the UI thread, the version moves on once, from a task
+// posted to the loop, so a window procedure never waits for the host. Nothing here throws.
 #pragma once
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -75,8 +80,12 @@ public:
     // The open boxes, oldest first. Any thread.
     std::vector<PendingMessageBox> MessageBoxes() const;
     uint64_t Version() const;
-    // Links the logic asked to open, oldest first (the page offers them). Any thread.
+    // Links the logic asked to open, oldest first (the page offers them; the last few are
+    // kept). Any thread.
     std::vector<std::string> OpenedLinks() const;
+    // The links opened since mark (a count of links this host has opened, 0 at first) that
+    // are still kept, oldest first; mark becomes the current count. Any thread.
+    std::vector<std::string> OpenedLinksSince(uint64_t& mark) const;
 
     // Blocks until the version differs from seen, cancelled() turns true (checked under
     // the host's lock, so WakeWaiters after setting its flag is never missed) or the bound
@@ -90,6 +99,14 @@ private:
         std::optional<int> answer;
     };
     void ChangedLocked();
+    // Shared with the window-change listener and the tasks it posts, which may outlive the
+    // host: the host is forgotten when it goes.
+    struct WindowWatch {
+        std::mutex mutex;
+        ShellHostImpl* host = nullptr;
+        bool queued = false;
+    };
+    static void WindowsChanged(const std::shared_ptr<WindowWatch>& watch);
 
     platform::MessageLoop& loop_;
     const int64_t timeoutMs_;
@@ -100,6 +117,8 @@ private:
     std::vector<OpenBox> boxes_;
     uint32_t nextBoxId_ = 1;
     std::vector<std::string> links_;
+    uint64_t linksOpened_ = 0;
+    std::shared_ptr<WindowWatch> windowWatch_;
 };
 
 }  // namespace kestrix::shell

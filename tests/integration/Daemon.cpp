@@ -68,13 +68,13 @@ bool Daemon::WaitForPage(const std::string& text) const {
     return WaitFor([&] { return NotificationHtml().find(text) != std::string::npos; }, std::chrono::seconds(60));
 }
 
-std::string Daemon::WaitForAttention() const {
-    std::string boxes;
-    WaitFor([&] {
-        boxes = Get("/api/messageboxes").body;
-        return boxes.find("\"caption\":\"Attention\"") != std::string::npos;
+std::string Daemon::WaitForDialog(const std::string& caption) const {
+    std::string dialogs;
+    const bool shown = WaitFor([&] {
+        dialogs = Get("/api/dialogs").body;
+        return dialogs.find("\"caption\":\"" + caption + "\"") != std::string::npos;
     }, std::chrono::seconds(60));
-    return boxes;
+    return shown ? dialogs : std::string();
 }
 
 void Daemon::StopWith(int signo) {

@@ -29,8 +29,8 @@ public:
     int Post(const std::string& path, const std::string& body, bool withToken = true) const;
     std::string NotificationHtml() const;
     bool WaitForPage(const std::string& text) const;
-    // Waits for the start-up question about the port and returns the message boxes' JSON.
-    std::string WaitForAttention() const;
+    // Waits until an open dialog (GET /api/dialogs) has this caption; that JSON, or "".
+    std::string WaitForDialog(const std::string& caption) const;
     ChildProcess& Process() { return *process_; }
     // Sends signo and expects a clean exit within the bound.
     void StopWith(int signo);

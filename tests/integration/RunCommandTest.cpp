@@ -69,31 +69,50 @@ TEST_F(RunCommandTest, RootMovesTheDeviceFilesButNotTheRegistry) {
     EXPECT_FALSE(std::filesystem::exists(root + "/registry.reg"));
 }
 
-// Nobody answers: the settings sheet (at the Account page, then at the GPS page after the
-// port question) is cancelled after the unattended time-out, and start-up finishes.
+// Nobody answers: the settings sheet at the Account page, the port question and the sheet at
+// the GPS page each give up after the unattended time-out, in that order; start-up finishes
+// with nothing left open, and nothing was stored for the person.
 TEST_F(RunCommandTest, StartupOnAnEmptyDataDirFinishesWhenNobodyAnswers) {
     WritePowerSupply(Power(), true);
     Daemon d(Data(), Power(), dir_.Path(), {"--message-box-timeout", "1"});
     ASSERT_TRUE(d.Up()) << d.Process().Err();
     const std::regex order(
-        "nobody answered the dialog \"GMRT Settings\"[^]*Application can't automatically detect GPS port[^]*"
-        "nobody answered the dialog \"GMRT Settings\"");
+        "nobody answered the dialog \"GMRT Settings\" within 1 s: cancelled[^]*"
+        "message box \"Attention\" closed unanswered \\(nobody answered in time\\)[^]*"
+        "nobody answered the dialog \"GMRT Settings\" within 1 s: cancelled");
     EXPECT_TRUE(WaitFor([&] { return std::regex_search(d.Process().Err(), order); }, std::chrono::seconds(60)))
         << d.Process().Err();
+    const auto nothingOpen = [&] { return d.Get("/api/dialogs").body.find("\"dialogs\":[]") != std::string::npos; };
+    EXPECT_TRUE(WaitFor(nothingOpen));
+    EXPECT_NE(d.Get("/api/messageboxes").body.find("\"messageboxes\":[]"), std::string::npos);
     EXPECT_TRUE(d.WaitForPage("Mode: ")) << d.Process().Err();
     d.StopWith(SIGINT);
     platform::RegistryData reg;
     std::string error;
-    EXPECT_TRUE(platform::ParseRegistryText(ReadFile(Data() + "/registry.reg"), reg, error)) << error;
+    ASSERT_TRUE(platform::ParseRegistryText(ReadFile(Data() + "/registry.reg"), reg, error)) << error;
+    const auto& values = reg.keys["SOFTWARE\\Geomira\\GmrLogger"];
+    EXPECT_EQ(values.count("Login"), 0u);
+    EXPECT_EQ(values.count("COM"), 0u);
 }
 
+// Shutdown cancels what waits for a person: the sheet on an empty data folder, the port
+// question once an account is set.
 TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
     WritePowerSupply(Power(), true);
+    {
+        Daemon d(Data(), Power(), dir_.Path());
+        ASSERT_TRUE(d.Up()) << d.Process().Err();
+        ASSERT_NE(d.WaitForDialog("GMRT Settings"), "");
+        d.StopWith(SIGTERM);
+    }
     Config("Login", "anna");
     Config("Password", "demo");
     Daemon d(Data(), Power(), dir_.Path());
     ASSERT_TRUE(d.Up()) << d.Process().Err();
-    ASSERT_NE(d.WaitForAttention().find("\"caption\":\"Attention\""), std::string::npos);
+    const auto asked = [&] {
+        return d.Get("/api/messageboxes").body.find("\"caption\":\"Attention\"") != std::string::npos;
+    };
+    ASSERT_TRUE(WaitFor(asked, std::chrono::seconds(60)));
     d.StopWith(SIGTERM);
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Dialog.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::shell {
@@ -175,6 +177,7 @@ TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
         {"/api/notification/dismiss", "{}"},
         {"/api/messagebox/answer", R"({"id": 1, "button": 1})"},
         {"/api/settings", R"({"name": "ModeB", "value": "1"})"},
+        {"/api/dialog/input", R"({"dialog": 1, "event": "done"})"},
     };
     const std::vector<std::pair<std::string, httplib::Headers>> headers = {
         {"none", {}},
@@ -296,6 +299,158 @@ TEST(HttpServerTest, MessageBoxIsListedAndAnsweredThroughTheApi) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200) << res->body;
     EXPECT_EQ(answer.get_future().get(), platform::IDOK);
+}
+
+// A dialog of every kind of control the page shows, run modally on the UI thread: the
+// person's input reaches it through the API as its messages, wrong input is refused with
+// the right status, the version moves once per input (never for a read), and input that
+// opens a message box is answered while the box waits for its own answer.
+TEST(HttpServerTest, DialogsAreDescribedAndDrivenThroughTheApi) {
+    using namespace platform;
+    using nlohmann::json;
+    ShellUnderTest shell;
+    std::mutex mutex;
+    std::vector<std::string> heard;  // the dialog's notifications, as "message id code"
+    DialogTemplate tmpl;
+    tmpl.id = 900;
+    tmpl.caption = "Test";
+    tmpl.cx = 156;
+    tmpl.cy = 110;
+    tmpl.items = {
+        {kStaticClass, IDC_STATIC, "Name", WS_VISIBLE, 4, 4, 40, 10},
+        {kEditClass, 10, "", WS_VISIBLE | WS_TABSTOP, 50, 4, 100, 12},
+        {kEditClass, 11, "", WS_VISIBLE | ES_PASSWORD, 50, 20, 100, 12},
+        {kButtonClass, 12, "Sound", WS_VISIBLE | BS_AUTOCHECKBOX, 4, 36, 80, 10},
+        {kComboBoxClass, 13, "", WS_VISIBLE | CBS_DROPDOWNLIST, 4, 50, 80, 12},
+        {kTrackbarClass, 14, "", WS_VISIBLE, 4, 66, 100, 16},
+        {kStaticClass, 15, "Help", WS_VISIBLE | SS_NOTIFY, 4, 86, 40, 10},
+        {kButtonClass, 16, "Ask", WS_VISIBLE | BS_PUSHBUTTON, 60, 86, 40, 12},
+        {kButtonClass, 17, "Off", WS_VISIBLE | WS_DISABLED | BS_PUSHBUTTON, 110, 86, 40, 12},
+    };
+    auto proc = [&](WindowHandle dialog, uint32_t msg, WParam w, LParam l) -> LResult {
+        std::lock_guard lock(mutex);
+        switch (msg) {
+            case WM_INITDIALOG:
+                SHInitDialog({SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_CANCELBUTTON});
+                ComboAddString(GetDlgItem(dialog, 13), "Battery");
+                ComboAddString(GetDlgItem(dialog, 13), "Power");
+                TrackbarSetRange(GetDlgItem(dialog, 14), 0, 100, false);
+                return 1;
+            case WM_CTLCOLORSTATIC:
+                if (GetDlgCtrlID(static_cast<WindowHandle>(l)) == 15) {
+                    SetTextColor(static_cast<DcHandle>(w), Rgb(0, 0, 255));
+                }
+                return 0;
+            case WM_HSCROLL:
+                heard.push_back("scroll " + std::to_string(LoWord(w)) + " " + std::to_string(HiWord(w)));
+                return 0;
+            case WM_COMMAND:
+                if (LoWord(w) == IDOK || LoWord(w) == IDCANCEL) return EndDialog(dialog, LoWord(w));
+                heard.push_back("command " + std::to_string(LoWord(w)) + " " + std::to_string(HiWord(w)));
+                if (LoWord(w) == 15) shell.Host().OpenLink("http://example.test/help");
+                if (LoWord(w) == 16) {
+                    mutex.unlock();  // the box pumps the loop, and this procedure may be called meanwhile
+                    shell.Host().MessageBox(dialog, "Sure?", "Test", MB_OK);
+                    mutex.lock();
+                }
+                return 1;
+            default: return 0;
+        }
+    };
+    std::promise<int> ended;
+    shell.Loop().PostTask([&] { ended.set_value(DialogBoxIndirectParam(1, tmpl, kNoWindow, proc, 0)); });
+
+    auto cli = shell.Client();
+    const auto dialogs = [&] { return json::parse(cli.Get("/api/dialogs")->body); };
+    ASSERT_TRUE(test::WaitFor([&] { return dialogs()["dialogs"].size() == 1; }));
+    json state = dialogs();
+    const json& d = state["dialogs"][0];
+    const uint32_t id = d["id"];
+    EXPECT_EQ(d["kind"], "dialog");
+    EXPECT_EQ(d["caption"], "Test");
+    EXPECT_EQ(d["modal"], true);
+    EXPECT_EQ(d["doneButton"], true);
+    EXPECT_EQ(d["cancelButton"], true);
+    EXPECT_EQ(d["controls"].size(), tmpl.items.size());
+    EXPECT_EQ(d["controls"][1]["rect"], (json{{"x", 100}, {"y", 8}, {"width", 200}, {"height", 24}}))
+        << "dialog units are 2 pixels";
+    EXPECT_EQ(d["controls"][6]["color"], "#0000ff");
+    EXPECT_EQ(d["controls"][6]["notify"], true);
+    EXPECT_EQ(dialogs()["version"], state["version"]) << "reading the dialogs changes nothing";
+
+    const auto post = [&](const json& body) {
+        auto res = cli.Post("/api/dialog/input", shell.WithToken(), body.dump(), "application/json");
+        return res ? std::make_pair(res->status, res->body) : std::make_pair(-1, std::string());
+    };
+    struct Input {
+        json body;
+        const char* control;  // the member of control checked afterwards ("" for none)
+        json value;
+    };
+    const Input inputs[] = {
+        {{{"control", 10}, {"event", "text"}, {"text", "anna"}}, "text", "anna"},
+        {{{"control", 11}, {"event", "text"}, {"text", "secret"}}, "length", 6},
+        {{{"control", 12}, {"event", "click"}}, "checked", true},
+        {{{"control", 13}, {"event", "select"}, {"index", 1}}, "selected", 1},
+        {{{"control", 14}, {"event", "scroll"}, {"pos", 40}, {"code", "thumbtrack"}}, "pos", 40},
+        {{{"control", 14}, {"event", "scroll"}, {"pos", 250}, {"code", 8}}, "pos", 100},
+    };
+    for (const Input& in : inputs) {
+        json body = in.body;
+        body["dialog"] = id;
+        const uint64_t before = dialogs()["version"];
+        EXPECT_EQ(post(body).first, 200) << body;
+        const json after = dialogs();
+        EXPECT_EQ(after["version"], before + 1) << "one change event for " << body;
+        const int control = body["control"];
+        for (const json& c : after["dialogs"][0]["controls"]) {
+            if (c["id"] == control) {
+                EXPECT_EQ(c[in.control], in.value) << body;
+            }
+        }
+    }
+    EXPECT_FALSE(dialogs()["dialogs"][0]["controls"][2].contains("text")) << "a password edit never shows its text";
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(heard, (std::vector<std::string>{"command 10 768", "command 11 768", "command 12 0", "command 13 1",
+                                                   "scroll 5 40", "scroll 8 100"}));
+    }
+    EXPECT_EQ(post({{"dialog", id}, {"control", 15}, {"event", "click"}}),
+              std::make_pair(200, std::string(R"({"ok":true,"opened":["http://example.test/help"]})")));
+
+    struct Refused {
+        json body;
+        int status;
+        const char* error;
+    };
+    const Refused refused[] = {
+        {{{"dialog", id + 1000}, {"event", "done"}}, 404, "no open dialog"},
+        {{{"dialog", id}, {"control", 99}, {"event", "click"}}, 404, "no control with the id 99"},
+        {{{"dialog", id}, {"control", 10}, {"event", "select"}, {"index", 0}}, 400, "(edit) does not take"},
+        {{{"dialog", id}, {"control", 13}, {"event", "select"}, {"index", 2}}, 400, "the list has 2 items"},
+        {{{"dialog", id}, {"control", 10}, {"event", "text"}}, 400, "must be a string"},
+        {{{"dialog", id}, {"control", 14}, {"event", "scroll"}, {"pos", 1}, {"code", "up"}}, 400, "code (0 to 8)"},
+        {{{"dialog", id}, {"control", 1}, {"event", "hover"}}, 404, "no control"},
+        {{{"dialog", id}, {"event", "poke"}}, 400, "must be one of click, select"},
+        {{{"dialog", id}, {"event", "page"}, {"index", 0}}, 400, "not one"},
+        {{{"dialog", id}, {"control", 17}, {"event", "click"}}, 409, "is disabled"},
+    };
+    for (const Refused& r : refused) {
+        auto [status, body] = post(r.body);
+        EXPECT_EQ(status, r.status) << r.body << " -> " << body;
+        EXPECT_NE(body.find(r.error), std::string::npos) << r.body << " -> " << body;
+    }
+
+    // "Ask" opens a box: the click is answered while the box waits, and the dialog takes
+    // no input until the box is answered.
+    EXPECT_EQ(post({{"dialog", id}, {"control", 16}, {"event", "click"}}).first, 200);
+    ASSERT_EQ(shell.Host().MessageBoxes().size(), 1u);
+    EXPECT_EQ(post({{"dialog", id}, {"event", "done"}}).first, 409);
+    const std::string answer = "{\"id\": " + std::to_string(shell.Host().MessageBoxes()[0].id) + ", \"button\": 1}";
+    EXPECT_EQ(cli.Post("/api/messagebox/answer", shell.WithToken(), answer, "application/json")->status, 200);
+    EXPECT_EQ(post({{"dialog", id}, {"event", "done"}}).first, 200);
+    EXPECT_EQ(ended.get_future().get(), IDOK);
+    EXPECT_TRUE(dialogs()["dialogs"].empty());
 }
 
 // Reads an event stream on its own thread and keeps what arrived.

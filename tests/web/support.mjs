@@ -81,10 +81,12 @@ export async function startDaemon(dataDir, powerRoot, extra = []) {
   return { ...d, url: d.match[1], stderr: d.output };
 }
 
-// The reference tracking server on loopback: listen is ADDR:PORT (port 0 picks a free one).
-export async function startServer(db, listen = '127.0.0.1:0') {
+// The reference tracking server on loopback: listen is ADDR:PORT (port 0 picks a free one),
+// web the address of its web pages ('off' for none).
+export async function startServer(db, listen = '127.0.0.1:0', web = 'off') {
   if (!SERVER_BIN) throw new Error('KESTRIX_SERVER_BIN is not set');
-  const s = await startChild(SERVER_BIN, ['--listen', listen, '--db', db, '--web', 'off'], /listening on (127\.0\.0\.1):(\d+)\n/,
+  const s = await startChild(SERVER_BIN, ['--listen', listen, '--db', db, '--web', web],
+    web === 'off' ? /listening on (127\.\d+\.\d+\.\d+):(\d+)\n/ : /listening on (127\.\d+\.\d+\.\d+):(\d+)\n[^]*web pages on /,
     'kestrix-server');
   return { ...s, host: s.match[1], port: Number(s.match[2]) };
 }
@@ -110,6 +112,18 @@ export async function startReplay(root, link, seconds, rate) {
   fs.writeFileSync(capture, r.stdout);
   return startChild(BIN, ['nmea', 'replay', capture, '--pty', link, '--rate', String(rate), '--loop'],
     /kestrix nmea replay: .* -> /, 'kestrix nmea replay');
+}
+
+// The values of one key of a registry.reg file (text as text, dword and hex as written).
+export function readRegistry(dataDir, key = 'SOFTWARE\\Geomira\\GmrLogger') {
+  const values = {};
+  let inKey = false;
+  for (const line of fs.readFileSync(path.join(dataDir, 'registry.reg'), 'utf8').split(/\r?\n/)) {
+    if (line.startsWith('[')) inKey = line === `[HKEY_LOCAL_MACHINE\\${key}]`;
+    const m = inKey && /^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|(.*))$/.exec(line);
+    if (m) values[m[1]] = m[2] !== undefined ? m[2].replace(/\\(.)/g, '$1') : m[3];
+  }
+  return values;
 }
 
 export async function api(daemon, p, init) {
