@@ -11,12 +11,16 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "nmea/GpsStatusModel.h"
+#include "nmea/Sentences.h"
 #include "platform/Dialog.h"
 #include "support/TestSupport.h"
+#include "ui/GpsStatusWindow.h"
 
 namespace kestrix::shell {
 namespace {
@@ -451,6 +455,72 @@ TEST(HttpServerTest, DialogsAreDescribedAndDrivenThroughTheApi) {
     EXPECT_EQ(post({{"dialog", id}, {"event", "done"}}).first, 200);
     EXPECT_EQ(ended.get_future().get(), IDOK);
     EXPECT_TRUE(dialogs()["dialogs"].empty());
+}
+
+// The GPS status window as the page gets it: a dialog whose drawn controls are images,
+// with the satellite table beside them, closed by Escape, Done and Cancel.
+TEST(HttpServerTest, TheSatelliteViewIsADialogWithItsPaintingsAndSatellites) {
+    using namespace platform;
+    using nlohmann::json;
+    ShellUnderTest shell;
+    std::unique_ptr<GpsStatusModel> model;
+    auto open = [&] { shell.Loop().SendTask([&] { ASSERT_EQ(model->ShowStatusWindow(1), 0); }); };
+    shell.Loop().SendTask([&] {
+        SatelliteTable::Instance().Clear();
+        model = std::make_unique<GpsStatusModel>();
+        model->SetWindowFactory(ui::MakeGpsStatusWindow);
+    });
+    open();
+    shell.Loop().SendTask([&] {
+        const std::pair<NmeaSentence* (*)(std::string_view, std::string_view), const char*> sentences[] = {
+            {CreateGsvSentence, "1,1,02,05,40,083,46,12,,,30"},
+            {CreateGsaSentence, "A,3,05,,,,,,,,,,,,2.5,1.3,2.1"},
+            {CreateRmcSentence, "123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W"}};
+        const char* names[] = {"GPGSV", "GPGSA", "GPRMC"};
+        for (size_t i = 0; i < std::size(sentences); ++i) {
+            Ref<NmeaSentence> s(sentences[i].first(names[i], sentences[i].second));
+            s->SetTalker("GP");
+            model->Process(s.Get());
+        }
+    });
+    auto cli = shell.Client();
+    const auto dialogs = [&] { return json::parse(cli.Get("/api/dialogs")->body)["dialogs"]; };
+    // The controls paint on the loop's next turn, after the task that fed the model.
+    json d;
+    ASSERT_TRUE(test::WaitFor([&] {
+        d = dialogs();
+        if (d.size() != 1) return false;
+        d = d[0];
+        return std::all_of(d["controls"].begin(), d["controls"].end(),
+                           [](const json& c) { return c["id"] < 1015 || c["id"] > 1039 || c["type"] == "image"; });
+    }));
+    EXPECT_EQ(d["kind"], "dialog");
+    EXPECT_EQ(d["caption"], "GPS Status");
+    EXPECT_EQ(d["modal"], false);
+    std::map<int, json> controls;
+    for (const json& c : d["controls"]) controls[c["id"]] = c;
+    for (int id = 1015; id <= 1039; id += 2) {
+        EXPECT_EQ(controls[id]["type"], "image") << id;
+        EXPECT_EQ(controls[id]["svg"].get<std::string>().rfind("<svg", 0), 0u) << id;
+    }
+    EXPECT_EQ(controls[1042]["type"], "static");
+    EXPECT_EQ(controls[1042]["text"], "12:35:19");
+    EXPECT_EQ(controls[1043]["text"], "48.11730");
+    EXPECT_EQ(controls[1044]["text"], "11.51667");
+    EXPECT_EQ(d["satellites"], json::parse(R"([
+        {"system": "GPS", "id": 5, "elevation": 40, "azimuth": 83, "snr": 46, "used": true},
+        {"system": "GPS", "id": 12, "elevation": null, "azimuth": null, "snr": 30, "used": false}])"));
+
+    const json inputs[] = {{{"event", "key"}, {"key", 27}}, {{"event", "done"}}, {{"event", "cancel"}}};
+    for (json in : inputs) {
+        if (dialogs().empty()) open();
+        in["dialog"] = dialogs()[0]["id"];
+        auto res = cli.Post("/api/dialog/input", shell.WithToken(), in.dump(), "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << in;
+        EXPECT_TRUE(test::WaitFor([&] { return dialogs().empty(); })) << in;
+    }
+    shell.Loop().SendTask([&] { model.reset(); });
 }
 
 // Reads an event stream on its own thread and keeps what arrived.
