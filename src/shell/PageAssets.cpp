@@ -253,6 +253,8 @@ constexpr std::string_view kScript = R"js('use strict';
     } else {
       d.controls.forEach((c, i) => view.controls[i] && view.controls[i].update(c));
     }
+    // Views of particular dialogs (the satellite view below) add to the drawn dialog.
+    document.dispatchEvent(new CustomEvent('kestrix:dialog', { detail: { el: view.el, dialog: d } }));
   }
 
   // The controls flow in rows: controls whose rectangles share a band of the template
@@ -733,7 +735,20 @@ constexpr std::string_view kScript = R"js('use strict';
     linkState.dataset.state = 'lost';
     linkState.textContent = 'reconnecting';
   });
-  events.addEventListener('change', refresh);
+  // Change events come as fast as the receiver talks (every sentence repaints the
+  // satellite view): the page redraws for them at most four times a second, at once after
+  // a quiet spell and then every 250 ms while they keep coming. Input redraws at once.
+  const REDRAW_MS = 250;
+  let lastRedraw = 0;
+  let redrawTimer = null;
+  events.addEventListener('change', () => {
+    if (redrawTimer !== null) return;
+    redrawTimer = setTimeout(() => {
+      redrawTimer = null;
+      lastRedraw = Date.now();
+      refresh();
+    }, Math.max(0, lastRedraw + REDRAW_MS - Date.now()));
+  });
   refresh();
 })();
 )js";
@@ -953,7 +968,14 @@ std::string PageHtml(std::string_view token) {
     return page;
 }
 
-std::string_view PageScript() { return kScript; }
-std::string_view PageStyle() { return kStyle; }
+std::string_view PageScript() {
+    static const std::string script = std::string(kScript) + std::string(SatelliteViewScript());
+    return script;
+}
+
+std::string_view PageStyle() {
+    static const std::string style = std::string(kStyle) + std::string(SatelliteViewStyle());
+    return style;
+}
 
 }  // namespace kestrix::shell
