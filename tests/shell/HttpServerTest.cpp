@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "nmea/GpsStatusModel.h"
@@ -457,10 +458,9 @@ TEST(HttpServerTest, DialogsAreDescribedAndDrivenThroughTheApi) {
     EXPECT_TRUE(dialogs()["dialogs"].empty());
 }
 
-// The GPS status window as the page gets it: a dialog whose drawn controls are images,
-// with the satellite table beside them, closed by Escape, Done and Cancel.
+// The GPS status window as the page gets it: a full-screen dialog whose drawn controls are
+// images, with the satellite table beside them, closed by Escape, Done and Cancel.
 TEST(HttpServerTest, TheSatelliteViewIsADialogWithItsPaintingsAndSatellites) {
-    using namespace platform;
     using nlohmann::json;
     ShellUnderTest shell;
     std::unique_ptr<GpsStatusModel> model;
@@ -469,16 +469,11 @@ TEST(HttpServerTest, TheSatelliteViewIsADialogWithItsPaintingsAndSatellites) {
         SatelliteTable::Instance().Clear();
         model = std::make_unique<GpsStatusModel>();
         model->SetWindowFactory(ui::MakeGpsStatusWindow);
-    });
-    open();
-    shell.Loop().SendTask([&] {
-        const std::pair<NmeaSentence* (*)(std::string_view, std::string_view), const char*> sentences[] = {
-            {CreateGsvSentence, "1,1,02,05,40,083,46,12,,,30"},
-            {CreateGsaSentence, "A,3,05,,,,,,,,,,,,2.5,1.3,2.1"},
-            {CreateRmcSentence, "123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W"}};
-        const char* names[] = {"GPGSV", "GPGSA", "GPRMC"};
-        for (size_t i = 0; i < std::size(sentences); ++i) {
-            Ref<NmeaSentence> s(sentences[i].first(names[i], sentences[i].second));
+        ASSERT_EQ(model->ShowStatusWindow(1), 0);
+        for (auto [make, name, body] : {std::tuple{&CreateGsvSentence, "GPGSV", "1,1,02,05,40,083,46,12,,,30"},
+                                        {&CreateGsaSentence, "GPGSA", "A,3,05,,,,,,,,,,,,2.5,1.3,2.1"},
+                                        {&CreateRmcSentence, "GPRMC", "123519.00,A,4807.0380,N,01131.0000,E,,,230394,,"}}) {
+            Ref<NmeaSentence> s(make(name, body));
             s->SetTalker("GP");
             model->Process(s.Get());
         }
@@ -487,37 +482,30 @@ TEST(HttpServerTest, TheSatelliteViewIsADialogWithItsPaintingsAndSatellites) {
     const auto dialogs = [&] { return json::parse(cli.Get("/api/dialogs")->body)["dialogs"]; };
     // The controls paint on the loop's next turn, after the task that fed the model.
     json d;
+    std::map<int, json> controls;
     ASSERT_TRUE(test::WaitFor([&] {
         d = dialogs();
-        if (d.size() != 1) return false;
-        d = d[0];
-        return std::all_of(d["controls"].begin(), d["controls"].end(),
-                           [](const json& c) { return c["id"] < 1015 || c["id"] > 1039 || c["type"] == "image"; });
+        for (const json& c : d.empty() ? json::array() : d[0]["controls"]) controls[c["id"]] = c;
+        return controls[1039]["type"] == "image";
     }));
-    EXPECT_EQ(d["kind"], "dialog");
-    EXPECT_EQ(d["caption"], "GPS Status");
-    EXPECT_EQ(d["modal"], false);
-    std::map<int, json> controls;
-    for (const json& c : d["controls"]) controls[c["id"]] = c;
+    d = d[0];
+    EXPECT_EQ(json({d["kind"], d["caption"], d["modal"], d["width"], d["height"]}),
+              json({"dialog", "GPS Status", false, 480, 640}));
     for (int id = 1015; id <= 1039; id += 2) {
         EXPECT_EQ(controls[id]["type"], "image") << id;
         EXPECT_EQ(controls[id]["svg"].get<std::string>().rfind("<svg", 0), 0u) << id;
     }
-    EXPECT_EQ(controls[1042]["type"], "static");
-    EXPECT_EQ(controls[1042]["text"], "12:35:19");
-    EXPECT_EQ(controls[1043]["text"], "48.11730");
-    EXPECT_EQ(controls[1044]["text"], "11.51667");
+    EXPECT_EQ(json({controls[1042]["type"], controls[1042]["text"], controls[1043]["text"], controls[1044]["text"]}),
+              json({"static", "12:35:19", "48.11730", "11.51667"}));
     EXPECT_EQ(d["satellites"], json::parse(R"([
         {"system": "GPS", "id": 5, "elevation": 40, "azimuth": 83, "snr": 46, "used": true},
         {"system": "GPS", "id": 12, "elevation": null, "azimuth": null, "snr": 30, "used": false}])"));
 
-    const json inputs[] = {{{"event", "key"}, {"key", 27}}, {{"event", "done"}}, {{"event", "cancel"}}};
-    for (json in : inputs) {
+    for (json in : {json{{"event", "key"}, {"key", 27}}, json{{"event", "done"}}, json{{"event", "cancel"}}}) {
         if (dialogs().empty()) open();
         in["dialog"] = dialogs()[0]["id"];
         auto res = cli.Post("/api/dialog/input", shell.WithToken(), in.dump(), "application/json");
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 200) << in;
+        EXPECT_EQ(res ? res->status : -1, 200) << in;
         EXPECT_TRUE(test::WaitFor([&] { return dialogs().empty(); })) << in;
     }
     shell.Loop().SendTask([&] { model.reset(); });
