@@ -76,6 +76,10 @@ platform::LResult TrackerController::MainWindowProc(platform::WindowHandle, uint
         return 0;
     }
     if (msg == m.dummy) return 0;
+    if (msg == kMsgStopReceiverWhenIdle) {
+        StopReceiverWhenIdle();
+        return 0;
+    }
     if (msg == platform::WM_COMMAND) {
         OnCommand(platform::LoWord(wParam));
         return 0;

@@ -9,6 +9,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/Types.h"
+
 namespace kestrix {
 
 constexpr uint32_t kCmdEnable = 40001;
@@ -51,5 +53,9 @@ struct RegisteredMessages {
 };
 // Registers them on the first call, in the order above.
 const RegisteredMessages& GetRegisteredMessages();
+
+// The window's own message, posted by the controller to itself: a worker reported that
+// its service stopped; stop the receiver if nothing needs it any more.
+constexpr uint32_t kMsgStopReceiverWhenIdle = platform::WM_USER + 1;
 
 }  // namespace kestrix

@@ -126,6 +126,7 @@ bool TrackerController::Init(uintptr_t instance, platform::WindowHandle itemWind
     }
 
     ShowNotification(kNotifyAdd, CurrentIcon(), StatusHtml());
+    started_ = true;
     if (NonEmpty(settings_.GetLogin()) && NonEmpty(settings_.GetPasswordHash()) &&
         NonEmpty(settings_.GetGpsPort())) {
         StartServices(kUsePowerMode);
@@ -339,20 +340,36 @@ void TrackerController::OnStopped(int kind) {
         idle = (state_ & kServiceBits) == 0;
     }
     if (changed) UpdateStatus();
-    if (idle && IsReceiverRunning() && IsSessionStopped()) {
-        if (services_.clearSatellites) services_.clearSatellites();
-        if (statusModel_) {
-            statusModel_->Detach();
-            statusModel_->RequestRedraw();
-        }
-        receiver_->Stop();
+    if (!idle) return;
+    // The receiver is started and stopped on the UI thread only: a worker's report is
+    // posted there (after the page update it may have posted, so the order holds) and the
+    // condition is checked again when it arrives, since a service may have started since.
+    // Before Init there is no main window and no UI loop to keep order with.
+    const platform::WindowHandle w = mainWindow_;
+    if (w != platform::kNoWindow && platform::MessageLoop::OwnerOf(w) != platform::MessageLoop::Current()) {
+        platform::PostMessage(w, kMsgStopReceiverWhenIdle, 0, 0);
+        return;
     }
+    StopReceiverWhenIdle();
+}
+
+void TrackerController::StopReceiverWhenIdle() {
+    if ((GetState() & kServiceBits) != 0 || !IsReceiverRunning() || !IsSessionStopped()) return;
+    if (services_.clearSatellites) services_.clearSatellites();
+    if (statusModel_) {
+        statusModel_->Detach();
+        statusModel_->RequestRedraw();
+    }
+    receiver_->Stop();
 }
 
 void TrackerController::OnMessage(const std::string& text) { ShowMessage(text); }
 
 void TrackerController::OnPowerSourceChanged(uint8_t) {
-    if (stoppedByUser_) return;
+    // The monitor's first poll may come while start-up still asks for the account or the
+    // port (its sheet pumps the loop): the end of Init starts the services with the source
+    // known by then, and nothing must run on settings not yet entered.
+    if (stoppedByUser_ || !started_) return;
     // The monitor has stored the new status already; StartServices reads it there.
     StopServices(kUsePowerMode, false);
     StartServices(kUsePowerMode);

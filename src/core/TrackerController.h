@@ -8,7 +8,9 @@
 //   UI thread (the MessageLoop that called Instance): Init, commands, Start/StopServices,
 //     power events, OnFixLost (fix monitor timer), the main window.
 //   reader thread: OnFix, OnSignalLevel.
-//   session thread: OnStarted/OnStopped(kind 0), OnMessage.
+//   session thread: OnStarted/OnStopped(kind 0), OnMessage. The receiver is started and
+//     stopped on the UI thread only: when OnStopped leaves nothing running, a call from
+//     another thread posts the receiver's stop to the main window, which checks again.
 // The state bits, the last fix and the stored page are guarded by one mutex that is never
 // held while calling out, so ShowMessage (which waits for the UI thread) never waits on a
 // lock the UI thread holds.
@@ -92,6 +94,9 @@ public:
 private:
     TrackerController();
     void DispatchFix(TrackPointRef point);
+    // With no service left and the session stopped: clears the satellites, detaches the
+    // status model and stops the receiver. UI thread.
+    void StopReceiverWhenIdle();
     void ShowMessage(const std::string& text);
     bool CreateMainWindow();
     void DestroyMainWindow();
@@ -112,6 +117,7 @@ private:
     TrackerSettings settings_;
     std::atomic<platform::WindowHandle> itemWindow_{platform::kNoWindow};
     uintptr_t instance_ = 0;
+    bool started_ = false;  // Init has asked for what was missing (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
     std::unique_ptr<IGpsReceiver> receiver_;

@@ -230,10 +230,7 @@ constexpr std::string_view kScript = R"js('use strict';
       });
     }
     view.tabs.hidden = !d.pages;
-    [...view.tabs.children].forEach((tab, i) => {
-      tab.setAttribute('aria-selected', String(i === d.page));
-      tab.tabIndex = i === d.page ? 0 : -1;
-    });
+    [...view.tabs.children].forEach((tab, i) => tab.setAttribute('aria-selected', String(i === d.page)));
     view.done.hidden = !d.doneButton;
     view.cancel.hidden = !d.cancelButton;
     view.foot.hidden = !d.doneButton && !d.cancelButton;

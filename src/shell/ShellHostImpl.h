@@ -1,8 +1,9 @@
 // ShellHostImpl: the phone's shell services behind platform::ShellHost, kept as state that
 // the browser page shows: the notification bubbles (the status page), the message boxes
 // waiting for a person's answer and the links the logic opened. It also listens to the
-// platform's windows (Window.h SetWindowChangeListener, installed while the host lives), so
-// that opening, changing and closing a dialog moves the version on as well.
+// platform's windows (Window.h SetWindowChangeListener, installed while the host lives; the
+// platform has one listener, so one host lives at a time), so that opening, changing and
+// closing a dialog moves the version on as well.
 //
 // Threads:
 //   UI thread (the MessageLoop given at construction): every ShellHost call, and the

@@ -3,6 +3,7 @@
 #include "core/TrackerController.h"
 #include "platform/Controls.h"
 #include "platform/Dialog.h"
+#include "platform/Window.h"
 
 namespace kestrix::ui::detail {
 
@@ -17,9 +18,16 @@ void InitPage(WindowHandle page) {
 }
 
 LResult AnswerSheet(WindowHandle page, LParam lp, PageStep fill, PageStep apply, bool (*mayLeave)(WindowHandle)) {
+    // A page is filled from the settings when it is first shown and when the sheet is
+    // cancelled; shown again, it keeps what the person changed there, which Done stores.
+    static const Atom filled = GlobalAddAtom("Kestrix.SettingsPageFilled");
     const auto* header = reinterpret_cast<const NmHdr*>(lp);
     switch (header ? header->code : 0) {
         case PSN_SETACTIVE:
+            if (GetProp(page, filled) != 0) return 0;
+            SetProp(page, filled, 1);
+            if (fill) fill(page);
+            return 0;
         case PSN_RESET:
             if (fill) fill(page);
             return 0;

@@ -15,8 +15,9 @@ namespace kestrix::ui::detail {
 TrackerSettings* ControllerSettings();
 // A page's WM_INITDIALOG: full screen with a Done button.
 void InitPage(platform::WindowHandle page);
-// A page's answer to the sheet's WM_NOTIFY (lp): fill when the page is shown (PSN_SETACTIVE)
-// and when the sheet is cancelled (PSN_RESET), store on Done (PSN_APPLY); leaving the page
+// A page's answer to the sheet's WM_NOTIFY (lp): fill when the page is first shown
+// (PSN_SETACTIVE) and when the sheet is cancelled (PSN_RESET), store on Done (PSN_APPLY); a
+// page shown again keeps the person's changes; leaving the page
 // (PSN_KILLACTIVE) is allowed unless mayLeave says no. Null steps do nothing.
 using PageStep = void (*)(platform::WindowHandle page);
 platform::LResult AnswerSheet(platform::WindowHandle page, platform::LParam lp, PageStep fill, PageStep apply,

@@ -438,6 +438,25 @@ TEST_F(TrackerControllerTest, StoppingASessionThatShowsAMessageDoesNotDeadlock) 
     EXPECT_NE(shell_.updates[0].n.html.find("Message: Disconnected from the server"), std::string::npos);
 }
 
+TEST_F(TrackerControllerTest, AWorkersStopReportLeavesTheReceiverToTheUiThread) {
+    const V stop = {"satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"};
+    for (bool startedMeanwhile : {false, true}) {
+        SCOPED_TRACE(startedMeanwhile ? "a service started meanwhile" : "still idle");
+        TrackerController& c = Ready(AllServices());
+        c.StartServices(kModeTracker);
+        session_->stopRequested = true;  // its stop was asked for; the worker says goodbye
+        journal_.Take();
+        std::thread([&] { c.OnStopped(kKindTracker); }).join();
+        EXPECT_EQ(c.GetState(), 0u);     // the state follows at once,
+        EXPECT_EQ(ServiceCalls(), V{});  // the receiver waits for the UI thread
+        if (startedMeanwhile) c.StartServices(kModeLogger);
+        loop_->RunPending();
+        EXPECT_EQ(ServiceCalls(), startedMeanwhile ? V{"log.Open"} : stop);
+        EXPECT_EQ(receiver_->running, startedMeanwhile);
+        TrackerController::Destroy();
+    }
+}
+
 TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
     struct Case {
         const char* name;
@@ -507,6 +526,23 @@ TEST_F(TrackerControllerTest, InitAsksForWhatIsMissing) {
         TrackerController::Destroy();
         std::remove(dir_.File("registry.reg").c_str());
     }
+}
+
+TEST_F(TrackerControllerTest, PowerChangesWhileStartUpAsksStartNothingBeforeItEnds) {
+    ControllerServices s = AllServices();
+    s.editSettings = [&](TrackerSettings& st, int) {
+        Broadcast(1);  // the monitor's first poll, inside the sheet's pump
+        EXPECT_EQ(ServiceCalls(), V{}) << "nothing starts on settings not yet entered";
+        st.SetLogin(std::string("anna"));
+        st.SetPassword(std::string("pw"));
+        st.SetGpsPort(std::string("COM4:"));
+        return true;
+    };
+    SetControllerServices(s);
+    TrackerController* c = TrackerController::Instance();
+    c->GetSettings().SetMode(1, kModeLogger);
+    ASSERT_TRUE(c->Init(kInstance, platform::kNoWindow));
+    EXPECT_EQ(c->GetState(), kModeLogger) << "the end of start-up starts the source's mode";
 }
 
 TEST_F(TrackerControllerTest, SettingsCommandSavesAndRestartsWithThePowerSourceMode) {

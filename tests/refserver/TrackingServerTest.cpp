@@ -3,7 +3,9 @@
 #include "TrackingServer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -332,21 +334,42 @@ TEST_F(TrackingServerTest, ManyClientsAtOnceAreAllStored) {
     EXPECT_EQ(PointsOf(aliceId_).size(), static_cast<size_t>(kClients * kEach));
 }
 
-TEST_F(TrackingServerTest, ConnectionsBeyondTheCapAreRefused) {
+TEST_F(TrackingServerTest, AFullServerLetsALoginInByClosingTheLongestSilentStranger) {
     server_->Stop();
+    // From the usual default soft limit, the server raises it for itself; then the test
+    // raises it for the flood, which lives in this process too.
+    struct RestoreLimit {
+        rlimit saved{};
+        ~RestoreLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
+    } limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit.saved), 0);
+    rlimit low = limit.saved;
+    low.rlim_cur = std::min<rlim_t>(1024, low.rlim_max);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     ServerOptions options;
     options.listen = "127.0.0.1:0";
-    options.maxConnections = 2;
+    options.maxConnections = static_cast<int>(std::min<rlim_t>(1500, (limit.saved.rlim_max - 200) / 2));
     server_ = std::make_unique<TrackingServer>(store_, options);
     ASSERT_TRUE(server_->Start());
-    TestClient a, b, c;
-    LoginAlice(a);
-    LoginAlice(b);
-    ASSERT_TRUE(c.Connect(server_->Port()));
-    EXPECT_TRUE(c.WaitClosed());
-    EXPECT_EQ(server_->Refused(), 1u);
+    ASSERT_EQ(server_->Capacity(), options.maxConnections);
+    low.rlim_cur = std::min<rlim_t>(2 * static_cast<rlim_t>(options.maxConnections) + 200, low.rlim_max);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    TestClient alice;
+    LoginAlice(alice);  // the oldest connection, but logged in
+    std::vector<std::unique_ptr<TestClient>> strangers(static_cast<size_t>(options.maxConnections - 1));
+    for (auto& s : strangers) {
+        s = std::make_unique<TestClient>();
+        ASSERT_TRUE(s->Connect(server_->Port())) << std::strerror(errno);
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return server_->Connections() == options.maxConnections; }, std::chrono::seconds(20)));
+    TestClient newcomer;
+    LoginAlice(newcomer);
+    EXPECT_TRUE(strangers[0]->WaitClosed());
+    EXPECT_EQ(server_->Evicted(), 1u);
+    EXPECT_EQ(server_->Refused(), 0u);
     LoginMessage answer;
-    EXPECT_TRUE(a.Login("alice", PasswordDigest("secret"), 1, answer));
+    EXPECT_TRUE(alice.Login("alice", PasswordDigest("secret"), 1, answer));
 }
 
 TEST(TrackingServerStart, RefusesBadAddressesAndTakenPorts) {

@@ -192,6 +192,7 @@ TEST(ShellHostImplTest, UnattendedBoxAnswersTheSafeButtonAfterItsTimeoutAndLogsI
         platform::MessageLoop loop(clock);
         ShellHostImpl host(loop, 120'000);
         int answer = RunBox(loop, host, c.flags, [&](const PendingMessageBox&) {
+            loop.SendTask([] {});  // the box is being pumped: its time has started
             clock.Advance(119'999);
             loop.SendTask([] {});  // the pump has seen the new time
             EXPECT_EQ(host.MessageBoxes().size(), 1u) << "closed before its time";

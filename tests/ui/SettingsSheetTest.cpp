@@ -37,6 +37,10 @@ TEST_F(SheetTest, ModePageEditsTheChosenProfileAndNamesTheLogAfterTheLogin) {
             EXPECT_TRUE(Control(sheet, kIdcTracker).checked);
             EXPECT_FALSE(Control(sheet, kIdcLogger).checked);
             ASSERT_TRUE(ClickControl(sheet, kIdcLogger));
+            // Another page and back: the page keeps what was changed on it.
+            ASSERT_TRUE(SelectSheetPage(sheet, kPageGps));
+            ASSERT_TRUE(SelectSheetPage(sheet, kPageMode));
+            EXPECT_TRUE(Control(sheet, kIdcLogger).checked);
             WhenOpen([](WindowHandle chooser) {
                 const TreeItemInfo root = Control(chooser, kIdcFolderTree).tree.at(0);
                 for (const auto& child : root.children) {

@@ -117,7 +117,6 @@ await main(async () => {
       'a live position of kate on the server');
 
     // Settings: a shorter point count, the Power profile without the tracker, a new folder.
-    // (Each page is visited once: a page shown again is filled anew from the settings.)
     const before = readRegistry(data);
     await page.locator('#status-page [name="cmd:40004"], #status-page [href="cmd:40004"]').first().click();
     await top.getByLabel('Profile').waitFor();

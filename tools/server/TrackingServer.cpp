@@ -5,12 +5,14 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <memory>
 #include <unordered_map>
 
@@ -26,6 +28,9 @@ constexpr size_t kMaxUnsent = 1 << 20;
 // client cannot hold the loop.
 constexpr size_t kReadChunk = 16384;
 constexpr int kReadsPerWake = 4;
+// Descriptors kept free beside the connections: the listener, epoll, the wake event, the
+// database and its journal, and whatever else the process has open.
+constexpr int kSpareDescriptors = 64;
 
 std::string SystemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -48,7 +53,23 @@ struct Connection {
     bool touched = false;  // in the list of connections to flush after the commit
     bool closing = false;
     std::string closeReason;
+    // Its place among the connections without a login, longest silent first.
+    bool waiting = false;
+    std::list<Connection*>::iterator waitingAt;
 };
+
+// Raises the soft limit on open descriptors to `wanted`, or as far as the hard limit
+// allows, and returns the soft limit in force.
+rlim_t RaiseDescriptorLimit(rlim_t wanted) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit.rlim_cur = raised.rlim_cur;
+    }
+    return limit.rlim_cur;
+}
 
 }  // namespace
 
@@ -135,6 +156,14 @@ bool TrackingServer::Start() {
         CloseFds();
         return false;
     }
+    const int wanted = std::max(options_.maxConnections, 1);
+    const rlim_t limit = RaiseDescriptorLimit(static_cast<rlim_t>(wanted) + kSpareDescriptors);
+    capacity_ = wanted;
+    if (limit < static_cast<rlim_t>(wanted) + kSpareDescriptors) {
+        capacity_ = static_cast<int>(limit > 2 * kSpareDescriptors ? limit - kSpareDescriptors : limit / 2);
+        std::fprintf(stderr, "kestrix-server: the descriptor limit (%llu) holds %d connections, not %d\n",
+                     static_cast<unsigned long long>(limit), capacity_, wanted);
+    }
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = listenFd_;
@@ -158,6 +187,9 @@ void TrackingServer::Stop() {
 void TrackingServer::Run() {
     StoreSink& sink = *sink_;
     std::unordered_map<int, std::unique_ptr<Connection>> conns;
+    // The connections that have not logged in, longest silent first: the first to go
+    // when a newcomer needs room.
+    std::list<Connection*> waiting;
     // Connections with answers to send or to close, handled after the pass's commit.
     std::vector<Connection*> touched;
     std::vector<uint8_t> buffer(kReadChunk);
@@ -178,9 +210,28 @@ void TrackingServer::Run() {
             std::fprintf(stderr, "kestrix-server: %s closed: %s\n", c.peer.c_str(), c.closeReason.c_str());
         epoll_ctl(epollFd_, EPOLL_CTL_DEL, c.fd, nullptr);
         close(c.fd);
+        if (c.waiting) waiting.erase(c.waitingAt);
         conns.erase(c.fd);
         connections_ = static_cast<int>(conns.size());
         if (listenerPaused) setListener(true);
+    };
+    // Keeps the list of connections without a login in order after c was heard from.
+    auto heard = [&](Connection& c) {
+        if (c.waiting) waiting.erase(c.waitingAt);
+        c.waiting = !c.session.LoggedIn();
+        if (c.waiting) c.waitingAt = waiting.insert(waiting.end(), &c);
+    };
+    // Closes the longest silent connection without a login; false when there is none.
+    // Connections with work pending in this pass are passed over: they were just heard
+    // from, or still owe an answer, and are referred to from `touched`.
+    auto makeRoom = [&]() -> bool {
+        for (Connection* c : waiting) {
+            if (c->touched || c->closing) continue;
+            ++evicted_;
+            drop(*c);
+            return true;
+        }
+        return false;
     };
     auto touch = [&](Connection& c) {
         if (!c.touched) touched.push_back(&c);
@@ -229,6 +280,9 @@ void TrackingServer::Run() {
             int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
                 if (errno == EINTR || errno == ECONNABORTED) continue;
+                // Out of descriptors below the cap (the process holds others): make room
+                // as when full.
+                if ((errno == EMFILE || errno == ENFILE) && makeRoom()) continue;
                 if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                     // Out of descriptors: stop listening until a connection closes, instead
                     // of spinning on a listener that stays readable.
@@ -237,7 +291,7 @@ void TrackingServer::Run() {
                 }
                 return;
             }
-            if (static_cast<int>(conns.size()) >= options_.maxConnections) {
+            if (static_cast<int>(conns.size()) >= capacity_ && !makeRoom()) {
                 ++refused_;
                 close(fd);
                 continue;
@@ -253,6 +307,7 @@ void TrackingServer::Run() {
                 close(fd);
                 continue;
             }
+            heard(*c);
             conns.emplace(fd, std::move(c));
             ++accepted_;
             connections_ = static_cast<int>(conns.size());
@@ -264,6 +319,7 @@ void TrackingServer::Run() {
             if (n > 0) {
                 c.lastHeard = std::chrono::steady_clock::now();
                 bool ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
+                heard(c);
                 if (c.session.HasOutput()) touch(c);
                 if (!ok) return closeLater(c, c.session.Error());
                 if (static_cast<size_t>(n) < buffer.size()) return;

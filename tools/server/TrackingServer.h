@@ -9,7 +9,12 @@
 // (65,535 bytes) plus unsent answers, and the number of connections is capped, so a
 // flood of clients cannot exhaust memory or threads. A connection silent for longer than
 // the idle limit is closed; a slow client never blocks the loop because every socket is
-// non-blocking. Each packet's points are stored all or none; the packets of one pass of
+// non-blocking. When the server is full, the connection that has not logged in and has
+// been silent longest is closed to make room, so a flood of connections that never log
+// in cannot keep a real client out; only when every connection has logged in is a
+// newcomer turned away. Start raises the soft limit on open descriptors toward the hard
+// one, so that the cap can be reached.
+// Each packet's points are stored all or none; the packets of one pass of
 // the loop share one commit (one commit per packet costs six times the throughput under
 // load), and answers go out only after that commit, so a login answer tells a client
 // that everything it sent before is in the database.
@@ -36,8 +41,10 @@ struct ServerOptions {
     std::string listen = "127.0.0.1:1201";
     // A connection that sends nothing for this long is closed.
     std::chrono::milliseconds idleLimit{60000};
-    // Connections beyond this are accepted and closed at once.
-    int maxConnections = 1024;
+    // The most connections held at once (fewer when the descriptor limit cannot be raised
+    // that far). Beyond it, a connection without a login makes room, or the newcomer is
+    // closed at once.
+    int maxConnections = 10000;
     // The receive time stamped on stored points, as ISO text; defaults to the system clock.
     std::function<std::string()> now;
 };
@@ -64,6 +71,10 @@ public:
     int Connections() const { return connections_.load(); }
     uint64_t Accepted() const { return accepted_.load(); }
     uint64_t Refused() const { return refused_.load(); }
+    // Connections without a login closed to make room for a newcomer.
+    uint64_t Evicted() const { return evicted_.load(); }
+    // The connection cap in force (after Start).
+    int Capacity() const { return capacity_; }
     uint64_t PointsStored() const;
 
 private:
@@ -82,6 +93,8 @@ private:
     std::atomic<int> connections_{0};
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
+    std::atomic<uint64_t> evicted_{0};
+    int capacity_ = 0;
 
     void Run();
     void CloseFds();
