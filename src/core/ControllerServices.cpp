@@ -66,7 +66,7 @@ ControllerServices DefaultControllerServices() {
         return UploadTrack(host);
     };
     services.clearSatellites = [] { SatelliteTable::Instance().Clear(); };
-    // The settings sheet is added by the shell when it has one.
+    // The settings sheet and the status window are added by the shell when it has them.
     return services;
 }
 

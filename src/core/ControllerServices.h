@@ -22,6 +22,9 @@ struct ControllerServices {
     // The process-wide GPS status model (created on first use) and its deletion.
     std::function<IGpsStatusModel*()> statusModel;
     std::function<void()> deleteStatusModel;
+    // The status window the model shows ("Satellite View"), given to the model when the
+    // controller obtains it. Empty: the model has no window to show.
+    StatusWindowFactory makeStatusWindow;
     // GPS port detection: highest COM number to probe, the name found. False: none found.
     std::function<bool(int maxPort, std::string& name)> detectGpsPort;
     // The settings property sheet at a start page (0 Mode, 1 GPS, 2 Track, 3 Account,
@@ -34,8 +37,8 @@ struct ControllerServices {
 };
 
 // The services the shipped program uses: receiver, session, track log, status model,
-// port detection, upload and satellite table. The settings sheet is left empty for the
-// user interface to fill in.
+// port detection, upload and satellite table. The settings sheet and the status window
+// are left empty for the user interface to fill in.
 ControllerServices DefaultControllerServices();
 void SetControllerServices(ControllerServices services);
 const ControllerServices& GetControllerServices();

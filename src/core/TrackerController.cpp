@@ -79,6 +79,7 @@ TrackerController::TrackerController() : services_(GetControllerServices()) {
     powerMonitor_.Start(this);
     settings_.Load();
     if (services_.statusModel) statusModel_ = services_.statusModel();
+    if (statusModel_ && services_.makeStatusWindow) statusModel_->SetWindowFactory(services_.makeStatusWindow);
 }
 
 TrackerController::~TrackerController() {
@@ -233,7 +234,8 @@ void TrackerController::ShowMessage(const std::string& text) {
 bool TrackerController::ShowGpsStatus() {
     if (instance_ == 0 || !statusModel_) return false;
     if (receiver_) statusModel_->Attach(receiver_.get());
-    return statusModel_->ShowStatusWindow();
+    // A window that cannot be made is a failure, not a shown view.
+    return statusModel_->ShowStatusWindow(instance_) == 0;
 }
 
 void TrackerController::EditSettingsAndRestart() {

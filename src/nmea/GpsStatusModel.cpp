@@ -6,6 +6,7 @@
 #include "nmea/FixMonitor.h"
 #include "nmea/Sentences.h"
 #include "platform/MessageLoop.h"
+#include "platform/Window.h"
 
 namespace kestrix {
 
@@ -49,6 +50,9 @@ GpsStatusModel::GpsStatusModel() : SentenceObserver(true) {}
 
 GpsStatusModel::~GpsStatusModel() {
     if (receiver_ != nullptr) Detach();
+    // The window's procedures reach the model: the window goes first.
+    view_.reset();
+    window_.store(platform::kNoWindow);
 }
 
 bool GpsStatusModel::Attach(IGpsReceiver* receiver) {
@@ -74,7 +78,29 @@ void GpsStatusModel::Detach() {
     RequestRedraw();
 }
 
-bool GpsStatusModel::ShowStatusWindow() { return false; }
+int GpsStatusModel::ShowStatusWindow(uintptr_t instance) {
+    if (instance == 0) return -1;
+    const platform::WindowHandle old = window_.exchange(platform::kNoWindow);
+    if (old != platform::kNoWindow) platform::DestroyWindow(old);
+    if (!view_ && factory_) view_ = factory_(*this);
+    if (!view_) return -1;
+    const platform::WindowHandle window = view_->Create(instance);
+    if (window == platform::kNoWindow) return -1;
+    window_.store(window);
+    platform::ShowWindow(window, platform::SW_SHOWNORMAL);
+    // Showing does not paint here: the window starts with the fix and satellites known now.
+    RefreshTexts();
+    InvalidateViews();
+    return 0;
+}
+
+void GpsStatusModel::RefreshTexts() {
+    if (HasView()) view_->RefreshTexts(currentPoint_.Get());
+}
+
+void GpsStatusModel::InvalidateViews() {
+    if (HasView()) view_->InvalidateViews();
+}
 
 void GpsStatusModel::RequestRedraw() {
     const platform::WindowHandle window = window_.load();
@@ -88,10 +114,10 @@ void GpsStatusModel::OnSentence(NmeaSentence* sentence) {
     if (sentence == nullptr || window == platform::kNoWindow) return;
     static const uint32_t message = platform::RegisterWindowMessage("WM_LDP_NOTIFY");
     sentence->AddRef();
-    if (!platform::PostMessage(window, message, 0, reinterpret_cast<platform::LParam>(sentence))) {
-        // The window is gone: nobody will release the reference.
-        sentence->Release();
-    }
+    // The window may close before the message's turn (or be gone already): the loop then
+    // releases the reference the window would have.
+    platform::PostMessageWithRelease(window, message, 0, reinterpret_cast<platform::LParam>(sentence),
+                                     [sentence] { sentence->Release(); });
 }
 
 void GpsStatusModel::Process(NmeaSentence* sentence) {
@@ -105,17 +131,17 @@ void GpsStatusModel::Process(NmeaSentence* sentence) {
     } else if (SameName(name, "GPRMC")) {
         if (const auto* s = dynamic_cast<const RmcSentence*>(sentence)) {
             currentPoint_ = s->status == 'A' ? MakeTrackPoint(*s) : TrackPointRef();
-            Redraw();
+            RefreshTexts();
         }
     } else if (SameName(name, "GPGLL")) {
         if (const auto* s = dynamic_cast<const GllSentence*>(sentence)) {
             currentPoint_ = s->status == 'A' ? MakeTrackPoint(*s) : TrackPointRef();
-            Redraw();
+            RefreshTexts();
         }
     } else if (SameName(name, "GPGGA")) {
         if (const auto* s = dynamic_cast<const GgaSentence*>(sentence)) {
             currentPoint_ = s->fixQuality == 1 ? MakeTrackPoint(*s) : TrackPointRef();
-            Redraw();
+            RefreshTexts();
         }
     }
 }
@@ -126,34 +152,32 @@ void GpsStatusModel::ProcessGsv(const GsvSentence& s) {
     std::vector<int> ids;
     ids.reserve(s.satellites.size());
     for (const SatelliteInfo& sat : s.satellites) {
+        // Receivers pad the last message of a set with empty groups: no satellite there.
+        if (sat.prn <= 0) continue;
         SatelliteRecord record;
         record.prn = sat.prn;
         record.elevation = sat.elevation;
         record.azimuth = sat.azimuth;
         record.snr = sat.snr;
         record.system = system;
+        record.hasPosition = sat.hasPosition;
         table.AddOrUpdate(record, false);
         ids.push_back(sat.prn);
     }
     table.Prune(system, ids);
-    // The bars show the table's first satellites in (system, number) order: with one
-    // system, the set's ids in ascending order.
+    // The bars show the table's first twelve satellites in (system, number) order: with
+    // one system, the set's ids in ascending order. More than twelve have no bar.
     bars_ = {};
     const std::vector<SatelliteRecord> all = table.Snapshot();
     for (size_t i = 0; i < all.size() && i < kSignalBars; ++i) bars_[i] = all[i].Key();
-    Redraw();
+    InvalidateViews();
 }
 
 void GpsStatusModel::ProcessGsa(const GsaSentence& s) {
     SatSystem system = SystemOfId(s.systemId);
     if (system == SatSystem::Unknown) system = SystemOfTalker(s.GetTalker());
     SatelliteTable::Instance().MarkUsed(system, s.usedPrns);
-    Redraw();
-}
-
-void GpsStatusModel::Redraw() {
-    const platform::WindowHandle window = window_.load();
-    if (window != platform::kNoWindow) platform::InvalidateWindow(window);
+    InvalidateViews();
 }
 
 }  // namespace kestrix

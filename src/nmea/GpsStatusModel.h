@@ -5,13 +5,19 @@
 // Threads: OnSentence runs on the reader thread with the parser's dispatch lock held and
 // does no more than post the sentence (with a reference) to the status window as
 // "WM_LDP_NOTIFY" (lParam: the sentence; the window procedure calls Process on the UI
-// thread and then releases it). Without a window the sentence is not kept. Attach,
-// Detach, Process and the accessors run on the UI thread. Process keeps the process-wide
-// SatelliteTable, the twelve signal bars and the current point.
+// thread and then releases it; a message the window never handles, because it closed
+// first, releases it in the message loop). Without a window the sentence is not kept.
+// Attach, Detach, Process, ShowStatusWindow and the accessors run on the UI thread.
+// Process keeps the process-wide SatelliteTable, the twelve signal bars and the current
+// point, and has the window show them.
+//
+// The window itself (IStatusWindow) comes from the factory the user interface installs;
+// the model owns it until the model goes, and destroys a window still open then.
 #pragma once
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "geo/RefCounted.h"
 #include "geo/TrackPoint.h"
@@ -39,14 +45,22 @@ public:
     // Unsubscribes, forgets the current point, clears the satellite table and asks the
     // window (if any) to redraw.
     void Detach() override;
-    // The status window is not built yet: false.
-    bool ShowStatusWindow() override;
+    void SetWindowFactory(StatusWindowFactory factory) override { factory_ = std::move(factory); }
+    // -1 without an instance. Destroys the status window if one is open, creates a new one
+    // (the window object is made on first use), stores and shows it (SW_SHOWNORMAL) with
+    // the texts and views as they stand: 0. -1 when there is no factory or the window
+    // cannot be created.
+    int ShowStatusWindow(uintptr_t instance) override;
     // Posts "WM_UPDATE_SAT_VIEW" to the status window, if there is one.
     void RequestRedraw() override;
 
     void OnSentence(NmeaSentence* sentence) override;
     // Applies one sentence on the UI thread (see the class comment).
     void Process(NmeaSentence* sentence);
+    // The window's time and position texts from the current point; nothing without a window.
+    void RefreshTexts();
+    // Invalidates the sky plot and the bars; nothing without a window.
+    void InvalidateViews();
 
     // The status window: messages go there; kNoWindow when none.
     void SetStatusWindow(platform::WindowHandle window) { window_.store(window); }
@@ -60,7 +74,7 @@ public:
 private:
     void ProcessGsv(const class GsvSentence& s);
     void ProcessGsa(const class GsaSentence& s);
-    void Redraw();
+    bool HasView() const { return view_ != nullptr && window_.load() != platform::kNoWindow; }
 
     IGpsReceiver* receiver_ = nullptr;
     NmeaParser* parser_ = nullptr;
@@ -68,6 +82,8 @@ private:
     // Read on the reader thread, set on the UI thread.
     std::atomic<platform::WindowHandle> window_{platform::kNoWindow};
     std::array<SatelliteKey, kSignalBars> bars_{};
+    StatusWindowFactory factory_;
+    std::unique_ptr<IStatusWindow> view_;
 };
 
 }  // namespace kestrix

@@ -36,6 +36,8 @@ struct SatelliteRecord {
     int snr = 0;        // dB-Hz
     uint8_t used = 0;   // 1 when the satellite is used in the fix
     SatSystem system = SatSystem::Unknown;
+    // False while the receiver reports no elevation and azimuth for it (both read 0).
+    bool hasPosition = true;
 
     SatelliteKey Key() const { return {system, prn}; }
     bool operator==(const SatelliteRecord&) const = default;

@@ -23,7 +23,10 @@ class IntegerFields {
 public:
     explicit IntegerFields(std::string_view body) : p_(body.data()), end_(body.data() + body.size()) {}
     bool HasField() const { return !done_ && p_ < end_; }
+    // The field Next read last had no characters (or there was none).
+    bool LastWasEmpty() const { return lastEmpty_; }
     int Next() {
+        lastEmpty_ = true;
         if (!HasField()) return 0;
         const char* begin = p_;
         int value = 0;
@@ -34,6 +37,7 @@ public:
             else value = value * 10 + static_cast<int>(d);
         }
         const std::string_view field(begin, static_cast<size_t>(p_ - begin));
+        lastEmpty_ = field.empty();
         if (p_ < end_) {
             ++p_;  // past the ","
         } else {
@@ -46,6 +50,7 @@ private:
     const char* p_;
     const char* end_;
     bool done_ = false;
+    bool lastEmpty_ = true;
 };
 
 template <class T>
@@ -174,7 +179,9 @@ bool GsvSentence::Continue(std::string_view body) {
         SatelliteInfo info;
         info.prn = r.Next();
         info.elevation = r.Next();
+        const bool noElevation = r.LastWasEmpty();
         info.azimuth = r.Next();
+        info.hasPosition = !noElevation && !r.LastWasEmpty();
         info.snr = r.Next();
         satellites.push_back(info);
     }

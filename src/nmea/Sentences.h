@@ -118,6 +118,9 @@ struct SatelliteInfo {
     int elevation = 0;  // degrees
     int azimuth = 0;    // degrees
     int snr = 0;        // dB-Hz, 0 when not tracked
+    // False when the receiver left the elevation or the azimuth empty (it tracks the
+    // satellite but has no almanac position for it yet); both then read 0.
+    bool hasPosition = true;
 };
 
 // GSV: one object for a whole set of messages. Complete when the message number equals

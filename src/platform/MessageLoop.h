@@ -85,6 +85,13 @@ uint32_t RegisterWindowMessage(const std::string& name);
 
 // Win32-style helpers that find the window's loop.
 bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
+// As PostMessage, for a message that carries something its window procedure frees once it
+// has handled it (a counted reference in lParam). When the message never reaches a
+// procedure, release is called instead, exactly once: at once when the post fails (the
+// result is then false), on the loop's thread when the window is gone by the message's
+// turn, and when the loop ends with the message still queued. A handled message never
+// calls it. Any thread.
+bool PostMessageWithRelease(WindowHandle window, uint32_t msg, WParam w, LParam l, std::function<void()> release);
 LResult SendMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
 bool IsWindow(WindowHandle window);
 void InvalidateWindow(WindowHandle window);

@@ -22,10 +22,12 @@
 
 
 #include "core/TrackerController.h"
+#include "nmea/SatelliteTable.h"
 #include "platform/Dialog.h"
 #include "platform/Log.h"
 #include "platform/Registry.h"
 #include "platform/Thread.h"
+#include "resources/Dialogs.h"
 #include "resources/Resources.h"
 #include "settings/NamedSettings.h"
 #include "shell/DaemonClient.h"
@@ -200,6 +202,40 @@ json ControlJson(const ControlInfo& c) {
     return j;
 }
 
+// ---- the satellite view ----------------------------------------------------------------
+// The GPS status window's dialog also carries the satellite table it draws from, for the
+// list the page shows under the sky plot.
+
+bool IsSatelliteView(const DialogInfo& d) { return !d.sheet && d.templateId == kDlgGpsStatus; }
+
+const char* SystemName(SatSystem system) {
+    switch (system) {
+    case SatSystem::Gps: return "GPS";
+    case SatSystem::Glonass: return "GLONASS";
+    case SatSystem::Galileo: return "Galileo";
+    case SatSystem::BeiDou: return "BeiDou";
+    case SatSystem::Qzss: return "QZSS";
+    case SatSystem::NavIC: return "NavIC";
+    case SatSystem::Unknown: break;
+    }
+    return "unknown";
+}
+
+json SatellitesJson(const std::vector<SatelliteRecord>& satellites) {
+    json list = json::array();
+    for (const SatelliteRecord& s : satellites) {
+        list.push_back({{"system", SystemName(s.system)},
+                        {"id", s.prn},
+                        {"elevation", s.hasPosition ? json(s.elevation) : json(nullptr)},
+                        {"azimuth", s.hasPosition ? json(s.azimuth) : json(nullptr)},
+                        {"snr", s.snr},
+                        {"used", s.used != 0}});
+    }
+    return list;
+}
+
+// ---- end of the satellite view ---------------------------------------------------------
+
 // What the page needs of a dialog besides DescribeDialogs: whether it takes input (a
 // dialog under a modal one does not) and the size of the area its controls lie in.
 struct ShownDialog {
@@ -207,6 +243,7 @@ struct ShownDialog {
     bool enabled = true;
     int32_t width = 0;
     int32_t height = 0;
+    std::vector<SatelliteRecord> satellites;  // the satellite view's, taken with the rest
 };
 
 // UI thread.
@@ -221,6 +258,7 @@ std::vector<ShownDialog> ShownDialogs() {
             d.width = r.Width();
             d.height = r.Height();
         }
+        if (IsSatelliteView(info)) d.satellites = SatelliteTable::Instance().Snapshot();
         d.info = std::move(info);
         out.push_back(std::move(d));
     }
@@ -246,6 +284,7 @@ json DialogJson(const ShownDialog& d) {
         j["page"] = i.page;
     }
     j["controls"] = std::move(controls);
+    if (IsSatelliteView(i)) j["satellites"] = SatellitesJson(d.satellites);
     return j;
 }
 

@@ -252,6 +252,8 @@ constexpr std::string_view kScript = R"js('use strict';
     } else {
       d.controls.forEach((c, i) => view.controls[i] && view.controls[i].update(c));
     }
+    // Views of particular dialogs (the satellite view below) add to the drawn dialog.
+    document.dispatchEvent(new CustomEvent('kestrix:dialog', { detail: { el: view.el, dialog: d } }));
   }
 
   // The controls flow in rows: controls whose rectangles share a band of the template
@@ -732,7 +734,20 @@ constexpr std::string_view kScript = R"js('use strict';
     linkState.dataset.state = 'lost';
     linkState.textContent = 'reconnecting';
   });
-  events.addEventListener('change', refresh);
+  // Change events come as fast as the receiver talks (every sentence repaints the
+  // satellite view): the page redraws for them at most four times a second, at once after
+  // a quiet spell and then every 250 ms while they keep coming. Input redraws at once.
+  const REDRAW_MS = 250;
+  let lastRedraw = 0;
+  let redrawTimer = null;
+  events.addEventListener('change', () => {
+    if (redrawTimer !== null) return;
+    redrawTimer = setTimeout(() => {
+      redrawTimer = null;
+      lastRedraw = Date.now();
+      refresh();
+    }, Math.max(0, lastRedraw + REDRAW_MS - Date.now()));
+  });
   refresh();
 })();
 )js";
@@ -952,13 +967,17 @@ std::string PageHtml(std::string_view token) {
     return page;
 }
 
-// The home-screen row's script and style follow the page's own (TodayPage.cpp).
+// The home-screen row's script and style (TodayPage.cpp) and the satellite view's
+// (SatelliteViewAssets.cpp) follow the page's own.
 std::string_view PageScript() {
-    static const std::string script = std::string(kScript) + std::string(TodayRowScript());
+    static const std::string script =
+        std::string(kScript) + std::string(TodayRowScript()) + std::string(SatelliteViewScript());
     return script;
 }
+
 std::string_view PageStyle() {
-    static const std::string style = std::string(kStyle) + std::string(TodayRowStyle());
+    static const std::string style =
+        std::string(kStyle) + std::string(TodayRowStyle()) + std::string(SatelliteViewStyle());
     return style;
 }
 

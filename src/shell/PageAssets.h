@@ -16,4 +16,10 @@ std::string PageHtml(std::string_view token);
 std::string_view PageScript();
 std::string_view PageStyle();
 
+// The satellite view's part of the script and the style sheet (SatelliteViewAssets.cpp),
+// which PageScript and PageStyle end with: the layout of the GPS status window and the
+// list of satellites under its sky plot.
+std::string_view SatelliteViewScript();
+std::string_view SatelliteViewStyle();
+
 }  // namespace kestrix::shell

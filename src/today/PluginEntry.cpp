@@ -12,6 +12,7 @@
 #include "resources/Resources.h"
 #include "today/ItemView.h"
 #include "ui/ColorText.h"
+#include "ui/GpsStatusWindow.h"
 #include "ui/Hyperlink.h"
 #include "ui/SettingsSheet.h"
 
@@ -118,6 +119,7 @@ bool PluginLoad() {
     services.editSettings = [](TrackerSettings&, int startPage) {
         return ui::ShowSettingsSheet(g_instance, kNoWindow, startPage);
     };
+    services.makeStatusWindow = ui::MakeGpsStatusWindow;
     SetControllerServices(std::move(services));
     return ok;
 }

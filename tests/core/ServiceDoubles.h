@@ -129,12 +129,15 @@ public:
         journal_.Add("model.Detach");
         attached = nullptr;
     }
-    bool ShowStatusWindow() override {
-        journal_.Add("model.Show");
-        return true;
+    void SetWindowFactory(StatusWindowFactory f) override { factory = std::move(f); }
+    int ShowStatusWindow(uintptr_t instance) override {
+        journal_.Add("model.Show " + std::to_string(instance));
+        return showResult;
     }
     void RequestRedraw() override { journal_.Add("model.Redraw"); }
     IGpsReceiver* attached = nullptr;
+    StatusWindowFactory factory;
+    int showResult = 0;
     Journal& journal_;
 };
 

@@ -691,12 +691,16 @@ TEST_F(TrackerControllerTest, UploadAndSatelliteViewUseTheirServices) {
         ++uploads;
         return true;
     };
+    s.makeStatusWindow = [](GpsStatusModel&) { return std::unique_ptr<IStatusWindow>(); };
     TrackerController& c = Ready(s);
     EXPECT_TRUE(c.OnCommand(kCmdUploadTrack));
     EXPECT_EQ(uploads, 1);
+    EXPECT_TRUE(model_.factory) << "the model gets the window factory with the controller";
     EXPECT_TRUE(c.OnCommand(kCmdSatelliteView));
-    EXPECT_EQ(journal_.Take(), (V{"model.Attach", "model.Show"}));
+    EXPECT_EQ(journal_.Take(), (V{"model.Attach", "model.Show 4096"}));
     EXPECT_EQ(model_.attached, receiver_);
+    model_.showResult = -1;
+    EXPECT_FALSE(c.ShowGpsStatus()) << "a window that cannot be made";
 }
 
 TEST_F(TrackerControllerTest, InitFailsWithoutAnInstanceOrALoop) {

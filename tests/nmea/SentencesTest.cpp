@@ -160,25 +160,25 @@ TEST_F(SentencesTest, GsvSetsAssembleOverTheirMessages) {
         std::vector<const char*> bodies;
         bool complete;
         std::vector<int> prns;
-        std::vector<int> last;  // prn, elevation, azimuth, SNR of the last satellite
+        std::vector<int> last;  // prn, elevation, azimuth, SNR, has a position: the last satellite
     };
     const Case cases[] = {
         {"three messages",
          {"3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00",
           "3,2,11,14,25,170,00,16,57,208,39,18,67,296,40,19,40,246,00", "3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,"},
-         true, {3, 4, 6, 13, 14, 16, 18, 19, 22, 24, 27}, {27, 5, 244, 0}},
+         true, {3, 4, 6, 13, 14, 16, 18, 19, 22, 24, 27}, {27, 5, 244, 0, 1}},
         {"1 of 1 with none in view", {"1,1,00"}, true, {}, {}},
         {"groups beyond the count in view are not read", {"1,1,02,01,40,083,46,02,17,308,41,12,07,344,39"}, true, {1, 2},
-         {2, 17, 308, 41}},
+         {2, 17, 308, 41, 1}},
         {"signal id after four groups is not a satellite",
          {"2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45,1", "2,2,05,05,10,100,30,1"}, true,
-         {1, 2, 12, 14, 5}, {5, 10, 100, 30}},
+         {1, 2, 12, 14, 5}, {5, 10, 100, 30, 1}},
         {"a first message starts afresh after a lost last one",
          {"2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45",
           "2,1,05,21,40,083,46,22,17,308,41,23,07,344,39,24,22,228,45", "2,2,05,25,10,100,30"},
-         true, {21, 22, 23, 24, 25}, {25, 10, 100, 30}},
-        {"empty satellite fields read as 0", {"1,1,02,07,,,,08,10,,"}, true, {7, 8}, {8, 10, 0, 0}},
-        {"a set never completed", {"3,1,11,03,03,111,00", "3,2,11,14,25,170,00"}, false, {3, 14}, {14, 25, 170, 0}},
+         true, {21, 22, 23, 24, 25}, {25, 10, 100, 30, 1}},
+        {"empty satellite fields read as 0, without a position", {"1,1,02,07,,,,08,10,,"}, true, {7, 8}, {8, 10, 0, 0, 0}},
+        {"a set never completed", {"3,1,11,03,03,111,00", "3,2,11,14,25,170,00"}, false, {3, 14}, {14, 25, 170, 0, 1}},
     };
     for (const Case& c : cases) {
         GsvSentence s;
@@ -191,7 +191,7 @@ TEST_F(SentencesTest, GsvSetsAssembleOverTheirMessages) {
         std::vector<int> prns, last;
         for (const SatelliteInfo& sat : s.satellites) {
             prns.push_back(sat.prn);
-            last = {sat.prn, sat.elevation, sat.azimuth, sat.snr};
+            last = {sat.prn, sat.elevation, sat.azimuth, sat.snr, sat.hasPosition ? 1 : 0};
         }
         EXPECT_EQ(prns, c.prns) << c.what;
         EXPECT_EQ(last, c.last) << c.what;

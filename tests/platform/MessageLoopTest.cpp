@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -98,6 +100,24 @@ TEST(MessageLoopTest, DestroyedWindowGetsDestroyOnceAndNothingAfterwards) {
     EXPECT_EQ(MessageLoop::OwnerOf(f.window), nullptr);
     f.loop.RunPending();  // the message posted before the destruction is dropped
     EXPECT_EQ(f.messages, std::vector<uint32_t>{WM_DESTROY});
+}
+
+// What a posted message carries is freed once whatever becomes of the message: by its
+// procedure when handled, else by its release.
+TEST(MessageLoopTest, APostedMessageThatNoProcedureGetsIsReleasedOnce) {
+    enum Fate { Handled, WindowGone, LoopGone, NoWindow };
+    for (Fate fate : {Handled, WindowGone, LoopGone, NoWindow}) {
+        int released = 0;
+        auto f = std::make_unique<Fixture>();
+        const WindowHandle to = fate == NoWindow ? kNoWindow : f->window;
+        EXPECT_EQ(PostMessageWithRelease(to, kAsk, 0, 0, [&] { ++released; }), fate != NoWindow) << fate;
+        if (fate == WindowGone) f->loop.DestroyWindow(f->window);
+        if (fate != LoopGone) f->loop.RunPending();
+        const auto handled = std::count(f->messages.begin(), f->messages.end(), kAsk);
+        f.reset();
+        EXPECT_EQ(handled, fate == Handled ? 1 : 0) << fate;
+        EXPECT_EQ(released, fate == Handled ? 0 : 1) << fate;
+    }
 }
 
 TEST(MessageLoopTest, TimersFireOncePerPassWhenDueAndRestartFromNow) {

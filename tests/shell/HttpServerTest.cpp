@@ -11,16 +11,21 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "core/ControllerServices.h"
+#include "nmea/GpsStatusModel.h"
+#include "nmea/Sentences.h"
 #include "platform/Dialog.h"
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "support/TestSupport.h"
 #include "today/PluginEntry.h"
+#include "ui/GpsStatusWindow.h"
 
 namespace kestrix::shell {
 namespace {
@@ -517,6 +522,59 @@ TEST(HttpServerTest, DialogsAreDescribedAndDrivenThroughTheApi) {
     EXPECT_EQ(post({{"dialog", id}, {"event", "done"}}).first, 200);
     EXPECT_EQ(ended.get_future().get(), IDOK);
     EXPECT_TRUE(dialogs()["dialogs"].empty());
+}
+
+// The GPS status window as the page gets it: a full-screen dialog whose drawn controls are
+// images, with the satellite table beside them, closed by Escape, Done and Cancel.
+TEST(HttpServerTest, TheSatelliteViewIsADialogWithItsPaintingsAndSatellites) {
+    using nlohmann::json;
+    ShellUnderTest shell;
+    std::unique_ptr<GpsStatusModel> model;
+    auto open = [&] { shell.Loop().SendTask([&] { ASSERT_EQ(model->ShowStatusWindow(1), 0); }); };
+    shell.Loop().SendTask([&] {
+        SatelliteTable::Instance().Clear();
+        model = std::make_unique<GpsStatusModel>();
+        model->SetWindowFactory(ui::MakeGpsStatusWindow);
+        ASSERT_EQ(model->ShowStatusWindow(1), 0);
+        for (auto [make, name, body] : {std::tuple{&CreateGsvSentence, "GPGSV", "1,1,02,05,40,083,46,12,,,30"},
+                                        {&CreateGsaSentence, "GPGSA", "A,3,05,,,,,,,,,,,,2.5,1.3,2.1"},
+                                        {&CreateRmcSentence, "GPRMC", "123519.00,A,4807.0380,N,01131.0000,E,,,230394,,"}}) {
+            Ref<NmeaSentence> s(make(name, body));
+            s->SetTalker("GP");
+            model->Process(s.Get());
+        }
+    });
+    auto cli = shell.Client();
+    const auto dialogs = [&] { return json::parse(cli.Get("/api/dialogs")->body)["dialogs"]; };
+    // The controls paint on the loop's next turn, after the task that fed the model.
+    json d;
+    std::map<int, json> controls;
+    ASSERT_TRUE(test::WaitFor([&] {
+        d = dialogs();
+        for (const json& c : d.empty() ? json::array() : d[0]["controls"]) controls[c["id"]] = c;
+        return controls[1039]["type"] == "image";
+    }));
+    d = d[0];
+    EXPECT_EQ(json({d["kind"], d["caption"], d["modal"], d["width"], d["height"]}),
+              json({"dialog", "GPS Status", false, 480, 640}));
+    for (int id = 1015; id <= 1039; id += 2) {
+        EXPECT_EQ(controls[id]["type"], "image") << id;
+        EXPECT_EQ(controls[id]["svg"].get<std::string>().rfind("<svg", 0), 0u) << id;
+    }
+    EXPECT_EQ(json({controls[1042]["type"], controls[1042]["text"], controls[1043]["text"], controls[1044]["text"]}),
+              json({"static", "12:35:19", "48.11730", "11.51667"}));
+    EXPECT_EQ(d["satellites"], json::parse(R"([
+        {"system": "GPS", "id": 5, "elevation": 40, "azimuth": 83, "snr": 46, "used": true},
+        {"system": "GPS", "id": 12, "elevation": null, "azimuth": null, "snr": 30, "used": false}])"));
+
+    for (json in : {json{{"event", "key"}, {"key", 27}}, json{{"event", "done"}}, json{{"event", "cancel"}}}) {
+        if (dialogs().empty()) open();
+        in["dialog"] = dialogs()[0]["id"];
+        auto res = cli.Post("/api/dialog/input", shell.WithToken(), in.dump(), "application/json");
+        EXPECT_EQ(res ? res->status : -1, 200) << in;
+        EXPECT_TRUE(test::WaitFor([&] { return dialogs().empty(); })) << in;
+    }
+    shell.Loop().SendTask([&] { model.reset(); });
 }
 
 // Reads an event stream on its own thread and keeps what arrived.

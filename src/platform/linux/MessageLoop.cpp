@@ -43,6 +43,8 @@ struct PostedItem {
     WParam w = 0;
     LParam l = 0;
     std::function<void()> task;
+    // Frees what the message carries when no procedure gets it.
+    std::function<void()> release;
 };
 
 void SignalFd(int fd) {
@@ -126,7 +128,8 @@ std::shared_ptr<const WndProc> ProcOf(WindowHandle window, const LoopCore* core)
 thread_local MessageLoop* tCurrent = nullptr;
 thread_local std::shared_ptr<LoopCore> tCurrentCore;
 
-bool PostTo(const std::shared_ptr<LoopCore>& core, PostedItem item) {
+// Queues the item; on failure it is left to the caller untouched.
+bool PostTo(const std::shared_ptr<LoopCore>& core, PostedItem&& item) {
     if (!core) return false;
     {
         std::lock_guard lock(core->mutex);
@@ -219,8 +222,10 @@ size_t MessageLoop::Impl::HandlePosted() {
         }
         if (item.task) {
             item.task();
-        } else {
-            CallProc(ProcOf(item.window, core.get()), item.window, item.msg, item.w, item.l);
+        } else if (auto proc = ProcOf(item.window, core.get())) {
+            CallProc(proc, item.window, item.msg, item.w, item.l);
+        } else if (item.release) {
+            item.release();  // the window went before the message's turn
         }
     }
     return handled;
@@ -305,12 +310,17 @@ MessageLoop::MessageLoop(Clock& clock) : impl_(std::make_unique<Impl>()) {
 }
 
 MessageLoop::~MessageLoop() {
+    std::deque<PostedItem> unhandled;
     {
         std::lock_guard lock(impl_->core->mutex);
         impl_->core->alive = false;
-        impl_->core->posted.clear();
+        unhandled.swap(impl_->core->posted);
         impl_->core->paints.clear();
         impl_->core->ReleaseSendersLocked();
+    }
+    // Outside the lock: a release may post (and fail) or take locks of its own.
+    for (PostedItem& item : unhandled) {
+        if (item.release) item.release();
     }
     // The loop's windows go without WM_DESTROY: nothing runs their procedures any more.
     std::vector<WindowHandle> gone;
@@ -485,8 +495,14 @@ uint32_t RegisterWindowMessage(const std::string& name) {
 }
 
 bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
-    PostedItem item{window, msg, w, l, {}};
-    return PostTo(CoreOf(window), std::move(item));
+    return PostTo(CoreOf(window), PostedItem{window, msg, w, l, {}, {}});
+}
+
+bool PostMessageWithRelease(WindowHandle window, uint32_t msg, WParam w, LParam l, std::function<void()> release) {
+    PostedItem item{window, msg, w, l, {}, std::move(release)};
+    if (PostTo(CoreOf(window), std::move(item))) return true;
+    if (item.release) item.release();
+    return false;
 }
 
 LResult SendMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
