@@ -99,7 +99,7 @@ TEST_F(TodayTest, GaugeOpensTheStatusWindowOnlyWhileTheReceiverRuns) {
         bool receiverRuns;
         V calls;
     };
-    const V opens{"model.Attach", "model.Show"};
+    const V opens{"model.Attach", "model.Show 1"};
     const Case cases[] = {
         {"gauge, receiver stopped", 460, false, {}},
         {"gauge", 460, true, opens},
