@@ -15,6 +15,7 @@ using test::Append32;
 using test::Append64;
 using test::AppendText;
 using test::Bytes;
+using test::Encode;
 using test::Hex;
 using test::MemoryStream;
 
@@ -22,15 +23,6 @@ const std::string kDigest = "0123456789abcdef0123456789abcdef";
 // 2000-01-01 00:00 UTC and 12:00 the same day: OLE dates 36526.0 and 36526.5.
 constexpr uint64_t kY2k = test::kT0;
 constexpr uint64_t kY2kNoon = kY2k + 12ull * 3600 * 10000000;
-
-Bytes Encode(ServerMessage& m) {
-    Packet p;
-    EXPECT_TRUE(p.Prepare(m));
-    EXPECT_TRUE(m.Write(p));
-    MemoryStream out;
-    EXPECT_TRUE(p.Send(out));
-    return out.Output();
-}
 
 // A received packet with this type and payload (the header is added).
 Packet Incoming(uint16_t type, const Bytes& payload) {

@@ -6,7 +6,7 @@
 namespace kestrix {
 namespace {
 
-using Recorder = test::RecordingListener;
+using Recorder = test::StatusRecorder;
 
 uint16_t ClosedPort() {
     platform::TcpListener l;

@@ -1,109 +1,85 @@
-// Shared helpers for the tracker-server tests: a ByteStream over a byte string (handing
-// out at most N bytes per read, as TCP may), hex formatting for readable failures, a
-// listener that records status reports, a loopback listener whose accept queue is full,
-// and the fixture that runs the reference server with one account.
+// Shared helpers for the tracker-server tests: the reference server run as a process on
+// loopback (accounts added and points exported through its command line), a loopback
+// listener whose accept queue is full, and the fixtures with a data folder and with the
+// reference server holding the account anna/secret.
 #pragma once
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <mutex>
+#include <filesystem>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "RefServer.h"
 #include "platform/DeviceFs.h"
 #include "platform/Registry.h"
 #include "platform/Socket.h"
-#include "server/ByteStream.h"
 #include "server/OfflineStore.h"
 #include "server/ServerConnection.h"
 #include "settings/TrackerSettings.h"
+#include "support/MemoryStream.h"
+#include "support/Process.h"
+#include "support/Recorders.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::test {
 
-using Bytes = std::vector<uint8_t>;
 constexpr uint64_t kT0 = 125911584000000000ull;  // 2000-01-01 00:00 UTC
 
-class MemoryStream final : public ByteStream {
-public:
-    explicit MemoryStream(Bytes input = {}, size_t chunk = 0) : input_(std::move(input)), chunk_(chunk) {}
-    bool IsOpen() const override { return true; }
-    bool Write(const uint8_t* data, size_t length, size_t& written) override {
-        output_.insert(output_.end(), data, data + length);
-        written = length;
-        return true;
-    }
-    bool Read(uint8_t* buffer, size_t length, size_t& received) override {
-        size_t n = std::min(length, input_.size() - offset_);
-        if (chunk_) n = std::min(n, chunk_);
-        std::copy_n(input_.begin() + static_cast<long>(offset_), n, buffer);
-        offset_ += n;
-        received = n;
-        return true;
-    }
-    bool Peek(uint8_t*, size_t, size_t& received) override {
-        received = 0;
-        return false;
-    }
-    const Bytes& Output() const { return output_; }
-    size_t Consumed() const { return offset_; }
-
-private:
-    Bytes input_;
-    size_t chunk_;
-    size_t offset_ = 0;
-    Bytes output_;
+struct ExportedPoint {
+    std::string kind;  // "live" or "track"
+    double lat = 0;
+    double lon = 0;
+    double alt = 0;
 };
 
-inline std::string Hex(const Bytes& b) {
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", b[i]);
-        if (i) s += (i % 4 == 0) ? " | " : " ";
-        s += buf;
-    }
-    return s;
-}
-
-inline void Append16(Bytes& b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void Append32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-inline void Append64(Bytes& b, uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-inline void AppendText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
-
-// The controller's side: records every report in order.
-class RecordingListener : public IStatusListener {
+// kestrix-server with its database in dir; the first start picks a free port, later
+// starts reuse it.
+class RefServer {
 public:
-    void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
-    void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
-    void OnMessage(const std::string& text) override { Add("message " + text); }
-    bool Has(const std::string& event) const {
-        std::lock_guard lock(mutex_);
-        return std::find(events_.begin(), events_.end(), event) != events_.end();
+    explicit RefServer(std::string dir) : dir_(std::move(dir)), db_(dir_ + "/server.sqlite") {}
+    static bool Available() { return std::filesystem::exists(ServerBinary()); }
+    bool Start() {
+        if (process_.Running()) return true;
+        const std::string log = dir_ + "/server-" + std::to_string(++starts_) + ".log";
+        if (!process_.Start({ServerBinary(), "--listen", "127.0.0.1:" + std::to_string(port_), "--db", db_, "--web",
+                             "off"},
+                            log))
+            return false;
+        const auto port = process_.WaitForLine("listening on 127.0.0.1:", std::chrono::seconds(10));
+        if (!port) process_.Stop();
+        if (port) port_ = static_cast<uint16_t>(std::stoi(*port));
+        return port.has_value();
     }
-    std::vector<std::string> Events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
+    void Stop() { process_.Stop(); }
+    uint16_t Port() const { return port_; }
+    // The new account's user id (0 on failure).
+    uint32_t AddUser(const std::string& name, const std::string& password) {
+        return static_cast<uint32_t>(
+            std::strtoul(RunToEnd({ServerBinary(), "--db", db_, "user", "add", name, password}, dir_).out.c_str(),
+                         nullptr, 10));
+    }
+    std::vector<ExportedPoint> Export(const std::string& name) {
+        static const std::regex kPoint(R"re("kind":"(\w+)".*"lat":([^,]+),"lon":([^,]+),"alt":([^,]+))re");
+        std::vector<ExportedPoint> points;
+        std::istringstream lines(RunToEnd({ServerBinary(), "--db", db_, "export", name}, dir_).out);
+        std::smatch m;
+        for (std::string line; std::getline(lines, line);) {
+            if (std::regex_search(line, m, kPoint))
+                points.push_back({m[1], std::stod(m[2]), std::stod(m[3]), std::stod(m[4])});
+        }
+        return points;
     }
 
 private:
-    void Add(const std::string& e) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(e);
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
+    std::string dir_;
+    std::string db_;
+    Process process_;
+    uint16_t port_ = 0;
+    int starts_ = 0;
 };
 
 // A loopback listener whose accept queue is full. The system then drops further

@@ -13,7 +13,7 @@ namespace {
 
 using test::ExportedPoint;
 using test::kT0;
-using test::RecordingListener;
+using test::StatusRecorder;
 using test::StoreName;
 using test::WaitFor;
 
@@ -59,7 +59,23 @@ protected:
         return got;
     }
 
-    RecordingListener listener_;
+    // Under the count rule of count, posts points 0 to posted - 1, then one more: the points
+    // that the batch it sends holds.
+    std::set<int> TrackAfterCountRule(int count, int posted) {
+        settings_.SetAutoTrackMode(2);
+        settings_.SetAutoTrackPointCount(count);
+        EXPECT_TRUE(session_.Start(&settings_));
+        for (int i = 0; i < posted; ++i) session_.PostPosition(Point(i));
+        WaitForPoints(posted, 0);
+        session_.PostPosition(Point(posted));
+        std::set<int> inTrack;
+        for (const auto& p : WaitForPoints(posted + 1, static_cast<size_t>(count))) {
+            if (p.kind == "track") inTrack.insert(Index(p));
+        }
+        return inTrack;
+    }
+
+    StatusRecorder listener_;
     TrackerSession session_{&listener_};
 };
 
@@ -82,37 +98,17 @@ TEST_F(TrackerSessionTest, LogsInAndSendsLivePositions) {
     EXPECT_TRUE(listener_.Has("stopped 0"));
 }
 
+// The count rule sends the batch when a point arrives beyond the count; a point older
+// than the last track point sent is not collected (one of the same time is).
 TEST_F(TrackerSessionTest, CountRuleSendsOnTheSixthPoint) {
-    settings_.SetAutoTrackMode(2);
-    settings_.SetAutoTrackPointCount(5);
-    ASSERT_TRUE(session_.Start(&settings_));
-    for (int i = 0; i < 5; ++i) session_.PostPosition(Point(i));
-    WaitForPoints(5, 0);
-    session_.PostPosition(Point(5));
-    auto got = WaitForPoints(6, 5);
-    std::set<int> inTrack;
-    for (const auto& p : got) {
-        if (p.kind == "track") inTrack.insert(Index(p));
-    }
-    EXPECT_EQ(inTrack, (std::set<int>{0, 1, 2, 3, 4})) << "the sixth waits in the next batch";
+    EXPECT_EQ(TrackAfterCountRule(5, 5), (std::set<int>{0, 1, 2, 3, 4})) << "the sixth waits in the next batch";
     EXPECT_EQ(settings_.GetLastTrackPoint(), Point(4)->GetTime());
 }
 
 TEST_F(TrackerSessionTest, PointsOlderThanTheLastTrackPointAreNotCollected) {
-    settings_.SetAutoTrackMode(2);
-    settings_.SetAutoTrackPointCount(2);
     const uint64_t last = Point(1)->GetTime();
     settings_.SetLastTrackPoint(&last);
-    ASSERT_TRUE(session_.Start(&settings_));
-    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));  // 0 is older; 1 has the same time
-    WaitForPoints(3, 0);
-    session_.PostPosition(Point(3));
-    auto got = WaitForPoints(4, 2);
-    std::set<int> inTrack;
-    for (const auto& p : got) {
-        if (p.kind == "track") inTrack.insert(Index(p));
-    }
-    EXPECT_EQ(inTrack, (std::set<int>{1, 2}));
+    EXPECT_EQ(TrackAfterCountRule(2, 3), (std::set<int>{1, 2}));
 }
 
 TEST_F(TrackerSessionTest, TimerRuleFollowsTheDeviceClock) {
@@ -198,7 +194,7 @@ TEST_F(TrackerSessionTest, MissingAccountSettingsAreReported) {
         s.SetPort(server_.Port());
         s.SetLogPath(std::string("\\anna.log"));
         if (c.login) s.SetLogin(std::string("anna"));
-        RecordingListener l;
+        StatusRecorder l;
         TrackerSession session(&l);
         session.SetRetryPause(50);
         ASSERT_TRUE(session.Start(&s));

@@ -5,7 +5,6 @@
 
 #include "TestKit.h"
 #include "geo/Listeners.h"
-#include "platform/Shell.h"
 #include "server/Messages.h"
 #include "tracklog/LogRecord.h"
 
@@ -14,25 +13,6 @@ namespace {
 
 using test::Bytes;
 using test::kT0;
-
-// The person in front of the message boxes: answers OK and remembers what was shown.
-class RecordingShell : public platform::ShellHost {
-public:
-    struct Box {
-        std::string text, caption;
-        uint32_t flags;
-    };
-    bool NotificationAdd(const platform::Notification&) override { return false; }
-    bool NotificationUpdate(uint32_t, const platform::Notification&) override { return false; }
-    bool NotificationRemove(const std::string&, uint32_t) override { return false; }
-    int MessageBox(platform::WindowHandle, const std::string& text, const std::string& caption,
-                   uint32_t flags) override {
-        boxes.push_back({text, caption, flags});
-        return platform::IDOK;
-    }
-    bool OpenLink(const std::string&) override { return false; }
-    std::vector<Box> boxes;
-};
 
 class FakeHost : public IUploadHost {
 public:
@@ -134,7 +114,7 @@ protected:
 
     std::string LastBox() const { return shell_.boxes.empty() ? "" : shell_.boxes.back().text; }
 
-    RecordingShell shell_;
+    test::ScriptedShell shell_;
     FakeHost host_{settings_};
 };
 

@@ -1,0 +1,115 @@
+// Doubles shared by the tests of several folders:
+//   StatusRecorder: an IStatusListener that keeps every report in order, as "started K",
+//     "stopped K" or "message TEXT" (any thread);
+//   FixRecorder: a GpsFixListener that keeps the fixes, the signal levels and the count of
+//     losses (any thread);
+//   ScriptedShell: the person in front of the message boxes: gives one answer and keeps
+//     every box shown (the test's thread).
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "geo/Listeners.h"
+#include "platform/Shell.h"
+
+namespace kestrix::test {
+
+class StatusRecorder : public IStatusListener {
+public:
+    void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
+    void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
+    void OnMessage(const std::string& text) override { Add("message " + text); }
+    std::vector<std::string> Events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    bool Has(const std::string& event) const {
+        const auto events = Events();
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    // The reports since the last Take.
+    std::vector<std::string> Take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(events_, {});
+    }
+
+private:
+    void Add(std::string event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+class FixRecorder : public GpsFixListener {
+public:
+    void OnSignalLevel(int level) override {
+        std::lock_guard lock(mutex_);
+        levels_.push_back(level);
+    }
+    void OnFixLost() override {
+        std::lock_guard lock(mutex_);
+        ++lost_;
+    }
+    void OnFix(TrackPointRef point) override {
+        std::lock_guard lock(mutex_);
+        fixes_.push_back(std::move(point));
+    }
+    std::vector<TrackPointRef> Fixes() const {
+        std::lock_guard lock(mutex_);
+        return fixes_;
+    }
+    // The fixes since the last Take.
+    std::vector<TrackPointRef> TakeFixes() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(fixes_, {});
+    }
+    size_t FixCount() const {
+        std::lock_guard lock(mutex_);
+        return fixes_.size();
+    }
+    std::vector<int> Levels() const {
+        std::lock_guard lock(mutex_);
+        return levels_;
+    }
+    int Lost() const {
+        std::lock_guard lock(mutex_);
+        return lost_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<TrackPointRef> fixes_;
+    std::vector<int> levels_;
+    int lost_ = 0;
+};
+
+class ScriptedShell : public platform::ShellHost {
+public:
+    struct Box {
+        platform::WindowHandle owner;
+        std::string text;
+        std::string caption;
+        uint32_t flags;
+        bool operator==(const Box&) const = default;
+    };
+    bool NotificationAdd(const platform::Notification&) override { return false; }
+    bool NotificationUpdate(uint32_t, const platform::Notification&) override { return false; }
+    bool NotificationRemove(const std::string&, uint32_t) override { return false; }
+    int MessageBox(platform::WindowHandle owner, const std::string& text, const std::string& caption,
+                   uint32_t flags) override {
+        boxes.push_back({owner, text, caption, flags});
+        return answer;
+    }
+    bool OpenLink(const std::string&) override { return false; }
+
+    int answer = platform::IDOK;
+    std::vector<Box> boxes;
+};
+
+}  // namespace kestrix::test
