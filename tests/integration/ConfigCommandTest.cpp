@@ -5,7 +5,6 @@
 
 #include <filesystem>
 
-#include "integration/ChildProcess.h"
 #include "integration/Daemon.h"
 #include "platform/Registry.h"
 #include "shell/DaemonRecord.h"

@@ -27,16 +27,11 @@ Daemon::Daemon(const std::string& dataDir, const std::string& powerRoot, const s
     std::vector<std::string> args{"run",          "--data-dir", dataDir, "--http", "127.0.0.1:0",
                                   "--power-supply", powerRoot, "--gpsd",   "1"};
     args.insert(args.end(), extra.begin(), extra.end());
-    process_ = std::make_unique<ChildProcess>(args, outDir, "daemon");
-    std::smatch m;
-    std::string out;
-    static const std::regex kUrl("Kestrix is running: http://127\\.0\\.0\\.1:(\\d+)/\n");
-    WaitFor([&] {
-        out = process_->Out();
-        return std::regex_search(out, m, kUrl);
-    }, std::chrono::seconds(60));
-    if (m.empty()) return;
-    port_ = std::stoi(m[1].str());
+    args.insert(args.begin(), KestrixBinary());
+    process_.Start(args, outDir + "/daemon.out", outDir + "/daemon.err");
+    const auto port = process_.WaitForLine("Kestrix is running: http://127.0.0.1:", std::chrono::seconds(60));
+    if (!port) return;
+    port_ = std::stoi(*port);
     static const std::regex kToken("<meta name=\"kestrix-token\" content=\"([0-9a-f]{32})\">");
     std::smatch t;
     HttpAnswer page = Get("/");
@@ -78,9 +73,8 @@ std::string Daemon::WaitForDialog(const std::string& caption) const {
 }
 
 void Daemon::StopWith(int signo) {
-    ASSERT_TRUE(process_->Signal(signo));
-    ASSERT_TRUE(process_->WaitExit(60)) << "still running after signal " << signo;
-    EXPECT_EQ(process_->ExitCode(), 0) << process_->Err();
+    ASSERT_TRUE(process_.Signal(signo));
+    EXPECT_EQ(process_.Wait(std::chrono::seconds(60)), 0) << "after signal " << signo << ": " << process_.Err();
 }
 
 }  // namespace kestrix::test

@@ -1,11 +1,10 @@
 // kestrix run as a process for the end-to-end tests: started on a free loopback port with
 // a fake power supply and no gpsd, and driven through its HTTP API as the page drives it.
 #pragma once
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "integration/ChildProcess.h"
+#include "support/Process.h"
 
 namespace kestrix::test {
 
@@ -19,6 +18,7 @@ struct HttpAnswer {
 
 class Daemon {
 public:
+    // Its output goes to daemon.out and daemon.err in outDir.
     Daemon(const std::string& dataDir, const std::string& powerRoot, const std::string& outDir,
            std::vector<std::string> extra = {});
 
@@ -31,12 +31,12 @@ public:
     bool WaitForPage(const std::string& text) const;
     // Waits until an open dialog (GET /api/dialogs) has this caption; that JSON, or "".
     std::string WaitForDialog(const std::string& caption) const;
-    ChildProcess& Process() { return *process_; }
+    test::Process& Process() { return process_; }
     // Sends signo and expects a clean exit within the bound.
     void StopWith(int signo);
 
 private:
-    std::unique_ptr<ChildProcess> process_;
+    test::Process process_;
     int port_ = 0;
     std::string token_;
 };

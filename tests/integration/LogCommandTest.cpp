@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "integration/ChildProcess.h"
 #include "platform/DeviceFs.h"
 #include "settings/TrackerSettings.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 #include "tracklog/TrackLog.h"
 

@@ -1,9 +1,18 @@
+// The nmea commands as processes: what decode prints of a capture; the bytes replay plays
+// on a pseudo-terminal; and the whole path from a replayed receiver through "kestrix run"
+// in Logger mode to the track log.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 
-#include "integration/ChildProcess.h"
+#include "integration/Daemon.h"
+#include "platform/SerialDevice.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::test {
@@ -58,13 +67,118 @@ TEST(NmeaCommandTest, AcceptedKeepsOnlyWhatTheLoggerWrites) {
     EXPECT_EQ(f.out.find("12:35:23"), std::string::npos) << "the repeat 1.5 s later is dropped";
 }
 
-TEST(NmeaCommandTest, RefusesWhatItCannotRead) {
-    TempDir dir;
-    Finished missing = RunKestrix({"nmea", "decode", dir.File("nothing.nmea")}, dir.Path());
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_FALSE(missing.err.empty());
-    Finished unknown = RunKestrix({"nmea", "transcode"}, dir.Path());
-    EXPECT_EQ(unknown.exitCode, 2);
+class NmeaReplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Finished drive = RunKestrix({"nmea", "generate", "--seconds", "20"}, dir_.Path());
+        ASSERT_EQ(drive.exitCode, 0) << drive.err;
+        capture_ = drive.out;
+        WriteFile(captureFile_, capture_);
+    }
+    std::vector<std::string> Replay(const std::string& rate) {
+        return {KestrixBinary(), "nmea", "replay", captureFile_, "--pty", link_, "--rate", rate};
+    }
+
+    TempDir dir_;
+    std::string capture_;
+    std::string captureFile_ = dir_.File("drive.nmea");
+    std::string link_ = dir_.File("gps0");
+};
+
+TEST_F(NmeaReplayTest, RefusesWhatItCannotReadOrUse) {
+    WriteFile(dir_.File("plain"), "keep me");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{"nmea", "decode", dir_.File("nothing.nmea")}, 1, "nothing.nmea"},
+        {{"nmea", "transcode"}, 2, "usage"},
+        {{"nmea", "replay"}, 2, "usage: kestrix nmea replay"},
+        {{"nmea", "replay", captureFile_}, 2, "usage"},
+        {{"nmea", "replay", captureFile_, "--pty", link_, "--rate", "0"}, 2, "--rate takes a number"},
+        {{"nmea", "replay", captureFile_, "--pty", link_, "--speed", "2"}, 2, "unexpected argument \"--speed\""},
+        {{"nmea", "replay", dir_.File("missing.nmea"), "--pty", link_}, 1, "cannot read"},
+        {{"nmea", "replay", captureFile_, "--pty", dir_.File("plain")}, 1, "is left alone"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        Finished f = RunKestrix(c.args, dir_.Path());
+        EXPECT_EQ(f.exitCode, c.status);
+        EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
+    }
+    EXPECT_EQ(ReadFile(dir_.File("plain")), "keep me");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_)));
+}
+
+TEST_F(NmeaReplayTest, PlaysTheCaptureExactlyAndRemovesItsLink) {
+    Process replay;
+    ASSERT_TRUE(replay.Start(Replay("50"), dir_.File("replay.log")));
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(link_); }, std::chrono::seconds(10))) << replay.Out();
+    // Everything the line delivers until the player has ended (it waits for its last bytes
+    // to be read) and the line is quiet or hung up.
+    platform::SerialDevice device;
+    ASSERT_TRUE(device.Open(link_) && device.Configure(platform::LineSettings{}));
+    std::string got;
+    uint8_t buf[4096];
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < end) {
+        const long n = device.Read(buf, sizeof buf, nullptr);
+        if (n > 0) {
+            got.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+        } else if (n < 0 || !replay.Running()) {
+            break;
+        }
+    }
+    EXPECT_EQ(got, capture_);
+    EXPECT_EQ(replay.Wait(std::chrono::seconds(10)), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_)));
+    EXPECT_NE(replay.Out().find("20 bursts sent"), std::string::npos);
+}
+
+// "lat,lon,time of day" of each line of a log dump or a decode; newPlaces: only of lines
+// at another place than the line before.
+std::vector<std::string> Positions(const std::string& text, bool newPlaces = false) {
+    static const std::regex kLine(R"re("lat":([^,]+),"lon":([^,]+))re"), kTime(R"re("time":"[^T]+T([^"]+)")re");
+    std::vector<std::string> out;
+    std::istringstream lines(text);
+    std::smatch p, t;
+    std::string last;
+    for (std::string line; std::getline(lines, line);) {
+        if (!std::regex_search(line, p, kLine) || !std::regex_search(line, t, kTime)) continue;
+        char place[64];
+        std::snprintf(place, sizeof place, "%.9f,%.9f,", std::stod(p[1]), std::stod(p[2]));
+        if (!newPlaces || place != last) out.push_back(place + t[1].str());
+        last = place;
+    }
+    return out;
+}
+
+// The car moves about 14 m a second: the daemon logs each second's first fix and drops the
+// other fixes of that second at the same place. (A GGA takes its date from the machine's
+// clock in the daemon, from the capture's last RMC in decode: the time of day is compared.)
+TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDrive) {
+    const std::string data = dir_.File("data");
+    const std::string power = dir_.File("power");
+    WritePowerSupply(power, true);
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"COM", link_}, {"ModeP", "2"},
+                                      {"Login", "anna"}, {"Password", "secret"}}) {
+        Finished f = RunKestrix({"config", "--data-dir", data, "set", name, value}, dir_.Path());
+        ASSERT_EQ(f.exitCode, 0) << f.err;
+    }
+    Daemon daemon(data, power, dir_.Path());
+    ASSERT_TRUE(daemon.Up()) << daemon.Process().Err();
+    Process replay;
+    ASSERT_TRUE(replay.Start(Replay("5"), dir_.File("replay.log")));
+    EXPECT_EQ(replay.Wait(std::chrono::seconds(60)), 0) << replay.Out();
+    // The player ends once the daemon has read its last bytes; their record follows.
+    const std::string log = data + "/anna.log";
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(log).size() >= 20 * 32; }, std::chrono::seconds(10)));
+    daemon.StopWith(SIGTERM);
+
+    const auto decoded = Positions(RunKestrix({"nmea", "decode", captureFile_}, dir_.Path()).out, true);
+    ASSERT_EQ(decoded.size(), 20u);
+    EXPECT_EQ(Positions(RunKestrix({"log", "dump", log}, dir_.Path()).out), decoded) << daemon.Process().Err();
 }
 
 }  // namespace
