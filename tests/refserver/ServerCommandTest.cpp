@@ -1,22 +1,17 @@
-// The command line in-process (accounts, export formats, usage errors, where the web
-// pages go) and the real kestrix-server program as a process: the "listening on" and
-// "web pages on" lines, a login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
+// The command line in-process (accounts, export formats, usage errors) and the real
+// kestrix-server program as a process: the "listening on" and "web pages on" lines, a
+// login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
 #include "ServerCommand.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
 #include "TestClient.h"
-#include "WebFrontEnd.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::refserver {
@@ -82,34 +77,6 @@ TEST(ServerCommand, BadCommandLinesGiveUsage) {
         EXPECT_EQ(r.code, 2) << args[0];
         EXPECT_NE(r.err.find("usage: kestrix-server"), std::string::npos) << args[0];
     }
-}
-
-TEST(ServerCommand, WebPagesOnATakenPortOrOff) {
-    test::TempDir dir;
-    const std::string db = dir.File("server.sqlite");
-    WebFrontEnd taken(WebOptions{"127.0.0.1:0", db, "127.0.0.1:1201"});
-    ASSERT_TRUE(taken.Start()) << taken.Error();
-    const std::string address = taken.Address();
-    // An address asked for must be served.
-    Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", address});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + address +
-                         " (in use or not an address of this machine)\n");
-    // The default one is not worth losing the tracking server for. It is taken here, by
-    // this test or by whoever already holds it.
-    WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
-    usual.Start();
-    r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
-    EXPECT_EQ(r.out.find("web pages"), std::string::npos) << r.out;
-    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280 (in use or not an address of "
-                     "this machine); tracking goes on without them (--web ADDR:PORT moves them)\n");
-    r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", "off"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out.find("web pages"), std::string::npos) << r.out;
-    EXPECT_EQ(r.err, "");
 }
 
 class ExportTest : public ::testing::Test {
@@ -193,93 +160,27 @@ TEST_F(ExportTest, RefusesUnknownUsersAndMissingDatabases) {
     EXPECT_FALSE(std::filesystem::exists(missing));  // an export creates nothing
 }
 
-// The program as a process, its stdout on a pipe.
-class ServerProcess {
-public:
-    bool Start(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe(out) != 0) return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv;
-            std::string program = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix-server";
-            argv.push_back(program.data());
-            std::vector<std::string> copy = args;
-            for (std::string& a : copy) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        out_ = out[0];
-        return pid_ > 0;
-    }
-
-    // The first line of stdout, waiting at most 20 s.
-    std::string Line() {
-        std::string line;
-        char c;
-        while (line.size() < 200) {
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 20000) <= 0) break;
-            if (read(out_, &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-
-    // The exit status after the signal (-1 when it did not exit normally within 20 s).
-    int StopWith(int sig) {
-        kill(pid_, sig);
-        int status = 0;
-        bool exited = test::WaitFor(
-            [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(20));
-        if (!exited) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-            return -1;
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    ~ServerProcess() {
-        if (pid_ > 0) StopWith(SIGKILL);
-        if (out_ >= 0) close(out_);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
 TEST_F(ExportTest, TheProgramServesAndStopsCleanlyOnEachSignal) {
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
-        ServerProcess server;
-        ASSERT_TRUE(server.Start({"--listen", "127.0.0.1:0", "--db", db_, "--web", "127.0.0.1:0"}));
-        std::string line = server.Line();
-        ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
-        int port = std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:"));
-        ASSERT_GT(port, 0);
-        line = server.Line();
-        ASSERT_EQ(line.rfind("web pages on http://127.0.0.1:", 0), 0u) << line;
-        int webPort = std::atoi(line.c_str() + std::strlen("web pages on http://127.0.0.1:"));
-        httplib::Client web("127.0.0.1", webPort);
+        test::Process server;
+        ASSERT_TRUE(server.Start({test::ServerBinary(), "--listen", "127.0.0.1:0", "--db", db_, "--web", "127.0.0.1:0"},
+                                 dir_.File("server.out"), dir_.File("server.err")));
+        const auto port = server.WaitForLine("listening on 127.0.0.1:", std::chrono::seconds(20));
+        const auto webPort = server.WaitForLine("web pages on http://127.0.0.1:", std::chrono::seconds(20));
+        ASSERT_TRUE(port && webPort) << server.Out() << server.Err();
+        httplib::Client web("127.0.0.1", std::stoi(*webPort));
         auto page = web.Get("/");
         ASSERT_TRUE(page);
         EXPECT_NE(page->body.find("<td class=\"name\">b&lt;o&gt;b &amp; co</td>"), std::string::npos);
 
         test::TestClient client;
-        ASSERT_TRUE(client.Connect(static_cast<uint16_t>(port)));
+        ASSERT_TRUE(client.Connect(static_cast<uint16_t>(std::stoi(*port))));
         LoginMessage answer;
         ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
         EXPECT_EQ(answer.UserId(), alice_);
-        EXPECT_EQ(server.StopWith(sig), 0);
+        ASSERT_TRUE(server.Signal(sig));
+        EXPECT_EQ(server.Wait(std::chrono::seconds(20)), 0) << server.Err();
         EXPECT_TRUE(client.WaitClosed());
     }
 }

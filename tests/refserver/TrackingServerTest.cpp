@@ -1,5 +1,6 @@
 // The reference server in-process on 127.0.0.1:0 with a temporary database, driven by
-// real TCP clients that encode their messages exactly as the tracker does.
+// real TCP clients that encode their messages exactly as the tracker does. The exact
+// reason for each malformed input is the session parser's test; its load is a benchmark's.
 #include "TrackingServer.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include "ServerCommand.h"
 #include "TestClient.h"
@@ -22,19 +22,6 @@ using test::TestClient;
 
 constexpr const char* kReceived = "2026-12-06T10:00:00.000Z";
 
-uint64_t FileTimeOf(uint16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s) {
-    platform::SystemTime t;
-    t.year = y;
-    t.month = mo;
-    t.day = d;
-    t.hour = h;
-    t.minute = mi;
-    t.second = s;
-    uint64_t ft = 0;
-    EXPECT_TRUE(platform::SystemTimeToFileTime(t, ft));
-    return ft;
-}
-
 class TrackingServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,14 +29,14 @@ protected:
         ASSERT_TRUE(store_.Open(dbPath_)) << store_.Error();
         ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), aliceId_));
         ASSERT_TRUE(store_.AddUser("bob", PasswordDigest("hunter2"), bobId_));
-        StartServer(std::chrono::milliseconds(60000));
-    }
-
-    void StartServer(std::chrono::milliseconds idle) {
         ServerOptions options;
         options.listen = "127.0.0.1:0";
-        options.idleLimit = idle;
         options.now = [] { return std::string(kReceived); };
+        StartServer(options);
+    }
+
+    void StartServer(const ServerOptions& options) {
+        if (server_) server_->Stop();
         server_ = std::make_unique<TrackingServer>(store_, options);
         ASSERT_TRUE(server_->Start()) << server_->Error();
         ASSERT_NE(server_->Port(), 0);
@@ -103,12 +90,12 @@ TEST_F(TrackingServerTest, LoginAnswersCarryTheRightTypeStatusTextAndUserId) {
     auto refused = [](bool withId) {
         std::string text = "Wrong login or password";
         Bytes b;
-        test::PutU16(b, withId ? 45 : 23);
-        test::PutU16(b, static_cast<uint16_t>(10 + text.size() + (withId ? 4 : 0)));
-        test::PutU32(b, 1);
-        test::PutU16(b, static_cast<uint16_t>(text.size()));
-        b.insert(b.end(), text.begin(), text.end());
-        if (withId) test::PutU32(b, 0);
+        test::Append16(b, withId ? 45 : 23);
+        test::Append16(b, static_cast<uint16_t>(10 + text.size() + (withId ? 4 : 0)));
+        test::Append32(b, 1);
+        test::Append16(b, static_cast<uint16_t>(text.size()));
+        test::AppendText(b, text);
+        if (withId) test::Append32(b, 0);
         return b;
     };
     const Case cases[] = {
@@ -162,8 +149,10 @@ TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
     EXPECT_TRUE(PointsOf(bobId_).empty());
 }
 
+// A login answer comes only once everything sent before it is stored: a test reads the
+// points back without waiting.
 TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
-    const uint64_t start = FileTimeOf(2026, 12, 6, 9, 0, 0);
+    const uint64_t start = test::FileTimeOf(2026, 12, 6, 9);
     struct Case {
         size_t points;
         bool compressed;
@@ -171,7 +160,6 @@ TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
     const Case cases[] = {{500, true}, {11, false}, {12, true}, {0, false}, {1, false}};
     TestClient client;
     LoginAlice(client);
-    uint64_t expected = 0;
     std::vector<TrackPointRef> all;
     for (const Case& c : cases) {
         TrackMessage m(aliceId_);
@@ -185,11 +173,11 @@ TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
         ASSERT_FALSE(wire.empty());
         EXPECT_EQ((wire[1] & 0x80) != 0, c.compressed) << c.points;
         ASSERT_TRUE(client.SendBytes(wire));
-        expected += c.points;
     }
-    ASSERT_TRUE(WaitStored(expected));
+    LoginMessage answer;
+    ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
     std::vector<StoredPoint> stored = PointsOf(aliceId_);
-    ASSERT_EQ(stored.size(), expected);
+    ASSERT_EQ(stored.size(), all.size());
     for (size_t i = 0; i < stored.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(stored[i].kind, PointKind::Track);
@@ -206,155 +194,72 @@ TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
     EXPECT_EQ(*stored[499].time, "2026-12-06T09:08:19.000Z");
 }
 
-// An uncompressed track message body (after the header) claiming `count` points but
-// carrying `carried`.
-Bytes TrackWithCount(uint32_t count, uint32_t carried) {
-    Bytes b;
-    test::PutU16(b, 46);
-    test::PutU16(b, static_cast<uint16_t>(24 + 20 * carried));
-    test::PutU32(b, 1);
-    test::PutU32(b, count);
-    b.resize(24 + 20 * carried, 0);
-    return b;
-}
-
+// A malformed packet closes its own connection; a client that sent half a packet, one that
+// sends nothing and one that logged in are still served meanwhile.
 TEST_F(TrackingServerTest, AMalformedPacketClosesOnlyItsOwnConnection) {
-    TestClient bystander;
+    TestClient bystander, silent, half;
     LoginAlice(bystander);
+    ASSERT_TRUE(silent.Connect(server_->Port()));
+    LoginAlice(half);
     PositionMessage position(*TrackPoint::Make(10.0, 20.0, 30.0f, 4.0f, 0));
-    Bytes live = test::Encode(position);
-    ASSERT_EQ(live.size(), 44u);
-
-    // Every way a packet can be malformed is refused by the packet reader and the session
-    // parser, which have tests of their own; here one of each kind closes the connection.
-    struct Case {
-        const char* what;
-        bool loginFirst;
+    const Bytes live = test::Encode(position);
+    ASSERT_TRUE(half.SendBytes(Bytes(live.begin(), live.begin() + 10)));
+    const struct {
+        bool login;
         Bytes bytes;
+    } malformed[] = {
+        {true, {0x6E, 0x00, 0x03, 0x00}},  // length below the header
+        {true, {0x2E, 0x80, 0x12, 0x00, 100, 0, 0, 0, 0x78, 0x9C, 0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4}},  // zlib garbage
+        {false, live},  // a position before a login
     };
-    const Case cases[] = {
-        {"length below the header", true, {0x6E, 0x00, 0x03, 0x00}},
-        {"compressed packet shorter than its own header", true, {0x6E, 0x80, 0x06, 0x00, 0x2C, 0x00}},
-        {"zlib garbage", true, {0x2E, 0x80, 0x12, 0x00, 100, 0, 0, 0, 0x78, 0x9C, 0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4}},
-        {"track count above the points carried", true, TrackWithCount(3, 2)},
-        {"track count of four billion", true, TrackWithCount(0xFFFFFFFFu, 1)},
-        {"live position of the wrong length", true, {0x6E, 0x00, 0x08, 0x00, 0, 0, 0, 0}},
-        {"unknown type", true, {0x63, 0x00, 0x04, 0x00}},
-        {"login with a string running past the packet", true, {0x2C, 0x00, 0x08, 0x00, 0x10, 0x00, 0x41, 0x41}},
-        {"live position before login", false, live},
-        {"track message before login", false, TrackWithCount(0, 0)},
-    };
-    uint64_t storedBefore = server_->PointsStored();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    uint64_t stored = 0;
+    for (const auto& m : malformed) {
         TestClient bad;
-        if (c.loginFirst)
+        if (m.login)
             LoginAlice(bad);
         else
             ASSERT_TRUE(bad.Connect(server_->Port()));
-        ASSERT_TRUE(bad.SendBytes(c.bytes));
+        ASSERT_TRUE(bad.SendBytes(m.bytes));
         EXPECT_TRUE(bad.WaitClosed());
-        // The other client is still served: its position is stored.
         ASSERT_TRUE(bystander.SendBytes(live));
-        ASSERT_TRUE(WaitStored(++storedBefore));
+        ASSERT_TRUE(WaitStored(++stored));
     }
-    EXPECT_EQ(PointsOf(aliceId_).size(), std::size(cases));
-    // And it can still log in again on the same connection.
-    LoginMessage answer;
-    ASSERT_TRUE(bystander.Login("alice", PasswordDigest("secret"), 1, answer));
-    EXPECT_EQ(answer.UserId(), aliceId_);
-}
-
-TEST_F(TrackingServerTest, ALoginAnswerComesOnlyAfterEverythingSentBeforeIsStored) {
-    TestClient client;
-    LoginAlice(client);
-    for (int round = 1; round <= 3; ++round) {
-        SCOPED_TRACE(round);
-        Bytes burst;
-        for (int i = 0; i < 200; ++i) {
-            PositionMessage m(*TrackPoint::Make(round, i * 0.1, 0.0f, 0.0f, 0));
-            Bytes one = test::Encode(m);
-            burst.insert(burst.end(), one.begin(), one.end());
-        }
-        TrackMessage track(aliceId_);
-        for (int i = 0; i < 300; ++i) track.Add(TrackPoint::Make(round, i * 0.1, 0.0f, 0.0f, 133'000'000'000'000'000ULL));
-        Bytes t = test::Encode(track);
-        burst.insert(burst.end(), t.begin(), t.end());
-        ASSERT_TRUE(client.SendBytes(burst));
-        LoginMessage answer;
-        ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
-        // No waiting: the answer itself says the burst is in the database.
-        EXPECT_EQ(PointsOf(aliceId_).size(), 500u * static_cast<size_t>(round));
-    }
-}
-
-TEST_F(TrackingServerTest, ASilentOrHalfSentClientDoesNotHoldUpOthers) {
-    TestClient silent;
-    ASSERT_TRUE(silent.Connect(server_->Port()));
-    TestClient half;
-    LoginAlice(half);
-    PositionMessage position(*TrackPoint::Make(1.0, 2.0, 3.0f, 4.0f, 0));
-    Bytes live = test::Encode(position);
-    ASSERT_TRUE(half.SendBytes(Bytes(live.begin(), live.begin() + 10)));
-
-    TestClient other;
-    LoginAlice(other);
-    ASSERT_TRUE(other.SendBytes(live));
-    ASSERT_TRUE(WaitStored(1));
-    // The rest of the half-sent packet completes it.
     ASSERT_TRUE(half.SendBytes(Bytes(live.begin() + 10, live.end())));
-    ASSERT_TRUE(WaitStored(2));
+    ASSERT_TRUE(WaitStored(++stored));
+    EXPECT_EQ(PointsOf(aliceId_).size(), stored);
 }
 
 TEST_F(TrackingServerTest, AnIdleConnectionIsClosedAfterTheIdleLimit) {
-    server_->Stop();
-    StartServer(std::chrono::milliseconds(100));
+    ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    options.idleLimit = std::chrono::milliseconds(100);
+    StartServer(options);
     TestClient idle;
     LoginAlice(idle);
     EXPECT_TRUE(idle.WaitClosed());
     EXPECT_TRUE(test::WaitFor([&] { return server_->Connections() == 0; }));
 }
 
-TEST_F(TrackingServerTest, ManyClientsAtOnceAreAllStored) {
-    constexpr int kClients = 60;
-    constexpr int kEach = 20;
-    std::vector<std::unique_ptr<TestClient>> clients;
-    for (int i = 0; i < kClients; ++i) {
-        clients.push_back(std::make_unique<TestClient>());
-        LoginAlice(*clients.back());
-    }
-    EXPECT_EQ(server_->Connections(), kClients);
-    // Interleaved, so every connection is mid-stream at the same time.
-    for (int k = 0; k < kEach; ++k)
-        for (int i = 0; i < kClients; ++i) {
-            PositionMessage m(*TrackPoint::Make(i, k, 0.0f, 0.0f, 0));
-            ASSERT_TRUE(clients[static_cast<size_t>(i)]->Send(m));
-        }
-    ASSERT_TRUE(WaitStored(kClients * kEach));
-    EXPECT_EQ(PointsOf(aliceId_).size(), static_cast<size_t>(kClients * kEach));
-}
-
+// A flood of connections that never log in cannot lock the account holders out: a login
+// finds room by closing the longest silent stranger.
 TEST_F(TrackingServerTest, AFullServerLetsALoginInByClosingTheLongestSilentStranger) {
-    server_->Stop();
-    // From the usual default soft limit, the server raises it for itself; then the test
-    // raises it for the flood, which lives in this process too.
+    // From a soft limit on descriptors below what it needs, the server raises it for
+    // itself; then the test raises it for the flood, which lives in this process too.
     struct RestoreLimit {
         rlimit saved{};
         ~RestoreLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
     } limit;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit.saved), 0);
     rlimit low = limit.saved;
-    low.rlim_cur = std::min<rlim_t>(1024, low.rlim_max);
+    low.rlim_cur = std::min<rlim_t>(100, low.rlim_cur);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     ServerOptions options;
     options.listen = "127.0.0.1:0";
-    options.maxConnections = static_cast<int>(std::min<rlim_t>(1500, (limit.saved.rlim_max - 200) / 2));
-    server_ = std::make_unique<TrackingServer>(store_, options);
-    ASSERT_TRUE(server_->Start());
+    options.maxConnections = 100;
+    StartServer(options);
     ASSERT_EQ(server_->Capacity(), options.maxConnections);
-    low.rlim_cur = std::min<rlim_t>(2 * static_cast<rlim_t>(options.maxConnections) + 200, low.rlim_max);
+    low.rlim_cur = std::min<rlim_t>(400, low.rlim_max);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-
     TestClient alice;
     LoginAlice(alice);  // the oldest connection, but logged in
     std::vector<std::unique_ptr<TestClient>> strangers(static_cast<size_t>(options.maxConnections - 1));
@@ -362,7 +267,7 @@ TEST_F(TrackingServerTest, AFullServerLetsALoginInByClosingTheLongestSilentStran
         s = std::make_unique<TestClient>();
         ASSERT_TRUE(s->Connect(server_->Port())) << std::strerror(errno);
     }
-    ASSERT_TRUE(test::WaitFor([&] { return server_->Connections() == options.maxConnections; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(test::WaitFor([&] { return server_->Connections() == options.maxConnections; }));
     TestClient newcomer;
     LoginAlice(newcomer);
     EXPECT_TRUE(strangers[0]->WaitClosed());
