@@ -9,45 +9,6 @@
 namespace kestrix {
 namespace {
 
-TEST(FieldReaderTest, SplitsFieldsAndEndsWithNone) {
-    struct Case {
-        const char* body;
-        std::vector<std::string> fields;  // "<none>" marks a field that is none
-    };
-    const Case cases[] = {
-        {"a,,b", {"a", "", "b", "<none>"}},
-        {"a,", {"a", "<none>"}},
-        {",", {"", "<none>"}},
-        {"", {"<none>"}},
-        {"12,34,", {"12", "34", "<none>"}},
-    };
-    for (const Case& c : cases) {
-        FieldReader r(c.body);
-        std::vector<std::string> got;
-        for (size_t i = 0; i < c.fields.size(); ++i) {
-            got.push_back(r.IsNone() ? "<none>" : std::string(r.Field()));
-            r.Next();
-        }
-        EXPECT_EQ(got, c.fields) << c.body;
-        EXPECT_TRUE(r.IsNone()) << c.body;
-        EXPECT_TRUE(r.AtEnd()) << c.body;
-    }
-}
-
-TEST(FieldReaderTest, ValueReadersAreLenient) {
-    FieldReader r("A,-12x,3.5e1,,x,7");
-    EXPECT_EQ(r.Char(), 'A');
-    EXPECT_EQ(r.Integer(), -12);
-    EXPECT_DOUBLE_EQ(r.Double(), 35.0);
-    EXPECT_EQ(r.Char(), '\0');
-    EXPECT_EQ(r.Integer(), 0);
-    EXPECT_EQ(r.Text(), "7");
-    EXPECT_EQ(r.Text(), "");
-    EXPECT_EQ(r.Char(), '\0');
-    EXPECT_EQ(r.Integer(), 0);
-    EXPECT_EQ(r.Coordinate(), 0.0);
-}
-
 TEST(FieldReaderTest, IntegersReadAsAtoiWithoutOverflow) {
     const std::pair<const char*, int> cases[] = {
         {"0", 0},         {"08", 8},        {" 42", 42},          {"+7", 7},

@@ -53,16 +53,16 @@ TEST_F(FixMonitorTest, LossIsReportedEveryFourSecondsWithoutAFix) {
     ASSERT_TRUE(Monitor().StartTimer());
     const auto lostAfter = [&](int seconds) {
         Seconds(seconds);
-        return rec.lost;
+        return rec.Lost();
     };
     std::vector<int> each;
     for (int s = 1; s <= 12; ++s) each.push_back(lostAfter(1));
     EXPECT_EQ(each, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3}));
     Send(kGgaFix);
-    ASSERT_EQ(rec.fixes.size(), 1u);
+    ASSERT_EQ(rec.FixCount(), 1u);
     EXPECT_EQ(lostAfter(10), 3) << "no loss while a fix is held";
     Send(kGgaDgps);
-    EXPECT_EQ(rec.fixes.size(), 1u) << "quality 2 is not a fix";
+    EXPECT_EQ(rec.FixCount(), 1u) << "quality 2 is not a fix";
     EXPECT_FALSE(Monitor().CurrentFix());
     EXPECT_EQ(lostAfter(3), 3);
     EXPECT_EQ(lostAfter(1), 4);
@@ -100,16 +100,17 @@ TEST_F(FixMonitorTest, PointsFromEachSentenceType) {
          11.516666666666667, 1.0f, 0.0f, DeviceTime()},
     };
     for (const Case& c : cases) {
-        rec.fixes.clear();
+        rec.TakeFixes();
         Send(c.sentence);
-        ASSERT_EQ(rec.fixes.size(), 1u) << c.what;
-        const TrackPoint& p = *rec.fixes[0];
+        const auto fixes = rec.Fixes();
+        ASSERT_EQ(fixes.size(), 1u) << c.what;
+        const TrackPoint& p = *fixes[0];
         EXPECT_NEAR(p.GetLatitude(), c.lat, 1e-9) << c.what;
         EXPECT_NEAR(p.GetLongitude(), c.lon, 1e-9) << c.what;
         EXPECT_FLOAT_EQ(p.GetAltitude(), c.alt) << c.what;
         EXPECT_NEAR(p.GetSpeed(), c.speed, 1e-4) << c.what;
         EXPECT_EQ(p.GetTime(), c.time) << c.what;
-        EXPECT_EQ(Monitor().CurrentFix().Get(), rec.fixes[0].Get()) << c.what;
+        EXPECT_EQ(Monitor().CurrentFix().Get(), fixes[0].Get()) << c.what;
     }
 }
 
@@ -131,10 +132,10 @@ TEST_F(FixMonitorTest, OnlyFixSentencesGiveFixes) {
         {"GPGLL,4916.45,N,12311.12,W,225444", false},
     };
     for (const Case& c : cases) {
-        rec.fixes.clear();
+        rec.TakeFixes();
         Send(kGgaFix);
         Send(c.sentence);
-        EXPECT_EQ(rec.fixes.size(), c.fix ? 2u : 1u) << c.sentence;
+        EXPECT_EQ(rec.FixCount(), c.fix ? 2u : 1u) << c.sentence;
         EXPECT_EQ(static_cast<bool>(Monitor().CurrentFix()), c.fix) << c.sentence;
     }
 }
@@ -162,7 +163,7 @@ TEST_F(FixMonitorTest, SignalLevelOfCompleteSets) {
         test::FixRecorder r;
         GpsDecoder d(&r);
         for (const std::string& s : c.sentences) d.Feed(MakeSentence(s));
-        EXPECT_EQ(r.levels, c.reported) << c.what;
+        EXPECT_EQ(r.Levels(), c.reported) << c.what;
         EXPECT_EQ(d.GetSignalLevel(), c.level) << c.what;
     }
     EXPECT_EQ(ComputeSignalLevel({}), 0);
@@ -176,7 +177,7 @@ TEST_F(FixMonitorTest, ATimerOfADestroyedMonitorDoesNothing) {
         ASSERT_TRUE(m.StartTimer());
     }
     Seconds(8);
-    EXPECT_EQ(rec.lost, 0);
+    EXPECT_EQ(rec.Lost(), 0);
 }
 
 TEST_F(FixMonitorTest, FixesCrossThreadsWhileTheTimerRuns) {
@@ -196,7 +197,7 @@ TEST_F(FixMonitorTest, FixesCrossThreadsWhileTheTimerRuns) {
     });
     while (!done) Seconds(1);
     reader.join();
-    EXPECT_EQ(rec.fixes.size(), 280u * 3u);
+    EXPECT_EQ(rec.FixCount(), 280u * 3u);
 }
 
 }  // namespace
