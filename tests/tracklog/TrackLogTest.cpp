@@ -4,37 +4,17 @@
 
 #include <cmath>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/DeviceFs.h"
-#include "platform/Shell.h"
 #include "settings/TrackerSettings.h"
+#include "support/Recorders.h"
 #include "support/TestSupport.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
 namespace {
-
-class RecordingListener : public IStatusListener {
-public:
-    void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
-    void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
-    void OnMessage(const std::string& text) override { Add("message " + text); }
-    std::vector<std::string> Take() {
-        std::lock_guard lock(m_);
-        return std::exchange(events_, {});
-    }
-
-private:
-    void Add(const std::string& e) {
-        std::lock_guard lock(m_);
-        events_.push_back(e);
-    }
-    std::mutex m_;
-    std::vector<std::string> events_;
-};
 
 using Events = std::vector<std::string>;
 
@@ -55,7 +35,7 @@ protected:
 
     test::TempDir dir_;
     TrackerSettings settings_;
-    RecordingListener listener_;
+    test::StatusRecorder listener_;
 };
 
 TEST_F(TrackLogTest, OpenCreatesThenAppendsAfterTheLastRecord) {
@@ -127,11 +107,11 @@ TEST_F(TrackLogTest, OpenAndCloseReportOnlyWhatHappened) {
 
 // A listener that calls back into the log while the log holds its lock: the lock must be
 // re-entrant or this deadlocks.
-class ReentrantListener : public RecordingListener {
+class ReentrantListener : public test::StatusRecorder {
 public:
     TrackLog* log = nullptr;
     void OnStarted(int kind) override {
-        RecordingListener::OnStarted(kind);
+        StatusRecorder::OnStarted(kind);
         log->Write(TrackPoint::Make(5, 5, 0, 0, 1));
     }
 };
@@ -170,26 +150,11 @@ TEST_F(TrackLogTest, ConcurrentWritersNeverInterleaveRecords) {
     }
 }
 
-// Stands in for the person who answers the removal question.
-class ScriptedShell : public platform::ShellHost {
-public:
-    int answer = platform::IDCANCEL;
-    std::vector<std::string> asked;
-    bool NotificationAdd(const platform::Notification&) override { return false; }
-    bool NotificationUpdate(uint32_t, const platform::Notification&) override { return false; }
-    bool NotificationRemove(const std::string&, uint32_t) override { return false; }
-    int MessageBox(platform::WindowHandle owner, const std::string& text, const std::string& caption,
-                   uint32_t flags) override {
-        asked.push_back(std::to_string(owner) + "|" + text + "|" + caption + "|" + std::to_string(flags));
-        return answer;
-    }
-    bool OpenLink(const std::string&) override { return false; }
-};
-
 class ExportTest : public TrackLogTest {
 protected:
     void SetUp() override {
         TrackLogTest::SetUp();
+        shell_.answer = platform::IDCANCEL;
         platform::SetShellHost(&shell_);
     }
     void TearDown() override {
@@ -197,8 +162,9 @@ protected:
         TrackLog::SetSettingsSource(nullptr);
     }
 
-    const std::string kQuestion = "0|Would you like to remove the binary log?|GMRLogger|33";
-    ScriptedShell shell_;
+    const std::vector<test::ScriptedShell::Box> kQuestion = {
+        {0, "Would you like to remove the binary log?", "GMRLogger", 33}};
+    test::ScriptedShell shell_;
 };
 
 TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
@@ -210,7 +176,7 @@ TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
 
     EXPECT_TRUE(log.ExportGpx());
     EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "started 1"}));
-    EXPECT_EQ(shell_.asked, std::vector<std::string>{kQuestion});
+    EXPECT_TRUE(shell_.boxes == kQuestion);
     EXPECT_EQ(log.LastExportPath(), "\\Kestrix.gpx");
     const std::string gpx = test::ReadFile(dir_.File("Kestrix.gpx"));
     EXPECT_NE(gpx.find("<name>Kestrix</name>"), std::string::npos);
@@ -231,7 +197,7 @@ TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
 
     ASSERT_TRUE(log.ExportGpx());
     EXPECT_EQ(log.LastExportPath(), "\\Kestrix_001.gpx");
-    EXPECT_EQ(shell_.asked, std::vector<std::string>{kQuestion}) << "the filled-up record does not stop the question";
+    EXPECT_TRUE(shell_.boxes == kQuestion) << "the filled-up record does not stop the question";
     const std::string gpx = test::ReadFile(dir_.File("Kestrix_001.gpx"));
     EXPECT_NE(gpx.find("<name>Kestrix_001</name>"), std::string::npos);
     size_t points = 0;
@@ -257,7 +223,7 @@ TEST_F(ExportTest, MissingLogWritesNothingAndAsksNothing) {
     listener_.Take();
 
     EXPECT_TRUE(log.ExportGpx());
-    EXPECT_TRUE(shell_.asked.empty());
+    EXPECT_TRUE(shell_.boxes.empty());
     EXPECT_FALSE(platform::DeviceFileExists("\\Tracks\\anna.gpx"));
     EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "started 1"}));
     EXPECT_TRUE(platform::DeviceFileExists("\\Tracks\\anna.log"));
@@ -270,29 +236,15 @@ TEST_F(ExportTest, PathComesFromTheSettingsWhenTheLogHasNone) {
     EXPECT_FALSE(log.Open(&s));
     EXPECT_FALSE(log.ExportGpx()) << "no path anywhere";
     EXPECT_FALSE(log.IsOpen());
-    EXPECT_TRUE(shell_.asked.empty());
+    EXPECT_TRUE(shell_.boxes.empty());
 
     test::WriteFile(dir_.File("late.log"), Encoded(1, 2, 0, 0, 0));
     s.SetLogPath(std::string("\\late.log"));
     EXPECT_TRUE(log.ExportGpx());
     EXPECT_EQ(log.LastExportPath(), "\\late.gpx");
-    EXPECT_EQ(shell_.asked.size(), 1u);
+    EXPECT_EQ(shell_.boxes.size(), 1u);
     EXPECT_TRUE(log.IsOpen());
     EXPECT_EQ(log.Path(), "\\late.log");
-}
-
-TEST_F(ExportTest, NeverOpenedLogFindsThePathThroughTheSettingsSource) {
-    // Tracker-only mode: the log was never opened, yet "Convert to GPX" must work.
-    test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0) + Encoded(3, 4, 0, 0, 0).substr(0, 20));
-    TrackLog log(&listener_);
-    EXPECT_FALSE(log.ExportGpx());
-    TrackLog::SetSettingsSource([this] { return &settings_; });
-    EXPECT_TRUE(log.ExportGpx());
-    EXPECT_EQ(log.LastExportPath(), "\\Kestrix.gpx");
-    EXPECT_EQ(shell_.asked.size(), 1u);
-    const std::string gpx = test::ReadFile(dir_.File("Kestrix.gpx"));
-    EXPECT_NE(gpx.find("lat=\"1.000000\""), std::string::npos);
-    EXPECT_EQ(gpx.find("lat=\"3.000000\""), std::string::npos) << "the cut record is not exported";
 }
 
 TEST_F(ExportTest, UncreatableGpxKeepsTheLogWithoutAsking) {
@@ -304,7 +256,7 @@ TEST_F(ExportTest, UncreatableGpxKeepsTheLogWithoutAsking) {
     ASSERT_TRUE(log.Open(&settings_));
     shell_.answer = platform::IDOK;
     EXPECT_TRUE(log.ExportGpx());
-    EXPECT_TRUE(shell_.asked.empty());
+    EXPECT_TRUE(shell_.boxes.empty());
     EXPECT_EQ(LogBytes(), Encoded(1, 2, 0, 0, 0));
     EXPECT_TRUE(log.IsOpen());
 }
