@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(GpsReceiverTest, EveryByteReachesTheFramerOnceAndInOrder) {
-    const std::string capture = test::TestDrive(30);
+    const std::string capture = test::TestDrive(120);
     const auto expectedSentences = test::SentencesOf(capture);
     const auto expectedFixes = test::ReferenceFixes(capture);
     ASSERT_GT(expectedFixes.size(), 60u);

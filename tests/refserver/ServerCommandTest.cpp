@@ -1,6 +1,6 @@
-// The command line in-process (accounts, export formats, usage errors) and the real
-// kestrix-server program as a process: the "listening on" and "web pages on" lines, a
-// login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
+// The command line in-process (accounts, export formats, usage errors, a taken web port)
+// and the real kestrix-server program as a process: the "listening on" and "web pages on"
+// lines, a login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
 #include "ServerCommand.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "TestClient.h"
+#include "WebFrontEnd.h"
 #include "support/Process.h"
 #include "support/TestSupport.h"
 
@@ -77,6 +78,26 @@ TEST(ServerCommand, BadCommandLinesGiveUsage) {
         EXPECT_EQ(r.code, 2) << args[0];
         EXPECT_NE(r.err.find("usage: kestrix-server"), std::string::npos) << args[0];
     }
+}
+
+// Pages asked for by address must be served; the default ones are not worth losing the
+// tracking server for (taken here by this test or by whoever already holds the port).
+TEST(ServerCommand, WebPagesOnATakenPort) {
+    test::TempDir dir;
+    const std::string db = dir.File("server.sqlite");
+    WebFrontEnd taken(WebOptions{"127.0.0.1:0", db, "127.0.0.1:1201"});
+    ASSERT_TRUE(taken.Start()) << taken.Error();
+    Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", taken.Address()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() +
+                         " (in use or not an address of this machine)\n");
+    WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
+    usual.Start();
+    r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280 (in use or not an address of "
+                     "this machine); tracking goes on without them (--web ADDR:PORT moves them)\n");
 }
 
 class ExportTest : public ::testing::Test {
