@@ -7,6 +7,7 @@
 #include <string>
 
 #include "GpsTestSupport.h"
+#include "nmea/GpsDecoder.h"
 #include "platform/GpsMultiplexer.h"
 
 namespace kestrix {
@@ -37,6 +38,16 @@ private:
     std::vector<std::string> sentences_;
 };
 
+// What a decoder fed the whole capture in memory frames.
+std::vector<std::string> SentencesOf(const std::string& capture) {
+    RawRecorder recorder;
+    test::FixRecorder fixes;
+    GpsDecoder decoder(&fixes);
+    decoder.AddRawObserver(&recorder);
+    decoder.Feed(capture);
+    return recorder.Sentences();
+}
+
 class GpsReceiverTest : public test::PtyTest {
 protected:
     // Writes in uneven pieces, as a receiver's bytes arrive.
@@ -53,7 +64,7 @@ protected:
 
 TEST_F(GpsReceiverTest, EveryByteReachesTheFramerOnceAndInOrder) {
     const std::string capture = test::TestDrive(120);
-    const auto expectedSentences = test::SentencesOf(capture);
+    const auto expectedSentences = SentencesOf(capture);
     const auto expectedFixes = test::ReferenceFixes(capture);
     ASSERT_GT(expectedFixes.size(), 60u);
 
@@ -92,7 +103,7 @@ TEST_F(GpsReceiverTest, MissingOrUnpluggedPortIsRetriedTwiceASecond) {
 
     const std::string capture = test::TestDrive(2);
     const size_t perCapture = test::ReferenceFixes(capture).size();
-    const size_t sentences = test::SentencesOf(capture).size();
+    const size_t sentences = SentencesOf(capture).size();
     for (size_t plugged = 1; plugged <= 2; ++plugged) {
         auto pty = std::make_unique<platform::PseudoTerminal>();
         ASSERT_TRUE(pty->Create());

@@ -20,22 +20,6 @@ std::vector<std::string> Described(const std::vector<TrackPointRef>& fixes) {
     return out;
 }
 
-std::vector<std::string> SentencesOf(const std::string& capture) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < capture.size()) {
-        size_t end = capture.find('\n', pos);
-        if (end == std::string::npos) end = capture.size();
-        const std::string line = capture.substr(pos, end - pos);
-        pos = end + 1;
-        const size_t dollar = line.find('$');
-        const size_t star = line.rfind('*');
-        if (dollar == std::string::npos || star == std::string::npos || star < dollar) continue;
-        out.push_back(line.substr(dollar + 1, star - dollar - 1));
-    }
-    return out;
-}
-
 std::vector<std::string> ReferenceFixes(const std::string& capture) {
     FixRecorder listener;
     GpsDecoder decoder(&listener);

@@ -18,8 +18,6 @@ namespace kestrix::test {
 
 // "lat,lon@time" of each fix, to nine decimals of a degree.
 std::vector<std::string> Described(const std::vector<TrackPointRef>& fixes);
-// "ADDRESS,body" of every well-formed line of a capture, in order.
-std::vector<std::string> SentencesOf(const std::string& capture);
 // The fixes a decoder makes of the capture fed in one piece, described.
 std::vector<std::string> ReferenceFixes(const std::string& capture);
 // A drive of the given length with a fix throughout.

@@ -38,13 +38,9 @@ TEST_F(ConfigCommandTest, SetThenGetReadsBackWhatLoadSees) {
         {"LOG", "\\My Documents\\track.log", "\\My Documents\\anna.log\n"},  // the log is named after the account
         {"Password", "demo", "fe01ce2a7fbac8fafaed7c982a04e229\n"},
         {"COM", "/dev/ttyACM0", "/dev/ttyACM0\n"},
-        {"Host", "10.1.2.3", "10.1.2.3\n"},
         {"Port", "65535", "65535\n"},
-        {"ModeB", "0", "0\n"},
         {"ModeP", "2", "2\n"},
-        {"BaudRate", "4800", "4800\n"},
-        {"user_id", "42", "42\n"},
-        {"AutoTrkTimeout", "60", "60\n"},
+        {"AutoTrkTimeout", "60", "60\n"},   // the largest allowed
         {"AutoTrkPointCount", "500", "500\n"},
         {"LastTrkPt", "128809083090000000", "128809083090000000\n"},
     };

@@ -94,47 +94,33 @@ TEST_F(GpsStatusModelTest, AttachSubscribesAndSentencesReachTheWindow) {
     EXPECT_EQ(bars[5].prn, 0);
 }
 
+// A sentence as the parser hands it on: under its GP name, with the talker it came from.
 Ref<NmeaSentence> Make(NmeaSentence* (*factory)(std::string_view, std::string_view), const char* name,
-                       const char* body) {
+                       const char* body, const char* talker = "GP") {
     Ref<NmeaSentence> s(factory(name, body));
-    s->SetTalker("GP");
+    s->SetTalker(talker);
     return s;
 }
 
+// A GSV set updates its system's satellites and drops the ones it no longer holds, keeping
+// the used flags a GSA set; a satellite of another system with the same number is a record
+// of its own. A fix sentence without a fix drops the point.
 TEST_F(GpsStatusModelTest, ProcessKeepsUsedFlagsPrunesLostSatellitesAndDropsThePointOnANonFix) {
     model.Process(Make(CreateGsvSentence, "GPGSV", "1,1,03,02,40,083,46,05,17,308,41,09,07,344,39").Get());
     model.Process(Make(CreateGsaSentence, "GPGSA", "A,3,02,09,31,,,,,,,,,,2.5,1.3,2.1").Get());
     model.Process(Make(CreateGsvSentence, "GPGSV", "1,1,02,02,41,084,47,05,18,309,42").Get());
-    std::vector<std::pair<int, int>> got;
-    for (const auto& r : SatelliteTable::Instance().Snapshot()) got.emplace_back(r.prn, r.used);
-    EXPECT_EQ(got, (std::vector<std::pair<int, int>>{{2, 1}, {5, 0}}));
-    SatelliteRecord r;
-    ASSERT_TRUE(SatelliteTable::Instance().Find(2, r));
-    EXPECT_EQ(r.elevation, 41);
-    EXPECT_EQ(r.snr, 47);
+    model.Process(Make(CreateGsvSentence, "GPGSV", "1,1,01,05,50,090,33", "GL").Get());
+    model.Process(Make(CreateGsaSentence, "GPGSA", "A,3,05,,,,,,,,,,,,2.5,1.3,2.1,2", "GN").Get());
+    std::vector<std::vector<int>> got;
+    for (const auto& r : SatelliteTable::Instance().Snapshot())
+        got.push_back({static_cast<int>(r.system), r.prn, r.used, r.elevation, r.snr});
+    const int gps = static_cast<int>(SatSystem::Gps), glonass = static_cast<int>(SatSystem::Glonass);
+    EXPECT_EQ(got, (std::vector<std::vector<int>>{{gps, 2, 1, 41, 47}, {gps, 5, 0, 18, 42}, {glonass, 5, 1, 50, 33}}));
 
     model.Process(Make(CreateRmcSentence, "GPRMC", "123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W").Get());
     EXPECT_TRUE(model.CurrentPoint());
     model.Process(Make(CreateRmcSentence, "GPRMC", "123520.00,V,,,,,,,230394,,").Get());
     EXPECT_FALSE(model.CurrentPoint());
-}
-
-TEST_F(GpsStatusModelTest, SetsOfTwoSystemsShareTheTableWithoutOverwriting) {
-    ASSERT_TRUE(model.Attach(&receiver));
-    model.SetStatusWindow(window);
-    Send("GPGSV,1,1,02,05,40,083,46,07,17,308,41");
-    Send("GLGSV,1,1,02,05,50,090,33,72,17,308,41");
-    Send("GNGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1,2");
-    loop->RunPending();
-    const auto all = SatelliteTable::Instance().Snapshot();
-    ASSERT_EQ(all.size(), 4u);
-    SatelliteRecord gps, glonass;
-    ASSERT_TRUE(SatelliteTable::Instance().Find(SatelliteKey{SatSystem::Gps, 5}, gps));
-    ASSERT_TRUE(SatelliteTable::Instance().Find(SatelliteKey{SatSystem::Glonass, 5}, glonass));
-    EXPECT_EQ(gps.snr, 46);
-    EXPECT_EQ(glonass.snr, 33);
-    EXPECT_EQ(gps.used, 0);
-    EXPECT_EQ(glonass.used, 1);
 }
 
 // With no window, or one that is gone, the model keeps no reference to what it hears.

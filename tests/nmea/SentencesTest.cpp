@@ -20,26 +20,6 @@ uint64_t ToFileTime(const platform::SystemTime& t) {
 
 using SentencesTest = test::DeviceClockTest;
 
-TEST_F(SentencesTest, RmcSampleBody) {
-    RmcSentence s;
-    ASSERT_TRUE(s.Parse("GPRMC", "123519.00,A,4807.0380,N,01131.0000,E,022.4,084.4,230394,003.1,W"));
-    EXPECT_EQ(s.GetName(), "GPRMC");
-    EXPECT_EQ(s.utcTime, "123519.00");
-    EXPECT_EQ(s.status, 'A');
-    EXPECT_NEAR(s.latitude, 48.1173, 1e-9);
-    EXPECT_EQ(s.latHemisphere, 'N');
-    EXPECT_NEAR(s.longitude, 11.516667, 1e-6);
-    EXPECT_EQ(s.lonHemisphere, 'E');
-    EXPECT_DOUBLE_EQ(s.speedKnots, 22.4);
-    EXPECT_DOUBLE_EQ(s.course, 84.4);
-    EXPECT_EQ(s.date, "230394");
-    EXPECT_DOUBLE_EQ(s.magneticVariation, 3.1);
-    EXPECT_EQ(s.variationDirection, 'W');
-    EXPECT_EQ(s.modeIndicator, '\0');
-    EXPECT_EQ(ToFileTime(s.timestamp), test::FileTimeOf(2094, 3, 23, 12, 35, 19));
-    EXPECT_TRUE(s.IsComplete());
-}
-
 // Times from every sentence type: six digits with any fraction are taken; anything else
 // leaves the device clock's time. GGA and GLL take the device clock's date.
 TEST_F(SentencesTest, TimestampsOfEverySentenceType) {
