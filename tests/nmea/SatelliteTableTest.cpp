@@ -25,22 +25,6 @@ std::vector<int> Prns(const SatelliteTable& t) {
     return out;
 }
 
-TEST(SatelliteTableTest, AddOrUpdateKeepsTheUsedFlagUnlessTold) {
-    SatelliteTable t;
-    t.AddOrUpdate(Rec(5, 30, 1), false);
-    SatelliteRecord out;
-    ASSERT_TRUE(t.Find(SatelliteKey{SatSystem::Gps, 5}, out));
-    EXPECT_EQ(out.used, 1) << "a new record is inserted as given";
-    t.AddOrUpdate(Rec(5, 35, 0), false);
-    ASSERT_TRUE(t.Find(5, out));
-    EXPECT_EQ(out.snr, 35);
-    EXPECT_EQ(out.used, 1);
-    t.AddOrUpdate(Rec(5, 36, 0), true);
-    ASSERT_TRUE(t.Find(5, out));
-    EXPECT_EQ(out.used, 0);
-    EXPECT_FALSE(t.Find(6, out));
-}
-
 TEST(SatelliteTableTest, MarkUsedAndPrune) {
     struct Case {
         const char* what;

@@ -1,5 +1,5 @@
-// The per-connection parser without a socket: bytes in any pieces, the exact answers,
-// the exact reason for every refusal, and the bound on what it holds.
+// The per-connection parser without a socket: bytes in any pieces, the exact answers and
+// the exact reason for every refusal.
 #include "ClientSession.h"
 
 #include <gtest/gtest.h>
@@ -143,20 +143,6 @@ TEST_F(ClientSessionTest, EachRefusalNamesItsReason) {
         EXPECT_FALSE(session.Feed(login.data(), login.size()));
     }
     EXPECT_EQ(Count(alice_), 0);
-}
-
-// What a client sends ahead is never held beyond the one packet it is waiting for.
-TEST_F(ClientSessionTest, HoldsAtMostOnePartialPacket) {
-    ClientSession waiting(sink_);
-    // A header that declares the largest packet, then its bytes one short of complete.
-    Bytes partial = {0x6E, 0x00, 0xFF, 0xFF};
-    partial.resize(65534, 0);
-    ASSERT_TRUE(waiting.Feed(partial.data(), partial.size()));
-    EXPECT_EQ(waiting.Buffered(), 65534u);
-    uint8_t last = 0;
-    EXPECT_FALSE(waiting.Feed(&last, 1));
-    EXPECT_EQ(waiting.Error(), "position before a successful login");
-    EXPECT_EQ(waiting.Buffered(), 0u);
 }
 
 }  // namespace
