@@ -34,11 +34,6 @@ constexpr double kFlatLimitRad = 0.174532925;
 
 }  // namespace
 
-double SineTable(int k) {
-    if (k < 0 || k > 90) return 0.0;
-    return kSineTable[k];
-}
-
 void SinCosDeg(double x, double& sine, double& cosine) {
     if (!std::isfinite(x)) {
         sine = cosine = std::numeric_limits<double>::quiet_NaN();

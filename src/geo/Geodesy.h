@@ -13,8 +13,6 @@ constexpr double kEarthRadiusM = 6366707.02;
 // Sine and cosine of x (radians) rounded to whole degrees (halves away from zero),
 // read from a 91-entry table of sin(k degrees) with ten decimals.
 void SinCosDeg(double x, double& sine, double& cosine);
-// sin(k degrees) from the table, k in 0..90.
-double SineTable(int k);
 
 // Metres between (lat1, lon1) and (lat2, lon2), radians. Below 10 degrees of difference a
 // flat approximation, otherwise the spherical law of cosines.

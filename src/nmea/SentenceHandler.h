@@ -31,11 +31,6 @@ public:
     void AddMonitor(FixMonitor* monitor);
     void OnRawSentence(std::string_view name, std::string_view body, std::string_view address) override;
 
-    Kind GetKind() const { return kind_; }
-    // "GPRMC", "GPGLL", "GPGGA" or "GPGSV".
-    std::string_view SentenceName() const { return name_; }
-    uint32_t RawId() const { return rawId_; }
-
 private:
     Kind kind_;
     std::string_view name_;

@@ -12,6 +12,13 @@ namespace {
 
 constexpr double kMinute = kDegToRad / 60.0;
 
+// Entry k of the sine table, read through SinCosDeg at k whole degrees.
+double SineTable(int k) {
+    double sine = 0.0, cosine = 0.0;
+    SinCosDeg(k * kDegToRad, sine, cosine);
+    return sine;
+}
+
 // Whole-degree sines to 1e-7 and rising: a mistyped entry shows.
 TEST(SineTableTest, EntriesAreTheSinesOfWholeDegrees) {
     EXPECT_EQ(SineTable(0), 0.0);
