@@ -75,12 +75,12 @@ bool ClientSession::HandlePacket(const uint8_t* bytes, size_t length) {
         return Refuse(std::string("packet refused: ") + PacketErrorName(packet.Error()));
     ++packets_;
     switch (packet.Type()) {
-        case kLoginWithId:
-        case kLogin:
+        case kMsgLogin:
+        case kMsgLoginNoUserId:
             return HandleLogin(packet);
-        case kLive:
+        case kMsgPosition:
             return HandleLive(packet);
-        case kTrack:
+        case kMsgTrack:
             return HandleTrack(packet);
         default:
             return Refuse("unknown packet type " + std::to_string(packet.Type()));
