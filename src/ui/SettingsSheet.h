@@ -44,9 +44,5 @@ std::string RegistrationAddress(const std::string& host);
 // The home-page link, the registration link and the Account page's notice.
 void CreateSettingsControls();
 void DestroySettingsControls();
-// The atoms and the objects above in the load order (the satellite table, which comes
-// between the two atoms, is the GPS side's and is created on first use), and the reverse.
-bool CreateDialogControlObjects();
-void DestroyDialogControlObjects();
 
 }  // namespace kestrix::ui
