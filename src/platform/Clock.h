@@ -38,7 +38,6 @@ public:
     void AddWakeListener(std::function<void()> f) override;
     // Moves both clocks forward and wakes every listener.
     void Advance(uint64_t ms);
-    void SetUtc(uint64_t fileTime);
 
 private:
     std::mutex mutex_;

@@ -112,13 +112,10 @@ std::string ComboGetText(WindowHandle combo, size_t maxChars = SIZE_MAX);
 // The most characters a person can type (the edit's default is 30000). What a program sets
 // with SetWindowText is not cut.
 bool EditLimitText(WindowHandle edit, size_t maxChars);
-size_t EditGetLimitText(WindowHandle edit);
 
 // ---- trackbar ---------------------------------------------------------------------------
 
 bool TrackbarSetRange(WindowHandle trackbar, int minimum, int maximum, bool redraw);
-int TrackbarGetRangeMin(WindowHandle trackbar);
-int TrackbarGetRangeMax(WindowHandle trackbar);
 // The position is kept inside the range.
 bool TrackbarSetPos(WindowHandle trackbar, int position, bool redraw);
 int TrackbarGetPos(WindowHandle trackbar);
@@ -141,7 +138,6 @@ struct TreeInsert {
 };
 // The new item, 0 on failure.
 TreeItem TreeInsertItem(WindowHandle tree, const TreeInsert& insert);
-bool TreeDeleteItem(WindowHandle tree, TreeItem item);
 
 constexpr uint32_t TVE_COLLAPSE = 0x1;
 constexpr uint32_t TVE_EXPAND = 0x2;
@@ -162,8 +158,6 @@ constexpr uint32_t TVGN_CARET = 0x9;  // the selected item
 TreeItem TreeGetNextItem(WindowHandle tree, TreeItem item, uint32_t code);
 // At most maxChars characters of the item's text; "" for no item.
 std::string TreeGetItemText(WindowHandle tree, TreeItem item, size_t maxChars = SIZE_MAX);
-LParam TreeGetItemParam(WindowHandle tree, TreeItem item);
-bool TreeItemHasChildrenFlag(WindowHandle tree, TreeItem item);
 // Selects the item (0: none): TVN_SELCHANGING to the parent (non-zero refuses), the change,
 // then TVN_SELCHANGED. Selecting the selected item again notifies nothing.
 bool TreeSelectItem(WindowHandle tree, TreeItem item);

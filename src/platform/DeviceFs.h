@@ -40,17 +40,11 @@ public:
     bool Failed() const { return file_ != nullptr && std::ferror(file_) != 0; }
     // Hands buffered bytes to the operating system (no fsync).
     bool Flush();
-    // Flushes and forces the bytes to the storage device.
-    bool Sync();
-    bool SeekEnd();
-    bool SeekSet(int64_t offset);
     std::optional<int64_t> Size();
     bool Close();
-    const std::string& HostPath() const { return hostPath_; }
 
 private:
     std::FILE* file_ = nullptr;
-    std::string hostPath_;
 };
 
 bool DeviceFileExists(const std::string& devicePath);

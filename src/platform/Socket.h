@@ -45,9 +45,6 @@ public:
     // more, and closes. Nothing happens when closed.
     void Close();
 
-    // A connected pair of local stream sockets (tests).
-    static bool Pair(Socket& a, Socket& b);
-
 private:
     int fd_ = -1;
 };

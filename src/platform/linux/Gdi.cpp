@@ -448,18 +448,12 @@ Colorref GetTextColor(DcHandle dc) {
 Colorref SetBkColor(DcHandle dc, Colorref color) {
     return WithDc(dc, CLR_INVALID, [&](DeviceContext& d) { return std::exchange(d.bkColor, color & 0xFFFFFF); });
 }
-Colorref GetBkColor(DcHandle dc) {
-    return WithDc(dc, CLR_INVALID, [](DeviceContext& d) { return d.bkColor; });
-}
 int SetBkMode(DcHandle dc, int mode) {
     if (mode != TRANSPARENT && mode != OPAQUE) {
         SetLastError(internal::kErrorInvalidParameter);
         return 0;
     }
     return WithDc(dc, 0, [&](DeviceContext& d) { return std::exchange(d.bkMode, mode); });
-}
-int GetBkMode(DcHandle dc) {
-    return WithDc(dc, 0, [](DeviceContext& d) { return d.bkMode; });
 }
 
 // ---- system metrics ---------------------------------------------------------------------

@@ -154,17 +154,6 @@ void Socket::Close() {
     fd_ = -1;
 }
 
-bool Socket::Pair(Socket& a, Socket& b) {
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
-        Fail(errno);
-        return false;
-    }
-    a = Socket(fds[0]);
-    b = Socket(fds[1]);
-    return true;
-}
-
 TcpListener::~TcpListener() { Close(); }
 
 int TcpListener::Listen(const std::string& host, uint16_t port, int backlog) {
