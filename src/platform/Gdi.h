@@ -74,8 +74,6 @@ using DcHandle = uint32_t;
 struct LogFont {
     int32_t height = 0;   // < 0: character height in pixels; > 0: cell height; 0: default (16)
     int32_t width = 0;    // average character width; 0: from the height
-    int32_t escapement = 0;
-    int32_t orientation = 0;
     int32_t weight = 0;   // 400 normal, 700 bold; 0 = normal
     bool italic = false;
     bool underline = false;
