@@ -58,9 +58,9 @@ bool PowerMonitor::Poll() {
     if (length < 4) return true;  // too short to name its message: read and dropped
     const uint32_t message = ReadU32(record, 0);
     if (message == platform::PBT_POWERSTATUSCHANGE || message == platform::PBT_POWERINFOCHANGE) {
-        // A status-change record carries no status of its own on the handheld; the Linux
-        // source queues only power-information records, so a status change is trusted only
-        // when it is long enough to hold the AC line byte.
+        // A status-change record need not carry a status (the power source here queues only
+        // power-information records), so its AC line byte is read only when the record is
+        // long enough to hold one.
         if (length > kAcLineOffset) ReportAcLineStatus(record[kAcLineOffset]);
     }
     if (message == platform::PBT_POWERINFOCHANGE && length > kBatteryFlagOffset &&

@@ -1,6 +1,6 @@
 // Distance and speed between consecutive positions, as the fix filter uses them.
-// Angles in radians; the sine table has whole-degree resolution on purpose: the handheld
-// computed distances this way and the 5 m / 5 s filter thresholds were tuned with it.
+// Angles in radians; the sine table has whole-degree resolution on purpose: the 5 m / 5 s
+// filter thresholds were tuned with distances computed this way.
 // Pure functions, any thread.
 #pragma once
 #include <cstdint>

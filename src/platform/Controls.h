@@ -8,10 +8,9 @@
 //   WM_HSCROLL  wParam MakeWParam(code, position), lParam the trackbar: TB_*;
 //   WM_NOTIFY   lParam a pointer to an NmHdr (for a tree an NmTreeView, which begins with
 //               one), valid for the duration of the call: TVN_*.
-// Operations here are what the program does; they notify only where a program's own change
-// notifies on the handheld too (SetWindowText on an edit sends EN_CHANGE; selecting or
-// expanding a tree item sends the tree notifications). What a person does is in Dialog.h
-// (the input functions), which also notifies.
+// Operations here are what the program does; of them only SetWindowText on an edit (it
+// sends EN_CHANGE) and selecting or expanding a tree item (the tree notifications) notify
+// the parent. What a person does is in Dialog.h (the input functions), which also notifies.
 //
 // Threads: UI thread only. An operation on a window that is not a control of that kind
 // fails (false, -1 or 0).
@@ -96,7 +95,7 @@ int ComboGetCount(WindowHandle combo);
 // The selected index, CB_ERR for none.
 int ComboGetCurSel(WindowHandle combo);
 // Selects an item (CB_ERR clears the selection); returns the index, CB_ERR when out of
-// range (the selection is then cleared, as on the handheld).
+// range (and the selection is then cleared).
 int ComboSetCurSel(WindowHandle combo, int index);
 // Selects the first item after startAfter (-1: from the first) whose text begins with
 // prefix, case ignored, searching round to the start; returns its index. CB_ERR and the

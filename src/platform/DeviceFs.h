@@ -1,4 +1,4 @@
-// Device paths: the logic speaks the handheld's paths ("\My Documents\anna.log", '\' or
+// Device paths: the logic names its files by device paths ("\My Documents\anna.log", '\' or
 // '/' separators, '\' the root). They map onto one host folder, the device root (the data
 // directory unless --root says otherwise); ".." components and drive letters are refused,
 // so nothing outside the root can be named. Thread-safe; errors go to LastError.

@@ -1,6 +1,6 @@
 // Dialogs: templates (controls with ids, classes, texts, styles and rectangles in dialog
 // units), modal dialogs (a nested pump of the UI thread's loop until EndDialog), modeless
-// dialogs, property sheets with pages, the Pocket PC dialog helpers (SHInitDialog, the
+// dialogs, property sheets with pages, the shell's dialog helpers (SHInitDialog, the
 // input-panel preference), what a person does to a dialog (the input functions, which the
 // shell and tests call), and a description of every open dialog for the shell to show.
 //
@@ -137,7 +137,7 @@ bool IsPropertySheet(WindowHandle window);
 WindowHandle SheetPageWindow(WindowHandle sheet, int index);
 int SheetCurrentPage(WindowHandle sheet);
 
-// ---- Pocket PC dialog helpers -----------------------------------------------------------
+// ---- shell dialog helpers ---------------------------------------------------------------
 
 constexpr uint32_t SHIDIM_FLAGS = 0x0001;
 constexpr uint32_t SHIDIF_DONEBUTTON = 0x0001;

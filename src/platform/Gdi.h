@@ -105,9 +105,9 @@ constexpr int SYSTEM_FONT = 13;
 constexpr int DEFAULT_GUI_FONT = 17;
 GdiHandle GetStockObject(int index);
 
-// System colours (the emulated handheld's light theme: white windows and statics, black
-// text, button face #ececec, shadow #808080, highlight #ffffff, dark shadow #404040, light
-// #d4d4d4, selection #316ac5). Indexes 0..26; the handheld's 0x40000000 flag may be set.
+// System colours (a light theme: white windows and statics, black text, button face
+// #ececec, shadow #808080, highlight #ffffff, dark shadow #404040, light #d4d4d4,
+// selection #316ac5). Indexes 0..26, with or without the system-colour flag 0x40000000.
 constexpr int COLOR_WINDOW = 5;
 constexpr int COLOR_WINDOWTEXT = 8;
 constexpr int COLOR_HIGHLIGHT = 13;

@@ -13,7 +13,7 @@ using LResult = intptr_t;
 
 constexpr WindowHandle kNoWindow = 0;
 
-// Standard window messages (numbers as on the handheld so traces read the same).
+// Standard window messages.
 constexpr uint32_t WM_CREATE = 0x0001;
 constexpr uint32_t WM_DESTROY = 0x0002;
 constexpr uint32_t WM_SIZE = 0x0005;

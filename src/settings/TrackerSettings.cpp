@@ -13,9 +13,9 @@ namespace {
 
 using platform::RegKey;
 
-// The handheld read strings into a 128-byte buffer: 63 UTF-16 characters and the
-// terminator. A longer value failed to load there; it is treated as missing here rather
-// than cut, so a truncated path or host is never used.
+// A stored string holds at most 63 UTF-16 characters (a 128-byte buffer with its
+// terminator). A longer value is treated as missing rather than cut, so a truncated path
+// or host is never used.
 constexpr size_t kMaxStoredChars = kMaxSettingChars;
 
 size_t Utf16Length(const std::string& utf8) {

@@ -220,7 +220,7 @@ void SetUnattendedTimeout(int64_t ms) { gUnattendedTimeoutMs.store(ms < 0 ? -1 :
 
 int64_t UnattendedTimeout() { return gUnattendedTimeoutMs.load(); }
 
-// ---- Pocket PC dialog helpers -----------------------------------------------------------
+// ---- shell dialog helpers ---------------------------------------------------------------
 
 bool SHInitDialog(const ShInitDlgInfo& info) {
     auto state = internal::DialogOf(info.dialog);

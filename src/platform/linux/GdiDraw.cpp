@@ -268,7 +268,7 @@ int32_t DrawText(DcHandle dc, std::string_view text, Rect& rect, uint32_t format
         int32_t x = rect.left, y = rect.top;
         if (format & DT_CENTER) x = rect.left + (rect.Width() - width) / 2;
         else if (format & DT_RIGHT) x = rect.right - width;
-        // Vertical placement needs a single line, as on the handheld.
+        // DT_VCENTER and DT_BOTTOM apply only with DT_SINGLELINE.
         if ((format & DT_SINGLELINE) && (format & DT_VCENTER)) y = rect.top + (rect.Height() - height) / 2;
         else if ((format & DT_SINGLELINE) && (format & DT_BOTTOM)) y = rect.bottom - height;
         std::optional<Box> clip;
