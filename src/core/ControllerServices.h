@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "settings/ServiceInterfaces.h"
+#include "base/ServiceInterfaces.h"
 
 namespace kestrix {
 

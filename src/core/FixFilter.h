@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/Text.h"
 
 namespace kestrix {

@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "geo/Listeners.h"
-#include "geo/RefCounted.h"
-#include "geo/TrackPoint.h"
+#include "base/Listeners.h"
+#include "base/RefCounted.h"
+#include "base/TrackPoint.h"
 #include "nmea/Sentences.h"
 
 namespace kestrix {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "geo/RefCounted.h"
+#include "base/RefCounted.h"
 #include "nmea/FixMonitor.h"
 #include "nmea/NmeaParser.h"
 #include "nmea/Sentences.h"

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "geo/RefCounted.h"
+#include "base/RefCounted.h"
 #include "platform/Time.h"
 
 namespace kestrix {

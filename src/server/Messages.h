@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 #include "server/Packet.h"
 
 namespace kestrix {

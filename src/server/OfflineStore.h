@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 #include "platform/DeviceFs.h"
 
 namespace kestrix {

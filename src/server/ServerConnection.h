@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "server/ByteStream.h"
 #include "server/TcpSocket.h"
 

@@ -19,13 +19,13 @@
 #include <mutex>
 #include <optional>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "server/Messages.h"
 #include "server/OfflineStore.h"
 #include "server/ServerConnection.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "platform/Power.h"
 #include "platform/Shell.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix::test {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "base/LittleEndian.h"
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 #include "platform/Time.h"
 #include "server/Messages.h"
 #include "server/Packet.h"
