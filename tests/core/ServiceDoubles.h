@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "platform/Power.h"
 #include "platform/Shell.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix::test {
 
@@ -141,7 +141,7 @@ public:
     Journal& journal_;
 };
 
-// The phone's shell as far as the controller meets it; message boxes are answered as a
+// The shell as far as the controller meets it; message boxes are answered as a
 // person would, by the test's script.
 class ShellDouble final : public platform::ShellHost {
 public:

@@ -4,7 +4,8 @@
 #include <thread>
 
 #include "TestKit.h"
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
+#include "platform/Shell.h"
 #include "server/Messages.h"
 #include "tracklog/LogRecord.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/Shell.h"
 
 namespace kestrix::test {

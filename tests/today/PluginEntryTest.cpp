@@ -126,8 +126,9 @@ TEST_F(TodayTest, LoadMakesTheObjectsInOrderAndUnloadRemovesThem) {
     ASSERT_NE(colour, 0);
     EXPECT_LT(colour, link);
     const RegisteredMessages& m = GetRegisteredMessages();
-    EXPECT_EQ(RegisterWindowMessage("WM_UPDATE_SAT_VIEW"), m.updateSatView);
-    EXPECT_TRUE(m.updateSatView < m.ldpNotify && m.ldpNotify < m.changeState && m.changeState < m.showHtml &&
+    const uint32_t satView = RegisterWindowMessage("WM_UPDATE_SAT_VIEW");
+    const uint32_t ldpNotify = RegisterWindowMessage("WM_LDP_NOTIFY");
+    EXPECT_TRUE(satView < ldpNotify && ldpNotify < m.changeState && m.changeState < m.showHtml &&
                 m.showHtml < m.dummy);
     EXPECT_NE(today::GetItemView(), nullptr);
 

@@ -22,6 +22,8 @@
 #include "platform/Registry.h"
 #include "platform/Shell.h"
 #include "support/TestSupport.h"
+#include "ui/ColorText.h"
+#include "ui/Hyperlink.h"
 #include "ui/SettingsSheet.h"
 
 namespace kestrix::test {
@@ -58,12 +60,15 @@ protected:
         platform::SetPowerSourceFactory([] { return nullptr; });
         loop_ = std::make_unique<platform::MessageLoop>(clock_);
         SetControllerServices({});
-        ASSERT_TRUE(ui::CreateDialogControlObjects());
+        ASSERT_TRUE(ui::AddColorTextAtom() && ui::AddHyperlinkAtom());
+        ui::CreateSettingsControls();
         ASSERT_NE(TrackerController::Instance(), nullptr);
     }
     void TearDown() override {
         TrackerController::Destroy();
-        ui::DestroyDialogControlObjects();
+        ui::DestroySettingsControls();
+        ui::DeleteHyperlinkAtom();
+        ui::DeleteColorTextAtom();
         loop_.reset();
         SetControllerServices(DefaultControllerServices());
         platform::SetPowerSourceFactory(nullptr);
