@@ -57,37 +57,6 @@ TEST(PacketTest, SizeLimitsAndWritersRefuseWhatDoesNotFit) {
     EXPECT_EQ(Hex(Bytes(p.Data(), p.Data() + 10)), Hex(Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 'a'}));
 }
 
-TEST(PacketTest, PackedBitsGoLeastSignificantFirst) {
-    struct Case {
-        const char* name;
-        std::vector<std::pair<uint64_t, unsigned>> fields;
-        Bytes expected;
-    };
-    const Case cases[] = {
-        {"aligned 32", {{0x11223344, 32}}, {0x44, 0x33, 0x22, 0x11, 0}},
-        {"3 then 5 bits share a byte", {{0b101, 3}, {0b11001, 5}}, {0b11001101, 0, 0, 0, 0}},
-        {"12 bits across bytes", {{0xABC, 12}, {0xF, 4}}, {0xBC, 0xFA, 0, 0, 0}},
-        {"only the low bits of the value", {{0xFFFFFFFF00000001ull, 32}}, {1, 0, 0, 0, 0}},
-        {"1 bit then 32", {{1, 1}, {0x80000001, 32}}, {0x03, 0, 0, 0, 0x01}},
-    };
-    for (const Case& c : cases) {
-        Packet p;
-        ASSERT_TRUE(p.Prepare(46, 5));
-        unsigned bit = 0;
-        for (auto [v, w] : c.fields) ASSERT_TRUE(p.WritePacked(v, w, bit)) << c.name;
-        EXPECT_EQ(Hex(Bytes(p.Data(), p.Data() + 5)), Hex(c.expected)) << c.name;
-
-        ASSERT_TRUE(p.SetPosition(0));
-        bit = 0;
-        for (auto [v, w] : c.fields) {
-            uint64_t got = 0;
-            ASSERT_TRUE(p.ReadPacked(got, w, bit)) << c.name;
-            const uint64_t mask = w == 64 ? ~0ull : (1ull << w) - 1;
-            EXPECT_EQ(got, v & mask) << c.name;
-        }
-    }
-}
-
 TEST(PacketTest, FieldsInARowPackAsTheirBitsOneByOne) {
     // Every width from one bit to 64, starting at every bit of a byte, against a plain
     // bit-by-bit reference; the reader (a separate piece-by-piece loop) reads them back.
