@@ -56,16 +56,14 @@ inline Bytes Encode(ServerMessage& message) {
     return out.Output();
 }
 
-inline void Append16(Bytes& b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
+// Little-endian appends, written out byte by byte (independent of the code under test).
+template <class T>
+void AppendLe(Bytes& b, T v) {
+    for (size_t i = 0; i < sizeof(T); ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
-inline void Append32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-inline void Append64(Bytes& b, uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+inline void Append16(Bytes& b, uint16_t v) { AppendLe(b, v); }
+inline void Append32(Bytes& b, uint32_t v) { AppendLe(b, v); }
+inline void Append64(Bytes& b, uint64_t v) { AppendLe(b, v); }
 inline void AppendText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 
 inline std::string Hex(const Bytes& b) {

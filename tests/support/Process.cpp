@@ -1,16 +1,14 @@
 #include "support/Process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 
+#include "platform/Socket.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -21,17 +19,8 @@ std::string KestrixBinary() { return KESTRIX_BINARY_DIR "/bin/kestrix"; }
 std::string ServerBinary() { return KESTRIX_BINARY_DIR "/bin/kestrix-server"; }
 
 int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
+    platform::TcpListener listener;
+    return listener.Listen("127.0.0.1", 0) == 0 ? listener.Port() : -1;
 }
 
 Process::~Process() { Stop(); }
