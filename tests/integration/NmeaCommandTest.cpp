@@ -11,6 +11,7 @@
 #include <string>
 
 #include "integration/Daemon.h"
+#include "nmea/SyntheticCapture.h"
 #include "platform/SerialDevice.h"
 #include "support/Process.h"
 #include "support/TestSupport.h"
@@ -18,25 +19,22 @@
 namespace kestrix::test {
 namespace {
 
-std::string Sentence(const std::string& body, bool goodChecksum = true) {
-    unsigned x = 0;
-    for (char c : body) x ^= static_cast<unsigned char>(c);
-    if (!goodChecksum) x ^= 0xFF;
-    char sum[3];
-    std::snprintf(sum, sizeof sum, "%02X", x);
-    return "$" + body + "*" + sum + "\r\n";
+// The sentence with its checksum's last digit changed.
+std::string Damaged(std::string sentence) {
+    sentence[sentence.size() - 3] ^= 1;
+    return sentence;
 }
 
 // Five-decimal minutes and a millisecond time (u-blox), a GGA dated by the RMC before it,
 // a damaged RMC, a GN talker's GLL in the south-west, a GGA without a fix, and the same
 // place again 1.5 s later (which the logger's filter drops).
 const std::string kCapture =
-    Sentence("GPRMC,123519.250,A,4807.03812,N,01131.00000,E,022.4,084.4,070309,003.1,W") +
-    Sentence("GPGGA,123520.00,4807.0400,N,01131.0100,E,1,08,0.9,545.4,M,46.9,M,,") +
-    Sentence("GPRMC,123520.500,A,4807.0600,N,01131.0000,E,000.0,084.4,070309,003.1,W", false) +
-    Sentence("GNGLL,3345.1234,S,07015.0000,W,123521.5,A,A") +
-    Sentence("GPGGA,123522,,,,,0,00,,,M,,M,,") +
-    Sentence("GPRMC,123523.000,A,3345.1234,S,07015.0000,W,000.0,000.0,070309,,");
+    MakeSentence("GPRMC,123519.250,A,4807.03812,N,01131.00000,E,022.4,084.4,070309,003.1,W") +
+    MakeSentence("GPGGA,123520.00,4807.0400,N,01131.0100,E,1,08,0.9,545.4,M,46.9,M,,") +
+    Damaged(MakeSentence("GPRMC,123520.500,A,4807.0600,N,01131.0000,E,000.0,084.4,070309,003.1,W")) +
+    MakeSentence("GNGLL,3345.1234,S,07015.0000,W,123521.5,A,A") +
+    MakeSentence("GPGGA,123522,,,,,0,00,,,M,,M,,") +
+    MakeSentence("GPRMC,123523.000,A,3345.1234,S,07015.0000,W,000.0,000.0,070309,,");
 
 TEST(NmeaCommandTest, DecodePrintsEveryFixAndASummary) {
     TempDir dir;
