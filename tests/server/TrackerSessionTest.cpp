@@ -166,42 +166,41 @@ TEST_F(TrackerSessionTest, ServerOutageLosesNothingAndResendsOnce) {
     EXPECT_FALSE(platform::DeviceFileExists(name));
 }
 
-TEST_F(TrackerSessionTest, RefusedLoginShowsTheServersText) {
-    settings_.SetPassword(std::string("wrong"));
-    ASSERT_TRUE(session_.Start(&settings_));
-    session_.PostPosition(Point(0));
-    ASSERT_TRUE(WaitFor([&] { return listener_.Has("message Wrong login or password"); }, kBound));
-    EXPECT_FALSE(listener_.Has("started 0"));
-    EXPECT_TRUE(listener_.Has("stopped 0"));
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            auto n = StoreName();
-            return n && platform::DeviceFileSize(*n).value_or(0) == 32;
-        },
-        kBound))
-        << "the point is kept offline";
-    EXPECT_TRUE(server_.Export("anna").empty());
-}
-
-TEST_F(TrackerSessionTest, MissingAccountSettingsAreReported) {
+// A refused login shows the server's text, a missing login or password says which; every
+// point waits in the offline store and none reaches the server.
+TEST_F(TrackerSessionTest, RefusedOrMissingAccountsAreReportedAndThePointsKept) {
     struct Case {
-        bool login;
         const char* text;
+        std::optional<std::string> login, password;
     };
-    for (const Case& c : {Case{false, "message Invalid login."}, Case{true, "message Invalid password."}}) {
+    const Case cases[] = {
+        {"message Wrong login or password", "anna", "wrong"},
+        {"message Invalid login.", std::nullopt, std::nullopt},
+        {"message Invalid password.", "anna", std::nullopt},
+    };
+    int kept = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
         TrackerSettings s;
         s.SetHost(std::string("127.0.0.1"));
         s.SetPort(server_.Port());
         s.SetLogPath(std::string("\\anna.log"));
-        if (c.login) s.SetLogin(std::string("anna"));
+        if (c.login) s.SetLogin(*c.login);
+        if (c.password) s.SetPassword(*c.password);
         StatusRecorder l;
         TrackerSession session(&l);
         session.SetRetryPause(50);
         ASSERT_TRUE(session.Start(&s));
-        session.PostPosition(Point(0));
-        EXPECT_TRUE(WaitFor([&] { return l.Has(c.text); }, kBound)) << c.text;
+        session.PostPosition(Point(kept++));
+        EXPECT_TRUE(WaitFor([&] { return l.Has(c.text); }, kBound));
         session.Stop();
+        EXPECT_FALSE(l.Has("started 0"));
+        session.Store().Close();
+        const auto name = StoreName();
+        ASSERT_TRUE(name);
+        EXPECT_EQ(platform::DeviceFileSize(*name), kept * 32);
     }
+    EXPECT_TRUE(server_.Export("anna").empty());
 }
 
 TEST_F(TrackerSessionTest, StopEndsAWaitForAServerThatNeverAnswers) {
