@@ -212,23 +212,6 @@ TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
     EXPECT_EQ(log.LastExportPath(), "\\Kestrix_002.gpx");
 }
 
-TEST_F(ExportTest, MissingLogWritesNothingAndAsksNothing) {
-    TrackLog log(&listener_);
-    settings_.SetLogPath(std::string("\\Tracks\\anna.log"));
-    ASSERT_TRUE(platform::CreateDeviceDirectory("\\Tracks"));
-    // Opening creates the log; remove it behind the log's back to export a missing file.
-    ASSERT_TRUE(log.Open(&settings_));
-    log.Close();
-    ASSERT_TRUE(platform::DeleteDeviceFile("\\Tracks\\anna.log"));
-    listener_.Take();
-
-    EXPECT_TRUE(log.ExportGpx());
-    EXPECT_TRUE(shell_.boxes.empty());
-    EXPECT_FALSE(platform::DeviceFileExists("\\Tracks\\anna.gpx"));
-    EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "started 1"}));
-    EXPECT_TRUE(platform::DeviceFileExists("\\Tracks\\anna.log"));
-}
-
 TEST_F(ExportTest, PathComesFromTheSettingsWhenTheLogHasNone) {
     TrackLog log(&listener_);
     TrackerSettings s;
@@ -247,18 +230,32 @@ TEST_F(ExportTest, PathComesFromTheSettingsWhenTheLogHasNone) {
     EXPECT_EQ(log.Path(), "\\late.log");
 }
 
-TEST_F(ExportTest, UncreatableGpxKeepsTheLogWithoutAsking) {
-    test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0));
-    // A dangling link where the GPX file would go: the name looks free (it cannot be
-    // read) but the file cannot be created through it.
-    std::filesystem::create_symlink(dir_.File("no such folder/x.gpx"), dir_.File("Kestrix.gpx"));
-    TrackLog log(&listener_);
-    ASSERT_TRUE(log.Open(&settings_));
+// With nothing to write (the log is gone) or nowhere to write it, the export asks nothing
+// and the log stays, open.
+TEST_F(ExportTest, NothingWrittenAsksNothingAndKeepsTheLog) {
     shell_.answer = platform::IDOK;
-    EXPECT_TRUE(log.ExportGpx());
-    EXPECT_TRUE(shell_.boxes.empty());
-    EXPECT_EQ(LogBytes(), Encoded(1, 2, 0, 0, 0));
-    EXPECT_TRUE(log.IsOpen());
+    for (bool logGone : {true, false}) {
+        SCOPED_TRACE(logGone ? "the log is gone" : "the GPX file cannot be created");
+        if (!logGone) {
+            test::WriteFile(dir_.File("Kestrix.log"), Encoded(1, 2, 0, 0, 0));
+            // A dangling link where the GPX file would go: the name looks free (it cannot
+            // be read) but the file cannot be created through it.
+            std::filesystem::create_symlink(dir_.File("no such folder/x.gpx"), dir_.File("Kestrix.gpx"));
+        }
+        TrackLog log(&listener_);
+        ASSERT_TRUE(log.Open(&settings_));
+        if (logGone) {
+            log.Close();
+            ASSERT_TRUE(platform::DeleteDeviceFile("\\Kestrix.log"));
+        }
+        EXPECT_TRUE(log.ExportGpx());
+        EXPECT_TRUE(shell_.boxes.empty());
+        EXPECT_TRUE(log.IsOpen());
+        EXPECT_EQ(LogBytes(), logGone ? "" : Encoded(1, 2, 0, 0, 0));
+        if (logGone) {
+            EXPECT_FALSE(platform::DeviceFileExists("\\Kestrix.gpx"));
+        }
+    }
 }
 
 }  // namespace
