@@ -15,6 +15,7 @@ TEST(WindowTest, DestroyReachesOwnedWindowsThenTheWindowThenItsChildrenDepthFirs
     const WindowHandle root = f.Make(), a = f.Make(root, 1), a1 = f.Make(a, 11), a2 = f.Make(a, 12), b = f.Make(root, 2);
     const WindowHandle popup = CreateWindowEx({"probe", "", WS_POPUP, root, 0, {}, 0});  // a dialog it opened
     EXPECT_EQ(GetParent(popup), root);
+    EXPECT_EQ(MessageLoop::OwnerOf(a2), &f.loop);
     // a's WM_DESTROY destroys its sibling b before b's turn; a2 destroys its parent's parent
     // while it handles a message: nothing is reached twice or after it is gone.
     f.onMessage = [&](WindowHandle h, uint32_t msg, WParam, LParam) -> LResult {
@@ -36,6 +37,7 @@ TEST(WindowTest, DestroyReachesOwnedWindowsThenTheWindowThenItsChildrenDepthFirs
         EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));
         EXPECT_EQ(SendMessage(w, WM_USER, 0, 0), 0);
         EXPECT_FALSE(DestroyWindow(w));
+        EXPECT_EQ(MessageLoop::OwnerOf(w), nullptr);
     }
     f.log.clear();
     f.loop.RunPending();
@@ -174,6 +176,8 @@ TEST(WindowTest, InvalidationsMergeIntoOnePaintThatErasesWithTheClassBackground)
                                      }, brush}));
     const WindowHandle w = f.Make(kNoWindow, 0, "filled", 0, {0, 0, 40, 20});
     for (bool erase : {false, true, false}) InvalidateRect(w, nullptr, erase);
+    f.loop.Invalidate(w);
+    InvalidateWindow(w);
     f.loop.RunPending();
     EXPECT_EQ(f.Only(WM_PAINT).size(), 1u);
     EXPECT_NE(GetWindowPainting(w).find(ColorHex(GetSysColor(COLOR_BTNFACE))), std::string::npos);
