@@ -60,7 +60,8 @@ TEST(Resources, EveryImageIsADistinctWellFormedSvgThatLoadsAtItsSize) {
         EXPECT_EQ(std::system(cmd.c_str()), 0) << test::ReadFile(dir.File("e.txt")) << svg;
     }
     platform::DeleteDC(dc);
-    EXPECT_EQ(platform::LoadImage(1, 116, platform::IMAGE_ICON, 0, 0), 0u);
+    EXPECT_EQ(platform::LoadImage(1, 116, platform::IMAGE_ICON, 0, 0), 0u) << "no such image";
+    EXPECT_EQ(platform::LoadImage(0, 101, platform::IMAGE_ICON, 0, 0), 0u) << "no instance";
     if (!lint) GTEST_SKIP() << "xmllint not installed: well-formedness not checked";
 }
 
