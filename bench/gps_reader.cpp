@@ -10,7 +10,7 @@
 #include <thread>
 #include <string>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "gps/GpsReceiver.h"
 #include "nmea/GpsDecoder.h"
 #include "nmea/SyntheticCapture.h"

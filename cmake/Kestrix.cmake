@@ -1,15 +1,17 @@
-# kestrix_library(NAME DEPS ...): one static library per src/NAME folder.
-# Sources are picked up from the folder (and src/platform/linux for the platform),
-# so adding a file needs no edit here; re-run cmake after adding one.
+# kestrix_library(NAME DEPS ...): one static library per src/NAME folder, an INTERFACE
+# library for a folder of headers only. Sources are picked up from the folder (and
+# src/platform/linux for the platform), so adding a file needs no edit here; re-run cmake
+# after adding one.
 function(kestrix_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB _src CONFIGURE_DEPENDS
        ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp
        ${PROJECT_SOURCE_DIR}/src/${name}/linux/*.cpp)
   if(NOT _src)
-    set(_stub ${CMAKE_CURRENT_BINARY_DIR}/empty_${name}.cpp)
-    file(WRITE ${_stub} "// ${name}: no sources yet\n")
-    set(_src ${_stub})
+    add_library(kestrix_${name} INTERFACE)
+    target_include_directories(kestrix_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(kestrix_${name} INTERFACE ${ARG_DEPS})
+    return()
   endif()
   add_library(kestrix_${name} STATIC ${_src})
   target_include_directories(kestrix_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)

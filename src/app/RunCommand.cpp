@@ -1,5 +1,5 @@
-// kestrix run: the phone's shell with the tracker loaded, serving its page over HTTP until
-// SIGINT or SIGTERM.
+// kestrix run: the shell with the tracker loaded (the plug-in's item, its notification,
+// dialogs and message boxes), serving its page over HTTP until SIGINT or SIGTERM.
 #include <charconv>
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-// kestrix: the daemon (the phone's shell with the tracker loaded) and the command-line tools.
+// kestrix: the daemon (the shell with the tracker loaded) and the command-line tools.
 #include <string>
 
 #include "app/Commands.h"

@@ -8,12 +8,19 @@
 #include <memory>
 #include <string>
 
-#include "settings/ServiceInterfaces.h"
+#include "base/ServiceInterfaces.h"
 
 namespace kestrix {
 
 class TrackerController;
 class TrackerSettings;
+
+// The pages of the settings sheet, by index: where editSettings starts.
+constexpr int kPageMode = 0;
+constexpr int kPageGps = 1;
+constexpr int kPageTrack = 2;
+constexpr int kPageAccount = 3;
+constexpr int kPageAbout = 4;
 
 struct ControllerServices {
     std::function<std::unique_ptr<IGpsReceiver>(GpsFixListener&)> makeReceiver;
@@ -27,8 +34,8 @@ struct ControllerServices {
     StatusWindowFactory makeStatusWindow;
     // GPS port detection: highest COM number to probe, the name found. False: none found.
     std::function<bool(int maxPort, std::string& name)> detectGpsPort;
-    // The settings property sheet at a start page (0 Mode, 1 GPS, 2 Track, 3 Account,
-    // 4 About). False when no sheet can be shown; the caller saves either way.
+    // The settings property sheet at a start page (kPage*). False when no sheet can be
+    // shown; the caller saves either way.
     std::function<bool(TrackerSettings& settings, int startPage)> editSettings;
     // The whole-track upload behind "Trk2Srv".
     std::function<bool(TrackerController& controller)> uploadTrack;

@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 
@@ -27,7 +27,6 @@ public:
     void Reset();
     bool HasLast() const { return static_cast<bool>(last_); }
     TrackPointRef Last() const { return last_; }
-    uint32_t LastTick() const { return lastTick_; }
 
 private:
     TrackPointRef last_;

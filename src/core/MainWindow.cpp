@@ -8,13 +8,15 @@
 namespace kestrix {
 
 const RegisteredMessages& GetRegisteredMessages() {
-    static const RegisteredMessages messages{
-        platform::RegisterWindowMessage("WM_UPDATE_SAT_VIEW"),
-        platform::RegisterWindowMessage("WM_LDP_NOTIFY"),
-        platform::RegisterWindowMessage("WM_GMR_CHANGE_STATE"),
-        platform::RegisterWindowMessage("WM_GMR_SHOW_HTML"),
-        platform::RegisterWindowMessage("WM_GMR_DUMMY"),
-    };
+    static const RegisteredMessages messages = [] {
+        platform::RegisterWindowMessage("WM_UPDATE_SAT_VIEW");
+        platform::RegisterWindowMessage("WM_LDP_NOTIFY");
+        RegisteredMessages m{};
+        m.changeState = platform::RegisterWindowMessage("WM_GMR_CHANGE_STATE");
+        m.showHtml = platform::RegisterWindowMessage("WM_GMR_SHOW_HTML");
+        m.dummy = platform::RegisterWindowMessage("WM_GMR_DUMMY");
+        return m;
+    }();
     return messages;
 }
 

@@ -41,17 +41,17 @@ constexpr int kNotifyRemove = 2;
 // Message-box flags of the controller's warnings: warning icon, topmost.
 constexpr uint32_t kWarningBoxFlags = 0x40030;
 
-// The five registered messages. WM_GMR_SHOW_HTML carries in wParam a pointer to a
-// std::string (the page), owned by the sender for the duration of the send, and in lParam
-// the icon's resource id.
+// The registered messages of the main window. WM_GMR_SHOW_HTML carries in wParam a pointer
+// to a std::string (the page), owned by the sender for the duration of the send, and in
+// lParam the icon's resource id.
 struct RegisteredMessages {
-    uint32_t updateSatView;  // "WM_UPDATE_SAT_VIEW"
-    uint32_t ldpNotify;      // "WM_LDP_NOTIFY"
-    uint32_t changeState;    // "WM_GMR_CHANGE_STATE"
-    uint32_t showHtml;       // "WM_GMR_SHOW_HTML"
-    uint32_t dummy;          // "WM_GMR_DUMMY"
+    uint32_t changeState;  // "WM_GMR_CHANGE_STATE"
+    uint32_t showHtml;     // "WM_GMR_SHOW_HTML"
+    uint32_t dummy;        // "WM_GMR_DUMMY"
 };
-// Registers them on the first call, in the order above.
+// The first call registers all five messages of the process in their load order:
+// "WM_UPDATE_SAT_VIEW" and "WM_LDP_NOTIFY" (the status model and its window look those up
+// by name), then the three above.
 const RegisteredMessages& GetRegisteredMessages();
 
 // The window's own message, posted by the controller to itself: a worker reported that

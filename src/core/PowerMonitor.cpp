@@ -1,5 +1,6 @@
 #include "core/PowerMonitor.h"
 
+#include "base/LittleEndian.h"
 #include "core/TrackerController.h"
 #include "platform/MessageLoop.h"
 
@@ -10,11 +11,6 @@ namespace {
 constexpr uint32_t kPollPeriodMs = 1000;
 constexpr size_t kAcLineOffset = 32;
 constexpr size_t kBatteryFlagOffset = 33;
-
-uint32_t ReadU32(const platform::PowerRecord& r, size_t offset) {
-    return static_cast<uint32_t>(r[offset]) | static_cast<uint32_t>(r[offset + 1]) << 8 |
-           static_cast<uint32_t>(r[offset + 2]) << 16 | static_cast<uint32_t>(r[offset + 3]) << 24;
-}
 
 bool IsAcceptedAcLineStatus(uint8_t s) {
     return s == platform::AC_LINE_OFFLINE || s == platform::AC_LINE_ONLINE || s == platform::AC_LINE_UNKNOWN;
@@ -56,11 +52,11 @@ bool PowerMonitor::Poll() {
     const size_t length = queue_->Read(record);
     if (length == 0) return false;
     if (length < 4) return true;  // too short to name its message: read and dropped
-    const uint32_t message = ReadU32(record, 0);
+    const uint32_t message = GetU32(record.data());
     if (message == platform::PBT_POWERSTATUSCHANGE || message == platform::PBT_POWERINFOCHANGE) {
-        // A status-change record carries no status of its own on the handheld; the Linux
-        // source queues only power-information records, so a status change is trusted only
-        // when it is long enough to hold the AC line byte.
+        // A status-change record need not carry a status (the power source here queues only
+        // power-information records), so its AC line byte is read only when the record is
+        // long enough to hold one.
         if (length > kAcLineOffset) ReportAcLineStatus(record[kAcLineOffset]);
     }
     if (message == platform::PBT_POWERINFOCHANGE && length > kBatteryFlagOffset &&

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"
 

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "core/TrackerController.h"
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/Text.h"
 
 namespace kestrix {
@@ -102,10 +101,6 @@ void BuildStatusPage(uint32_t state, bool hasLastFix, const std::string* message
     out += "</table>";
     out += "</body>";
     out += "</html>";
-}
-
-void BuildStatusPage(const TrackerController& controller, const std::string* message, std::string& out) {
-    BuildStatusPage(controller.GetState(), controller.HasLastFix(), message, out);
 }
 
 }  // namespace kestrix

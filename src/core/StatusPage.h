@@ -10,13 +10,9 @@
 
 namespace kestrix {
 
-class TrackerController;
-
 // Builds the page from the state bits (Tracker 1, Logger 2, Fix 4), whether a last fix is
 // held, and an optional message (nullptr: no message line). out is replaced.
 void BuildStatusPage(uint32_t state, bool hasLastFix, const std::string* message, std::string& out);
-// The same from the controller's current state.
-void BuildStatusPage(const TrackerController& controller, const std::string* message, std::string& out);
 
 // & < > become &amp; &lt; &gt;; every other byte is kept.
 std::string EscapeHtmlText(const std::string& text);

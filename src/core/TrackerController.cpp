@@ -3,6 +3,7 @@
 
 #include "core/MainWindow.h"
 #include "core/StatusPage.h"
+#include "gps/DetectGpsPort.h"
 #include "platform/MessageLoop.h"
 #include "platform/Shell.h"
 #include "resources/Resources.h"
@@ -12,10 +13,6 @@ namespace kestrix {
 namespace {
 
 constexpr uint32_t kServiceBits = kModeTracker | kModeLogger;
-constexpr int kPageMode = 0;
-constexpr int kPageGps = 1;
-constexpr int kPageAccount = 3;
-constexpr int kHighestComPort = 10;
 
 constexpr const char* kNoPortText =
     "Application can't automatically detect GPS port. You should select it manually...";
@@ -116,7 +113,7 @@ bool TrackerController::Init(uintptr_t instance, platform::WindowHandle itemWind
 
     if (!NonEmpty(settings_.GetGpsPort())) {
         std::string name;
-        if (services_.detectGpsPort && services_.detectGpsPort(kHighestComPort, name) && !name.empty()) {
+        if (services_.detectGpsPort && services_.detectGpsPort(kDetectMaxPort, name) && !name.empty()) {
             settings_.SetGpsPort(name);
             settings_.Save();
         } else {

@@ -21,13 +21,13 @@
 #include <mutex>
 #include <string>
 
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "core/ControllerServices.h"
 #include "core/FixFilter.h"
 #include "core/PowerMonitor.h"
-#include "geo/Listeners.h"
 #include "platform/MessageLoop.h"
 #include "platform/Types.h"
-#include "settings/ServiceInterfaces.h"
 #include "settings/TrackerSettings.h"
 
 namespace kestrix {

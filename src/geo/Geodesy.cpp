@@ -3,14 +3,14 @@
 #include <cmath>
 #include <limits>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 namespace {
 
-// sin(k degrees), k = 0..90, as the handheld's table held them: single-precision sines
-// printed with ten decimals. Entry 1 is the handheld's own value (0.0174524076), kept so
-// distances match the ones the filter thresholds were tuned with.
+// sin(k degrees), k = 0..90: single-precision sines written with ten decimals (entry 1 is
+// 0.0174524076, a little above the exact sine). The fix filter's thresholds were tuned
+// with distances from exactly these entries, so they stay as they are.
 constexpr double kSineTable[91] = {
     0.0000000000, 0.0174524076, 0.0348994955, 0.0523359552, 0.0697564706, 0.0871557444,
     0.1045284644, 0.1218693405, 0.1391731054, 0.1564344615, 0.1736481786, 0.1908089966,
@@ -33,11 +33,6 @@ constexpr double kSineTable[91] = {
 constexpr double kFlatLimitRad = 0.174532925;
 
 }  // namespace
-
-double SineTable(int k) {
-    if (k < 0 || k > 90) return 0.0;
-    return kSineTable[k];
-}
 
 void SinCosDeg(double x, double& sine, double& cosine) {
     if (!std::isfinite(x)) {

@@ -1,6 +1,6 @@
 // Distance and speed between consecutive positions, as the fix filter uses them.
-// Angles in radians; the sine table has whole-degree resolution on purpose: the handheld
-// computed distances this way and the 5 m / 5 s filter thresholds were tuned with it.
+// Angles in radians; the sine table has whole-degree resolution on purpose: the 5 m / 5 s
+// filter thresholds were tuned with distances computed this way.
 // Pure functions, any thread.
 #pragma once
 #include <cstdint>
@@ -13,8 +13,6 @@ constexpr double kEarthRadiusM = 6366707.02;
 // Sine and cosine of x (radians) rounded to whole degrees (halves away from zero),
 // read from a 91-entry table of sin(k degrees) with ten decimals.
 void SinCosDeg(double x, double& sine, double& cosine);
-// sin(k degrees) from the table, k in 0..90.
-double SineTable(int k);
 
 // Metres between (lat1, lon1) and (lat2, lon2), radians. Below 10 degrees of difference a
 // flat approximation, otherwise the spherical law of cosines.

@@ -16,11 +16,11 @@
 #pragma once
 #include <cstdint>
 
+#include "base/ServiceInterfaces.h"
 #include "gps/SerialPort.h"
 #include "nmea/GpsDecoder.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix {
 

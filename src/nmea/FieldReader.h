@@ -34,8 +34,6 @@ public:
         none_ = false;
         pos_ = static_cast<size_t>(p - body_.data()) + 1;
     }
-    // True when the position is at or past the end of the body.
-    bool AtEnd() const { return pos_ >= body_.size(); }
     // True when the current field is none or has no characters.
     bool IsEmpty() const { return field_.empty(); }
     bool IsNone() const { return none_; }
@@ -48,7 +46,6 @@ public:
     double Double();     // leading decimal number (as atof reads it), 0 when empty or not finite
     float Float();
     double Coordinate(); // ddmm.mmm / dddmm.mmm in unsigned degrees, see ParseCoordinate
-    void Skip() { Next(); }
 
 private:
     std::string_view body_;

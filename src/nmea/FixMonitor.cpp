@@ -75,11 +75,6 @@ TrackPointRef FixMonitor::CurrentFix() const {
     return currentFix_;
 }
 
-uint32_t FixMonitor::NoFixTicks() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return noFixTicks_;
-}
-
 void FixMonitor::OnGga(const GgaSentence& s) {
     if (s.fixQuality == 1) {
         OnFixSentence(MakeTrackPoint(s));

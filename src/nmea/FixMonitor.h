@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "geo/Listeners.h"
-#include "geo/RefCounted.h"
-#include "geo/TrackPoint.h"
+#include "base/Listeners.h"
+#include "base/RefCounted.h"
+#include "base/TrackPoint.h"
 #include "nmea/Sentences.h"
 
 namespace kestrix {
@@ -67,7 +67,6 @@ public:
     // has none. A running timer is stopped first.
     bool StartTimer();
     void StopTimer();
-    bool TimerRunning() const { return timerId_ != 0; }
     // One timer period: counts a tick while there is no fix; every fourth reports the loss.
     void Tick();
 
@@ -75,9 +74,8 @@ public:
     // The listener is borrowed; nullptr stops reporting (fixes are still kept).
     void SetListener(GpsFixListener* listener);
 
-    // For the receiver's Stop and for views: a copy of the current fix (or none).
+    // A copy of the current fix (or none).
     TrackPointRef CurrentFix() const;
-    uint32_t NoFixTicks() const;
     // Calls the listener's OnFixLost (the receiver's Stop reports the loss once).
     void ReportFixLost();
 

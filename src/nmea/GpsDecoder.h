@@ -6,7 +6,7 @@
 // fix-loss timer is started and stopped by the owner (StartTimer/StopTimer on the
 // monitor, on the UI thread).
 #pragma once
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "nmea/FixMonitor.h"
 #include "nmea/NmeaParser.h"
 #include "nmea/SentenceHandler.h"

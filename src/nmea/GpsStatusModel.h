@@ -19,12 +19,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "geo/RefCounted.h"
-#include "geo/TrackPoint.h"
+#include "base/RefCounted.h"
+#include "base/ServiceInterfaces.h"
+#include "base/TrackPoint.h"
 #include "nmea/NmeaParser.h"
 #include "nmea/SatelliteTable.h"
 #include "platform/Types.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix {
 

@@ -33,7 +33,7 @@
 #include <utility>
 #include <vector>
 
-#include "geo/RefCounted.h"
+#include "base/RefCounted.h"
 #include "nmea/Sentences.h"
 
 namespace kestrix {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "geo/RefCounted.h"
+#include "base/RefCounted.h"
 #include "nmea/FixMonitor.h"
 #include "nmea/NmeaParser.h"
 #include "nmea/Sentences.h"
@@ -30,11 +30,6 @@ public:
     // Adds a monitor to report to, with a reference.
     void AddMonitor(FixMonitor* monitor);
     void OnRawSentence(std::string_view name, std::string_view body, std::string_view address) override;
-
-    Kind GetKind() const { return kind_; }
-    // "GPRMC", "GPGLL", "GPGGA" or "GPGSV".
-    std::string_view SentenceName() const { return name_; }
-    uint32_t RawId() const { return rawId_; }
 
 private:
     Kind kind_;

@@ -188,7 +188,6 @@ bool GsvSentence::Continue(std::string_view body) {
     return true;
 }
 
-NmeaSentence* CreateGgaSentence(std::string_view name, std::string_view body) { return Create<GgaSentence>(name, body); }
 NmeaSentence* CreateRmcSentence(std::string_view name, std::string_view body) { return Create<RmcSentence>(name, body); }
 NmeaSentence* CreateGllSentence(std::string_view name, std::string_view body) { return Create<GllSentence>(name, body); }
 NmeaSentence* CreateGsaSentence(std::string_view name, std::string_view body) { return Create<GsaSentence>(name, body); }

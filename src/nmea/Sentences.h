@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "geo/RefCounted.h"
+#include "base/RefCounted.h"
 #include "platform/Time.h"
 
 namespace kestrix {
@@ -142,7 +142,6 @@ public:
 
 // Factories: create the object, Parse it, and return it without a reference counted yet
 // (nullptr when Parse fails). The caller sets the talker.
-NmeaSentence* CreateGgaSentence(std::string_view name, std::string_view body);
 NmeaSentence* CreateRmcSentence(std::string_view name, std::string_view body);
 NmeaSentence* CreateGllSentence(std::string_view name, std::string_view body);
 NmeaSentence* CreateGsaSentence(std::string_view name, std::string_view body);

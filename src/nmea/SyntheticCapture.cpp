@@ -103,7 +103,8 @@ std::string GenerateDrive(const DriveOptions& o) {
         const int ss = daySecond % 60;
         char timeText[16];
         std::snprintf(timeText, sizeof timeText, "%02d%02d%02d.00", hh, mm, ss);
-        char dateText[8];
+        // Room for whatever numbers the calendar arithmetic could yield, not only real dates.
+        char dateText[24];
         std::snprintf(dateText, sizeof dateText, "%02d%02d%02d", d, m, y % 100);
 
         const bool lost = o.lostSeconds > 0 && i >= o.lostAfter && i < o.lostAfter + o.lostSeconds;

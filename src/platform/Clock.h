@@ -19,7 +19,7 @@ public:
     // Called with a function that must run whenever the clock jumps (a stepped clock);
     // message loops use it to re-check their timers. The real clock never calls it.
     virtual void AddWakeListener(std::function<void()>) {}
-    // The handheld's GetTickCount: milliseconds, wrapping at 2^32.
+    // GetTickCount's value: monotonic milliseconds, wrapping at 2^32.
     uint32_t TickCount() { return static_cast<uint32_t>(MonotonicMs()); }
 };
 
@@ -38,7 +38,6 @@ public:
     void AddWakeListener(std::function<void()> f) override;
     // Moves both clocks forward and wakes every listener.
     void Advance(uint64_t ms);
-    void SetUtc(uint64_t fileTime);
 
 private:
     std::mutex mutex_;

@@ -8,10 +8,9 @@
 //   WM_HSCROLL  wParam MakeWParam(code, position), lParam the trackbar: TB_*;
 //   WM_NOTIFY   lParam a pointer to an NmHdr (for a tree an NmTreeView, which begins with
 //               one), valid for the duration of the call: TVN_*.
-// Operations here are what the program does; they notify only where a program's own change
-// notifies on the handheld too (SetWindowText on an edit sends EN_CHANGE; selecting or
-// expanding a tree item sends the tree notifications). What a person does is in Dialog.h
-// (the input functions), which also notifies.
+// Operations here are what the program does; of them only SetWindowText on an edit (it
+// sends EN_CHANGE) and selecting or expanding a tree item (the tree notifications) notify
+// the parent. What a person does is in Dialog.h (the input functions), which also notifies.
 //
 // Threads: UI thread only. An operation on a window that is not a control of that kind
 // fails (false, -1 or 0).
@@ -96,7 +95,7 @@ int ComboGetCount(WindowHandle combo);
 // The selected index, CB_ERR for none.
 int ComboGetCurSel(WindowHandle combo);
 // Selects an item (CB_ERR clears the selection); returns the index, CB_ERR when out of
-// range (the selection is then cleared, as on the handheld).
+// range (and the selection is then cleared).
 int ComboSetCurSel(WindowHandle combo, int index);
 // Selects the first item after startAfter (-1: from the first) whose text begins with
 // prefix, case ignored, searching round to the start; returns its index. CB_ERR and the
@@ -112,13 +111,10 @@ std::string ComboGetText(WindowHandle combo, size_t maxChars = SIZE_MAX);
 // The most characters a person can type (the edit's default is 30000). What a program sets
 // with SetWindowText is not cut.
 bool EditLimitText(WindowHandle edit, size_t maxChars);
-size_t EditGetLimitText(WindowHandle edit);
 
 // ---- trackbar ---------------------------------------------------------------------------
 
 bool TrackbarSetRange(WindowHandle trackbar, int minimum, int maximum, bool redraw);
-int TrackbarGetRangeMin(WindowHandle trackbar);
-int TrackbarGetRangeMax(WindowHandle trackbar);
 // The position is kept inside the range.
 bool TrackbarSetPos(WindowHandle trackbar, int position, bool redraw);
 int TrackbarGetPos(WindowHandle trackbar);
@@ -141,7 +137,6 @@ struct TreeInsert {
 };
 // The new item, 0 on failure.
 TreeItem TreeInsertItem(WindowHandle tree, const TreeInsert& insert);
-bool TreeDeleteItem(WindowHandle tree, TreeItem item);
 
 constexpr uint32_t TVE_COLLAPSE = 0x1;
 constexpr uint32_t TVE_EXPAND = 0x2;
@@ -162,8 +157,6 @@ constexpr uint32_t TVGN_CARET = 0x9;  // the selected item
 TreeItem TreeGetNextItem(WindowHandle tree, TreeItem item, uint32_t code);
 // At most maxChars characters of the item's text; "" for no item.
 std::string TreeGetItemText(WindowHandle tree, TreeItem item, size_t maxChars = SIZE_MAX);
-LParam TreeGetItemParam(WindowHandle tree, TreeItem item);
-bool TreeItemHasChildrenFlag(WindowHandle tree, TreeItem item);
 // Selects the item (0: none): TVN_SELCHANGING to the parent (non-zero refuses), the change,
 // then TVN_SELCHANGED. Selecting the selected item again notifies nothing.
 bool TreeSelectItem(WindowHandle tree, TreeItem item);

@@ -1,4 +1,4 @@
-// Device paths: the logic speaks the handheld's paths ("\My Documents\anna.log", '\' or
+// Device paths: the logic names its files by device paths ("\My Documents\anna.log", '\' or
 // '/' separators, '\' the root). They map onto one host folder, the device root (the data
 // directory unless --root says otherwise); ".." components and drive letters are refused,
 // so nothing outside the root can be named. Thread-safe; errors go to LastError.
@@ -40,17 +40,11 @@ public:
     bool Failed() const { return file_ != nullptr && std::ferror(file_) != 0; }
     // Hands buffered bytes to the operating system (no fsync).
     bool Flush();
-    // Flushes and forces the bytes to the storage device.
-    bool Sync();
-    bool SeekEnd();
-    bool SeekSet(int64_t offset);
     std::optional<int64_t> Size();
     bool Close();
-    const std::string& HostPath() const { return hostPath_; }
 
 private:
     std::FILE* file_ = nullptr;
-    std::string hostPath_;
 };
 
 bool DeviceFileExists(const std::string& devicePath);

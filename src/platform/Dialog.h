@@ -1,6 +1,6 @@
 // Dialogs: templates (controls with ids, classes, texts, styles and rectangles in dialog
 // units), modal dialogs (a nested pump of the UI thread's loop until EndDialog), modeless
-// dialogs, property sheets with pages, the Pocket PC dialog helpers (SHInitDialog, the
+// dialogs, property sheets with pages, the shell's dialog helpers (SHInitDialog, the
 // input-panel preference), what a person does to a dialog (the input functions, which the
 // shell and tests call), and a description of every open dialog for the shell to show.
 //
@@ -52,11 +52,9 @@ struct DialogTemplate {
     std::vector<DialogItemTemplate> items;
 };
 
-// Dialog units to pixels of the emulated screen (4 horizontal and 8 vertical units are
-// the dialog font's average character width and height, 8 x 16 pixels: one unit is 2
-// pixels either way, so 240 x 320 units fill the 480 x 640 screen). False when the
-// window is not a dialog.
-bool MapDialogRect(WindowHandle dialog, Rect& rect);
+// Templates are laid out in dialog units (4 horizontal and 8 vertical units are the dialog
+// font's average character width and height, 8 x 16 pixels): one unit is 2 pixels either
+// way, so 240 x 320 units fill the 480 x 640 screen.
 
 // ---- dialogs ----------------------------------------------------------------------------
 
@@ -76,7 +74,6 @@ WindowHandle CreateDialogIndirectParam(uintptr_t instance, const DialogTemplate&
 // Ends a modal dialog with a result (the window goes once its pump returns). False for a
 // window that is not a modal dialog.
 bool EndDialog(WindowHandle dialog, int result);
-bool IsDialog(WindowHandle window);
 
 // The unattended time-out of modal dialogs and sheets, in device-clock milliseconds
 // (default 120000; < 0: none). kestrix run sets it from --message-box-timeout.
@@ -140,7 +137,7 @@ bool IsPropertySheet(WindowHandle window);
 WindowHandle SheetPageWindow(WindowHandle sheet, int index);
 int SheetCurrentPage(WindowHandle sheet);
 
-// ---- Pocket PC dialog helpers -----------------------------------------------------------
+// ---- shell dialog helpers ---------------------------------------------------------------
 
 constexpr uint32_t SHIDIM_FLAGS = 0x0001;
 constexpr uint32_t SHIDIF_DONEBUTTON = 0x0001;
@@ -165,11 +162,9 @@ uint32_t DialogShellFlags(WindowHandle dialog);
 
 constexpr int SIP_UP = 0;
 constexpr int SIP_DOWN = 1;
-// There is no input panel in a browser: recorded on the window's dialog (a control's
-// parent dialog), and otherwise nothing.
+// There is no input panel in a browser: the preference of a dialog (or of a control's
+// dialog) is accepted and changes nothing. False for another window or state.
 bool SHSipPreference(WindowHandle window, int state);
-// The last preference recorded for the dialog: SIP_UP, SIP_DOWN, or -1 when none.
-int SipPreference(WindowHandle dialog);
 
 // ---- what a person does -----------------------------------------------------------------
 // Each function is one person's action on an open dialog (or sheet; controls of a sheet are

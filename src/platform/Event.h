@@ -23,7 +23,6 @@ public:
     // Waits until set (an auto-reset event is consumed). timeoutMs < 0 waits forever.
     bool Wait(int timeoutMs);
     int Fd() const { return fd_; }
-    bool ManualReset() const { return manual_; }
     // For auto-reset events: takes the signal if it is there. Used by WaitAny.
     bool TryConsume();
 

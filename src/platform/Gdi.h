@@ -16,8 +16,6 @@
 //                     box (a 1-pixel pen of Rectangle(0, 0, 10, 10) is x="0.5" width="9"); a null
 //                     pen or brush gives no stroke or fill="none"; PS_DASH adds stroke-dasharray
 //   Ellipse           <ellipse cx cy rx ry fill stroke>, the outline inside the box likewise
-//   LineTo            <line x1 y1 x2 y2 stroke>: through pixel centres, the last pixel left out
-//                     (a horizontal line from (0, 5) to (10, 5) is x1="0" y1="5.5" x2="10")
 //   DrawEdge          flat and all four sides: one <rect fill="none" stroke> per band, the first
 //                     COLOR_BTNSHADOW, a second COLOR_BTNFACE (BDR_RAISEDINNER | BF_RECT | BF_FLAT
 //                     of {10, 0, 30, 24} is x="10.5" y="0.5" width="19" height="23" stroke="#808080");
@@ -76,8 +74,6 @@ using DcHandle = uint32_t;
 struct LogFont {
     int32_t height = 0;   // < 0: character height in pixels; > 0: cell height; 0: default (16)
     int32_t width = 0;    // average character width; 0: from the height
-    int32_t escapement = 0;
-    int32_t orientation = 0;
     int32_t weight = 0;   // 400 normal, 700 bold; 0 = normal
     bool italic = false;
     bool underline = false;
@@ -109,9 +105,9 @@ constexpr int SYSTEM_FONT = 13;
 constexpr int DEFAULT_GUI_FONT = 17;
 GdiHandle GetStockObject(int index);
 
-// System colours (the emulated handheld's light theme: white windows and statics, black
-// text, button face #ececec, shadow #808080, highlight #ffffff, dark shadow #404040, light
-// #d4d4d4, selection #316ac5). Indexes 0..26; the handheld's 0x40000000 flag may be set.
+// System colours (a light theme: white windows and statics, black text, button face
+// #ececec, shadow #808080, highlight #ffffff, dark shadow #404040, light #d4d4d4,
+// selection #316ac5). Indexes 0..26, with or without the system-colour flag 0x40000000.
 constexpr int COLOR_WINDOW = 5;
 constexpr int COLOR_WINDOWTEXT = 8;
 constexpr int COLOR_HIGHLIGHT = 13;
@@ -179,11 +175,9 @@ constexpr int OBJ_BITMAP = 7;
 Colorref SetTextColor(DcHandle dc, Colorref color);
 Colorref GetTextColor(DcHandle dc);
 Colorref SetBkColor(DcHandle dc, Colorref color);
-Colorref GetBkColor(DcHandle dc);
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
 int SetBkMode(DcHandle dc, int mode);  // 0 on failure
-int GetBkMode(DcHandle dc);
 
 // ---- drawing ----------------------------------------------------------------------------
 
@@ -191,8 +185,6 @@ bool FillRect(DcHandle dc, const Rect& rect, GdiHandle brush);
 // With the selected pen (outline) and brush (fill).
 bool Rectangle(DcHandle dc, int32_t left, int32_t top, int32_t right, int32_t bottom);
 bool Ellipse(DcHandle dc, int32_t left, int32_t top, int32_t right, int32_t bottom);
-bool MoveToEx(DcHandle dc, int32_t x, int32_t y, Point* previous);
-bool LineTo(DcHandle dc, int32_t x, int32_t y);
 
 // DrawEdge edges and flags.
 constexpr uint32_t BDR_RAISEDOUTER = 0x1;

@@ -1,5 +1,5 @@
-// The calling thread's last system error (errno values from system calls, or the
-// handheld's codes from Registry.h), as GetLastError gives it.
+// The calling thread's last system error (errno values from system calls, or the codes
+// of Registry.h), as GetLastError gives it.
 #pragma once
 
 namespace kestrix::platform {

@@ -6,7 +6,7 @@
 
 namespace kestrix::platform {
 
-enum class LogLevel { Debug, Info, Warning, Error };
+enum class LogLevel { Info, Warning, Error };
 
 void Log(LogLevel level, const std::string& text);
 inline void LogInfo(const std::string& t) { Log(LogLevel::Info, t); }
@@ -15,6 +15,5 @@ inline void LogError(const std::string& t) { Log(LogLevel::Error, t); }
 // Replaces the sink (nullptr restores standard error). Returns the previous one.
 using LogSink = std::function<void(LogLevel, const std::string&)>;
 LogSink SetLogSink(LogSink sink);
-void SetMinimumLogLevel(LogLevel level);
 
 }  // namespace kestrix::platform

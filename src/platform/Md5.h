@@ -16,7 +16,6 @@ public:
     bool Update(const void* data, size_t size);
     // Finishes the digest; false when no digest was begun. The context is then empty.
     bool Final(std::array<uint8_t, 16>& out);
-    bool Active() const;
 
 private:
     struct Impl;

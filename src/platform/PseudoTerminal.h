@@ -32,7 +32,6 @@ public:
     bool LinkAt(const std::string& path);
     // Removes the link made by LinkAt (only if it still points at this slave).
     void Unlink();
-    const std::string& LinkPath() const { return linkPath_; }
 
     // Writes all bytes to the master, waiting up to timeoutMs for room. False (with
     // LastError, ETIMEDOUT when no room came) when not all were written.

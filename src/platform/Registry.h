@@ -43,7 +43,7 @@ struct RegistryData {
     std::map<std::string, std::map<std::string, RegValue>> keys;  // names stored as written
 };
 
-// Error codes in the handheld's numbering (LastError).
+// Error codes that the registry and path calls leave in LastError.
 constexpr int kErrorSuccess = 0;
 constexpr int kErrorFileNotFound = 2;
 constexpr int kErrorPathNotFound = 3;

@@ -1,4 +1,4 @@
-// Services of the phone's shell that the logic calls: the notification bubble that shows
+// Services of the shell that the logic calls: the notification bubble that shows
 // the HTML status page, message boxes and opening links. The shell (src/shell) installs
 // the host; until one is installed the calls fail (notifications) or answer with the safe
 // button (message boxes) and log it.
@@ -12,7 +12,7 @@
 
 namespace kestrix::platform {
 
-// Message-box flags and answers (as on the handheld).
+// Message-box flags and answers.
 constexpr uint32_t MB_OK = 0x0;
 constexpr uint32_t MB_OKCANCEL = 0x1;
 constexpr uint32_t MB_YESNO = 0x4;

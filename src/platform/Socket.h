@@ -1,10 +1,10 @@
 // TCP sockets for the tracking protocol: a client that connects to a dotted IPv4
-// address (host names are not resolved), a listener for loopback servers and tests, and
-// a connected local pair for tests. Every blocking call has a time limit and also wakes
-// when the caller's stop event is set, so a worker thread blocked in one ends promptly.
-// Errors are errno values, also left in LastError: kSocketTimedOut when the time limit
-// passed, kSocketCancelled when the stop event was set, kSocketBadAddress for a host
-// that is not a dotted IPv4 address. A socket belongs to one thread at a time.
+// address (host names are not resolved) and a listener for loopback servers and tests.
+// Every blocking call has a time limit and also wakes when the caller's stop event is set,
+// so a worker thread blocked in one ends promptly. Errors are errno values, also left in
+// LastError: kSocketTimedOut when the time limit passed, kSocketCancelled when the stop
+// event was set, kSocketBadAddress for a host that is not a dotted IPv4 address. A socket
+// belongs to one thread at a time.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -44,9 +44,6 @@ public:
     // Shuts both directions down, takes in whatever already arrived without waiting for
     // more, and closes. Nothing happens when closed.
     void Close();
-
-    // A connected pair of local stream sockets (tests).
-    static bool Pair(Socket& a, Socket& b);
 
 private:
     int fd_ = -1;

@@ -1,6 +1,6 @@
 // The home screen's side of a custom item: the description the home screen keeps of each
 // item, the messages it sends to the item window, and the two it answers for the item (its
-// background and its text colour). The numbers are the handheld's, so traces read the same.
+// background and its text colour).
 //
 //   item -> home screen (sent to the item window's parent):
 //     TODAYM_GETCOLOR       wParam: a TODAYCOLOR_* index; result: the colour (COLORREF)

@@ -13,7 +13,7 @@ using LResult = intptr_t;
 
 constexpr WindowHandle kNoWindow = 0;
 
-// Standard window messages (numbers as on the handheld so traces read the same).
+// Standard window messages.
 constexpr uint32_t WM_CREATE = 0x0001;
 constexpr uint32_t WM_DESTROY = 0x0002;
 constexpr uint32_t WM_SIZE = 0x0005;
@@ -35,9 +35,7 @@ constexpr uint32_t WM_KEYUP = 0x0101;
 constexpr uint32_t WM_CHAR = 0x0102;
 constexpr uint32_t WM_INITDIALOG = 0x0110;
 constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_TIMER = 0x0113;
 constexpr uint32_t WM_HSCROLL = 0x0114;
-constexpr uint32_t WM_VSCROLL = 0x0115;
 constexpr uint32_t WM_CTLCOLORSTATIC = 0x0138;
 constexpr uint32_t WM_MOUSEMOVE = 0x0200;
 constexpr uint32_t WM_LBUTTONDOWN = 0x0201;

@@ -93,7 +93,6 @@ std::vector<WindowHandle> GetChildren(WindowHandle window);
 // The direct child with this control id; kNoWindow when none.
 WindowHandle GetDlgItem(WindowHandle dialog, int id);
 int GetDlgCtrlID(WindowHandle window);
-std::string GetClassName(WindowHandle window);
 
 // ---- text, style, state -----------------------------------------------------------------
 
@@ -104,7 +103,6 @@ bool SetWindowText(WindowHandle window, const std::string& text);
 // maxChars, lParam: a std::string* the procedure fills; result: its length in characters).
 // A drop-down list's text is its selected item.
 std::string GetWindowText(WindowHandle window, size_t maxChars = SIZE_MAX);
-size_t GetWindowTextLength(WindowHandle window);
 bool SetDlgItemText(WindowHandle dialog, int id, const std::string& text);
 std::string GetDlgItemText(WindowHandle dialog, int id, size_t maxChars = SIZE_MAX);
 // The decimal text of value.
@@ -171,7 +169,6 @@ Atom GlobalAddAtom(const std::string& name);
 Atom GlobalFindAtom(const std::string& name);
 // False for an atom that does not exist.
 bool GlobalDeleteAtom(Atom atom);
-std::string GlobalGetAtomName(Atom atom);
 
 // Window properties keyed by atom. SetProp replaces an existing value. GetProp gives 0 for
 // a missing one; RemoveProp returns the value it removed (0 when none). A destroyed window's

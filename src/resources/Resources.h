@@ -1,8 +1,7 @@
 // The plug-in's resources: the string table, the "Tray" menu (102), the state icons and the
 // signal bitmaps. Icons and bitmaps are the project's own SVG images, which the shell
 // serves to the browser by resource id.
-// The ids and the string table are inline here so the controller can use them without
-// linking this library (which sits above it); the images live in Resources.cpp.
+// The ids and the string table are inline here; the images live in Resources.cpp.
 // Pure data, any thread.
 #pragma once
 #include <array>

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 #include "server/Packet.h"
 
 namespace kestrix {
@@ -129,7 +129,6 @@ public:
     double LongitudeRad() const { return longitude_; }
     float Altitude() const { return altitude_; }
     float Speed() const { return speed_; }
-    uint32_t GetSpeedClass() const { return speedClass_; }
 
 private:
     double latitude_ = 0.0;

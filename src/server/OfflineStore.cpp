@@ -50,11 +50,6 @@ std::string OfflineStore::Name() const {
     return name_;
 }
 
-uint64_t OfflineStore::LastSentCount() const {
-    std::lock_guard lock(mutex_);
-    return lastSent_;
-}
-
 bool OfflineStore::Open(const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
     if (settings == nullptr) return false;
@@ -136,7 +131,6 @@ bool OfflineStore::OpenWithBatch(const TrackerSettings* settings, TrackMessage& 
 
 bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
     std::lock_guard lock(mutex_);
-    lastSent_ = 0;
     if (file_.IsOpen()) Close();
     std::string name;
     if (!ReadStoreName(name)) return false;
@@ -177,7 +171,6 @@ bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
         if (got < chunk.size()) break;
     }
     in.Close();
-    lastSent_ = sent;
     if (ok && sent == total) {
         platform::DeleteDeviceFile(name);
         DeleteStoreName();

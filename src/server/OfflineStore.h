@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 #include "platform/DeviceFs.h"
 
 namespace kestrix {
@@ -56,14 +56,11 @@ public:
 
     // The open file's device path (empty when closed).
     std::string Name() const;
-    // Records sent by the last Resend.
-    uint64_t LastSentCount() const;
 
 private:
     mutable std::recursive_mutex mutex_;
     platform::DeviceFile file_;
     std::string name_;
-    uint64_t lastSent_ = 0;
 };
 
 }  // namespace kestrix

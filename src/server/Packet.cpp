@@ -6,24 +6,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/LittleEndian.h"
 #include "server/Messages.h"
 
 namespace kestrix {
 namespace {
-
-void PutU16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(p[i]) << (8 * i);
-    return v;
-}
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -71,13 +58,11 @@ bool Packet::Prepare(uint32_t type, size_t size) {
     if (size < kHeaderSize) return Fail(PacketError::TooShort);
     if (size > kMaxSize) return Fail(PacketError::TooLong);
     data_.assign(size, 0);
-    wireLength_ = static_cast<uint16_t>(size);
     return true;
 }
 
 void Packet::Reset() {
     type_ = 0;
-    wireLength_ = 0;
     compressed_ = false;
     data_.clear();
     data_.shrink_to_fit();
@@ -241,7 +226,6 @@ bool Packet::Compress() {
     PutU16(&out[2], static_cast<uint16_t>(total));
     PutU32(&out[4], static_cast<uint32_t>(data_.size()));
     wire_ = std::move(out);
-    wireLength_ = static_cast<uint16_t>(total);
     compressed_ = true;
     return true;
 }
@@ -289,11 +273,10 @@ bool Packet::Parse(const uint8_t* bytes, size_t length) {
 bool Packet::Unpack(uint16_t rawType, const uint8_t* payload, size_t payloadLength) {
     type_ = rawType & 0x7FFF;
     compressed_ = (rawType & kCompressedFlag) != 0;
-    wireLength_ = static_cast<uint16_t>(payloadLength + kHeaderSize);
     if (!compressed_) {
         data_.resize(kHeaderSize + payloadLength);
         PutU16(&data_[0], static_cast<uint16_t>(type_));
-        PutU16(&data_[2], wireLength_);
+        PutU16(&data_[2], static_cast<uint16_t>(payloadLength + kHeaderSize));
         if (payloadLength > 0) std::memcpy(&data_[kHeaderSize], payload, payloadLength);
         position_ = kHeaderSize;
         return true;

@@ -64,8 +64,6 @@ public:
     void Reset();
 
     uint32_t Type() const { return type_; }
-    // The header's length as received; after Send of a compressed packet, its total length.
-    uint16_t WireLength() const { return wireLength_; }
     // Total length of the uncompressed packet, header included.
     size_t Size() const { return data_.size(); }
     bool Compressed() const { return compressed_; }
@@ -125,7 +123,6 @@ private:
     bool Unpack(uint16_t rawType, const uint8_t* payload, size_t payloadLength);
 
     uint32_t type_ = 0;
-    uint16_t wireLength_ = 0;
     bool compressed_ = false;
     std::vector<uint8_t> data_;
     std::vector<uint8_t> wire_;

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "server/ByteStream.h"
 #include "server/TcpSocket.h"
 
@@ -42,7 +42,8 @@ public:
     bool Peek(uint8_t* buffer, size_t length, size_t& received) override;
 
 private:
-    // The handheld brings up a data connection here; a Linux host has its network already.
+    // The step that brings up a data connection: a Linux host has its network up already,
+    // so it succeeds at once.
     bool EnsureNetwork() { return true; }
     void Report(const std::string& text);
 

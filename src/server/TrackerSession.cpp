@@ -129,11 +129,6 @@ std::optional<uint64_t> TrackSender::NextDue() const {
     return dueMs_;
 }
 
-bool TrackSender::IsActive() const {
-    std::lock_guard lock(mutex_);
-    return active_;
-}
-
 // ---- TrackerSession ----
 
 TrackerSession::TrackerSession(IStatusListener* controller)

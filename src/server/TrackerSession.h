@@ -19,13 +19,13 @@
 #include <mutex>
 #include <optional>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "server/Messages.h"
 #include "server/OfflineStore.h"
 #include "server/ServerConnection.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix {
 
@@ -68,7 +68,6 @@ public:
     void OnTimer(uint64_t nowMs);
     // Device-clock time of the next timer flush, when the timer rule is on.
     std::optional<uint64_t> NextDue() const;
-    bool IsActive() const;
     TrackMessage& Batch() { return batch_; }
 
 private:
@@ -106,7 +105,6 @@ public:
     // Prepares a packet from the message, writes it and sends it on the connection.
     bool SendToServer(ServerMessage& message);
     TrackerSettings* Settings() const { return settings_.load(); }
-    bool IsLoggedIn() const { return loggedIn_.load(); }
     uint32_t UserId() const { return userId_.load(); }
 
     // The pause after a failed connect or login (tests shorten it) and the socket limits.

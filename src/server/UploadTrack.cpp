@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/DeviceFs.h"
 #include "platform/LastError.h"
 #include "platform/Shell.h"

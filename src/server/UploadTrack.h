@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 
 namespace kestrix {
 

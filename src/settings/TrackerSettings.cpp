@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "platform/LastError.h"
 #include "platform/Registry.h"
 #include "settings/Md5Hasher.h"
@@ -13,9 +14,9 @@ namespace {
 
 using platform::RegKey;
 
-// The handheld read strings into a 128-byte buffer: 63 UTF-16 characters and the
-// terminator. A longer value failed to load there; it is treated as missing here rather
-// than cut, so a truncated path or host is never used.
+// A stored string holds at most 63 UTF-16 characters (a 128-byte buffer with its
+// terminator). A longer value is treated as missing rather than cut, so a truncated path
+// or host is never used.
 constexpr size_t kMaxStoredChars = kMaxSettingChars;
 
 size_t Utf16Length(const std::string& utf8) {
@@ -111,7 +112,7 @@ void TrackerSettings::Load(bool mayWrite) {
     std::vector<uint8_t> marker;
     lastTrackPoint_ = 0;
     if (key->QueryBinary("LastTrkPt", marker) && marker.size() == 8) {
-        for (int i = 7; i >= 0; --i) lastTrackPoint_ = (lastTrackPoint_ << 8) | marker[static_cast<size_t>(i)];
+        lastTrackPoint_ = GetU64(marker.data());
     }
     uint32_t v = 0;
     autoTrackMode_ = key->QueryDword("AutoTrkMode", v) ? v : 3;
@@ -152,7 +153,7 @@ int TrackerSettings::Save() {
         if (NonEmpty(logPath_)) key->SetString("LOG", *logPath_);
         if (lastTrackPoint_ != 0) {
             std::vector<uint8_t> marker(8);
-            for (size_t i = 0; i < 8; ++i) marker[i] = static_cast<uint8_t>(lastTrackPoint_ >> (8 * i));
+            PutU64(marker.data(), lastTrackPoint_);
             key->SetBinary("LastTrkPt", marker);
         }
         key->SetDword("AutoTrkMode", autoTrackMode_);

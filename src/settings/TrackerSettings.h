@@ -2,8 +2,8 @@
 // modes per power source, track log path, auto-track rules), loaded from and saved to the
 // registry key HKLM\SOFTWARE\Geomira\GmrLogger. One instance lives in the controller;
 // others reach it through GetSettings. Setters copy their argument and never save.
-// Strings are narrow (UTF-8 on Linux); a "null" string of the handheld is std::nullopt
-// here, distinct from an empty one.
+// Strings are narrow (UTF-8); a string that was never set is std::nullopt, distinct from
+// an empty one.
 // Threads: loaded, edited and saved on the UI thread; the reader and session threads read
 // it while their service runs (the session writes userId and lastTrackPoint on its thread).
 // Plain fields are guarded by an internal mutex so those reads are safe.

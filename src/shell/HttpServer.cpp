@@ -717,6 +717,32 @@ struct HttpServer::Impl {
         return UiRun::NotRun;
     }
 
+    // A request's work on the UI thread, answered once it has run or waits for a person:
+    // work returns an outcome with a status and an error text. False once the request has
+    // been answered here (503 when the server stopped before work started, work's error
+    // when its status is not 200); otherwise run tells Finished (out holds the outcome) or
+    // Waiting.
+    template <class Outcome>
+    bool RunUntilWaiting(httplib::Response& res, std::function<Outcome()> work, UiRun& run, Outcome& out) {
+        auto b = bridge;
+        auto shared = std::make_shared<Outcome>();
+        run = OnUiThreadUntilWaiting([b, shared, work = std::move(work)] {
+            Outcome result = work();
+            std::lock_guard lock(b->mutex);
+            *shared = std::move(result);
+        });
+        if (run == UiRun::NotRun) {
+            SendError(res, 503, "the shell is shutting down");
+            return false;
+        }
+        if (run == UiRun::Waiting) return true;
+        std::lock_guard lock(b->mutex);
+        out = std::move(*shared);
+        if (out.status == 200) return true;
+        SendError(res, out.status, out.error);
+        return false;
+    }
+
     bool TokenOk(const httplib::Request& req) const {
         std::string given = req.get_header_value("X-Kestrix-Token");
         return given.size() == token.size() && CRYPTO_memcmp(given.data(), token.data(), token.size()) == 0;
@@ -881,21 +907,15 @@ void HttpServer::Impl::Routes() {
         json body;
         DialogInput in;
         if (!ParseBody(req, res, body) || !ParseDialogInput(body, res, in)) return;
-        auto outcome = std::make_shared<InputOutcome>();
-        auto b = bridge;
+        UiRun run = UiRun::NotRun;
+        InputOutcome outcome;
         // The host outlives the loop's last turn; this server may not outlive the input.
-        const UiRun run = OnUiThreadUntilWaiting([&h = host, b, outcome, in = std::move(in)] {
-            InputOutcome result = ApplyDialogInput(in, h);
-            std::lock_guard lock(b->mutex);
-            *outcome = std::move(result);
-        });
-        if (run == UiRun::NotRun) return SendError(res, 503, "the shell is shutting down");
-        json answer{{"ok", true}};
-        if (run == UiRun::Finished) {
-            std::lock_guard lock(b->mutex);
-            if (outcome->status != 200) return SendError(res, outcome->status, outcome->error);
-            if (!outcome->opened.empty()) answer["opened"] = outcome->opened;
+        if (!RunUntilWaiting<InputOutcome>(
+                res, [&h = host, in = std::move(in)] { return ApplyDialogInput(in, h); }, run, outcome)) {
+            return;
         }
+        json answer{{"ok", true}};
+        if (run == UiRun::Finished && !outcome.opened.empty()) answer["opened"] = outcome.opened;
         res.set_content(DumpJson(answer), kJson);
     });
 
@@ -1026,24 +1046,24 @@ void HttpServer::Impl::TodayRoutes() {
     // action that waits for a person (the settings sheet it opened) is answered at once with
     // "waiting" instead; its effect shows through the event stream.
     auto deliver = [this](httplib::Response& res, std::function<void(TodayScreen&, ItemOutcome&)> act) {
-        auto outcome = std::make_shared<ItemOutcome>();
-        auto b = bridge;
-        const UiRun run = OnUiThreadUntilWaiting([this, b, outcome, act = std::move(act)] {
-            ItemOutcome result;
-            if (today && today->ItemWindow() != platform::kNoWindow) {
-                act(*today, result);
-            } else {
-                result.status = 404;
-                result.error = "the home-screen item is not loaded";
-            }
-            std::lock_guard lock(b->mutex);
-            *outcome = std::move(result);
-        });
-        if (run == UiRun::NotRun) return SendError(res, 503, "the shell is shutting down");
+        UiRun run = UiRun::NotRun;
+        ItemOutcome outcome;
+        const bool ran = RunUntilWaiting<ItemOutcome>(
+            res,
+            [this, act = std::move(act)] {
+                ItemOutcome result;
+                if (today && today->ItemWindow() != platform::kNoWindow) {
+                    act(*today, result);
+                } else {
+                    result.status = 404;
+                    result.error = "the home-screen item is not loaded";
+                }
+                return result;
+            },
+            run, outcome);
+        if (!ran) return;
         if (run == UiRun::Waiting) return SendJson(res, 200, json{{"ok", true}, {"waiting", true}});
-        std::lock_guard lock(b->mutex);
-        if (outcome->status != 200) return SendError(res, outcome->status, outcome->error);
-        SendJson(res, 200, json{{"ok", true}, {"result", outcome->result}});
+        SendJson(res, 200, json{{"ok", true}, {"result", outcome.result}});
     };
 
     server.Post("/api/today/tap", [deliver](const httplib::Request& req, httplib::Response& res) {

@@ -92,6 +92,9 @@ constexpr std::string_view kScript = R"js('use strict';
       return null;
     }
   }
+  // The parts of the page that follow (the home-screen row, the satellite view) post through
+  // this helper, and hear of every change through a 'kestrix:change' event on the document.
+  window.kestrixPost = post;
 
   // ---- input to dialogs ------------------------------------------------------------------
   // Input goes out one request at a time, in the order the person made it, so the last
@@ -741,6 +744,7 @@ constexpr std::string_view kScript = R"js('use strict';
   let lastRedraw = 0;
   let redrawTimer = null;
   events.addEventListener('change', () => {
+    document.dispatchEvent(new Event('kestrix:change'));
     if (redrawTimer !== null) return;
     redrawTimer = setTimeout(() => {
       redrawTimer = null;

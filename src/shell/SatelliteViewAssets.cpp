@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kScript = R"js('use strict';
 (function () {
-  const token = document.querySelector('meta[name="kestrix-token"]').content;
+  const post = window.kestrixPost;
   const degrees = (v) => (v === null || v === undefined ? '\u2014' : v + '\u00b0');
 
   function cell(tag, text, className) {
@@ -72,11 +72,7 @@ constexpr std::string_view kScript = R"js('use strict';
       el.addEventListener('keydown', (k) => {
         if (k.key !== 'Escape') return;
         k.preventDefault();
-        fetch('/api/dialog/input', {
-          method: 'POST',
-          headers: { 'Content-Type': 'application/json', 'X-Kestrix-Token': token },
-          body: JSON.stringify({ dialog: dialog.id, event: 'key', key: 27 }),
-        }).catch(() => {});
+        post('/api/dialog/input', { dialog: dialog.id, event: 'key', key: 27 }, true);
       });
     }
     let list = lists.get(el);

@@ -1,4 +1,4 @@
-// ShellHostImpl: the phone's shell services behind platform::ShellHost, kept as state that
+// ShellHostImpl: the shell services behind platform::ShellHost, kept as state that
 // the browser page shows: the notification bubbles (the status page), the message boxes
 // waiting for a person's answer and the links the logic opened. It also listens to the
 // platform's windows (Window.h SetWindowChangeListener, installed while the host lives; the

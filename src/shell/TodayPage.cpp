@@ -11,7 +11,7 @@ namespace {
 constexpr std::string_view kScript = R"js(
 // ---- the home-screen item row -------------------------------------------------------------
 (function () {
-  const token = document.querySelector('meta[name="kestrix-token"]').content;
+  const post = window.kestrixPost;
   const strip = document.createElement('section');
   strip.id = 'today';
   strip.className = 'today';
@@ -30,13 +30,6 @@ constexpr std::string_view kScript = R"js(
   let width = 480;  // the row's width in item pixels, from its painting
   let busy = false;
   let again = false;
-
-  function showError(text) {
-    const el = document.getElementById('error');
-    if (!el) return;
-    el.textContent = text || '';
-    el.hidden = !text;
-  }
 
   async function refresh() {
     if (busy) { again = true; return; }
@@ -70,30 +63,6 @@ constexpr std::string_view kScript = R"js(
       // The rest of the page reports a daemon that does not answer.
     } finally {
       busy = false;
-    }
-  }
-
-  // The procedure's answer, or null with the reason shown.
-  async function post(path, body) {
-    try {
-      const r = await fetch(path, {
-        method: 'POST',
-        headers: { 'Content-Type': 'application/json', 'X-Kestrix-Token': token },
-        body: JSON.stringify(body),
-      });
-      let answer = null;
-      try { answer = await r.json(); } catch (e) { /* not JSON */ }
-      if (!r.ok) {
-        let why = (answer && answer.error) || r.status + ' ' + r.statusText;
-        if (r.status === 403) why += ' (Kestrix was restarted: reload this page)';
-        showError(why);
-        return null;
-      }
-      showError('');
-      return answer;
-    } catch (e) {
-      showError('Kestrix does not answer: ' + e.message);
-      return null;
     }
   }
 
@@ -138,8 +107,7 @@ constexpr std::string_view kScript = R"js(
     if (k && k.key === 'Tab') post('/api/today/key', { message: 'selection', key: k.shiftKey ? 38 : 40 });
   });
 
-  const events = new EventSource('/api/events');
-  events.addEventListener('change', refresh);
+  document.addEventListener('kestrix:change', refresh);
   refresh();
 })();
 )js";

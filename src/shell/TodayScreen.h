@@ -1,4 +1,4 @@
-// TodayScreen: the phone's home screen as far as the plug-in's item meets it. It is the item
+// TodayScreen: the home screen as far as the plug-in's item meets it. It is the item
 // window's parent: it answers the item's TODAYM_DRAWWATERMARK (fills the rectangle with the
 // home screen's background) and TODAYM_GETCOLOR (TODAYCOLOR_TEXT: its text colour); it asks
 // the item for its height with WM_TODAYCUSTOM_QUERYREFRESHCACHE when the item is created

@@ -32,9 +32,7 @@ void Frame(DcHandle dc, int32_t left, int32_t right, const Rect& rc) {
 
 ItemView::ItemView()
     : screenWidth_(GetSystemMetrics(SM_CXSCREEN)),
-      screenHeight_(GetSystemMetrics(SM_CYSCREEN)),
       iconWidth_(GetSystemMetrics(SM_CXICON)),
-      iconHeight_(GetSystemMetrics(SM_CYICON)),
       smallIconWidth_(GetSystemMetrics(SM_CXSMICON)),
       smallIconHeight_(GetSystemMetrics(SM_CYSMICON)) {}
 

@@ -67,9 +67,7 @@ private:
     platform::GdiHandle loggerOff_ = 0;
     platform::GdiHandle settingsIcon_ = 0;
     const int32_t screenWidth_;
-    const int32_t screenHeight_;
     const int32_t iconWidth_;
-    const int32_t iconHeight_;
     const int32_t smallIconWidth_;
     const int32_t smallIconHeight_;
 };

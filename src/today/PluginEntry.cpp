@@ -22,7 +22,7 @@ using namespace platform;
 
 namespace {
 
-// The class background: the system colour COLOR_WINDOW, with the handheld's index flag.
+// The class background: the system colour COLOR_WINDOW, with the system-colour index flag.
 constexpr int kItemBackground = 0x40000005;
 
 std::unique_ptr<ItemView> g_view;

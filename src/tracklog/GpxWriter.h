@@ -1,5 +1,5 @@
 // Writes a GPX 1.1 document (one track, one segment) from a sequence of track log
-// records, byte for byte as the handheld wrote it: CR LF line ends except the "<trk>"
+// records, in a fixed byte layout that other tools read: CR LF line ends except the "<trk>"
 // line (LF alone), coordinates with six decimals, <ele> and <speed> (km/h, not a GPX 1.1
 // element) only when non-zero, and <time> as "YYYY-MM-DDTHH:MM:SS.mmmZ" in UTC. Numbers
 // come out exactly as printf's "%.6f" prints them.

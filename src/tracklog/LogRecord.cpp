@@ -4,28 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/LittleEndian.h"
 #include "platform/DeviceFs.h"
 
 namespace kestrix {
 namespace {
-
-// Byte by byte so the layout does not depend on the host's byte order or struct padding.
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutU64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t GetU32(const uint8_t* p) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(p[i]) << (8 * i);
-    return v;
-}
-uint64_t GetU64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
-    return v;
-}
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 

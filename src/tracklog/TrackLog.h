@@ -20,9 +20,9 @@
 #include <optional>
 #include <string>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "platform/DeviceFs.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix {
 

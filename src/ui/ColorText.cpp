@@ -23,7 +23,6 @@ bool AddColorTextAtom() { return detail::AddAtom(g_atom, kColorTextProperty); }
 void DeleteColorTextAtom() { detail::DeleteAtom(g_atom); }
 
 Atom ColorTextAtom() { return g_atom; }
-Colorref ColorTextColour() { return g_colour; }
 int AttachedColorTexts() { return g_count; }
 
 ColorText::~ColorText() { Detach(); }

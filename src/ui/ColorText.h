@@ -45,8 +45,7 @@ private:
 // of every colour-text control. False (nothing changed) when the control does not exist or
 // the atom was never added.
 bool AttachColorText(ColorText& object, platform::WindowHandle dialog, int controlId, platform::Colorref colour);
-// The module-wide colour and the number of attached controls.
-platform::Colorref ColorTextColour();
+// The number of attached controls.
 int AttachedColorTexts();
 
 }  // namespace kestrix::ui

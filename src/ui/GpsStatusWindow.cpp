@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 #include "nmea/SatelliteTable.h"
 #include "nmea/Sentences.h"
 #include "platform/Dialog.h"

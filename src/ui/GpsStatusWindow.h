@@ -21,10 +21,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/ServiceInterfaces.h"
 #include "nmea/GpsStatusModel.h"
 #include "platform/Gdi.h"
 #include "platform/Window.h"
-#include "settings/ServiceInterfaces.h"
 
 namespace kestrix::ui {
 

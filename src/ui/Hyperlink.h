@@ -37,7 +37,6 @@ public:
     Hyperlink(const Hyperlink&) = delete;
     Hyperlink& operator=(const Hyperlink&) = delete;
 
-    const std::string& Url() const { return url_; }
     bool Visited() const { return visited_ != 0; }
     platform::WindowHandle Control() const { return control_; }
 

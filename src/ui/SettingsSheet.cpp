@@ -398,16 +398,4 @@ void DestroySettingsControls() {
     g_homePageLink.reset();
 }
 
-bool CreateDialogControlObjects() {
-    const bool atoms = AddColorTextAtom() && AddHyperlinkAtom();
-    CreateSettingsControls();
-    return atoms;
-}
-
-void DestroyDialogControlObjects() {
-    DestroySettingsControls();
-    DeleteHyperlinkAtom();
-    DeleteColorTextAtom();
-}
-
 }  // namespace kestrix::ui

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ControllerServices.h"
 #include "platform/Types.h"
 
 namespace kestrix::ui {
@@ -26,14 +27,8 @@ namespace kestrix::ui {
 constexpr int kSettingsIconId = 134;
 constexpr uint16_t kWebSitePort = 1280;
 
-// Start pages.
-constexpr int kPageMode = 0;
-constexpr int kPageGps = 1;
-constexpr int kPageTrack = 2;
-constexpr int kPageAccount = 3;
-constexpr int kPageAbout = 4;
-
-// Shows the sheet at startPage (0 Mode ... 4 About; another number shows Mode). False when
+// Shows the sheet at startPage (kPageMode ... kPageAbout, ControllerServices.h; another
+// number shows Mode). False when
 // it could not be shown (no instance, a template missing, a sheet already open).
 bool ShowSettingsSheet(uintptr_t instance, platform::WindowHandle owner, int startPage);
 
@@ -44,9 +39,5 @@ std::string RegistrationAddress(const std::string& host);
 // The home-page link, the registration link and the Account page's notice.
 void CreateSettingsControls();
 void DestroySettingsControls();
-// The atoms and the objects above in the load order (the satellite table, which comes
-// between the two atoms, is the GPS side's and is created on first use), and the reverse.
-bool CreateDialogControlObjects();
-void DestroyDialogControlObjects();
 
 }  // namespace kestrix::ui

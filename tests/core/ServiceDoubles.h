@@ -12,15 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/Listeners.h"
+#include "base/ServiceInterfaces.h"
 #include "core/ControllerServices.h"
 #include "core/TrackerController.h"
-#include "geo/Listeners.h"
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "platform/ShellDouble.h"
-#include "settings/ServiceInterfaces.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::test {

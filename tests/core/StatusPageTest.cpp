@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 
 namespace kestrix {
 namespace {

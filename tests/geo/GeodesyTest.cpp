@@ -4,12 +4,19 @@
 
 #include <cmath>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 namespace {
 
 constexpr double kMinute = kDegToRad / 60.0;
+
+// Entry k of the sine table, read through SinCosDeg at k whole degrees.
+double SineTable(int k) {
+    double sine = 0.0, cosine = 0.0;
+    SinCosDeg(k * kDegToRad, sine, cosine);
+    return sine;
+}
 
 // Whole-degree sines to 1e-7 and rising: a mistyped entry shows.
 TEST(SineTableTest, EntriesAreTheSinesOfWholeDegrees) {

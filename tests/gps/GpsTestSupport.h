@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "nmea/NmeaParser.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/Registry.h"

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/Clock.h"
 #include "support/TestSupport.h"
 

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/LogCapture.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::platform {
@@ -31,18 +30,6 @@ TEST(LogTest, StandardErrorLinesCarryTimeProgramAndLevel) {
     size_t cut = text.find('\n') + 1;
     EXPECT_TRUE(std::regex_match(text.substr(0, cut), line)) << text;
     EXPECT_TRUE(std::regex_match(text.substr(cut), line)) << text;
-}
-
-TEST(LogTest, SinkReceivesLinesAtOrAboveTheMinimumLevel) {
-    test::LogCapture capture;
-    Log(LogLevel::Debug, "hidden");
-    SetMinimumLogLevel(LogLevel::Debug);
-    Log(LogLevel::Debug, "shown");
-    SetMinimumLogLevel(LogLevel::Info);
-    LogInfo("info");
-    ASSERT_EQ(capture.lines.size(), 2u);
-    EXPECT_EQ(capture.lines[0], std::make_pair(LogLevel::Debug, std::string("shown")));
-    EXPECT_EQ(capture.lines[1], std::make_pair(LogLevel::Info, std::string("info")));
 }
 
 }  // namespace

@@ -41,7 +41,6 @@ TEST(Md5Test, DigestsOfTheReferenceSuite) {
             ASSERT_TRUE(ctx.Update(v.input.data() + i, std::min<size_t>(7, v.input.size() - i)));
         std::array<uint8_t, 16> d{};
         ASSERT_TRUE(ctx.Final(d));
-        EXPECT_FALSE(ctx.Active());
         EXPECT_EQ(Hex(d), v.digest) << v.input;
     }
 }

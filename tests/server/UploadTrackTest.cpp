@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "TestKit.h"
-#include "geo/Listeners.h"
+#include "base/Listeners.h"
 #include "platform/Shell.h"
 #include "server/Messages.h"
 #include "tracklog/LogRecord.h"

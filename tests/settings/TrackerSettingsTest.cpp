@@ -166,7 +166,7 @@ TEST_F(TrackerSettingsTest, OddStoredValuesCountAsMissing) {
     const std::string longHost(64, 'h');
     const std::string okLogin(63, 'u');
     Store([&](RegKey& k) {
-        k.SetString("Host", longHost);           // longer than the handheld could read
+        k.SetString("Host", longHost);           // longer than a stored string may be
         k.SetString("Login", okLogin);           // exactly at the limit
         k.SetString("BaudRate", "fast");         // wrong type
         k.SetDword("Port", 0x000104B1);          // only the low 16 bits are the port

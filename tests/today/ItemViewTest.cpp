@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "TodayFixture.h"
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix::test {
 namespace {

@@ -125,7 +125,11 @@ TEST_F(TodayTest, LoadMakesTheObjectsInOrderAndUnloadRemovesThem) {
     const Atom link = GlobalFindAtom(ui::kHyperlinkProperty);
     ASSERT_NE(colour, 0);
     EXPECT_LT(colour, link);
-    EXPECT_EQ(RegisterWindowMessage("WM_UPDATE_SAT_VIEW"), GetRegisteredMessages().updateSatView);
+    const RegisteredMessages& m = GetRegisteredMessages();
+    const uint32_t satView = RegisterWindowMessage("WM_UPDATE_SAT_VIEW");
+    const uint32_t ldpNotify = RegisterWindowMessage("WM_LDP_NOTIFY");
+    EXPECT_TRUE(satView < ldpNotify && ldpNotify < m.changeState && m.changeState < m.showHtml &&
+                m.showHtml < m.dummy);
     EXPECT_NE(today::GetItemView(), nullptr);
 
     today::PluginUnload();

@@ -13,6 +13,8 @@
 #include "core/ServiceDoubles.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
+#include "ui/ColorText.h"
+#include "ui/Hyperlink.h"
 #include "ui/SettingsSheet.h"
 
 namespace kestrix::test {
@@ -26,12 +28,15 @@ protected:
         std::filesystem::create_directories(Root());
         platform::SetDeviceRoot(Root());
         SetControllerServices({});
-        ASSERT_TRUE(ui::CreateDialogControlObjects());
+        ASSERT_TRUE(ui::AddColorTextAtom() && ui::AddHyperlinkAtom());
+        ui::CreateSettingsControls();
         ASSERT_NE(TrackerController::Instance(), nullptr);
     }
     void TearDown() override {
         TrackerController::Destroy();
-        ui::DestroyDialogControlObjects();
+        ui::DestroySettingsControls();
+        ui::DeleteHyperlinkAtom();
+        ui::DeleteColorTextAtom();
         ControllerTest::TearDown();
     }
 

@@ -3,20 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "geo/TrackPoint.h"
+#include "base/LittleEndian.h"
+#include "base/TrackPoint.h"
 #include "platform/Time.h"
 #include "server/Messages.h"
 #include "server/Packet.h"
 
 namespace kestrix::refserver {
-
-namespace {
-
-uint16_t HeaderU16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-}  // namespace
 
 bool ClientSession::Refuse(std::string why) {
     failed_ = true;
@@ -37,7 +30,7 @@ bool ClientSession::Feed(const uint8_t* data, size_t size) {
     while (size > 0) {
         // Whole packets that arrived in one piece are handled in place, without a copy.
         if (pending_.empty() && size >= Packet::kHeaderSize) {
-            uint16_t length = HeaderU16(data + 2);
+            uint16_t length = GetU16(data + 2);
             if (length < Packet::kHeaderSize)
                 return Refuse("packet length " + std::to_string(length) + " is shorter than its header");
             if (size >= length) {
@@ -49,13 +42,13 @@ bool ClientSession::Feed(const uint8_t* data, size_t size) {
         }
         // A partial packet: keep at most one packet's bytes.
         size_t need = Packet::kHeaderSize;
-        if (pending_.size() >= Packet::kHeaderSize) need = HeaderU16(pending_.data() + 2);
+        if (pending_.size() >= Packet::kHeaderSize) need = GetU16(pending_.data() + 2);
         size_t take = std::min(size, need - pending_.size());
         pending_.insert(pending_.end(), data, data + take);
         data += take;
         size -= take;
         if (pending_.size() == Packet::kHeaderSize && need == Packet::kHeaderSize) {
-            uint16_t length = HeaderU16(pending_.data() + 2);
+            uint16_t length = GetU16(pending_.data() + 2);
             if (length < Packet::kHeaderSize)
                 return Refuse("packet length " + std::to_string(length) + " is shorter than its header");
             need = length;
@@ -75,12 +68,12 @@ bool ClientSession::HandlePacket(const uint8_t* bytes, size_t length) {
         return Refuse(std::string("packet refused: ") + PacketErrorName(packet.Error()));
     ++packets_;
     switch (packet.Type()) {
-        case kLoginWithId:
-        case kLogin:
+        case kMsgLogin:
+        case kMsgLoginNoUserId:
             return HandleLogin(packet);
-        case kLive:
+        case kMsgPosition:
             return HandleLive(packet);
-        case kTrack:
+        case kMsgTrack:
             return HandleTrack(packet);
         default:
             return Refuse("unknown packet type " + std::to_string(packet.Type()));
@@ -126,8 +119,7 @@ bool ClientSession::HandleTrack(Packet& packet) {
     // than it carries is damaged, and storing part of it would store wrong positions.
     const uint8_t* bytes = packet.Data();
     if (packet.Size() < 24) return Refuse("track message shorter than an empty one");
-    uint32_t count = static_cast<uint32_t>(bytes[8] | (bytes[9] << 8) | (bytes[10] << 16)) |
-                     (static_cast<uint32_t>(bytes[11]) << 24);
+    const uint32_t count = GetU32(bytes + 8);
     if (static_cast<uint64_t>(count) * 20 + 24 != packet.Size())
         return Refuse("track message of " + std::to_string(count) + " points in " + std::to_string(packet.Size()) +
                       " bytes");

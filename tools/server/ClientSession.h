@@ -37,12 +37,6 @@ public:
 
 class ClientSession {
 public:
-    static constexpr uint16_t kLoginWithId = 44;
-    static constexpr uint16_t kLoginWithIdAnswer = 45;
-    static constexpr uint16_t kLogin = 22;
-    static constexpr uint16_t kLoginAnswer = 23;
-    static constexpr uint16_t kTrack = 46;
-    static constexpr uint16_t kLive = 110;
     static constexpr const char* kRefusedText = "Wrong login or password";
 
     explicit ClientSession(SessionSink& sink) : sink_(sink) {}

@@ -35,7 +35,6 @@ void StoreSink::StorePoints(uint32_t userId, std::vector<StoredPoint>& points) {
         else
             stored_ += points.size();
     } else {
-        lost_ += points.size();
         std::fprintf(stderr, "kestrix-server: %zu points of user %u lost: %s\n", points.size(), userId,
                      store_.Error().c_str());
     }
@@ -52,7 +51,6 @@ void StoreSink::EndBatch() {
     if (store_.EndBatch()) {
         stored_ += pending_;
     } else {
-        lost_ += pending_;
         std::fprintf(stderr, "kestrix-server: %llu points lost: %s\n", static_cast<unsigned long long>(pending_),
                      store_.Error().c_str());
     }

@@ -1,8 +1,8 @@
 // StoreSink: connects client sessions to the PointStore. Accounts are looked up by name
 // and password digest (compared without regard to case); the points of one packet are
 // stamped with one receive time and stored all or none. Called on the server's
-// event-loop thread only; the counters may be read from any thread. A packet that the
-// store cannot take is reported on stderr and counted as lost.
+// event-loop thread only; the count of stored points may be read from any thread. A packet
+// that the store cannot take is reported on stderr.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -25,13 +25,11 @@ public:
     void BeginBatch();
     void EndBatch();
     uint64_t Stored() const { return stored_.load(); }
-    uint64_t Lost() const { return lost_.load(); }
 
 private:
     PointStore& store_;
     std::function<std::string()> now_;
     std::atomic<uint64_t> stored_{0};
-    std::atomic<uint64_t> lost_{0};
     bool batching_ = false;
     uint64_t pending_ = 0;
 };

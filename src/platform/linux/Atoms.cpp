@@ -77,11 +77,4 @@ bool GlobalDeleteAtom(Atom atom) {
     return true;
 }
 
-std::string GlobalGetAtomName(Atom atom) {
-    auto& t = Atoms();
-    std::lock_guard lock(t.mutex);
-    auto it = t.atoms.find(atom);
-    return it == t.atoms.end() ? std::string() : it->second.name;
-}
-
 }  // namespace kestrix::platform

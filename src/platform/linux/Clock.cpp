@@ -50,16 +50,6 @@ void ManualClock::Advance(uint64_t ms) {
     for (auto& f : listeners) f();
 }
 
-void ManualClock::SetUtc(uint64_t fileTime) {
-    std::vector<std::function<void()>> listeners;
-    {
-        std::lock_guard lock(mutex_);
-        utc_ = fileTime;
-        listeners = listeners_;
-    }
-    for (auto& f : listeners) f();
-}
-
 Clock& DeviceClock() {
     static SystemClock system;
     Clock* c = gInstalled.load();

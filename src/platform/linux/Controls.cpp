@@ -157,11 +157,6 @@ bool EditLimitText(WindowHandle edit, size_t maxChars) {
     return true;
 }
 
-size_t EditGetLimitText(WindowHandle edit) {
-    auto d = OwnControl(edit, ControlKind::Edit);
-    return d ? d->editLimit : 0;
-}
-
 // ---- trackbar ---------------------------------------------------------------------------
 
 bool TrackbarSetRange(WindowHandle trackbar, int minimum, int maximum, bool) {
@@ -172,16 +167,6 @@ bool TrackbarSetRange(WindowHandle trackbar, int minimum, int maximum, bool) {
     d->pos = std::clamp(d->pos, minimum, maximum);
     Changed();
     return true;
-}
-
-int TrackbarGetRangeMin(WindowHandle trackbar) {
-    auto d = OwnControl(trackbar, ControlKind::Trackbar);
-    return d ? d->rangeMin : 0;
-}
-
-int TrackbarGetRangeMax(WindowHandle trackbar) {
-    auto d = OwnControl(trackbar, ControlKind::Trackbar);
-    return d ? d->rangeMax : 0;
 }
 
 bool TrackbarSetPos(WindowHandle trackbar, int position, bool) {

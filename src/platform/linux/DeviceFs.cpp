@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -85,16 +86,12 @@ bool ToHostPath(const std::string& devicePath, std::string& hostPath) {
 
 DeviceFile::~DeviceFile() { Close(); }
 
-DeviceFile::DeviceFile(DeviceFile&& other) noexcept : file_(other.file_), hostPath_(std::move(other.hostPath_)) {
-    other.file_ = nullptr;
-}
+DeviceFile::DeviceFile(DeviceFile&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
 
 DeviceFile& DeviceFile::operator=(DeviceFile&& other) noexcept {
     if (this != &other) {
         Close();
-        file_ = other.file_;
-        hostPath_ = std::move(other.hostPath_);
-        other.file_ = nullptr;
+        file_ = std::exchange(other.file_, nullptr);
     }
     return *this;
 }
@@ -103,14 +100,13 @@ bool DeviceFile::Open(const std::string& devicePath, const char* mode) {
     Close();
     std::string host;
     if (!ToHostPath(devicePath, host)) return false;
-    // "t" is the handheld's text mode; the C library here has no such mode.
+    // "t" asks for text mode, which the C library here does not have: files are bytes.
     std::string m;
     for (const char* p = mode; p && *p; ++p)
         if (*p != 't') m += *p;
     m += 'e';
     file_ = std::fopen(host.c_str(), m.c_str());
     if (!file_) return Fail(errno);
-    hostPath_ = host;
     return true;
 }
 
@@ -137,24 +133,6 @@ size_t DeviceFile::Read(void* data, size_t size) {
 bool DeviceFile::Flush() {
     if (!file_) return Fail(EBADF);
     if (std::fflush(file_) != 0) return Fail(errno);
-    return true;
-}
-
-bool DeviceFile::Sync() {
-    if (!Flush()) return false;
-    if (::fsync(::fileno(file_)) != 0) return Fail(errno);
-    return true;
-}
-
-bool DeviceFile::SeekEnd() {
-    if (!file_) return Fail(EBADF);
-    if (::fseeko(file_, 0, SEEK_END) != 0) return Fail(errno);
-    return true;
-}
-
-bool DeviceFile::SeekSet(int64_t offset) {
-    if (!file_) return Fail(EBADF);
-    if (::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return Fail(errno);
     return true;
 }
 

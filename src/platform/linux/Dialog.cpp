@@ -178,12 +178,6 @@ int RunModal(WindowHandle dialog, const std::shared_ptr<DialogState>& state, con
 
 }  // namespace internal
 
-bool MapDialogRect(WindowHandle dialog, Rect& rect) {
-    if (!internal::DialogOf(dialog)) return false;
-    rect = DialogUnitsToPixels(rect.left, rect.top, rect.Width(), rect.Height());
-    return true;
-}
-
 int DialogBoxIndirectParam(uintptr_t instance, const DialogTemplate& tmpl, WindowHandle owner, DlgProc proc,
                            LParam initParam) {
     if (instance == 0 || !proc || !MessageLoop::Current()) return -1;
@@ -222,19 +216,16 @@ bool EndDialog(WindowHandle dialog, int result) {
     return true;
 }
 
-bool IsDialog(WindowHandle window) { return internal::DialogOf(window) != nullptr; }
-
 void SetUnattendedTimeout(int64_t ms) { gUnattendedTimeoutMs.store(ms < 0 ? -1 : ms); }
 
 int64_t UnattendedTimeout() { return gUnattendedTimeoutMs.load(); }
 
-// ---- Pocket PC dialog helpers -----------------------------------------------------------
+// ---- shell dialog helpers ---------------------------------------------------------------
 
 bool SHInitDialog(const ShInitDlgInfo& info) {
     auto state = internal::DialogOf(info.dialog);
     if (!state) return false;
     if (!(info.mask & SHIDIM_FLAGS)) return true;
-    state->hasShellFlags = true;
     state->shellFlags = info.flags;
     constexpr uint32_t kFullScreen = SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_FULLSCREENNOMENUBAR;
     // A page fills its sheet already; only a top-level dialog is sized to the screen.
@@ -255,14 +246,7 @@ bool SHSipPreference(WindowHandle window, int state) {
     if (state != SIP_UP && state != SIP_DOWN) return false;
     auto dialog = internal::DialogOf(window);
     if (!dialog) dialog = internal::DialogOf(GetParent(window));
-    if (!dialog) return false;
-    dialog->sip = state;
-    return true;
-}
-
-int SipPreference(WindowHandle window) {
-    auto state = internal::DialogOf(window);
-    return state ? state->sip : -1;
+    return dialog != nullptr;
 }
 
 }  // namespace kestrix::platform

@@ -83,10 +83,6 @@ FontMetrics MeasureFont(const LogFont& font) {
     return m;
 }
 
-double TextAdvance(const FontMetrics& metrics, std::string_view utf8) {
-    return static_cast<double>(Units(metrics, utf8) * metrics.advanceNum) / static_cast<double>(metrics.advanceDen);
-}
-
 int32_t TextWidth(const FontMetrics& metrics, std::string_view utf8) {
     return static_cast<int32_t>(RoundedAdvance(metrics, Units(metrics, utf8)));
 }

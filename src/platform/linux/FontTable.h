@@ -28,9 +28,7 @@ struct FontMetrics {
 
 FontMetrics MeasureFont(const LogFont& font);
 
-// The text's advance width in pixels, before rounding.
-double TextAdvance(const FontMetrics& metrics, std::string_view utf8);
-// Rounded to whole pixels (half away from zero).
+// The text's advance width in pixels, rounded to whole pixels (half away from zero).
 int32_t TextWidth(const FontMetrics& metrics, std::string_view utf8);
 
 // The code points of UTF-8 text; a byte that does not start a valid sequence stands for

@@ -158,7 +158,7 @@ GdiHandle GdiTable::Stock(int index) const {
     return index >= 0 && objects_.count(h) ? h : 0;
 }
 
-// The light theme of the emulated handheld: white windows and dialogs, grey buttons.
+// A light theme: white windows and dialogs, grey buttons.
 Colorref SysColor(int index) {
     static constexpr std::array<Colorref, kSysColorCount> kColors{
         Rgb(200, 200, 200),  // 0 scroll bar
@@ -196,7 +196,8 @@ Colorref SysColor(int index) {
 
 namespace {
 
-// The handheld's headers mark system-colour indexes with this flag; both forms are taken.
+// A system-colour index may carry this flag (the item's class background does); both
+// forms are taken.
 constexpr int kSysColorIndexFlag = 0x40000000;
 
 int SysColorIndex(int index) { return index & ~kSysColorIndexFlag; }
@@ -448,18 +449,12 @@ Colorref GetTextColor(DcHandle dc) {
 Colorref SetBkColor(DcHandle dc, Colorref color) {
     return WithDc(dc, CLR_INVALID, [&](DeviceContext& d) { return std::exchange(d.bkColor, color & 0xFFFFFF); });
 }
-Colorref GetBkColor(DcHandle dc) {
-    return WithDc(dc, CLR_INVALID, [](DeviceContext& d) { return d.bkColor; });
-}
 int SetBkMode(DcHandle dc, int mode) {
     if (mode != TRANSPARENT && mode != OPAQUE) {
         SetLastError(internal::kErrorInvalidParameter);
         return 0;
     }
     return WithDc(dc, 0, [&](DeviceContext& d) { return std::exchange(d.bkMode, mode); });
-}
-int GetBkMode(DcHandle dc) {
-    return WithDc(dc, 0, [](DeviceContext& d) { return d.bkMode; });
 }
 
 // ---- system metrics ---------------------------------------------------------------------

@@ -176,25 +176,6 @@ bool Ellipse(DcHandle dc, int32_t left, int32_t top, int32_t right, int32_t bott
     });
 }
 
-bool MoveToEx(DcHandle dc, int32_t x, int32_t y, Point* previous) {
-    return WithDc(dc, [&](DeviceContext& d) {
-        if (previous) *previous = d.position;
-        d.position = {x, y};
-        return true;
-    });
-}
-
-bool LineTo(DcHandle dc, int32_t x, int32_t y) {
-    return WithDc(dc, [&](DeviceContext& d) {
-        if (d.penData.style != PS_NULL && (d.position.x != x || d.position.y != y)) {
-            d.surface->Add(PixelLine(d.position.x, d.position.y, x, y, d.penData.color, d.penData.width,
-                                     d.penData.style == PS_DASH ? Shape::Dash::Dashed : Shape::Dash::None));
-        }
-        d.position = {x, y};
-        return true;
-    });
-}
-
 bool DrawEdge(DcHandle dc, const Rect& rect, uint32_t edge, uint32_t flags) {
     return WithDc(dc, [&](DeviceContext& d) {
         struct Band {
@@ -287,7 +268,7 @@ int32_t DrawText(DcHandle dc, std::string_view text, Rect& rect, uint32_t format
         int32_t x = rect.left, y = rect.top;
         if (format & DT_CENTER) x = rect.left + (rect.Width() - width) / 2;
         else if (format & DT_RIGHT) x = rect.right - width;
-        // Vertical placement needs a single line, as on the handheld.
+        // DT_VCENTER and DT_BOTTOM apply only with DT_SINGLELINE.
         if ((format & DT_SINGLELINE) && (format & DT_VCENTER)) y = rect.top + (rect.Height() - height) / 2;
         else if ((format & DT_SINGLELINE) && (format & DT_BOTTOM)) y = rect.bottom - height;
         std::optional<Box> clip;

@@ -73,7 +73,6 @@ struct DeviceContext {
     Colorref textColor = 0;
     Colorref bkColor = 0xFFFFFF;
     int bkMode = OPAQUE;
-    Point position;
 };
 
 class GdiTable {

@@ -1,6 +1,5 @@
 #include "platform/Log.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -21,11 +20,9 @@ LogSink& Sink() {
     static LogSink sink;
     return sink;
 }
-std::atomic<int> gMinimum{static_cast<int>(LogLevel::Info)};
 
 const char* LevelName(LogLevel level) {
     switch (level) {
-        case LogLevel::Debug: return "debug";
         case LogLevel::Info: return "info";
         case LogLevel::Warning: return "warning";
         case LogLevel::Error: return "error";
@@ -43,7 +40,6 @@ uint64_t RealUtcFileTime() {
 }  // namespace
 
 void Log(LogLevel level, const std::string& text) {
-    if (static_cast<int>(level) < gMinimum.load()) return;
     std::lock_guard lock(LogMutex());
     if (Sink()) {
         Sink()(level, text);
@@ -60,7 +56,5 @@ LogSink SetLogSink(LogSink sink) {
     Sink() = std::move(sink);
     return previous;
 }
-
-void SetMinimumLogLevel(LogLevel level) { gMinimum.store(static_cast<int>(level)); }
 
 }  // namespace kestrix::platform

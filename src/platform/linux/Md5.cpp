@@ -39,8 +39,6 @@ bool Md5Context::Final(std::array<uint8_t, 16>& out) {
     return true;
 }
 
-bool Md5Context::Active() const { return impl_->active; }
-
 std::array<uint8_t, 16> Md5Digest(const void* data, size_t size) {
     std::array<uint8_t, 16> out{};
     Md5Context ctx;

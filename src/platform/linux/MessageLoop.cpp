@@ -240,7 +240,7 @@ size_t MessageLoop::Impl::HandleTimers() {
     for (uint32_t id : due) {
         auto it = timers.find(id);
         if (it == timers.end()) continue;  // killed by an earlier timer's procedure
-        // One call however many periods passed, as WM_TIMER coalesces.
+        // One call however many periods passed: a late timer fires once, not once per period.
         it->second.due = clock->MonotonicMs() + it->second.periodMs;
         auto proc = it->second.proc;
         if (proc && *proc) (*proc)(id);

@@ -42,7 +42,7 @@ uint8_t LevelFlag(const std::string& level, std::optional<int> capacity) {
     if (level == "Low") return BATTERY_FLAG_LOW;
     if (level == "Critical") return BATTERY_FLAG_CRITICAL;
     if (!level.empty() || !capacity) return BATTERY_FLAG_UNKNOWN;
-    // Drivers without a level report only the charge: use the handheld's thresholds.
+    // Drivers without a level report only the charge: below 5% is critical, below 33% low.
     if (*capacity < 5) return BATTERY_FLAG_CRITICAL;
     if (*capacity < 33) return BATTERY_FLAG_LOW;
     return BATTERY_FLAG_HIGH;

@@ -427,7 +427,7 @@ std::string FormatRegistryText(const RegistryData& data) {
                         AppendHexByte(out, value.binary[b]);
                         if (b + 1 == value.binary.size()) break;
                         out += ',';
-                        // Wrapped as regedit does, so lines stay under 80 columns.
+                        // Wrapped as registry-export files wrap long values, so lines stay under 80 columns.
                         if (out.size() - wrapStart > 75) {
                             out += "\\\n  ";
                             wrapStart = out.size() - 2;

@@ -42,6 +42,33 @@ bool ParseAddress(const std::string& host, uint16_t port, sockaddr_in& addr) {
     return inet_pton(AF_INET, host.c_str(), &addr.sin_addr) == 1;
 }
 
+void SwitchOn(int fd, int level, int option) {
+    int one = 1;
+    ::setsockopt(fd, level, option, &one, sizeof one);
+}
+
+// A non-blocking TCP socket for a dotted IPv4 address (in addr), with one option switched
+// on: the descriptor, or -1 with the error code in err (and in LastError).
+int OpenTcpSocket(const std::string& host, uint16_t port, int level, int option, sockaddr_in& addr, int& err) {
+    if (!ParseAddress(host, port, addr)) {
+        err = Fail(kSocketBadAddress);
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        err = Fail(errno);
+        return -1;
+    }
+    SwitchOn(fd, level, option);
+    return fd;
+}
+
+// Closes a socket that could not be set up and reports err.
+int CloseAndFail(int fd, int err) {
+    ::close(fd);
+    return Fail(err);
+}
+
 }  // namespace
 
 Socket::Socket(int fd) : fd_(fd) {
@@ -66,13 +93,11 @@ Socket& Socket::operator=(Socket&& other) noexcept {
 int Socket::Connect(const std::string& host, uint16_t port, int timeoutMs, Event* stop) {
     Close();
     sockaddr_in addr;
-    if (!ParseAddress(host, port, addr)) return Fail(kSocketBadAddress);
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) return Fail(errno);
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    int err = 0;
+    const int fd = OpenTcpSocket(host, port, IPPROTO_TCP, TCP_NODELAY, addr, err);
+    if (fd < 0) return err;
     int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    int err = rc == 0 ? 0 : errno;
+    err = rc == 0 ? 0 : errno;
     if (err == EINPROGRESS) {
         err = WaitReady(fd, true, timeoutMs, stop);
         if (err == 0) {
@@ -80,10 +105,7 @@ int Socket::Connect(const std::string& host, uint16_t port, int timeoutMs, Event
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
         }
     }
-    if (err != 0) {
-        ::close(fd);
-        return Fail(err);
-    }
+    if (err != 0) return CloseAndFail(fd, err);
     fd_ = fd;
     SetLastError(0);
     return 0;
@@ -154,39 +176,19 @@ void Socket::Close() {
     fd_ = -1;
 }
 
-bool Socket::Pair(Socket& a, Socket& b) {
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
-        Fail(errno);
-        return false;
-    }
-    a = Socket(fds[0]);
-    b = Socket(fds[1]);
-    return true;
-}
-
 TcpListener::~TcpListener() { Close(); }
 
 int TcpListener::Listen(const std::string& host, uint16_t port, int backlog) {
     Close();
     sockaddr_in addr;
-    if (!ParseAddress(host, port, addr)) return Fail(kSocketBadAddress);
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) return Fail(errno);
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0) {
-        int err = errno;
-        ::close(fd);
-        return Fail(err);
-    }
+    int err = 0;
+    const int fd = OpenTcpSocket(host, port, SOL_SOCKET, SO_REUSEADDR, addr, err);
+    if (fd < 0) return err;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0)
+        return CloseAndFail(fd, errno);
     sockaddr_in bound{};
     socklen_t len = sizeof bound;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
-        int err = errno;
-        ::close(fd);
-        return Fail(err);
-    }
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) != 0) return CloseAndFail(fd, errno);
     fd_ = fd;
     port_ = ntohs(bound.sin_port);
     SetLastError(0);
@@ -201,8 +203,7 @@ Socket TcpListener::Accept(int timeoutMs, Event* stop) {
     for (;;) {
         int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            SwitchOn(fd, IPPROTO_TCP, TCP_NODELAY);
             return Socket(fd);
         }
         if (errno == EINTR || errno == ECONNABORTED) continue;

@@ -14,7 +14,8 @@ using namespace std::chrono;
 
 constexpr uint64_t kTicksPerDay = 864'000'000'000ULL;
 constexpr int64_t kMsPerDay = 86'400'000;
-// Windows refuses FILETIME values with the top bit set (year 30828 and later).
+// FILETIME values with the top bit set (year 30828 and later) are refused: as signed
+// 64-bit counts they are negative.
 constexpr uint64_t kMaxFileTime = 0x7FFFFFFFFFFFFFFFULL;
 
 constexpr sys_days kFileTimeEpoch = sys_days{year{1601} / January / 1};

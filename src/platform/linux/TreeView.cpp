@@ -166,23 +166,6 @@ TreeItem TreeInsertItem(WindowHandle tree, const TreeInsert& insert) {
     return item;
 }
 
-bool TreeDeleteItem(WindowHandle tree, TreeItem item) {
-    auto state = StateOf(tree);
-    if (!state) return false;
-    if (item == TVI_ROOT) {
-        state->nodes.clear();
-        state->roots.clear();
-        state->selected = 0;
-    } else {
-        TreeNode* node = state->Find(item);
-        if (!node) return false;
-        std::erase(state->SiblingsOf(node->parent), item);
-        state->Erase(item);
-    }
-    NotifyWindowChanged();
-    return true;
-}
-
 bool TreeExpand(WindowHandle tree, TreeItem item, uint32_t action) {
     auto state = StateOf(tree);
     TreeNode* node = state ? state->Find(item) : nullptr;
@@ -239,18 +222,6 @@ std::string TreeGetItemText(WindowHandle tree, TreeItem item, size_t maxChars) {
     auto state = StateOf(tree);
     const TreeNode* node = state ? state->Find(item) : nullptr;
     return node ? internal::Utf8Prefix(node->text, maxChars) : std::string();
-}
-
-LParam TreeGetItemParam(WindowHandle tree, TreeItem item) {
-    auto state = StateOf(tree);
-    const TreeNode* node = state ? state->Find(item) : nullptr;
-    return node ? node->param : 0;
-}
-
-bool TreeItemHasChildrenFlag(WindowHandle tree, TreeItem item) {
-    auto state = StateOf(tree);
-    const TreeNode* node = state ? state->Find(item) : nullptr;
-    return node && node->hasChildrenFlag;
 }
 
 bool TreeSelectItem(WindowHandle tree, TreeItem item) { return internal::TreeSelectBy(tree, item, 0); }

@@ -228,11 +228,6 @@ int GetDlgCtrlID(WindowHandle window) {
     return d ? d->id : 0;
 }
 
-std::string GetClassName(WindowHandle window) {
-    auto d = Own(window);
-    return d && d->cls ? d->cls->name : std::string();
-}
-
 // ---- text, style, state -----------------------------------------------------------------
 
 bool SetWindowText(WindowHandle window, const std::string& text) {
@@ -246,8 +241,6 @@ std::string GetWindowText(WindowHandle window, size_t maxChars) {
     SendMessage(window, WM_GETTEXT, static_cast<WParam>(maxChars), reinterpret_cast<LParam>(&text));
     return internal::Utf8Prefix(text, maxChars);
 }
-
-size_t GetWindowTextLength(WindowHandle window) { return internal::Utf8Length(GetWindowText(window)); }
 
 bool SetDlgItemText(WindowHandle dialog, int id, const std::string& text) {
     return SetWindowText(GetDlgItem(dialog, id), text);

@@ -136,9 +136,7 @@ struct DialogState {
     bool modal = false;
     bool ended = false;
     int result = 0;
-    bool hasShellFlags = false;
     uint32_t shellFlags = 0;
-    int sip = -1;
     WindowHandle sheet = kNoWindow;          // a page: its sheet
     std::shared_ptr<SheetState> sheetState;  // a sheet
     WindowHandle disabledOwner = kNoWindow;  // enabled again when the modal dialog ends

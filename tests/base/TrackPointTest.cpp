@@ -1,4 +1,4 @@
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 #include <gtest/gtest.h>
 

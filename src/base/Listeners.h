@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "geo/TrackPoint.h"
+#include "base/TrackPoint.h"
 
 namespace kestrix {
 

@@ -46,12 +46,6 @@ public:
     explicit Ref(T* p) : p_(p) {
         if (p_) p_->AddRef();
     }
-    // Takes over a reference the caller already holds.
-    static Ref Adopt(T* p) {
-        Ref r;
-        r.p_ = p;
-        return r;
-    }
     Ref(const Ref& o) : p_(o.p_) {
         if (p_) p_->AddRef();
     }

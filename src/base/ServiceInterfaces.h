@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "geo/Listeners.h"
-#include "geo/TrackPoint.h"
+#include "base/Listeners.h"
+#include "base/TrackPoint.h"
 #include "platform/Types.h"
 
 namespace kestrix {

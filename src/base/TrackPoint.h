@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "geo/RefCounted.h"
+#include "base/RefCounted.h"
 
 namespace kestrix {
 
