@@ -141,26 +141,12 @@ TEST_F(TrackerControllerTest, LowMainBatteryStopsEverythingSavesAndWarns) {
     }
 }
 
-TEST_F(TrackerControllerTest, DisableHoldsAgainstPowerChangesUntilEnable) {
+// Disable against a change of power source is driven in the browser's status-page scenario;
+// Exit stops everything without being the user's Disable and keeps the window for Enable.
+TEST_F(TrackerControllerTest, ExitStopsEverythingAndKeepsTheWindowForEnable) {
     TrackerController& c = Ready(Doubles());
     Broadcast(1);
     ASSERT_EQ(c.GetState(), kModeTracker);
-    EXPECT_TRUE(c.OnCommand(kCmdDisable));
-    EXPECT_TRUE(c.StoppedByUser());
-    EXPECT_EQ(c.GetState(), 0u);
-    journal_.Take();
-
-    Broadcast(0);
-    EXPECT_EQ(ServiceCalls(), V{});
-    EXPECT_EQ(c.GetState(), 0u);
-
-    EXPECT_TRUE(c.OnCommand(kCmdEnable));  // starts with the mode of the battery now
-    EXPECT_FALSE(c.StoppedByUser());
-    EXPECT_EQ(c.GetState(), kModeLogger);
-    Broadcast(1);
-    EXPECT_EQ(c.GetState(), kModeTracker);
-
-    // Exit stops everything without being the user's Disable and keeps the window for Enable.
     EXPECT_TRUE(c.OnCommand(kCmdExit));
     EXPECT_EQ(c.GetState(), 0u);
     EXPECT_FALSE(c.StoppedByUser());
@@ -204,18 +190,6 @@ TEST_F(TrackerControllerTest, SingleServiceCommandsActOnlyFromTheOppositeState) 
         EXPECT_EQ(c.GetState(), k.stateAfter);
         EXPECT_EQ(receiver_->running, k.stateAfter != 0);  // it stops only when nothing needs it
         TrackerController::Destroy();
-    }
-}
-
-TEST_F(TrackerControllerTest, UnhandledCommandsGoToDefaultProcessing) {
-    TrackerController& c = Ready(Doubles(), 3, 3);
-    for (uint32_t id : {kCmdShowMap, 40005u, 40009u, 0u, 65535u}) {
-        EXPECT_FALSE(c.OnCommand(id)) << id;
-    }
-    EXPECT_EQ(journal_.Take(), V{});
-    // Every item of the tray menu is a command of the window, except "Show map".
-    for (const MenuItem& item : kTrayMenu) {
-        EXPECT_EQ(c.OnCommand(item.id), item.id != kCmdShowMap) << item.text;
     }
 }
 
@@ -271,7 +245,8 @@ TEST_F(TrackerControllerTest, GaugeBitmapFollowsTheSignalLevelAndTheFix) {
     }
 }
 
-TEST_F(TrackerControllerTest, NotificationIsAddedThenUpdatedAndComesBackAfterADismiss) {
+// Its return after a dismiss is driven in the browser's status-page scenario.
+TEST_F(TrackerControllerTest, NotificationIsAddedThenUpdatedWithTheStoredPage) {
     TrackerController& c = Ready(Doubles());
     ASSERT_EQ(shell_.adds.size(), 1u);
     const platform::Notification& added = shell_.adds[0];
@@ -290,15 +265,6 @@ TEST_F(TrackerControllerTest, NotificationIsAddedThenUpdatedAndComesBackAfterADi
     EXPECT_EQ(shell_.updates[0].mask, 0x20u | 0x04u | 0x08u | 0x10u);
     EXPECT_EQ(shell_.updates[0].n.html, c.StatusHtml());
     EXPECT_EQ(shell_.updates[0].n.priority, platform::SHNP_INFORM);
-
-    shell_.Dismiss();
-    c.StartServices(kModeLogger);
-    loop_->RunPending();
-    EXPECT_EQ(journal_.Take(), (V{"log.Open", "receiver.Start", "model.Attach", "shell.UpdateRefused", "shell.Add"}));
-    ASSERT_EQ(shell_.adds.size(), 2u);
-    EXPECT_NE(shell_.adds[1].html.find("Mode: Logger"), std::string::npos);
-    EXPECT_EQ(shell_.adds[1].iconId, 115);
-    EXPECT_EQ(shell_.adds[1].priority, platform::SHNP_INFORM);
 }
 
 TEST_F(TrackerControllerTest, MessageFromAWorkerReachesTheBubbleWithoutChangingTheStoredPage) {
@@ -602,17 +568,6 @@ TEST_F(TrackerControllerTest, MissingServicesAreNeverRunning) {
     EXPECT_FALSE(c.UploadTrack());
     ASSERT_EQ(shell_.boxes.size(), 1u);
     EXPECT_EQ(shell_.boxes[0].caption, "Kestrix");
-}
-
-TEST_F(TrackerControllerTest, InitFailsWithoutAnInstanceOrALoop) {
-    SetControllerServices(Doubles());
-    TrackerController* c = TrackerController::Instance();
-    EXPECT_FALSE(c->Init(0, platform::kNoWindow));
-    EXPECT_EQ(c->MainWindow(), platform::kNoWindow);
-    bool result = true;
-    std::thread noLoop([&] { result = c->Init(kInstance, platform::kNoWindow); });
-    noLoop.join();
-    EXPECT_FALSE(result);
 }
 
 }  // namespace
