@@ -47,30 +47,6 @@ TEST_F(DeviceFsTest, DevicePathsMapUnderTheRootOrAreRefused) {
     EXPECT_EQ(GetLastError(), kErrorBadPathname);
 }
 
-TEST_F(DeviceFsTest, FilesAppendMoveAndReportTheirSize) {
-    ASSERT_TRUE(CreateDeviceDirectory("\\My Documents\\logs"));
-    {
-        DeviceFile f;
-        ASSERT_TRUE(f.Open("\\My Documents\\logs\\a.log", "wb"));
-        EXPECT_EQ(f.Write("hello", 5), 5u);
-        EXPECT_EQ(f.Size(), 5);
-    }
-    DeviceFile f;
-    ASSERT_TRUE(f.Open("/My Documents/logs/a.log", "ab"));
-    EXPECT_EQ(f.Write(" world", 6), 6u);
-    EXPECT_TRUE(f.Close());
-    EXPECT_EQ(test::ReadFile(dir_.Path() + "/My Documents/logs/a.log"), "hello world");
-    EXPECT_EQ(DeviceFileSize("\\My Documents\\logs\\a.log"), 11);
-
-    DeviceFile moved;
-    ASSERT_TRUE(moved.Open("\\My Documents\\logs\\a.log", "r+b"));
-    DeviceFile other(std::move(moved));
-    EXPECT_FALSE(moved.IsOpen());
-    char buf[5] = {};
-    EXPECT_EQ(other.Read(buf, 5), 5u);
-    EXPECT_EQ(std::string(buf, 5), "hello");
-}
-
 TEST_F(DeviceFsTest, ExistsDeleteAndListing) {
     ASSERT_TRUE(CreateDeviceDirectory("\\d\\sub"));
     ASSERT_TRUE(CreateDeviceDirectory("\\d\\.hidden"));

@@ -78,15 +78,5 @@ TEST(EventTest, WaitAnyReportsTheFirstReadyItem) {
     }
 }
 
-TEST(EventTest, WaitAnyWakesOnADescriptorFromAnotherThread) {
-    Pipe p;
-    Event stop(true);
-    Thread writer;
-    writer.Start([&] { p.Put(); });
-    EXPECT_EQ(WaitAny({Waitable::Of(stop), Waitable::Readable(p.fds[0])}, 5000), 1);
-    ASSERT_TRUE(writer.Join(5000));
-    EXPECT_EQ(WaitAny({Waitable::Writable(p.fds[1])}, 0), 0);
-}
-
 }  // namespace
 }  // namespace kestrix::platform

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include <poll.h>
@@ -216,21 +215,6 @@ TEST(MessageLoopTest, TwoLoopsSendingToEachOtherDoNotDeadlock) {
     finish.Set();
     ASSERT_TRUE(second.Join(10000));
     EXPECT_EQ(fromOther.load(), 21);
-}
-
-TEST(MessageLoopTest, RegisteredMessagesAreProcessWideNumbers) {
-    const std::vector<std::string> names = {"Kestrix.Test.A", "Kestrix.Test.B", "Kestrix.Test.C", "Kestrix.Test.D"};
-    std::vector<uint32_t> fromWorker(names.size()), fromHere(names.size());
-    Thread worker;
-    worker.Start([&] {
-        for (size_t i = 0; i < names.size(); ++i) fromWorker[i] = RegisterWindowMessage(names[i]);
-    });
-    for (size_t i = names.size(); i-- > 0;) fromHere[i] = RegisterWindowMessage(names[i]);
-    ASSERT_TRUE(worker.Join(10000));
-    EXPECT_EQ(fromWorker, fromHere);
-    EXPECT_EQ(std::set<uint32_t>(fromHere.begin(), fromHere.end()).size(), names.size());
-    EXPECT_GE(*std::min_element(fromHere.begin(), fromHere.end()), 0xC000u);
-    EXPECT_EQ(RegisterWindowMessage("kestrix.test.a"), fromHere[0]);
 }
 
 }  // namespace

@@ -8,18 +8,6 @@
 namespace kestrix::platform {
 namespace {
 
-TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
-    const std::pair<uint32_t, int> cases[] = {
-        {MB_OK, IDOK},
-        {MB_OKCANCEL, IDCANCEL},
-        {MB_YESNO, IDNO},
-        {MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND, IDNO},
-        {MB_OKCANCEL | MB_ICONWARNING | MB_TOPMOST, IDCANCEL},
-        {MB_ICONINFORMATION, IDOK},
-    };
-    for (auto [flags, answer] : cases) EXPECT_EQ(SafeMessageBoxAnswer(flags), answer) << flags;
-}
-
 TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
     ASSERT_EQ(GetShellHost(), nullptr);
     test::LogCapture capture;

@@ -138,27 +138,6 @@ TEST(WindowTest, FocusAndCaptureTellTheWindowsThatLoseAndGainThem) {
     EXPECT_EQ(CursorId(GetCursor()), IDC_HAND);
 }
 
-TEST(WindowTest, StateChangesReachTheListenerOnlyWhenSomethingChanged) {
-    test::WindowFixture f;
-    int changes = 0;
-    SetWindowChangeListener([&] { ++changes; });
-    const WindowHandle parent = f.Make(), child = f.Make(parent, 1);
-    const std::pair<std::function<void()>, int> steps[] = {
-        {[&] { SetWindowText(child, "a"); }, 1}, {[&] { SetWindowText(child, "a"); }, 0},
-        {[&] { ShowWindow(child, SW_HIDE); }, 1}, {[&] { ShowWindow(child, SW_HIDE); }, 0},
-        {[&] { EnableWindow(child, false); }, 1}, {[&] { SendMessage(child, WM_SETFONT, 3, 0); }, 1},
-        {[&] { DestroyWindow(child); }, 1},
-    };
-    for (size_t i = 0; i < std::size(steps); ++i) {
-        changes = 0;
-        steps[i].first();
-        EXPECT_EQ(changes, steps[i].second) << "step " << i;
-    }
-    SetWindowChangeListener(nullptr);
-    ShowWindow(parent, SW_HIDE);
-    EXPECT_FALSE(IsWindowVisible(f.Make(parent, 2)));  // its parent is hidden
-}
-
 // Invalidations before a paint merge into one WM_PAINT, which erases when any of them
 // asked; the default erasing fills with the class background.
 TEST(WindowTest, InvalidationsMergeIntoOnePaintThatErasesWithTheClassBackground) {

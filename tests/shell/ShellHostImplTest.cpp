@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -183,29 +182,6 @@ TEST(ShellHostImplTest, AnUnansweredBoxGetsTheSafeButtonWhenItsTimeRunsOutOrTheS
         EXPECT_EQ(log.Texts(platform::LogLevel::Warning),
                   std::vector<std::string>{std::string("message box \"Kestrix\" closed unanswered (") + c.log});
     }
-}
-
-TEST(ShellHostImplTest, WaitForChangeWakesOnChangeAndOnCancel) {
-    platform::MessageLoop loop;
-    ShellHostImpl host(loop);
-    uint64_t start = host.Version();
-
-    std::atomic<uint64_t> seen{0};
-    std::thread waiter([&] { seen = host.WaitForChange(start, std::chrono::minutes(5), nullptr); });
-    ASSERT_TRUE(host.NotificationAdd(Bubble("x")));
-    waiter.join();
-    EXPECT_EQ(seen.load(), start + 1);
-
-    std::atomic<bool> cancelled{false};
-    std::atomic<bool> returned{false};
-    std::thread stuck([&] {
-        host.WaitForChange(host.Version(), std::chrono::minutes(5), [&] { return cancelled.load(); });
-        returned = true;
-    });
-    cancelled = true;
-    host.WakeWaiters();
-    stuck.join();
-    EXPECT_TRUE(returned.load());
 }
 
 }  // namespace

@@ -53,17 +53,6 @@ TEST_F(TodayTest, KeysMoveTheSelectionAndLeaveAtEitherEnd) {
     EXPECT_EQ(SvgShapes(GetWindowPainting(item_), "rect", {"x", "y", "width", "height", "fill"})[0], "0 0 480 24 #102030");
 }
 
-TEST_F(TodayTest, HeightIsReportedOnce) {
-    Item();
-    TodayListItem d;
-    EXPECT_EQ(Send(WM_TODAYCUSTOM_QUERYREFRESHCACHE, reinterpret_cast<WParam>(&d)), 1);
-    EXPECT_EQ(d.cyp, 24);
-    d.cyp = 7;
-    EXPECT_EQ(Send(WM_TODAYCUSTOM_QUERYREFRESHCACHE, reinterpret_cast<WParam>(&d)), 0);
-    EXPECT_EQ(d.cyp, 7);
-    EXPECT_EQ(Send(WM_TODAYCUSTOM_CLEARCACHE, reinterpret_cast<WParam>(&d)), 1);
-}
-
 // The buttons switch their service; the tracker's also stops a session that has not
 // reported its start yet (still connecting).
 TEST_F(TodayTest, ButtonsSwitchTheirService) {
