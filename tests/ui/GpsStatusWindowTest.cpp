@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialog.h"
 #include "platform/MessageLoop.h"
+#include "platform/SvgElements.h"
 #include "platform/Text.h"
 #include "resources/Dialogs.h"
 
@@ -33,20 +32,7 @@ public:
     GpsDecoder decoder;
 };
 
-// The attributes and text of every <tag> of a painting, in drawing order.
-using Shape = std::map<std::string, std::string>;
-std::vector<Shape> Shapes(const std::string& svg, const std::string& tag) {
-    std::vector<Shape> out;
-    const std::regex shape("<" + tag + R"re(\s([^>]*?)/?>([^<]*))re"), attribute(R"re(([\w:-]+)="([^"]*)")re");
-    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), shape); m != std::sregex_iterator(); ++m) {
-        Shape s{{"#text", (*m)[2]}};
-        const std::string attrs = (*m)[1];
-        for (auto a = std::sregex_iterator(attrs.begin(), attrs.end(), attribute); a != std::sregex_iterator(); ++a)
-            s[(*a)[1]] = (*a)[2];
-        out.push_back(std::move(s));
-    }
-    return out;
-}
+using Shape = test::SvgElement;
 int Number(const Shape& s, const char* name) { return static_cast<int>(std::stod(s.at(name))); }
 
 class GpsStatusWindowTest : public ::testing::Test {
@@ -75,7 +61,7 @@ protected:
         loop_->RunPending();
     }
     std::vector<Shape> Painted(int id, const char* tag) const {
-        return Shapes(GetWindowPainting(GetDlgItem(model_->StatusWindow(), id)), tag);
+        return test::SvgElements(GetWindowPainting(GetDlgItem(model_->StatusWindow(), id)), tag);
     }
     std::string Texts() const {
         std::string out;
