@@ -205,11 +205,6 @@ TEST_F(TrackerControllerTest, IconFollowsTheRunningServicesAndTheFix) {
         {kModeTracker, false, false, 114}, {kModeLogger, true, false, 110}, {kModeLogger, false, false, 115},
         {0, false, false, 104}, {0, true, false, 104}, {0, false, true, 136},
     };
-    {
-        SetControllerServices(Doubles());
-        EXPECT_EQ(TrackerController::Instance()->CurrentIcon(), 0);  // before Init
-        TrackerController::Destroy();
-    }
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.services) + (k.fix ? " fix" : "") + (k.sessionConnecting ? " connecting" : ""));
         TrackerController& c = Ready(Doubles());

@@ -280,29 +280,5 @@ TEST(GdiTest, TextLandsWhereItsFormatPlacesIt) {
     EXPECT_EQ(test::SvgShapes(svg, "text", {"fill"}), std::vector<std::string>{"#0000ff"});
 }
 
-// Each paint replaces the window's painting, and a bitmap filled and drawn again every time
-// does not grow: the hundredth painting is the first one.
-TEST(GdiTest, PaintingIsReplacedByTheNextPaint) {
-    PaintFixture f;
-    const WindowHandle win = f.Window(200, 100);
-    MemoryDc buffer(200, 100);
-    auto draw = [&](DcHandle dc) {
-        FillRect(buffer.dc, Rect{0, 0, 200, 100}, GetStockObject(WHITE_BRUSH));
-        Ellipse(buffer.dc, 10, 10, 90, 90);
-        ExtTextOut(buffer.dc, 100, 10, "N");
-        BitBlt(dc, 0, 0, 200, 100, buffer.dc, 0, 0, SRCCOPY);
-    };
-    EXPECT_EQ(GetWindowPaintCount(win), 0u);
-    const std::string first = f.Paint(win, draw);
-    std::string last;
-    for (int i = 0; i < 99; ++i) last = f.Paint(win, draw);
-    EXPECT_EQ(last, first);
-    EXPECT_EQ(GetWindowPaintCount(win), 100u);
-    EXPECT_EQ(test::SvgShapes(first, "svg", {"viewBox"}), std::vector<std::string>{"0 0 200 100"});
-    f.loop.DestroyWindow(win);
-    EXPECT_EQ(GetWindowPainting(win), "");
-    EXPECT_EQ(GetWindowPaintCount(win), 0u);
-}
-
 }  // namespace
 }  // namespace kestrix::platform

@@ -139,31 +139,6 @@ TEST(MessageLoopTest, RunWakesWhenASteppedClockMakesATimerDue) {
     EXPECT_FALSE(f.loop.QuitRequested());
 }
 
-TEST(MessageLoopTest, ANestedPumpKeepsTimersAndSentMessagesFlowing) {
-    Fixture f;
-    int ticks = 0;
-    f.loop.SetTimer(100, [&](uint32_t) { ++ticks; });
-    std::atomic<LResult> result{0};
-    bool pumped = false;
-    Thread worker;
-    f.onMessage = [&](uint32_t msg, WParam w) -> LResult {
-        if (msg == WM_USER + 5) {
-            // A modal box: a worker sends to the window and the clock moves meanwhile.
-            worker.Start([&] {
-                result = SendMessage(f.window, kAsk, 8, 0);
-                f.clock.Advance(100);
-            });
-            pumped = f.loop.PumpUntil([&] { return ticks > 0 && result.load() == 16; });
-            return 0;
-        }
-        return static_cast<LResult>(w * 2);
-    };
-    f.loop.Post(f.window, WM_USER + 5, 0, 0);
-    f.loop.RunPending();
-    EXPECT_TRUE(pumped);
-    ASSERT_TRUE(worker.Join(10000));
-}
-
 TEST(MessageLoopTest, PumpUntilEndsOnItsDeviceClockTimeoutAndOnQuit) {
     Fixture f;
     f.loop.PostTask([&] { f.clock.Advance(600); });

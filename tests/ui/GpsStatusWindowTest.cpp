@@ -146,26 +146,6 @@ TEST_F(GpsStatusWindowTest, BarsShowTheirSatellitesLevelOrDashes) {
     EXPECT_EQ(ui::GpsStatusWindow::LevelHeight(999'999'999, true, 62), 62) << "a wild SNR fills the bar";
 }
 
-TEST_F(GpsStatusWindowTest, TextsShowTheLastFixOrDashes) {
-    const struct {
-        const char* sentence;
-        const char* texts;
-    } cases[] = {
-        {"GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W", "12:35:19 48.11730 11.51667 "},
-        {"GPRMC,123520.00,V,,,,,,,230394,,", "--:--:-- --.----- ---.----- "},
-        {"GPGLL,3345.1234,S,07000.0000,W,225444,A", "22:54:44 -33.75206 -70.00000 "},
-    };
-    Open();
-    EXPECT_EQ(Texts(), "--:--:-- --.----- ---.----- ") << "opened without a fix";
-    for (const auto& c : cases) {
-        Feed({c.sentence});
-        EXPECT_EQ(Texts(), c.texts) << c.sentence;
-    }
-    model_->Detach();
-    loop_->RunPending();
-    EXPECT_EQ(Texts(), "--:--:-- --.----- ---.----- ") << "a detached model has no fix to show";
-}
-
 // A sentence posted to a window that goes before handling it is released, not leaked
 // (the sanitizer build's leak check names it too).
 TEST_F(GpsStatusWindowTest, ReopeningReplacesTheWindowAndReleasesWhatTheOldOneNeverHandled) {
