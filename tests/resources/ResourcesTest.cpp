@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -63,32 +62,6 @@ TEST(Resources, EveryImageIsADistinctWellFormedSvgThatLoadsAtItsSize) {
     EXPECT_EQ(platform::LoadImage(1, 116, platform::IMAGE_ICON, 0, 0), 0u) << "no such image";
     EXPECT_EQ(platform::LoadImage(0, 101, platform::IMAGE_ICON, 0, 0), 0u) << "no instance";
     if (!lint) GTEST_SKIP() << "xmllint not installed: well-formedness not checked";
-}
-
-// A gauge lights as many of its five bars as its level, shortest first, in one colour with a
-// fix and in another without; unlit bars stay grey.
-TEST(Resources, SignalGaugesLightOneBarALevel) {
-    const std::regex rectFill("<rect\\b[^>]*\\sfill=\"([^\"]*)\"");
-    std::string colour[2];
-    for (size_t level = 0; level < kSignalBitmapsFix.size(); ++level) {
-        for (int fix : {1, 0}) {
-            const std::string svg = ResourceSvg(fix ? kSignalBitmapsFix[level] : kSignalBitmapsNoFix[level]);
-            std::vector<std::string> fills;
-            for (std::sregex_iterator it(svg.begin(), svg.end(), rectFill), end; it != end; ++it)
-                fills.push_back((*it)[1].str());
-            ASSERT_EQ(fills.size(), 5u) << svg;
-            for (size_t bar = 0; bar < fills.size(); ++bar) {
-                if (bar >= level) {
-                    EXPECT_EQ(fills[bar], "#d0d0d0") << "level " << level << " bar " << bar;
-                    continue;
-                }
-                if (colour[fix].empty()) colour[fix] = fills[bar];
-                EXPECT_NE(fills[bar], "#d0d0d0") << "level " << level << " bar " << bar;
-                EXPECT_EQ(fills[bar], colour[fix]) << "level " << level << " bar " << bar;
-            }
-        }
-    }
-    EXPECT_NE(colour[0], colour[1]);
 }
 
 TEST(Resources, UnknownIdsHaveNoImageAndTheTitleStringIsKestrix) {
