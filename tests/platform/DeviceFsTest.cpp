@@ -47,27 +47,6 @@ TEST_F(DeviceFsTest, DevicePathsMapUnderTheRootOrAreRefused) {
     EXPECT_EQ(GetLastError(), kErrorBadPathname);
 }
 
-TEST_F(DeviceFsTest, ExistsDeleteAndListing) {
-    ASSERT_TRUE(CreateDeviceDirectory("\\d\\sub"));
-    ASSERT_TRUE(CreateDeviceDirectory("\\d\\.hidden"));
-    test::WriteFile(dir_.Path() + "/d/b.txt", "x");
-    test::WriteFile(dir_.Path() + "/d/a.txt", "");
-    auto list = ListDeviceDirectory("\\d");
-    ASSERT_TRUE(list);
-    std::vector<std::pair<std::string, bool>> entries;
-    for (const auto& e : *list) entries.emplace_back(e.name, e.isDirectory);
-    EXPECT_EQ(entries, (std::vector<std::pair<std::string, bool>>{
-                           {".hidden", true}, {"a.txt", false}, {"b.txt", false}, {"sub", true}}));
-
-    EXPECT_TRUE(DeviceFileExists("\\d\\b.txt"));
-    EXPECT_TRUE(DeleteDeviceFile("\\d\\b.txt"));
-    EXPECT_FALSE(DeviceFileExists("\\d\\b.txt"));
-    EXPECT_FALSE(DeleteDeviceFile("\\d\\b.txt"));
-    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
-    EXPECT_FALSE(ListDeviceDirectory("\\missing"));
-    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
-}
-
 TEST_F(DeviceFsTest, CreatingOneFolderFailsWhenItExistsOrHasNoParent) {
     ASSERT_TRUE(CreateDeviceDirectory("\\My Documents"));
     test::WriteFile(dir_.Path() + "/file", "");

@@ -64,17 +64,6 @@ TEST(MessageLoopTest, SendsAndTasksFromAnotherThreadRunOnTheLoopThread) {
     EXPECT_EQ(ran.load(), 11);
 }
 
-TEST(MessageLoopTest, PostedMessagesArriveInOrderIncludingThoseQueuedByHandlers) {
-    Fixture f;
-    f.onMessage = [&](uint32_t msg, WParam) {
-        if (msg == WM_USER + 2) PostMessage(f.window, WM_USER + 9, 0, 0);
-        return LResult{0};
-    };
-    for (uint32_t m = 1; m <= 3; ++m) ASSERT_TRUE(f.loop.Post(f.window, WM_USER + m, 0, 0));
-    EXPECT_EQ(f.loop.RunPending(), 4u);
-    EXPECT_EQ(f.messages, (std::vector<uint32_t>{WM_USER + 1, WM_USER + 2, WM_USER + 3, WM_USER + 9}));
-}
-
 // What a posted message carries is freed once whatever becomes of the message: by its
 // procedure when handled, else by its release.
 TEST(MessageLoopTest, APostedMessageThatNoProcedureGetsIsReleasedOnce) {
