@@ -81,6 +81,8 @@ TEST_F(PowerMonitorTest, ReportsEachBroadcastAsItArrives) {
         {"source change and critical", Info(0, platform::BATTERY_FLAG_LOW | platform::BATTERY_FLAG_CRITICAL),
          {"source 0", "critical"}, 0},
         {"no battery is no alarm", Info(0, platform::BATTERY_FLAG_NO_BATTERY), {}, 0},
+        {"charging while low is no alarm", Info(0, platform::BATTERY_FLAG_LOW | platform::BATTERY_FLAG_CHARGING), {}, 0},
+        {"unknown is no alarm", Info(0, platform::BATTERY_FLAG_UNKNOWN), {}, 0},
         {"only the backup battery low", Info(0, platform::BATTERY_FLAG_HIGH, platform::BATTERY_FLAG_LOW), {}, 0},
         {"status change never raises the alarm", Record(platform::PBT_POWERSTATUSCHANGE, 40, 0, 4), {}, 0},
         {"truncated info record", Record(platform::PBT_POWERINFOCHANGE, 20, 1, 4), {}, 0},
