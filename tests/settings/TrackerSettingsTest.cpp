@@ -194,12 +194,6 @@ TEST_F(TrackerSettingsTest, SettersRefuseWhatTheRecordCannotHold) {
     EXPECT_EQ((std::vector<bool>{s.SetMode(2, 1), s.SetLogin(std::nullopt), s.SetPassword(std::nullopt),
                                  s.SetGpsPort(std::nullopt), s.SetLogPath(std::nullopt), s.SetLastTrackPoint(nullptr)}),
               std::vector<bool>(6, false));
-
-    s.SetAutoTrackMode(3);
-    EXPECT_TRUE(s.HasAutoTrackFlag(1));
-    EXPECT_TRUE(s.HasAutoTrackFlag(3));
-    s.SetAutoTrackMode(2);
-    EXPECT_FALSE(s.HasAutoTrackFlag(3));
 }
 
 TEST_F(TrackerSettingsTest, LoginRenamesTheLog) {

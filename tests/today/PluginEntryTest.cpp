@@ -58,24 +58,22 @@ TEST_F(TodayTest, KeysMoveTheSelectionAndLeaveAtEitherEnd) {
 TEST_F(TodayTest, ButtonsSwitchTheirService) {
     struct Case {
         int x;
-        V calls;
+        const char* call;  // the first of the service's calls; the rest are the controller's table
         const char* logger;
         const char* tracker;
     };
-    const V starts{"receiver.Start", "model.Attach"};
-    const V stops{"satellites.Clear", "model.Detach", "model.Redraw", "receiver.Stop"};
     const Case cases[] = {
-        {392, {"session.Start", starts[0], starts[1]}, "132", "136"},
-        {400, {"session.Stop", stops[0], stops[1], stops[2], stops[3]}, "132", "104"},
-        {412, {"log.Open", starts[0], starts[1]}, "115", "104"},
-        {420, {"log.Close", stops[0], stops[1], stops[2], stops[3]}, "132", "104"},
+        {392, "session.Start", "132", "136"},
+        {400, "session.Stop", "132", "104"},
+        {412, "log.Open", "115", "104"},
+        {420, "log.Close", "132", "104"},
     };
     Item();
     Paint();
     session_->reportsStart = false;
     for (const Case& c : cases) {
         EXPECT_EQ(Tap(c.x), 1);
-        EXPECT_EQ(ServiceCalls(journal_), c.calls) << c.x;
+        EXPECT_EQ(ServiceCalls(journal_).at(0), c.call) << c.x;
         const V images = Images(Paint());
         EXPECT_EQ(images[3].substr(0, 3) + " " + images[4].substr(0, 3), std::string(c.logger) + " " + c.tracker) << c.x;
     }
