@@ -44,11 +44,15 @@ export function config(dataDir, name, value) {
   if (r.status !== 0) throw new Error(`kestrix config set ${name} failed (${r.status}): ${r.stderr}`);
 }
 
+// What every child printed, shown when a scenario fails.
+const children = [];
+
 // Starts a child and resolves with the first match of re in its output (stdout or stderr)
 // once it appears; rejects when the child exits before that or after timeoutMs.
 function startChild(bin, args, re, what, timeoutMs = 30000) {
   const proc = spawn(bin, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   let out = '';
+  children.push({ what, output: () => out });
   const exited = new Promise((resolve) => proc.on('exit', (code, signal) => resolve(signal ? signal : code)));
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`${what} did not start within ${timeoutMs} ms: ${out}`)),
@@ -164,6 +168,7 @@ export async function main(scenario) {
     process.exit(0);
   } catch (e) {
     console.error('FAIL: ' + (e && e.stack ? e.stack : e));
+    for (const c of children) console.error(`--- ${c.what} printed:\n${c.output().slice(-4000)}`);
     process.exit(1);
   }
 }
