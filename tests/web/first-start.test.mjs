@@ -83,6 +83,8 @@ await scenario(async (s) => {
   }, 'the account and the port in registry.reg');
   assert.equal(first.Password, digest);
   assert.equal(first.LOG, '\\kate.log');
+  // The tracker is up once it has logged in with the first fix.
+  await waitForState(daemon, (s) => (s.state & 3) === 3, 'the tracker and the logger');
   const status = page.locator('#status-page');
   await status.getByText('Mode: Tracker/Logger').waitFor();
   await until(() => serverExport(s.db, 'kate').some((p) => p.kind === 'live'),

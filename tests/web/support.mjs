@@ -48,11 +48,15 @@ export function configure(dataDir, settings) {
   }
 }
 
+// What every child printed, shown when a scenario fails.
+const children = [];
+
 // Starts a child and resolves with the first match of re in its output (stdout or stderr)
 // once it appears; rejects when the child exits before that or after timeoutMs.
 function startChild(bin, args, re, what, timeoutMs = TIMEOUT) {
   const proc = spawn(bin, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   let out = '';
+  children.push({ what, output: () => out });
   const exited = new Promise((resolve) => proc.on('exit', (code, signal) => resolve(signal ? signal : code)));
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`${what} did not start within ${timeoutMs} ms: ${out}`)),
@@ -201,6 +205,7 @@ export async function scenario(body) {
   }
   if (failure) {
     console.error('FAIL: ' + (failure.stack ?? failure));
+    for (const c of children) console.error(`--- ${c.what} printed:\n${c.output().slice(-4000)}`);
     process.exit(1);
   }
   fs.rmSync(root, { recursive: true, force: true });
