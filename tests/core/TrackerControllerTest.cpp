@@ -191,6 +191,15 @@ TEST_F(TrackerControllerTest, SingleServiceCommandsActOnlyFromTheOppositeState) 
     }
 }
 
+// Every item of the tray menu is a command of the window but "Show map"; other ids go to
+// default processing.
+TEST_F(TrackerControllerTest, TrayMenuItemsAreCommandsAndOtherIdsGoToDefaultProcessing) {
+    TrackerController& c = Ready(Doubles(), 3, 3);
+    for (uint32_t id : {40005u, 0u, 65535u}) EXPECT_FALSE(c.OnCommand(id)) << id;
+    EXPECT_EQ(journal_.Take(), V{});
+    for (const MenuItem& item : kTrayMenu) EXPECT_EQ(c.OnCommand(item.id), item.id != kCmdShowMap) << item.text;
+}
+
 TEST_F(TrackerControllerTest, IconFollowsTheRunningServicesAndTheFix) {
     struct Case {
         uint32_t services;

@@ -62,5 +62,17 @@ TEST(WindowTest, TextIsUtf8AndCutsNeverSplitACharacter) {
     EXPECT_FALSE(SetDlgItemText(dialog, 6, "x"));
 }
 
+// An atom is counted: it goes with its last delete, whatever the case of the name.
+TEST(WindowTest, AtomsAreCountedCaseInsensitiveNames) {
+    const Atom atom = GlobalAddAtom("_Kestrix_Test_{1}");
+    ASSERT_GE(atom, 0xC000);
+    EXPECT_EQ(GlobalAddAtom("_KESTRIX_test_{1}"), atom);
+    EXPECT_TRUE(GlobalDeleteAtom(atom));
+    EXPECT_EQ(GlobalFindAtom("_kestrix_TEST_{1}"), atom);
+    EXPECT_TRUE(GlobalDeleteAtom(atom));
+    EXPECT_EQ(GlobalFindAtom("_Kestrix_Test_{1}"), 0);
+    EXPECT_FALSE(GlobalDeleteAtom(atom));
+}
+
 }  // namespace
 }  // namespace kestrix::platform

@@ -146,6 +146,24 @@ TEST_F(GpsStatusWindowTest, BarsShowTheirSatellitesLevelOrDashes) {
     EXPECT_EQ(ui::GpsStatusWindow::LevelHeight(999'999'999, true, 62), 62) << "a wild SNR fills the bar";
 }
 
+// The browser's satellite view closes by Done; the keys and the close message do too.
+TEST_F(GpsStatusWindowTest, EscapeDoneCancelAndCloseEndTheWindowAndDetachTheModel) {
+    bool (*const acts[])(WindowHandle) = {[](WindowHandle w) { return PressKey(w, VK_ESCAPE); }, PressDone,
+                                          PressCancel, [](WindowHandle w) { return PostMessage(w, WM_CLOSE, 0, 0); }};
+    for (size_t i = 0; i < std::size(acts); ++i) {
+        ASSERT_TRUE(model_->Attach(&receiver_));
+        const WindowHandle window = Open();
+        ASSERT_EQ(DescribeDialogs().size(), 1u);
+        Feed({"GPGSV,1,1,01,05,40,083,46"});
+        ASSERT_TRUE(acts[i](window));
+        loop_->RunPending();
+        EXPECT_FALSE(IsWindow(window)) << i;
+        EXPECT_EQ(model_->StatusWindow(), kNoWindow) << i;
+        EXPECT_FALSE(model_->IsAttached()) << i;
+        EXPECT_EQ(SatelliteTable::Instance().Size(), 0u) << i;
+    }
+}
+
 // A sentence posted to a window that goes before handling it is released, not leaked
 // (the sanitizer build's leak check names it too).
 TEST_F(GpsStatusWindowTest, ReopeningReplacesTheWindowAndReleasesWhatTheOldOneNeverHandled) {
