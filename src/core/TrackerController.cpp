@@ -4,6 +4,7 @@
 #include "core/MainWindow.h"
 #include "core/StatusPage.h"
 #include "gps/DetectGpsPort.h"
+#include "platform/Log.h"
 #include "platform/MessageLoop.h"
 #include "platform/Shell.h"
 #include "resources/Resources.h"
@@ -219,6 +220,8 @@ void TrackerController::UpdateStatus() {
 }
 
 void TrackerController::ShowMessage(const std::string& text) {
+    // A daemon nobody watches keeps the reason in its log (a login refused, a server away).
+    platform::LogInfo("message: " + text);
     std::string page = BuildPage(&text);
     // Sent, not posted: the page lives on this stack until the UI thread has shown it. No
     // lock is held here, so the UI thread can never be waiting for this thread.

@@ -99,10 +99,13 @@ constexpr std::string_view kScript = R"js('use strict';
   // ---- input to dialogs ------------------------------------------------------------------
   // Input goes out one request at a time, in the order the person made it, so the last
   // keystroke in an edit always reaches the dialog before a click on Done. While a
-  // control's own input is on its way, the state shown for it is not put back over what
-  // the person is doing.
+  // control's own input is on its way, and until a state fetched after it was handled
+  // comes back, the state shown for it is not put back over what the person is doing: a
+  // fetch under way when the input was sent brings the control as it was before.
   let chain = Promise.resolve();
   const pending = new Map();  // control key -> requests queued or under way
+  const settling = new Map();  // control key -> the first fetch that sees its input handled
+  let fetches = 0;  // fetches of the state started so far
   function enqueue(make, key) {
     if (key) pending.set(key, (pending.get(key) || 0) + 1);
     const run = chain.then(() => {
@@ -113,7 +116,12 @@ constexpr std::string_view kScript = R"js('use strict';
     run.finally(() => {
       if (key) {
         const n = pending.get(key) - 1;
-        if (n > 0) pending.set(key, n); else pending.delete(key);
+        if (n > 0) {
+          pending.set(key, n);
+        } else {
+          pending.delete(key);
+          settling.set(key, fetches + 1);
+        }
       }
       refresh();
     });
@@ -167,7 +175,7 @@ constexpr std::string_view kScript = R"js('use strict';
   }
 
   function busy(key) {
-    return typing.has(key) || pending.has(key) || dragging.has(key);
+    return typing.has(key) || pending.has(key) || settling.has(key) || dragging.has(key);
   }
 
   // The click on a link is the person's gesture, so its page may open in a new tab.
@@ -696,22 +704,34 @@ constexpr std::string_view kScript = R"js('use strict';
     $('links').hidden = true;
   });
 
+  const RETRY_MS = 1000;
+  let unanswered = false;  // the last refresh failed and its error is shown
   async function refresh() {
     if (refreshing) { again = true; return; }
     refreshing = true;
     try {
       do {
         again = false;
+        const number = ++fetches;
         const [nr, br, dr] = await Promise.all([fetch('/api/notification'), fetch('/api/messageboxes'),
           fetch('/api/dialogs')]);
+        for (const [key, first] of settling) if (first <= number) settling.delete(key);
         renderBubble(nr.ok ? await nr.json() : null);
         const boxes = await br.json();
         renderBoxes(boxes.messageboxes || []);
         renderLinks(boxes.links);
         renderDialogs(dr.ok ? (await dr.json()).dialogs || [] : []);
+        if (unanswered) {
+          unanswered = false;
+          showError('');
+        }
       } while (again);
     } catch (e) {
+      // No change event may follow (the daemon is quiet, or it is gone): the page asks
+      // again by itself until it is answered.
+      unanswered = true;
       showError('Kestrix does not answer: ' + e.message);
+      setTimeout(refresh, RETRY_MS);
     } finally {
       refreshing = false;
     }

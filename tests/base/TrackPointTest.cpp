@@ -40,25 +40,5 @@ TEST(TrackPointTest, CountSurvivesConcurrentHoldersAndLastReleaseDestroys) {
     EXPECT_TRUE(destroyed);
 }
 
-TEST(TrackPointTest, OleDateFromFileTime) {
-    struct Row {
-        const char* what;
-        uint64_t fileTime;
-        bool ok;
-        double ole;
-    } rows[] = {
-        {"OLE epoch 1899-12-30", 94353120000000000ULL, true, 0.0},
-        {"2009-01-01 12:00", 128752848000000000ULL, true, 39814.5},
-        {"2009-01-01 06:00:00.500", 128752632005000000ULL, true, 39814.25 + 0.5 / 86400.0},
-        {"past year 30827", UINT64_MAX, false, -1.0},
-    };
-    for (const Row& r : rows) {
-        TrackPoint p(0, 0, 0, 0, r.fileTime);
-        double out = -1.0;
-        EXPECT_EQ(p.GetOleDate(out), r.ok) << r.what;
-        EXPECT_NEAR(out, r.ole, 1e-9) << r.what;
-    }
-}
-
 }  // namespace
 }  // namespace kestrix

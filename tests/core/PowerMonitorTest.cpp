@@ -81,6 +81,8 @@ TEST_F(PowerMonitorTest, ReportsEachBroadcastAsItArrives) {
         {"source change and critical", Info(0, platform::BATTERY_FLAG_LOW | platform::BATTERY_FLAG_CRITICAL),
          {"source 0", "critical"}, 0},
         {"no battery is no alarm", Info(0, platform::BATTERY_FLAG_NO_BATTERY), {}, 0},
+        {"charging while low is no alarm", Info(0, platform::BATTERY_FLAG_LOW | platform::BATTERY_FLAG_CHARGING), {}, 0},
+        {"unknown is no alarm", Info(0, platform::BATTERY_FLAG_UNKNOWN), {}, 0},
         {"only the backup battery low", Info(0, platform::BATTERY_FLAG_HIGH, platform::BATTERY_FLAG_LOW), {}, 0},
         {"status change never raises the alarm", Record(platform::PBT_POWERSTATUSCHANGE, 40, 0, 4), {}, 0},
         {"truncated info record", Record(platform::PBT_POWERINFOCHANGE, 20, 1, 4), {}, 0},
@@ -98,31 +100,28 @@ TEST_F(PowerMonitorTest, ReportsEachBroadcastAsItArrives) {
     }
 }
 
-TEST_F(PowerMonitorTest, ReadsOneBroadcastPerPollUntilStopped) {
+// One broadcast a poll, nothing once stopped; a queue that cannot open leaves the status
+// unknown and reports nothing.
+TEST_F(PowerMonitorTest, ReadsOneBroadcastPerPollUntilStoppedAndNothingWithoutAQueue) {
     PowerMonitor monitor;
     ASSERT_TRUE(monitor.Start(&listener_));
     EXPECT_FALSE(monitor.Poll());  // nothing queued
-    queue_->push_back(Info(1));
-    queue_->push_back(Info(0));
+    for (uint8_t ac : {1, 0}) queue_->push_back(Info(ac));
     EXPECT_TRUE(monitor.Poll());
     EXPECT_EQ(listener_.calls, std::vector<std::string>{"source 1"});
     EXPECT_TRUE(monitor.Poll());
-    EXPECT_EQ(listener_.calls, (std::vector<std::string>{"source 1", "source 0"}));
     EXPECT_FALSE(monitor.Poll());
     monitor.Stop();
     queue_->push_back(Info(1));
     EXPECT_FALSE(monitor.Poll());
-    EXPECT_EQ(listener_.calls.size(), 2u);
-}
+    EXPECT_EQ(listener_.calls, (std::vector<std::string>{"source 1", "source 0"}));
 
-TEST_F(PowerMonitorTest, AQueueThatCannotOpenLeavesTheStatusUnknown) {
     startOk_ = false;
-    PowerMonitor monitor;
-    EXPECT_FALSE(monitor.Start(&listener_));
-    queue_->push_back(Info(1));
-    EXPECT_FALSE(monitor.Poll());
-    EXPECT_EQ(monitor.GetAcLineStatus(), 255);
-    EXPECT_TRUE(listener_.calls.empty());
+    PowerMonitor closed;
+    EXPECT_FALSE(closed.Start(&listener_));
+    EXPECT_FALSE(closed.Poll());
+    EXPECT_EQ(closed.GetAcLineStatus(), 255);
+    EXPECT_EQ(listener_.calls.size(), 2u);
 }
 
 }  // namespace

@@ -1,43 +1,44 @@
-// Doubles of the services the controller owns, and a shell that records what it is asked
-// to show. Every call lands in one journal so tests can check the order of calls across
-// services. The doubles report started/stopped to their listener as the real services do.
+// Doubles of the services the controller owns and of the power source, and the fixture of
+// the tests that run a controller with them. Every call lands in one journal (the shell's
+// too) so tests can check the order of calls across services. The doubles report
+// started/stopped to their listener as the real services do.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Listeners.h"
 #include "base/ServiceInterfaces.h"
+#include "core/ControllerServices.h"
+#include "core/TrackerController.h"
+#include "platform/Clock.h"
+#include "platform/MessageLoop.h"
 #include "platform/Power.h"
-#include "platform/Shell.h"
+#include "platform/Registry.h"
+#include "platform/ShellDouble.h"
+#include "support/TestSupport.h"
 
 namespace kestrix::test {
 
-class Journal {
-public:
-    void Add(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back(call);
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(calls_, {});
-    }
-    std::mutex mutex_;
-    std::vector<std::string> calls_;
+// What every service double holds: whom it reports to and where its calls are noted.
+template <class Interface, class Listener>
+struct ServiceDouble : Interface {
+    ServiceDouble(Listener& listener, Journal& journal) : listener_(listener), journal_(journal) {}
+    Listener& listener_;
+    Journal& journal_;
 };
 
-class ReceiverDouble final : public IGpsReceiver {
-public:
-    ReceiverDouble(GpsFixListener& listener, Journal& journal) : listener_(listener), journal_(journal) {}
+struct ReceiverDouble final : ServiceDouble<IGpsReceiver, GpsFixListener> {
+    using ServiceDouble::ServiceDouble;
     bool IsRunning() const override { return running; }
     bool Start(TrackerSettings*) override {
         journal_.Add("receiver.Start");
-        running = startSucceeds;
-        return startSucceeds;
+        return running = true;
     }
     void Stop() override {
         journal_.Add("receiver.Stop");
@@ -46,17 +47,12 @@ public:
     }
     int GetSignalLevel() const override { return level; }
     NmeaParser* Parser() override { return nullptr; }
-
     bool running = false;
-    bool startSucceeds = true;
     int level = 0;
-    GpsFixListener& listener_;
-    Journal& journal_;
 };
 
-class SessionDouble final : public ITrackerSession {
-public:
-    SessionDouble(IStatusListener& listener, Journal& journal) : listener_(listener), journal_(journal) {}
+struct SessionDouble final : ServiceDouble<ITrackerSession, IStatusListener> {
+    using ServiceDouble::ServiceDouble;
     bool IsRunning() const override { return running; }
     bool IsStopped() const override { return !running || stopRequested; }
     bool Start(TrackerSettings*) override {
@@ -74,18 +70,14 @@ public:
         listener_.OnStopped(kKindTracker);
     }
     void PostPosition(TrackPointRef point) override { posted.push_back(std::move(point)); }
-
     bool running = false;
     bool stopRequested = false;
     bool reportsStart = true;  // false: still connecting
     std::vector<TrackPointRef> posted;
-    IStatusListener& listener_;
-    Journal& journal_;
 };
 
-class LogDouble final : public ITrackLog {
-public:
-    LogDouble(IStatusListener& listener, Journal& journal) : listener_(listener), journal_(journal) {}
+struct LogDouble final : ServiceDouble<ITrackLog, IStatusListener> {
+    using ServiceDouble::ServiceDouble;
     bool IsOpen() const override { return open; }
     bool Open(TrackerSettings*) override {
         journal_.Add("log.Open");
@@ -103,92 +95,29 @@ public:
     // The export ends by opening the log again for appending.
     bool ExportGpx() override {
         journal_.Add("log.ExportGpx");
-        if (!open) {
-            open = true;
-            listener_.OnStarted(kKindLogger);
-        }
-        return exportResult;
+        if (!std::exchange(open, true)) listener_.OnStarted(kKindLogger);
+        return true;
     }
-
     bool open = false;
-    bool exportResult = true;
     std::vector<TrackPointRef> written;
-    IStatusListener& listener_;
-    Journal& journal_;
 };
 
 class StatusModelDouble final : public IGpsStatusModel {
 public:
     explicit StatusModelDouble(Journal& journal) : journal_(journal) {}
-    bool Attach(IGpsReceiver* r) override {
+    bool Attach(IGpsReceiver*) override {
         journal_.Add("model.Attach");
-        attached = r;
         return true;
     }
-    void Detach() override {
-        journal_.Add("model.Detach");
-        attached = nullptr;
-    }
-    void SetWindowFactory(StatusWindowFactory f) override { factory = std::move(f); }
+    void Detach() override { journal_.Add("model.Detach"); }
+    void SetWindowFactory(StatusWindowFactory) override {}
     int ShowStatusWindow(uintptr_t instance) override {
         journal_.Add("model.Show " + std::to_string(instance));
-        return showResult;
+        return 0;
     }
     void RequestRedraw() override { journal_.Add("model.Redraw"); }
-    IGpsReceiver* attached = nullptr;
-    StatusWindowFactory factory;
-    int showResult = 0;
-    Journal& journal_;
-};
 
-// The shell as far as the controller meets it; message boxes are answered as a
-// person would, by the test's script.
-class ShellDouble final : public platform::ShellHost {
-public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        uint32_t flags;
-    };
-    struct Update {
-        uint32_t mask;
-        platform::Notification n;
-    };
-    explicit ShellDouble(Journal& journal) : journal_(journal) {}
-    bool NotificationAdd(const platform::Notification& n) override {
-        journal_.Add("shell.Add");
-        adds.push_back(n);
-        shown = true;
-        return true;
-    }
-    bool NotificationUpdate(uint32_t mask, const platform::Notification& n) override {
-        if (!shown) {
-            journal_.Add("shell.UpdateRefused");
-            return false;
-        }
-        journal_.Add("shell.Update");
-        updates.push_back({mask, n});
-        return true;
-    }
-    bool NotificationRemove(const std::string& clsid, uint32_t id) override {
-        journal_.Add("shell.Remove " + clsid + " " + std::to_string(id));
-        shown = false;
-        return true;
-    }
-    int MessageBox(platform::WindowHandle, const std::string& text, const std::string& caption,
-                   uint32_t flags) override {
-        journal_.Add("shell.MessageBox " + caption);
-        boxes.push_back({text, caption, flags});
-        return platform::IDOK;
-    }
-    bool OpenLink(const std::string&) override { return true; }
-    // The person closes the bubble.
-    void Dismiss() { shown = false; }
-
-    bool shown = false;
-    std::vector<platform::Notification> adds;
-    std::vector<Update> updates;
-    std::vector<Box> boxes;
+private:
     Journal& journal_;
 };
 
@@ -214,6 +143,56 @@ public:
 private:
     std::shared_ptr<std::deque<QueuedPower>> queue_;
     bool startSucceeds_;
+};
+
+// A stepped clock, a real registry file in a temporary folder, the shell double, the power
+// source double fed from power_, and a message loop on the test thread. Doubles() gives the
+// services as doubles, each remembered (receiver_, session_, log_) once the controller makes it.
+class ControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDeviceClock(&clock_);
+        std::string error;
+        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg"), &error)) << error;
+        platform::SetShellHost(&shell_);
+        platform::SetPowerSourceFactory([q = power_] { return std::make_unique<PowerSourceDouble>(q); });
+        loop_ = std::make_unique<platform::MessageLoop>(clock_);
+    }
+    void TearDown() override {
+        TrackerController::Destroy();
+        loop_.reset();
+        SetControllerServices(DefaultControllerServices());
+        platform::SetPowerSourceFactory(nullptr);
+        platform::SetShellHost(nullptr);
+        platform::SetDeviceClock(nullptr);
+    }
+    ControllerServices Doubles() {
+        ControllerServices s;
+        s.makeReceiver = [this](GpsFixListener& l) { return Keep(receiver_, l); };
+        s.makeSession = [this](IStatusListener& l) { return Keep(session_, l); };
+        s.makeLog = [this](IStatusListener& l) { return Keep(log_, l); };
+        s.statusModel = [this] { return &model_; };
+        s.deleteStatusModel = [this] { journal_.Add("model.Delete"); };
+        s.clearSatellites = [this] { journal_.Add("satellites.Clear"); };
+        return s;
+    }
+    template <class Double, class Listener>
+    std::unique_ptr<Double> Keep(Double*& slot, Listener& l) {
+        auto d = std::make_unique<Double>(l, journal_);
+        slot = d.get();
+        return d;
+    }
+
+    platform::ManualClock clock_{1000, 133'000'000'000'000'000ULL};
+    TempDir dir_;
+    Journal journal_;
+    ShellDouble shell_{&journal_};
+    StatusModelDouble model_{journal_};
+    std::shared_ptr<std::deque<QueuedPower>> power_ = std::make_shared<std::deque<QueuedPower>>();
+    std::unique_ptr<platform::MessageLoop> loop_;
+    ReceiverDouble* receiver_ = nullptr;
+    SessionDouble* session_ = nullptr;
+    LogDouble* log_ = nullptr;
 };
 
 }  // namespace kestrix::test

@@ -70,53 +70,6 @@ TEST(ControlsTest, OperationsNeedTheirKindOfControlAndKeepItsStateInRange) {
     EXPECT_FALSE(TrackbarSetRange(bar, 5, 4, false));
 }
 
-TEST(ControlsTest, TreeItemsInsertSortedAndLinkToParentsAndSiblings) {
-    ControlFixture f;
-    const WindowHandle tree = f.Control(kTreeViewClass, TVS_HASBUTTONS);
-    const TreeItem root = TreeInsertItem(tree, {TVI_ROOT, TVI_LAST, "\\", true, 7});
-    for (const char* name : {"Storage Card", "My Documents", "temp", "a", "Zed"}) f.Add(tree, root, name);
-    const TreeItem first = TreeInsertItem(tree, {root, TVI_FIRST, "~first", false, 0});
-    TreeInsertItem(tree, {root, first, "after first", false, 0});
-    std::vector<std::string> names;
-    for (TreeItem i = TreeGetNextItem(tree, root, TVGN_CHILD); i; i = TreeGetNextItem(tree, i, TVGN_NEXT))
-        names.push_back(TreeGetItemText(tree, i));
-    EXPECT_EQ(names, (std::vector<std::string>{"~first", "after first", "a", "My Documents", "Storage Card", "temp",
-                                               "Zed"}));
-    const TreeItem second = TreeGetNextItem(tree, first, TVGN_NEXT);
-    EXPECT_EQ(std::make_tuple(TreeGetNextItem(tree, second, TVGN_PREVIOUS), TreeGetNextItem(tree, second, TVGN_PARENT),
-                              TreeGetNextItem(tree, 0, TVGN_ROOT)),
-              std::make_tuple(first, root, root));
-    EXPECT_EQ(TreeInsertItem(tree, {999, TVI_LAST, "orphan", false, 0}), 0u);
-}
-
-TEST(ControlsTest, TreeExpansionAsksTheParentWhichMayRefuseOrFillTheItem) {
-    ControlFixture f;
-    const WindowHandle tree = f.Control(kTreeViewClass);
-    const TreeItem root = f.Add(tree, TVI_ROOT, "\\");
-    const TreeItem bare = f.Add(tree, TVI_ROOT, "bare", false);
-    bool refuse = true;
-    f.answer = [&](const NmTreeView& nm) -> LResult {
-        if (nm.hdr.code != TVN_ITEMEXPANDING) return 0;
-        EXPECT_EQ(nm.hdr.idFrom, 9u);
-        // Filled while it is asked, as a folder list does.
-        if (!refuse && nm.action == TVE_EXPAND && !TreeGetNextItem(tree, root, TVGN_CHILD)) f.Add(tree, root, "child");
-        return refuse;
-    };
-    EXPECT_FALSE(TreeExpand(tree, root, TVE_EXPAND));
-    EXPECT_FALSE(TreeIsExpanded(tree, root));
-    refuse = false;
-    EXPECT_TRUE(TreeExpand(tree, root, TVE_EXPAND));
-    EXPECT_TRUE(TreeExpand(tree, root, TVE_EXPAND));  // already expanded: nothing asked
-    EXPECT_TRUE(TreeExpand(tree, root, TVE_TOGGLE));
-    EXPECT_TRUE(TreeExpand(tree, root, TVE_EXPAND));
-    EXPECT_FALSE(TreeExpand(tree, bare, TVE_EXPAND));  // nothing to show
-    EXPECT_EQ(f.notes, (Notes{{TVN_ITEMEXPANDING, root}, {TVN_ITEMEXPANDING, root}, {TVN_ITEMEXPANDED, root},
-                              {TVN_ITEMEXPANDING, root}, {TVN_ITEMEXPANDED, root}, {TVN_ITEMEXPANDING, root},
-                              {TVN_ITEMEXPANDED, root}}));
-    const TreeItem child = TreeGetNextItem(tree, root, TVGN_CHILD);
-    EXPECT_EQ(TreeGetNextItem(tree, child, TVGN_NEXT), 0u);  // filled once
-}
-
 TEST(ControlsTest, TreeSelectionAsksFirstTellsAfterAndShowsTheItem) {
     ControlFixture f;
     const WindowHandle tree = f.Control(kTreeViewClass);

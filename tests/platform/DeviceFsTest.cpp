@@ -47,51 +47,6 @@ TEST_F(DeviceFsTest, DevicePathsMapUnderTheRootOrAreRefused) {
     EXPECT_EQ(GetLastError(), kErrorBadPathname);
 }
 
-TEST_F(DeviceFsTest, FilesAppendMoveAndReportTheirSize) {
-    ASSERT_TRUE(CreateDeviceDirectory("\\My Documents\\logs"));
-    {
-        DeviceFile f;
-        ASSERT_TRUE(f.Open("\\My Documents\\logs\\a.log", "wb"));
-        EXPECT_EQ(f.Write("hello", 5), 5u);
-        EXPECT_EQ(f.Size(), 5);
-    }
-    DeviceFile f;
-    ASSERT_TRUE(f.Open("/My Documents/logs/a.log", "ab"));
-    EXPECT_EQ(f.Write(" world", 6), 6u);
-    EXPECT_TRUE(f.Close());
-    EXPECT_EQ(test::ReadFile(dir_.Path() + "/My Documents/logs/a.log"), "hello world");
-    EXPECT_EQ(DeviceFileSize("\\My Documents\\logs\\a.log"), 11);
-
-    DeviceFile moved;
-    ASSERT_TRUE(moved.Open("\\My Documents\\logs\\a.log", "r+b"));
-    DeviceFile other(std::move(moved));
-    EXPECT_FALSE(moved.IsOpen());
-    char buf[5] = {};
-    EXPECT_EQ(other.Read(buf, 5), 5u);
-    EXPECT_EQ(std::string(buf, 5), "hello");
-}
-
-TEST_F(DeviceFsTest, ExistsDeleteAndListing) {
-    ASSERT_TRUE(CreateDeviceDirectory("\\d\\sub"));
-    ASSERT_TRUE(CreateDeviceDirectory("\\d\\.hidden"));
-    test::WriteFile(dir_.Path() + "/d/b.txt", "x");
-    test::WriteFile(dir_.Path() + "/d/a.txt", "");
-    auto list = ListDeviceDirectory("\\d");
-    ASSERT_TRUE(list);
-    std::vector<std::pair<std::string, bool>> entries;
-    for (const auto& e : *list) entries.emplace_back(e.name, e.isDirectory);
-    EXPECT_EQ(entries, (std::vector<std::pair<std::string, bool>>{
-                           {".hidden", true}, {"a.txt", false}, {"b.txt", false}, {"sub", true}}));
-
-    EXPECT_TRUE(DeviceFileExists("\\d\\b.txt"));
-    EXPECT_TRUE(DeleteDeviceFile("\\d\\b.txt"));
-    EXPECT_FALSE(DeviceFileExists("\\d\\b.txt"));
-    EXPECT_FALSE(DeleteDeviceFile("\\d\\b.txt"));
-    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
-    EXPECT_FALSE(ListDeviceDirectory("\\missing"));
-    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
-}
-
 TEST_F(DeviceFsTest, CreatingOneFolderFailsWhenItExistsOrHasNoParent) {
     ASSERT_TRUE(CreateDeviceDirectory("\\My Documents"));
     test::WriteFile(dir_.Path() + "/file", "");

@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <regex>
-#include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "platform/MessageLoop.h"
 #include "platform/Window.h"
+#include "SvgElements.h"
 #include "WindowFixture.h"
 
 namespace kestrix::platform {
@@ -204,30 +201,6 @@ TEST(GdiTest, PixelsReadTheTopmostKnownShape) {
     for (GdiHandle h : {red, green, yellow, blue}) DeleteObject(h);
 }
 
-using Attributes = std::map<std::string, std::string>;
-
-// The attributes of every element with this tag, in document order.
-std::vector<Attributes> Elements(const std::string& svg, const std::string& tag) {
-    std::vector<Attributes> out;
-    const std::regex element("<" + tag + "\\b([^>]*)>"), attribute("([\\w:-]+)=\"([^\"]*)\"");
-    for (std::sregex_iterator it(svg.begin(), svg.end(), element), end; it != end; ++it) {
-        const std::string body = (*it)[1].str();
-        Attributes a;
-        for (std::sregex_iterator at(body.begin(), body.end(), attribute); at != end; ++at) a[(*at)[1]] = (*at)[2];
-        out.push_back(std::move(a));
-    }
-    return out;
-}
-
-std::string Attr(const Attributes& a, const std::string& name) {
-    auto it = a.find(name);
-    return it == a.end() ? "<none>" : it->second;
-}
-
-std::string Where(const Attributes& a) {
-    return Attr(a, "x") + "," + Attr(a, "y") + " " + Attr(a, "width") + "x" + Attr(a, "height");
-}
-
 // Windows whose WM_PAINT runs `draw` between BeginPaint and EndPaint.
 struct PaintFixture : test::WindowFixture {
     std::function<void(DcHandle)> draw;
@@ -250,169 +223,48 @@ struct PaintFixture : test::WindowFixture {
     }
 };
 
-// Test images: a 29 x 19 gauge whose top-left pixel is magenta, and a 16 x 16 icon.
-const ImageResource* TestImages(int id) {
-    static const ImageResource gauge{R"(<svg xmlns="http://www.w3.org/2000/svg" width="29" height="19"/>)", 29, 19,
-                                     Rgb(255, 0, 255)};
-    static const ImageResource icon{R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"/>)", 16, 16, 0};
-    return id == 117 ? &gauge : id == 101 ? &icon : nullptr;
-}
-
-// What an off-screen bitmap holds lands in the window where the copy puts it: moved,
-// scaled, and cut to the copied rectangle and to the source bitmap.
-TEST(GdiTest, BlitsLandWhereTheyAreCopied) {
-    struct Case {
-        const char* name;
-        std::function<bool(DcHandle dst, DcHandle src)> copy;
-        const char* where;
-    };
-    const Case cases[] = {
-        {"moved", [](DcHandle d, DcHandle s) { return BitBlt(d, 200, 0, 100, 50, s, 0, 0, SRCCOPY); }, "210,10 20x10"},
-        {"from inside", [](DcHandle d, DcHandle s) { return BitBlt(d, 0, 0, 100, 50, s, 5, 5, SRCCOPY); }, "5,5 20x10"},
-        {"stretched", [](DcHandle d, DcHandle s) { return StretchBlt(d, 0, 0, 200, 25, s, 0, 0, 100, 50, SRCCOPY); },
-         "20,5 40x5"},
-        {"cut to the copy", [](DcHandle d, DcHandle s) { return BitBlt(d, 0, 0, 20, 15, s, 0, 0, SRCCOPY); }, "10,10 10x5"},
-        {"past the source", [](DcHandle d, DcHandle s) { return BitBlt(d, 0, 0, 300, 24, s, -10, 0, SRCCOPY); },
-         "20,10 20x10"},
-    };
-    PaintFixture f;
-    const WindowHandle win = f.Window(480, 24);
-    MemoryDc src(100, 50);
-    const GdiHandle red = CreateSolidBrush(Rgb(255, 0, 0));
-    FillRect(src.dc, Rect{10, 10, 30, 20}, red);
-    for (const Case& c : cases) {
-        bool copied = false;
-        const std::string svg = f.Paint(win, [&](DcHandle dc) { copied = c.copy(dc, src.dc); });
-        EXPECT_TRUE(copied) << c.name;
-        const auto rects = Elements(svg, "rect");
-        ASSERT_EQ(rects.size(), 1u) << c.name << "\n" << svg;
-        EXPECT_EQ(Where(rects[0]), c.where) << c.name;
-        EXPECT_EQ(Attr(rects[0], "fill"), "#ff0000") << c.name;
-    }
-    DeleteObject(red);
-}
-
-// The gauge: a loaded bitmap stretched into a bitmap of the box's size, then copied keyed on
-// that bitmap's top-left pixel, leaves only the image; a plain copy keeps its background.
-TEST(GdiTest, StretchedBitmapIsKeyedOnItsTopLeftPixel) {
-    SetImageProvider(TestImages);
-    PaintFixture f;
-    const WindowHandle win = f.Window(480, 24);
-    const GdiHandle gauge = LoadImage(1, 117, IMAGE_BITMAP, 0, 0);
-    MemoryDc source;
-    SelectObject(source.dc, gauge);
-    MemoryDc stretched(24, 16);
-    ASSERT_TRUE(StretchBlt(stretched.dc, 0, 0, 24, 16, source.dc, 0, 0, 29, 19, SRCCOPY));
-    const Colorref key = GetPixel(stretched.dc, 0, 0);
-    EXPECT_EQ(key, Rgb(255, 0, 255));
-    for (bool keyed : {true, false}) {
-        const std::string svg = f.Paint(win, [&](DcHandle dc) {
-            if (keyed) TransparentImage(dc, 452, 4, 24, 16, stretched.dc, 0, 0, 24, 16, key);
-            else BitBlt(dc, 452, 4, 24, 16, stretched.dc, 0, 0, SRCCOPY);
-        });
-        const auto images = Elements(svg, "image");
-        ASSERT_EQ(images.size(), 1u) << svg;
-        EXPECT_EQ(Where(images[0]), "452,4 24x16");
-        EXPECT_EQ(Attr(images[0], "data-resource"), "117");
-        const auto rects = Elements(svg, "rect");
-        ASSERT_EQ(rects.size(), keyed ? 0u : 1u) << svg;
-        if (!keyed) {
-            EXPECT_EQ(Attr(rects[0], "fill"), "#ff00ff");
-        }
-    }
-    SelectObject(source.dc, source.old);
-    DeleteObject(gauge);
-    SetImageProvider(nullptr);
-}
-
-// An icon is an <image> carrying its resource id and its SVG, at the size asked for or its
-// own.
-TEST(GdiTest, IconsCarryTheirResource) {
-    SetImageProvider(TestImages);
-    PaintFixture f;
-    const WindowHandle win = f.Window(480, 24);
-    const GdiHandle icon = LoadImage(1, 101, IMAGE_ICON, 0, 0);
-    EXPECT_EQ(ImageResourceId(icon), 101);
-    EXPECT_EQ(LoadImage(0, 101, IMAGE_ICON, 0, 0), 0u) << "no instance";
-    const std::string svg = f.Paint(win, [&](DcHandle dc) {
-        DrawIconEx(dc, 4, 4, icon, 16, 16, DI_NORMAL);
-        DrawIconEx(dc, 40, 2, icon, 0, 0, DI_NORMAL);
-        DrawIconEx(dc, 60, 2, icon, 32, 20, DI_NORMAL);
-    });
-    const auto images = Elements(svg, "image");
-    ASSERT_EQ(images.size(), 3u) << svg;
-    const char* where[] = {"4,4 16x16", "40,2 16x16", "60,2 32x20"};
-    for (size_t i = 0; i < images.size(); ++i) {
-        EXPECT_EQ(Where(images[i]), where[i]);
-        EXPECT_EQ(Attr(images[i], "data-resource"), "101");
-        // "<svg xmlns" in base64.
-        EXPECT_EQ(Attr(images[i], "href").rfind("data:image/svg+xml;base64,PHN2ZyB4bWxucz", 0), 0u) << Attr(images[i], "href");
-    }
-    EXPECT_TRUE(DestroyIcon(icon));
-    EXPECT_FALSE(DestroyIcon(icon));
-    SetImageProvider(nullptr);
-}
-
-// The flat selection frame is one shadow-coloured outline inside the rectangle; a 3-D edge is
-// lines, light above and left, dark below and right; a focus rectangle drawn twice is gone.
+// A 3-D edge is lines, light above and left, dark below and right (the flat one is the item
+// row's selection frame, checked there); a focus rectangle drawn twice is gone.
 TEST(GdiTest, EdgesAndFocusRectangles) {
     PaintFixture f;
     const WindowHandle win = f.Window(480, 24);
-    std::string svg = f.Paint(win, [](DcHandle dc) { DrawEdge(dc, Rect{10, 0, 30, 24}, BDR_RAISEDINNER, BF_RECT | BF_FLAT); });
-    auto rects = Elements(svg, "rect");
-    ASSERT_EQ(rects.size(), 1u) << svg;
-    EXPECT_EQ(Where(rects[0]), "10.5,0.5 19x23");
-    EXPECT_EQ(Attr(rects[0], "stroke"), ColorHex(GetSysColor(COLOR_BTNSHADOW)));
-    EXPECT_EQ(Attr(rects[0], "fill"), "none");
-
-    svg = f.Paint(win, [](DcHandle dc) { DrawEdge(dc, Rect{0, 0, 10, 10}, BDR_RAISEDINNER, BF_RECT); });
-    std::vector<std::string> lines;
-    for (auto& l : Elements(svg, "line")) lines.push_back(Attr(l, "x1") + "," + Attr(l, "y1") + "-" + Attr(l, "x2") + "," + Attr(l, "y2") + " " + Attr(l, "stroke"));
     const std::string light = ColorHex(GetSysColor(COLOR_BTNHIGHLIGHT)), dark = ColorHex(GetSysColor(COLOR_BTNSHADOW));
-    EXPECT_EQ(lines, (std::vector<std::string>{"0,0.5-9,0.5 " + light, "0.5,0-0.5,9 " + light, "0,9.5-10,9.5 " + dark,
-                                               "9.5,0-9.5,10 " + dark}));
-
-    for (int draws = 0; draws <= 3; ++draws) {
+    std::string svg = f.Paint(win, [](DcHandle dc) { DrawEdge(dc, Rect{0, 0, 10, 10}, BDR_RAISEDINNER, BF_RECT); });
+    EXPECT_EQ(test::SvgShapes(svg, "line", {"x1", "y1", "x2", "y2", "stroke"}),
+              (std::vector<std::string>{"0 0.5 9 0.5 " + light, "0.5 0 0.5 9 " + light, "0 9.5 10 9.5 " + dark,
+                                        "9.5 0 9.5 10 " + dark}));
+    for (size_t draws = 0; draws <= 3; ++draws) {
         svg = f.Paint(win, [&](DcHandle dc) {
-            for (int i = 0; i < draws; ++i) DrawFocusRect(dc, Rect{2, 2, 40, 20});
+            for (size_t i = 0; i < draws; ++i) DrawFocusRect(dc, Rect{2, 2, 40, 20});
         });
-        rects = Elements(svg, "rect");
-        ASSERT_EQ(rects.size(), static_cast<size_t>(draws % 2)) << draws << " draws\n" << svg;
-        if (!rects.empty()) {
-            EXPECT_EQ(Where(rects[0]), "2.5,2.5 37x17");
-        }
+        EXPECT_EQ(test::SvgShapes(svg, "rect", {"x", "y", "width", "height"}),
+                  std::vector<std::string>(draws % 2, "2.5 2.5 37 17"))
+            << draws << " draws";
     }
 }
 
 // Text lands where its format places it (cell top-left, baseline = top + ascent 13 for the
 // default font; "Kestrix" is 44 x 16), is escaped, and stands on its background when opaque.
 TEST(GdiTest, TextLandsWhereItsFormatPlacesIt) {
-    struct Case {
-        uint32_t format;
-        const char* x;
-        const char* y;
-    };
-    const Case cases[] = {
-        {DT_LEFT, "0", "13"},
-        {DT_CENTER, "28", "13"},
-        {DT_RIGHT, "56", "13"},
-        {DT_CENTER | DT_VCENTER | DT_SINGLELINE, "28", "17"},
-        {DT_BOTTOM | DT_SINGLELINE, "0", "21"},
-        {DT_VCENTER, "0", "13"},  // vertical placement needs a single line
+    const std::pair<uint32_t, const char*> cases[] = {
+        {DT_LEFT, "0 13"},
+        {DT_CENTER, "28 13"},
+        {DT_RIGHT, "56 13"},
+        {DT_CENTER | DT_VCENTER | DT_SINGLELINE, "28 17"},
+        {DT_BOTTOM | DT_SINGLELINE, "0 21"},
+        {DT_VCENTER, "0 13"},  // vertical placement needs a single line
     };
     PaintFixture f;
     const WindowHandle win = f.Window(100, 24);
-    for (const Case& c : cases) {
+    for (const auto& [format, where] : cases) {
         const std::string svg = f.Paint(win, [&](DcHandle dc) {
             SetBkMode(dc, TRANSPARENT);
             Rect r{0, 0, 100, 24};
-            DrawText(dc, "Kestrix", r, c.format);
+            DrawText(dc, "Kestrix", r, format);
         });
-        const auto texts = Elements(svg, "text");
-        ASSERT_EQ(texts.size(), 1u) << svg;
-        EXPECT_EQ(Attr(texts[0], "x") + "," + Attr(texts[0], "y"), std::string(c.x) + "," + c.y) << c.format;
-        EXPECT_EQ(Attr(texts[0], "textLength"), "44");
-        EXPECT_EQ(Attr(texts[0], "font-size"), "14.4");
+        EXPECT_EQ(test::SvgShapes(svg, "text", {"x", "y", "textLength", "font-size"}),
+                  std::vector<std::string>{std::string(where) + " 44 14.4"})
+            << format;
     }
     Rect measured{5, 5, 6, 6};
     const std::string svg = f.Paint(win, [&](DcHandle dc) {
@@ -423,90 +275,9 @@ TEST(GdiTest, TextLandsWhereItsFormatPlacesIt) {
     });
     EXPECT_EQ(measured, (Rect{5, 5, 49, 21}));
     EXPECT_NE(svg.find(">a&lt;b&amp;c</text>"), std::string::npos) << svg;
-    const auto rects = Elements(svg, "rect");
-    ASSERT_EQ(rects.size(), 1u) << "only ExtTextOut drew, on its opaque background\n" << svg;
-    EXPECT_EQ(Attr(rects[0], "fill"), "#ffff00");
-    EXPECT_EQ(Attr(Elements(svg, "text").at(0), "fill"), "#0000ff");
-}
-
-// Each paint replaces the window's painting, and a bitmap filled and drawn again every time
-// does not grow: the hundredth painting is the first one.
-TEST(GdiTest, PaintingIsReplacedByTheNextPaint) {
-    PaintFixture f;
-    const WindowHandle win = f.Window(200, 100);
-    MemoryDc buffer(200, 100);
-    auto draw = [&](DcHandle dc) {
-        FillRect(buffer.dc, Rect{0, 0, 200, 100}, GetStockObject(WHITE_BRUSH));
-        Ellipse(buffer.dc, 10, 10, 90, 90);
-        ExtTextOut(buffer.dc, 100, 10, "N");
-        BitBlt(dc, 0, 0, 200, 100, buffer.dc, 0, 0, SRCCOPY);
-    };
-    EXPECT_EQ(GetWindowPaintCount(win), 0u);
-    const std::string first = f.Paint(win, draw);
-    std::string last;
-    for (int i = 0; i < 99; ++i) last = f.Paint(win, draw);
-    EXPECT_EQ(last, first);
-    EXPECT_EQ(GetWindowPaintCount(win), 100u);
-    EXPECT_EQ(Attr(Elements(first, "svg").at(0), "viewBox"), "0 0 200 100");
-    f.loop.DestroyWindow(win);
-    EXPECT_EQ(GetWindowPainting(win), "");
-    EXPECT_EQ(GetWindowPaintCount(win), 0u);
-}
-
-// BeginPaint has the window erase through the paint DC when its invalidation asked for it;
-// what it erased with is in the painting.
-TEST(GdiTest, PaintingErasesWhenAsked) {
-    PaintFixture f;
-    const WindowHandle win = f.Window(50, 20);
-    auto paint = f.onMessage;
-    f.onMessage = [&](WindowHandle w, uint32_t msg, WParam wp, LParam lp) -> LResult {
-        if (msg != WM_ERASEBKGND) return paint(w, msg, wp, lp);
-        return FillRect(static_cast<DcHandle>(wp), Rect{0, 0, 50, 20}, GetSysColorBrush(COLOR_BTNFACE));
-    };
-    for (bool erase : {true, false}) {
-        f.log.clear();
-        InvalidateRect(win, nullptr, erase);
-        UpdateWindow(win);
-        EXPECT_EQ(f.Only(WM_ERASEBKGND).size(), erase ? 1u : 0u);
-        const auto rects = Elements(GetWindowPainting(win), "rect");
-        ASSERT_EQ(rects.size(), erase ? 1u : 0u) << "erase " << erase;
-        if (erase) {
-            EXPECT_EQ(Attr(rects[0], "fill"), ColorHex(GetSysColor(COLOR_BTNFACE)));
-        }
-    }
-}
-
-// Objects made and deleted on several threads at once get distinct handles and keep their
-// own attributes.
-TEST(GdiTest, ObjectsAreMadeSafelyOnManyThreads) {
-    constexpr int kThreads = 4, kEach = 300;
-    std::vector<std::vector<GdiHandle>> made(kThreads);
-    std::vector<int> wrong(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &made, &wrong] {
-            for (int i = 0; i < kEach; ++i) {
-                LogFont lf;
-                lf.height = t * 1000 + i;
-                const GdiHandle font = CreateFontIndirect(lf);
-                const GdiHandle brush = CreateSolidBrush(static_cast<Colorref>(t * 1000 + i));
-                DeleteObject(brush);
-                LogFont got;
-                if (!GetFontInfo(font, got) || got.height != lf.height) ++wrong[t];
-                made[t].push_back(font);
-            }
-        });
-    }
-    for (auto& th : threads) th.join();
-    std::set<GdiHandle> all;
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(wrong[t], 0) << "thread " << t;
-        for (GdiHandle h : made[t]) {
-            all.insert(h);
-            DeleteObject(h);
-        }
-    }
-    EXPECT_EQ(all.size(), size_t{kThreads * kEach});
+    // Only ExtTextOut drew, on its opaque background.
+    EXPECT_EQ(test::SvgShapes(svg, "rect", {"fill"}), std::vector<std::string>{"#ffff00"}) << svg;
+    EXPECT_EQ(test::SvgShapes(svg, "text", {"fill"}), std::vector<std::string>{"#0000ff"});
 }
 
 }  // namespace

@@ -20,6 +20,14 @@ struct LogCapture {
         });
     }
     ~LogCapture() { platform::SetLogSink(previous); }
+    // The texts of the lines of one level so far.
+    std::vector<std::string> Texts(platform::LogLevel level) {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> out;
+        for (const auto& [l, t] : lines)
+            if (l == level) out.push_back(t);
+        return out;
+    }
 };
 
 }  // namespace kestrix::test

@@ -7,7 +7,6 @@
 
 #include "platform/LastError.h"
 #include "platform/LogCapture.h"
-#include "platform/Text.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::platform {
@@ -129,38 +128,6 @@ TEST_F(RegistryTest, AFileThatDoesNotParseIsNamedByLineAndNeverOverwritten) {
     EXPECT_EQ(GetLastError(), kErrorInvalidData);
     EXPECT_EQ(test::ReadFile(file_), broken);
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
-}
-
-// Ten thousand values read back and save exactly (the save re-reads the whole file); names
-// are found whatever their case, and deleting one from the middle moves no other.
-TEST_F(RegistryTest, TenThousandValuesReadBackAndSaveExactly) {
-    RegistryData data;
-    auto& values = data.keys[kKey];
-    for (uint32_t i = 0; i < 10000; ++i) {
-        RegValue& v = values[Format("Value%05u", i)];
-        v.type = i % 3 == 0 ? RegType::Sz : i % 3 == 1 ? RegType::Dword : RegType::Binary;
-        v.text = v.type == RegType::Sz ? "text " + std::to_string(i) : "";
-        v.dword = v.type == RegType::Dword ? i : 0;
-        if (v.type == RegType::Binary) v.binary = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
-    }
-    data.keys["SOFTWARE\\Other"]["A"] = RegValue{};
-    test::WriteFile(file_, FormatRegistryText(data));
-    ASSERT_TRUE(ConfigureRegistry(file_));
-    {
-        auto key = RegKey::Open(kKey, false);
-        ASSERT_TRUE(key);
-        EXPECT_EQ(key->Values().size(), values.size());
-        EXPECT_TRUE(key->DeleteValue("value05000"));
-        key->SetDword("VALUE09999", 7);
-        std::string text;
-        uint32_t dword = 0;
-        EXPECT_TRUE(key->QueryString("VALUE05001", text) && key->QueryDword("value09997", dword));
-        EXPECT_EQ(std::tie(text, dword), std::make_tuple(std::string("text 5001"), 9997u));
-        EXPECT_FALSE(key->Has("Value05000"));
-    }
-    values.erase("Value05000");
-    values["Value09999"] = RegValue{RegType::Dword, "", 7, {}};
-    EXPECT_EQ(test::ReadFile(file_), FormatRegistryText(data));
 }
 
 // A file over 1 MiB is refused, naming the limit, and never overwritten (one of exactly

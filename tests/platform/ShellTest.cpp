@@ -3,21 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/LogCapture.h"
+#include "platform/ShellDouble.h"
 
 namespace kestrix::platform {
 namespace {
-
-TEST(ShellTest, UnansweredBoxesGetTheSafeButton) {
-    const std::pair<uint32_t, int> cases[] = {
-        {MB_OK, IDOK},
-        {MB_OKCANCEL, IDCANCEL},
-        {MB_YESNO, IDNO},
-        {MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND, IDNO},
-        {MB_OKCANCEL | MB_ICONWARNING | MB_TOPMOST, IDCANCEL},
-        {MB_ICONINFORMATION, IDOK},
-    };
-    for (auto [flags, answer] : cases) EXPECT_EQ(SafeMessageBoxAnswer(flags), answer) << flags;
-}
 
 TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
     ASSERT_EQ(GetShellHost(), nullptr);
@@ -26,13 +15,8 @@ TEST(ShellTest, WithoutAHostABoxIsLoggedAndAnsweredSafely) {
     ASSERT_EQ(capture.lines.size(), 1u);
     EXPECT_NE(capture.lines[0].second.find("Delete the log?"), std::string::npos);
 
-    struct Host : ShellHost {
-        bool NotificationAdd(const Notification&) override { return true; }
-        bool NotificationUpdate(uint32_t, const Notification&) override { return true; }
-        bool NotificationRemove(const std::string&, uint32_t) override { return true; }
-        int MessageBox(WindowHandle, const std::string&, const std::string&, uint32_t) override { return IDYES; }
-        bool OpenLink(const std::string&) override { return true; }
-    } host;
+    test::ShellDouble host;
+    host.answer = [](const test::ShellDouble::Box&) { return IDYES; };
     SetShellHost(&host);
     EXPECT_EQ(MessageBox(kNoWindow, "Delete the log?", "Kestrix", MB_YESNO), IDYES);
     SetShellHost(nullptr);

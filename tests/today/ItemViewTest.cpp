@@ -41,25 +41,9 @@ TEST_F(TodayTest, ImagesFollowTheState) {
         EXPECT_EQ(Images(svg), (V{"111 4 4 16 16", std::string(c.gauge) + " 452 4 24 16", "134 432 4 16 16",
                                   std::string(c.logger) + " 412 4 16 16", std::string(c.tracker) + " 392 4 16 16"}))
             << c.name;
-        EXPECT_EQ(Shapes(svg, "text", {"x", "y", "fill"}), V{"40 17 #ff0000"}) << c.name;
+        EXPECT_EQ(SvgShapes(svg, "text", {"x", "y", "fill"}), V{"40 17 #ff0000"}) << c.name;
         // The gauge is keyed on its corner: nothing of its background is left.
-        EXPECT_EQ(Shapes(svg, "rect", {"fill"}), V{}) << c.name;
-        platform::DestroyWindow(item_);
-    }
-}
-
-TEST_F(TodayTest, GaugeShowsTheSignalLevelAndTheFix) {
-    struct Case {
-        int level;
-        bool fix;
-        const char* bitmap;
-    };
-    for (const Case& c : {Case{9, true, "117"}, Case{10, true, "120"}, Case{100, true, "128"}, Case{10, false, "121"}}) {
-        Item();
-        C().StartServices(kModeLogger);
-        receiver_->level = c.level;
-        if (c.fix) Fix();
-        EXPECT_EQ(Images(Paint())[1], std::string(c.bitmap) + " 452 4 24 16") << c.level << " fix " << c.fix;
+        EXPECT_EQ(SvgShapes(svg, "rect", {"fill"}), V{}) << c.name;
         platform::DestroyWindow(item_);
     }
 }
@@ -124,7 +108,7 @@ TEST_F(TodayTest, SelectionFrameSurroundsTheSelectedControl) {
         if (c.receiverRuns) C().StartServices(kModeLogger);
         else C().StopServices(kModeLogger, false);
         View().SetSelection(c.selected);
-        EXPECT_EQ(Shapes(Paint(), "rect", {"x", "y", "width", "height", "stroke"}), c.frame)
+        EXPECT_EQ(SvgShapes(Paint(), "rect", {"x", "y", "width", "height", "stroke"}), c.frame)
             << c.selected << " receiver " << c.receiverRuns;
     }
 }

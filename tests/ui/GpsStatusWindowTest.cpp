@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialog.h"
 #include "platform/MessageLoop.h"
+#include "platform/SvgElements.h"
 #include "platform/Text.h"
 #include "resources/Dialogs.h"
 
@@ -33,20 +32,7 @@ public:
     GpsDecoder decoder;
 };
 
-// The attributes and text of every <tag> of a painting, in drawing order.
-using Shape = std::map<std::string, std::string>;
-std::vector<Shape> Shapes(const std::string& svg, const std::string& tag) {
-    std::vector<Shape> out;
-    const std::regex shape("<" + tag + R"re(\s([^>]*?)/?>([^<]*))re"), attribute(R"re(([\w:-]+)="([^"]*)")re");
-    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), shape); m != std::sregex_iterator(); ++m) {
-        Shape s{{"#text", (*m)[2]}};
-        const std::string attrs = (*m)[1];
-        for (auto a = std::sregex_iterator(attrs.begin(), attrs.end(), attribute); a != std::sregex_iterator(); ++a)
-            s[(*a)[1]] = (*a)[2];
-        out.push_back(std::move(s));
-    }
-    return out;
-}
+using Shape = test::SvgElement;
 int Number(const Shape& s, const char* name) { return static_cast<int>(std::stod(s.at(name))); }
 
 class GpsStatusWindowTest : public ::testing::Test {
@@ -75,7 +61,7 @@ protected:
         loop_->RunPending();
     }
     std::vector<Shape> Painted(int id, const char* tag) const {
-        return Shapes(GetWindowPainting(GetDlgItem(model_->StatusWindow(), id)), tag);
+        return test::SvgElements(GetWindowPainting(GetDlgItem(model_->StatusWindow(), id)), tag);
     }
     std::string Texts() const {
         std::string out;
@@ -160,26 +146,7 @@ TEST_F(GpsStatusWindowTest, BarsShowTheirSatellitesLevelOrDashes) {
     EXPECT_EQ(ui::GpsStatusWindow::LevelHeight(999'999'999, true, 62), 62) << "a wild SNR fills the bar";
 }
 
-TEST_F(GpsStatusWindowTest, TextsShowTheLastFixOrDashes) {
-    const struct {
-        const char* sentence;
-        const char* texts;
-    } cases[] = {
-        {"GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W", "12:35:19 48.11730 11.51667 "},
-        {"GPRMC,123520.00,V,,,,,,,230394,,", "--:--:-- --.----- ---.----- "},
-        {"GPGLL,3345.1234,S,07000.0000,W,225444,A", "22:54:44 -33.75206 -70.00000 "},
-    };
-    Open();
-    EXPECT_EQ(Texts(), "--:--:-- --.----- ---.----- ") << "opened without a fix";
-    for (const auto& c : cases) {
-        Feed({c.sentence});
-        EXPECT_EQ(Texts(), c.texts) << c.sentence;
-    }
-    model_->Detach();
-    loop_->RunPending();
-    EXPECT_EQ(Texts(), "--:--:-- --.----- ---.----- ") << "a detached model has no fix to show";
-}
-
+// The browser's satellite view closes by Done; the keys and the close message do too.
 TEST_F(GpsStatusWindowTest, EscapeDoneCancelAndCloseEndTheWindowAndDetachTheModel) {
     bool (*const acts[])(WindowHandle) = {[](WindowHandle w) { return PressKey(w, VK_ESCAPE); }, PressDone,
                                           PressCancel, [](WindowHandle w) { return PostMessage(w, WM_CLOSE, 0, 0); }};

@@ -1,27 +1,18 @@
-// The fixture of the settings dialogs' tests: a real registry file and device root in a
-// temporary folder, a controller without services (its settings are what the pages edit),
-// the dialogs' process-wide objects, a stepped clock that never reaches the unattended
-// time-out, and a shell whose message boxes a person answers with OK at once. Modal
-// dialogs are driven from inside their own pump by a task posted before they open.
+// The fixture of the settings dialogs' tests: the controller's fixture of tests/core (its
+// clock never reaches the unattended time-out; its shell's boxes a person answers with OK at
+// once) with a controller without services (its settings are what the pages edit), a
+// device root in the temporary folder and the dialogs' process-wide objects. Modal dialogs
+// are driven from inside their own pump by a task posted before they open.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "core/ControllerServices.h"
-#include "core/TrackerController.h"
-#include "platform/Clock.h"
+#include "core/ServiceDoubles.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
-#include "platform/MessageLoop.h"
-#include "platform/Power.h"
-#include "platform/Registry.h"
-#include "platform/Shell.h"
-#include "support/TestSupport.h"
 #include "ui/ColorText.h"
 #include "ui/Hyperlink.h"
 #include "ui/SettingsSheet.h"
@@ -30,35 +21,12 @@ namespace kestrix::test {
 
 constexpr uintptr_t kInstance = 1;
 
-class AnsweringShell final : public platform::ShellHost {
-public:
-    bool NotificationAdd(const platform::Notification&) override { return true; }
-    bool NotificationUpdate(uint32_t, const platform::Notification&) override { return true; }
-    bool NotificationRemove(const std::string&, uint32_t) override { return true; }
-    int MessageBox(platform::WindowHandle, const std::string& text, const std::string& caption,
-                   uint32_t flags) override {
-        boxes.push_back(caption + "|" + text + "|" + std::to_string(flags));
-        return platform::IDOK;
-    }
-    bool OpenLink(const std::string& url) override {
-        links.push_back(url);
-        return true;
-    }
-    std::vector<std::string> boxes;
-    std::vector<std::string> links;
-};
-
-class UiTest : public ::testing::Test {
+class UiTest : public ControllerTest {
 protected:
     void SetUp() override {
-        platform::SetDeviceClock(&clock_);
-        std::string error;
-        ASSERT_TRUE(platform::ConfigureRegistry(dir_.File("registry.reg"), &error)) << error;
+        ControllerTest::SetUp();
         std::filesystem::create_directories(Root());
         platform::SetDeviceRoot(Root());
-        platform::SetShellHost(&shell_);
-        platform::SetPowerSourceFactory([] { return nullptr; });
-        loop_ = std::make_unique<platform::MessageLoop>(clock_);
         SetControllerServices({});
         ASSERT_TRUE(ui::AddColorTextAtom() && ui::AddHyperlinkAtom());
         ui::CreateSettingsControls();
@@ -69,11 +37,7 @@ protected:
         ui::DestroySettingsControls();
         ui::DeleteHyperlinkAtom();
         ui::DeleteColorTextAtom();
-        loop_.reset();
-        SetControllerServices(DefaultControllerServices());
-        platform::SetPowerSourceFactory(nullptr);
-        platform::SetShellHost(nullptr);
-        platform::SetDeviceClock(nullptr);
+        ControllerTest::TearDown();
     }
 
     std::string Root() const { return dir_.File("root"); }
@@ -104,11 +68,6 @@ protected:
         WhenOpen(std::move(act));
         return ui::ShowSettingsSheet(kInstance, platform::kNoWindow, page);
     }
-
-    platform::ManualClock clock_{1000, 133'000'000'000'000'000ULL};
-    TempDir dir_;
-    AnsweringShell shell_;
-    std::unique_ptr<platform::MessageLoop> loop_;
 };
 
 }  // namespace kestrix::test

@@ -1,26 +1,27 @@
-// Shared helpers of the browser tests: temporary folders, a fake power-supply tree, the
-// kestrix program (config as a command, run as a daemon) and headless Chromium.
+// Shared helpers of the browser tests: one scenario's folders and clean-up, a fake
+// power-supply tree, the kestrix programs (config as a command, run as a daemon, the
+// reference server, a replayed receiver) and headless Chromium.
+import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 
-export const SKIP = 77;
+export const TIMEOUT = 30000;
+const SKIP = 77;
 const BIN = process.env.KESTRIX_BIN;
 const SERVER_BIN = process.env.KESTRIX_SERVER_BIN;
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 
-export async function loadChromium() {
-  try {
-    return (await import('playwright-core')).chromium;
-  } catch (e) {
-    console.log('SKIP: playwright-core is not installed (run npm ci in tests/web): ' + e.message);
-    process.exit(SKIP);
+// Resolves with pred's first truthy value (pred may be async); throws after timeoutMs, naming
+// what was awaited and, when given, what last() says of it.
+export async function until(pred, what, { timeoutMs = TIMEOUT, last } = {}) {
+  for (const end = Date.now() + timeoutMs; ;) {
+    const value = await pred();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}` + (last ? `; ${last()}` : ''));
+    await new Promise((r) => setTimeout(r, 100));
   }
-}
-
-export function tempDir() {
-  return fs.mkdtempSync(path.join(os.tmpdir(), 'kestrix-web-'));
 }
 
 // A folder laid out like /sys/class/power_supply: mains (online or not) and one battery.
@@ -39,16 +40,23 @@ export function writePowerSupply(root, mainsOnline) {
   put('BAT0/status', mainsOnline ? 'Charging' : 'Discharging');
 }
 
-export function config(dataDir, name, value) {
-  const r = spawnSync(BIN, ['config', '--data-dir', dataDir, 'set', name, value], { encoding: 'utf8' });
-  if (r.status !== 0) throw new Error(`kestrix config set ${name} failed (${r.status}): ${r.stderr}`);
+// kestrix config set NAME VALUE for each entry of settings.
+export function configure(dataDir, settings) {
+  for (const [name, value] of Object.entries(settings)) {
+    const r = spawnSync(BIN, ['config', '--data-dir', dataDir, 'set', name, String(value)], { encoding: 'utf8' });
+    if (r.status !== 0) throw new Error(`kestrix config set ${name} failed (${r.status}): ${r.stderr}`);
+  }
 }
+
+// What every child printed, shown when a scenario fails.
+const children = [];
 
 // Starts a child and resolves with the first match of re in its output (stdout or stderr)
 // once it appears; rejects when the child exits before that or after timeoutMs.
-function startChild(bin, args, re, what, timeoutMs = 30000) {
+function startChild(bin, args, re, what, timeoutMs = TIMEOUT) {
   const proc = spawn(bin, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   let out = '';
+  children.push({ what, output: () => out });
   const exited = new Promise((resolve) => proc.on('exit', (code, signal) => resolve(signal ? signal : code)));
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`${what} did not start within ${timeoutMs} ms: ${out}`)),
@@ -58,13 +66,8 @@ function startChild(bin, args, re, what, timeoutMs = 30000) {
       const m = re.exec(out);
       if (m) {
         clearTimeout(timer);
-        resolve({
-          match: m,
-          output: () => out,
-          // SIGTERM, then the exit status (a signal name if it died of one).
-          stop: async () => { proc.kill('SIGTERM'); return exited; },
-          kill: () => proc.kill('SIGKILL'),
-        });
+        // stop: SIGTERM, then the exit status (a signal name if it died of one).
+        resolve({ match: m, output: () => out, stop: async () => { proc.kill('SIGTERM'); return exited; } });
       }
     };
     proc.stdout.on('data', seen);
@@ -73,22 +76,12 @@ function startChild(bin, args, re, what, timeoutMs = 30000) {
   });
 }
 
-// Starts kestrix run on a free loopback port and resolves once it prints its address.
-export async function startDaemon(dataDir, powerRoot, extra = []) {
+// kestrix run on a free loopback port, resolved once it prints its address.
+export async function startDaemon(dataDir, powerRoot) {
   // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
   const d = await startChild(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply',
-    powerRoot, '--gpsd', '1', ...extra], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
-  return { ...d, url: d.match[1], stderr: d.output };
-}
-
-// The reference tracking server on loopback: listen is ADDR:PORT (port 0 picks a free one),
-// web the address of its web pages ('off' for none).
-export async function startServer(db, listen = '127.0.0.1:0', web = 'off') {
-  if (!SERVER_BIN) throw new Error('KESTRIX_SERVER_BIN is not set');
-  const s = await startChild(SERVER_BIN, ['--listen', listen, '--db', db, '--web', web],
-    web === 'off' ? /listening on (127\.\d+\.\d+\.\d+):(\d+)\n/ : /listening on (127\.\d+\.\d+\.\d+):(\d+)\n[^]*web pages on /,
-    'kestrix-server');
-  return { ...s, host: s.match[1], port: Number(s.match[2]) };
+    powerRoot, '--gpsd', '1'], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
+  return { ...d, url: d.match[1] };
 }
 
 // kestrix-server as a command on the database; throws when it fails.
@@ -101,17 +94,6 @@ export function serverCommand(db, ...args) {
 // What the server stored for a user, oldest first.
 export function serverExport(db, name) {
   return serverCommand(db, 'export', name).split('\n').filter((l) => l !== '').map((l) => JSON.parse(l));
-}
-
-// A generated drive (seconds long) played into a pseudo-terminal linked at link, rate
-// times receiver pace, in a loop; resolves once the link is in place.
-export async function startReplay(root, link, seconds, rate) {
-  const capture = path.join(root, 'drive.nmea');
-  const r = spawnSync(BIN, ['nmea', 'generate', '--seconds', String(seconds)], { maxBuffer: 1 << 30 });
-  if (r.status !== 0) throw new Error(`kestrix nmea generate failed (${r.status}): ${r.stderr}`);
-  fs.writeFileSync(capture, r.stdout);
-  return startChild(BIN, ['nmea', 'replay', capture, '--pty', link, '--rate', String(rate), '--loop'],
-    /kestrix nmea replay: .* -> /, 'kestrix nmea replay');
 }
 
 // The values of one key of a registry.reg file (text as text, dword and hex as written).
@@ -132,38 +114,101 @@ export async function api(daemon, p, init) {
 }
 
 // Polls the daemon's state (read on its UI thread) until pred holds.
-export async function waitForState(daemon, pred, what, timeoutMs = 30000) {
-  const end = Date.now() + timeoutMs;
+export async function waitForState(daemon, pred, what) {
   let last;
-  while (Date.now() < end) {
-    last = (await api(daemon, '/api/state')).body;
-    if (pred(last)) return last;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}; last state ${JSON.stringify(last)}`);
+  return until(async () => pred(last = (await api(daemon, '/api/state')).body) && last, what,
+    { last: () => 'last state ' + JSON.stringify(last) });
 }
 
-export async function launchBrowser(chromium, root) {
-  return chromium.launchPersistentContext(path.join(root, 'profile'), {
-    executablePath: CHROMIUM,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync', '--no-proxy-server'],
-  });
-}
-
-// Runs the scenario; exits 0 on success, 1 with the error otherwise.
-export async function main(scenario) {
+// Runs one scenario in a fresh folder and exits 0 when it passes, 1 with the error, 77 when
+// playwright-core is not installed. The scenario gets s: its folders (s.root; s.data, empty;
+// s.power, a supply tree on mains; s.gps, where a replayed receiver appears; s.db, the
+// server's database) and starters whose processes are stopped when it ends (the browser,
+// then the daemon, then the others newest first):
+//   s.open(settings)       stores the settings, starts kestrix run and opens a page on it:
+//                          {daemon, browser, page, close()}; the daemon must end with 0
+//   s.server(listen, web)  the reference server (listen ADDR:PORT, port 0 picks a free one;
+//                          web the address of its web pages, 'off' for none): {host, port, stop()}
+//   s.replay(seconds, rate) a generated drive played at s.gps in a loop (rate times receiver
+//                          pace), its capture at s.root/drive.nmea
+export async function scenario(body) {
   if (!BIN) {
     console.error('KESTRIX_BIN is not set');
     process.exit(2);
   }
+  let chromium;
   try {
-    await scenario();
-    console.log('PASS');
-    process.exit(0);
+    chromium = (await import('playwright-core')).chromium;
   } catch (e) {
-    console.error('FAIL: ' + (e && e.stack ? e.stack : e));
+    console.log('SKIP: playwright-core is not installed (run npm ci in tests/web): ' + e.message);
+    process.exit(SKIP);
+  }
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrix-web-'));
+  const stops = [];
+  const later = (fn, rank = 2) => {
+    let done = false;
+    const once = async () => { if (!done) { done = true; await fn(); } };
+    stops.unshift({ rank, once });
+    return once;
+  };
+  const s = {
+    root, data: path.join(root, 'data'), power: path.join(root, 'power'), gps: path.join(root, 'gps0'),
+    db: path.join(root, 'server.sqlite'),
+    async open(settings = {}) {
+      configure(s.data, settings);
+      const daemon = await startDaemon(s.data, s.power);
+      const stopDaemon = later(async () =>
+        assert.equal(await daemon.stop(), 0, 'kestrix run ends with 0 on SIGTERM: ' + daemon.output()), 1);
+      const browser = await chromium.launchPersistentContext(path.join(root, 'profile'), {
+        executablePath: CHROMIUM,
+        headless: true,
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+          '--disable-background-networking', '--disable-component-update', '--disable-sync', '--no-proxy-server'],
+      });
+      const closeBrowser = later(() => browser.close(), 0);
+      const page = browser.pages()[0] || (await browser.newPage());
+      page.setDefaultTimeout(TIMEOUT);
+      await page.goto(daemon.url);
+      return { daemon, browser, page, close: async () => { await closeBrowser(); await stopDaemon(); } };
+    },
+    async server(listen = '127.0.0.1:0', web = 'off') {
+      if (!SERVER_BIN) throw new Error('KESTRIX_SERVER_BIN is not set');
+      const server = await startChild(SERVER_BIN, ['--listen', listen, '--db', s.db, '--web', web],
+        web === 'off' ? /listening on (127\.\d+\.\d+\.\d+):(\d+)\n/ : /listening on (127\.\d+\.\d+\.\d+):(\d+)\n[^]*web pages on /,
+        'kestrix-server');
+      later(server.stop);
+      return { ...server, host: server.match[1], port: Number(server.match[2]) };
+    },
+    async replay(seconds, rate) {
+      const capture = path.join(root, 'drive.nmea');
+      const r = spawnSync(BIN, ['nmea', 'generate', '--seconds', String(seconds)], { maxBuffer: 1 << 30 });
+      if (r.status !== 0) throw new Error(`kestrix nmea generate failed (${r.status}): ${r.stderr}`);
+      fs.writeFileSync(capture, r.stdout);
+      later((await startChild(BIN, ['nmea', 'replay', capture, '--pty', s.gps, '--rate', String(rate), '--loop'],
+        /kestrix nmea replay: .* -> /, 'kestrix nmea replay')).stop);
+    },
+  };
+  fs.mkdirSync(s.data);
+  writePowerSupply(s.power, true);
+  let failure;
+  try {
+    await body(s);
+  } catch (e) {
+    failure = e;
+  }
+  for (const { once } of stops.sort((a, b) => a.rank - b.rank)) {
+    try {
+      await once();
+    } catch (e) {
+      failure ??= e;
+    }
+  }
+  if (failure) {
+    console.error('FAIL: ' + (failure.stack ?? failure));
+    for (const c of children) console.error(`--- ${c.what} printed:\n${c.output().slice(-4000)}`);
     process.exit(1);
   }
+  fs.rmSync(root, { recursive: true, force: true });
+  console.log('PASS');
+  process.exit(0);
 }

@@ -7,11 +7,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import {
-  api, config, launchBrowser, loadChromium, main, startDaemon, startReplay, tempDir, waitForState, writePowerSupply,
-} from './support.mjs';
+import { api, scenario, waitForState } from './support.mjs';
 
-const TIMEOUT = 30000;
 const ITEM_WIDTH = 480;
 const LOGGER_X = 420;  // the middle of the logger button, in item pixels
 const GAUGE_X = 464;   // the middle of the signal gauge
@@ -32,107 +29,85 @@ function readCapture(capture) {
   return { fixes, satellites: [...ids].sort((a, b) => a - b) };
 }
 
-await main(async () => {
-  const chromium = await loadChromium();
-  const root = tempDir();
-  const data = path.join(root, 'data');
-  const power = path.join(root, 'power');
-  const gps = path.join(root, 'gps0');
-  writePowerSupply(power, true);
-  const replay = await startReplay(root, gps, 600, 5);
-  const { fixes, satellites: replayed } = readCapture(path.join(root, 'drive.nmea'));
+await scenario(async (s) => {
+  await s.replay(600, 5);
+  const { fixes, satellites: replayed } = readCapture(path.join(s.root, 'drive.nmea'));
   assert.ok(fixes.size > 500 && replayed.length === 11, `${fixes.size} fixes, satellites ${replayed}`);
   // The logger alone on external power: the receiver runs without a server.
-  for (const [name, value] of [['Login', 'anna'], ['Password', 'demo'], ['COM', gps], ['ModeP', '2'], ['ModeB', '0']]) {
-    config(data, name, value);
-  }
+  const { daemon, page } = await s.open({ Login: 'anna', Password: 'demo', COM: s.gps, ModeP: 2, ModeB: 0 });
+  await page.setViewportSize({ width: 1280, height: 900 });
+  await page.locator('#status-page').getByText('GPS position fixed').waitFor();
+  await waitForState(daemon, (st) => st.receiverRunning, 'the receiver');
 
-  const daemon = await startDaemon(data, power);
-  const browser = await launchBrowser(chromium, root);
-  try {
-    const page = browser.pages()[0] || (await browser.newPage());
-    page.setDefaultTimeout(TIMEOUT);
-    await page.setViewportSize({ width: 1280, height: 900 });
-    await page.goto(daemon.url);
-    await page.locator('#status-page').getByText('GPS position fixed').waitFor();
-    await waitForState(daemon, (s) => s.receiverRunning, 'the receiver');
-
-    const status = page.locator('#status-page');
-    const row = page.locator('#today-row');
-    const image = (id) => row.locator(`svg image[data-resource="${id}"]`);
-    const tap = async (x) => {
-      const box = await row.boundingBox();
-      await page.mouse.click(box.x + (x + 0.5) * box.width / ITEM_WIDTH, box.y + box.height / 2);
-    };
-    // External power, ModeP 2: the logger runs, and with the replayed fixes its image is
-    // the one with a fix (110), left of the settings button.
-    await image('110').waitFor();
-    assert.equal(await image('110').getAttribute('x'), '412');
+  const status = page.locator('#status-page');
+  const row = page.locator('#today-row');
+  const image = (id) => row.locator(`svg image[data-resource="${id}"]`);
+  const tap = async (x) => {
     const box = await row.boundingBox();
-    assert.ok(Math.abs(box.height - box.width * 24 / ITEM_WIDTH) <= 2, `the row keeps its aspect: ${box.width} x ${box.height}`);
-    await tap(LOGGER_X);
-    await image('132').waitFor();
-    await status.getByText('Mode: Disconnected').waitFor();
-    let state = await waitForState(daemon, (s) => (s.state & 2) === 0 && !s.receiverRunning, 'the logger stopped');
-    assert.equal(state.stoppedByUser, false, 'the item button is no Disable');
-    await tap(GAUGE_X);  // the receiver is off: the gauge opens nothing
-    await tap(LOGGER_X);
-    await status.getByText('Mode: Logger').waitFor();
-    await image('110').waitFor();
-    state = await waitForState(daemon, (s) => (s.state & 2) === 2 && s.receiverRunning, 'the logger started again');
-    assert.deepEqual((await api(daemon, '/api/dialogs')).body.dialogs, [], 'no view opened while the receiver was off');
+    await page.mouse.click(box.x + (x + 0.5) * box.width / ITEM_WIDTH, box.y + box.height / 2);
+  };
+  // External power, ModeP 2: the logger runs, and with the replayed fixes its image is
+  // the one with a fix (110), left of the settings button.
+  await image('110').waitFor();
+  assert.equal(await image('110').getAttribute('x'), '412');
+  const box = await row.boundingBox();
+  assert.ok(Math.abs(box.height - box.width * 24 / ITEM_WIDTH) <= 2, `the row keeps its aspect: ${box.width} x ${box.height}`);
+  await tap(LOGGER_X);
+  await image('132').waitFor();
+  await status.getByText('Mode: Disconnected').waitFor();
+  const state = await waitForState(daemon, (st) => (st.state & 2) === 0 && !st.receiverRunning, 'the logger stopped');
+  assert.equal(state.stoppedByUser, false, 'the item button is no Disable');
+  await tap(GAUGE_X);  // the receiver is off: the gauge opens nothing
+  await tap(LOGGER_X);
+  await status.getByText('Mode: Logger').waitFor();
+  await image('110').waitFor();
+  await waitForState(daemon, (st) => (st.state & 2) === 2 && st.receiverRunning, 'the logger started again');
+  assert.deepEqual((await api(daemon, '/api/dialogs')).body.dialogs, [], 'no view opened while the receiver was off');
 
-    await tap(GAUGE_X);
-    const view = page.locator('.satview');
-    await view.waitFor();
-    assert.equal(await view.locator('.dlg-title').innerText(), 'GPS Status');
+  await tap(GAUGE_X);
+  const view = page.locator('.satview');
+  await view.waitFor();
+  assert.equal(await view.locator('.dlg-title').innerText(), 'GPS Status');
 
-    // The texts show replayed fixes, each time with that second's position (to the
-    // printed five decimals), and move on.
-    const seen = new Set();
-    for (const end = Date.now() + TIMEOUT; seen.size < 3 && Date.now() < end; await page.waitForTimeout(150)) {
-      const [utc, ...position] = await view.evaluate((el) => ['1042', '1043', '1044'].map(
-        (id) => el.querySelector(`[data-control="${id}"]`).textContent));
-      if (utc === '--:--:--') continue;  // the replayed drive loses its fix for a few seconds
-      assert.ok(fixes.has(utc), `a replayed time: ${utc}`);
-      fixes.get(utc).forEach((want, i) => assert.ok(/^-?\d+\.\d{5}$/.test(position[i]) &&
-        Math.abs(Number(position[i]) - want) <= 0.000006, `${position[i]} for ${want} at ${utc}`));
-      seen.add(utc);
-    }
-    assert.equal(seen.size, 3, `the view showed the fixes of ${[...seen]}`);
-
-    // The sky plot draws every replayed satellite (all have a position) and the list under
-    // it names the same ones, eight of them used (but while the replayed fix is lost).
-    await page.waitForFunction(() => document.querySelectorAll('.sat-list tbody tr').length === 11 &&
-      document.querySelectorAll('.sat-list tbody tr.sat-used').length === 8);
-    const src = await view.locator('img[data-control="1015"]').getAttribute('src');
-    const plotted = [...decodeURIComponent(src.slice(src.indexOf(',') + 1))
-      .matchAll(/<text[^>]*fill="#ffffff"[^>]*>(\d+)<\/text>/g)].map((m) => Number(m[1]));
-    assert.deepEqual(plotted.sort((a, b) => a - b), replayed);
-    const rows = await view.locator('.sat-list tbody tr').evaluateAll((trs) => trs.map(
-      (tr) => [...tr.children].map((td) => td.textContent)));
-    assert.deepEqual(rows.map((r) => Number(r[1])), replayed);
-    assert.ok(rows.every((r) => r[0] === 'GPS' && /^\d+°$/.test(r[2]) && /^\d+°$/.test(r[3])), JSON.stringify(rows));
-
-    const dir = process.env.KESTRIX_SCREENSHOT_DIR;
-    if (dir) {
-      fs.mkdirSync(dir, { recursive: true });
-      await page.screenshot({ path: path.join(dir, 'satview-1280.png') });
-      await page.setViewportSize({ width: 390, height: 844 });
-      await view.scrollIntoViewIfNeeded();
-      await page.screenshot({ path: path.join(dir, 'satview-phone.png'), fullPage: true });
-      await page.setViewportSize({ width: 1280, height: 900 });
-    }
-
-    // Done closes the window; the model lets go of the receiver.
-    await view.locator('.dlg-done').click();
-    await view.waitFor({ state: 'detached' });
-    assert.deepEqual((await api(daemon, '/api/dialogs')).body.dialogs, []);
-  } finally {
-    await browser.close();
-    const code = await daemon.stop();
-    await replay.stop();
-    assert.equal(code, 0, 'kestrix run ends with 0 on SIGTERM: ' + daemon.stderr());
+  // The texts show replayed fixes, each time with that second's position (to the
+  // printed five decimals), and move on.
+  const seen = new Set();
+  for (const end = Date.now() + 30000; seen.size < 3 && Date.now() < end; await page.waitForTimeout(150)) {
+    const [utc, ...position] = await view.evaluate((el) => ['1042', '1043', '1044'].map(
+      (id) => el.querySelector(`[data-control="${id}"]`).textContent));
+    if (utc === '--:--:--') continue;  // the replayed drive loses its fix for a few seconds
+    assert.ok(fixes.has(utc), `a replayed time: ${utc}`);
+    fixes.get(utc).forEach((want, i) => assert.ok(/^-?\d+\.\d{5}$/.test(position[i]) &&
+      Math.abs(Number(position[i]) - want) <= 0.000006, `${position[i]} for ${want} at ${utc}`));
+    seen.add(utc);
   }
-  fs.rmSync(root, { recursive: true, force: true });
+  assert.equal(seen.size, 3, `the view showed the fixes of ${[...seen]}`);
+
+  // The sky plot draws every replayed satellite (all have a position) and the list under
+  // it names the same ones, eight of them used (but while the replayed fix is lost).
+  await page.waitForFunction(() => document.querySelectorAll('.sat-list tbody tr').length === 11 &&
+    document.querySelectorAll('.sat-list tbody tr.sat-used').length === 8);
+  const src = await view.locator('img[data-control="1015"]').getAttribute('src');
+  const plotted = [...decodeURIComponent(src.slice(src.indexOf(',') + 1))
+    .matchAll(/<text[^>]*fill="#ffffff"[^>]*>(\d+)<\/text>/g)].map((m) => Number(m[1]));
+  assert.deepEqual(plotted.sort((a, b) => a - b), replayed);
+  const rows = await view.locator('.sat-list tbody tr').evaluateAll((trs) => trs.map(
+    (tr) => [...tr.children].map((td) => td.textContent)));
+  assert.deepEqual(rows.map((r) => Number(r[1])), replayed);
+  assert.ok(rows.every((r) => r[0] === 'GPS' && /^\d+°$/.test(r[2]) && /^\d+°$/.test(r[3])), JSON.stringify(rows));
+
+  const dir = process.env.KESTRIX_SCREENSHOT_DIR;
+  if (dir) {
+    fs.mkdirSync(dir, { recursive: true });
+    await page.screenshot({ path: path.join(dir, 'satview-1280.png') });
+    await page.setViewportSize({ width: 390, height: 844 });
+    await view.scrollIntoViewIfNeeded();
+    await page.screenshot({ path: path.join(dir, 'satview-phone.png'), fullPage: true });
+    await page.setViewportSize({ width: 1280, height: 900 });
+  }
+
+  // Done closes the window; the model lets go of the receiver.
+  await view.locator('.dlg-done').click();
+  await view.waitFor({ state: 'detached' });
+  assert.deepEqual((await api(daemon, '/api/dialogs')).body.dialogs, []);
 });
