@@ -125,8 +125,11 @@ int RunNmeaReplay(const Args& args) {
     } while (running && o.loop);
 
     // Give a reader the last burst before the line goes away (closing the master hangs
-    // up the slave and drops what it holds).
-    for (int i = 0; running && i < 50 && pty.Pending() > 0; ++i) {
+    // up the slave and drops what it holds). A write reaches the slave's queue a moment
+    // after it returns (the kernel pushes it on from a work queue, later on a loaded
+    // machine), so an empty queue counts only once it has stayed empty for a while.
+    for (int i = 0, quiet = 0; running && i < 100 && quiet < 3; ++i) {
+        quiet = pty.Pending() > 0 ? 0 : quiet + 1;
         if (!Pause(signal, 100)) running = false;
     }
     pty.Unlink();

@@ -716,11 +716,14 @@ constexpr std::string_view kScript = R"js('use strict';
         const [nr, br, dr] = await Promise.all([fetch('/api/notification'), fetch('/api/messageboxes'),
           fetch('/api/dialogs')]);
         for (const [key, first] of settling) if (first <= number) settling.delete(key);
-        renderBubble(nr.ok ? await nr.json() : null);
-        const boxes = await br.json();
+        // Every answer is read before anything is drawn, so the page never shows a box over
+        // a dialog that still takes input, or a dialog without the box opened over it.
+        const [bubble, boxes, dialogs] = await Promise.all([nr.ok ? nr.json() : null, br.json(),
+          dr.ok ? dr.json() : {}]);
+        renderBubble(bubble);
         renderBoxes(boxes.messageboxes || []);
         renderLinks(boxes.links);
-        renderDialogs(dr.ok ? (await dr.json()).dialogs || [] : []);
+        renderDialogs(dialogs.dialogs || []);
         if (unanswered) {
           unanswered = false;
           showError('');
