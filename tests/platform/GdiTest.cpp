@@ -55,42 +55,6 @@ TEST(GdiTest, DeletedObjectsAreGoneAndStockObjectsStay) {
     EXPECT_EQ(GetSysColorBrush(99), 0u);
 }
 
-// SelectObject hands back what it replaced, per kind; a bitmap goes into one memory DC at a
-// time and never into a window DC; attributes return their previous values.
-TEST(GdiTest, DeviceContextsSwapObjectsAndAttributes) {
-    const DcHandle screen = GetDC(kNoWindow);
-    const DcHandle mem = CreateCompatibleDC(screen);
-    const DcHandle other = CreateCompatibleDC(screen);
-    ASSERT_NE(screen, 0u);
-    ASSERT_NE(mem, 0u);
-    const GdiHandle pen = CreatePen(PS_SOLID, 1, Rgb(0, 0, 255));
-    const GdiHandle bitmap = CreateCompatibleBitmap(mem, 10, 10);
-    EXPECT_EQ(SelectObject(mem, pen), GetStockObject(BLACK_PEN));
-    EXPECT_EQ(GetCurrentObject(mem, OBJ_PEN), pen);
-    EXPECT_EQ(GetCurrentObject(mem, OBJ_FONT), GetStockObject(SYSTEM_FONT));
-    const GdiHandle blank = SelectObject(mem, bitmap);
-    EXPECT_NE(blank, 0u);
-    EXPECT_EQ(SelectObject(other, bitmap), 0u) << "already selected into another DC";
-    EXPECT_EQ(SelectObject(screen, bitmap), 0u) << "window DCs take no bitmap";
-    EXPECT_EQ(SelectObject(mem, blank), bitmap);
-    EXPECT_EQ(SelectObject(other, bitmap), blank) << "free again once deselected";
-
-    EXPECT_EQ(SetTextColor(mem, Rgb(255, 0, 0)), Rgb(0, 0, 0));
-    EXPECT_EQ(GetTextColor(mem), Rgb(255, 0, 0));
-    EXPECT_EQ(SetBkColor(mem, 0), Rgb(255, 255, 255));
-    EXPECT_EQ(SetBkMode(mem, TRANSPARENT), OPAQUE);
-    EXPECT_EQ(SetBkMode(mem, 7), 0);
-
-    EXPECT_FALSE(DeleteDC(screen)) << "a window DC is released, not deleted";
-    EXPECT_TRUE(ReleaseDC(kNoWindow, screen));
-    for (DcHandle dc : {mem, other}) EXPECT_TRUE(DeleteDC(dc));
-    EXPECT_EQ(GetTextColor(mem), CLR_INVALID);
-    EXPECT_EQ(SelectObject(mem, pen), 0u);
-    EXPECT_EQ(CreateCompatibleDC(mem), 0u);
-    DeleteObject(pen);
-    DeleteObject(bitmap);
-}
-
 LogFont Font(int32_t height, int32_t width = 0, int32_t weight = 0) {
     LogFont lf;
     lf.height = height;
