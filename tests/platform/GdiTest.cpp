@@ -17,29 +17,17 @@ namespace {
 
 // Deleted objects fail every later call; stock objects survive DeleteObject.
 TEST(GdiTest, DeletedObjectsAreGoneAndStockObjectsStay) {
-    LogFont lf;
-    lf.height = 24;
-    lf.width = 16;
-    lf.weight = 700;
-    lf.faceName = "Sans";
-    const GdiHandle font = CreateFontIndirect(lf);
-    const GdiHandle brush = CreateSolidBrush(Rgb(1, 2, 3));
+    LogFont lf, got;
+    std::tie(lf.height, lf.width, lf.weight, lf.faceName) = std::make_tuple(24, 16, 700, "Sans");
+    const GdiHandle font = CreateFontIndirect(lf), brush = CreateSolidBrush(Rgb(1, 2, 3));
     const GdiHandle bitmap = CreateCompatibleBitmap(0, 29, 19);
-    LogFont got;
     Colorref color = 0;
     BitmapInfo info;
-    ASSERT_TRUE(GetFontInfo(font, got));
-    EXPECT_EQ(got, lf);
-    ASSERT_TRUE(GetBrushColor(brush, color));
-    EXPECT_EQ(ColorHex(color), "#010203");
-    ASSERT_TRUE(GetBitmapInfo(bitmap, info));
-    EXPECT_EQ(info.width * 100 + info.height, 2919);
+    ASSERT_TRUE(GetFontInfo(font, got) && GetBrushColor(brush, color) && GetBitmapInfo(bitmap, info));
+    EXPECT_EQ(std::make_tuple(got, ColorHex(color), info.width, info.height), std::make_tuple(lf, "#010203", 29, 19));
     EXPECT_FALSE(GetFontInfo(brush, got)) << "a brush is not a font";
-
     for (GdiHandle h : {font, brush, bitmap}) EXPECT_TRUE(DeleteObject(h));
-    EXPECT_FALSE(GetFontInfo(font, got));
-    EXPECT_FALSE(GetBrushColor(brush, color));
-    EXPECT_FALSE(GetBitmapInfo(bitmap, info));
+    EXPECT_FALSE(GetFontInfo(font, got) || GetBrushColor(brush, color) || GetBitmapInfo(bitmap, info));
     EXPECT_FALSE(DeleteObject(font)) << "deleted twice";
 
     const GdiHandle white = GetStockObject(WHITE_BRUSH);
