@@ -119,40 +119,6 @@ TEST(GdiTest, TextIsMeasuredFromTheFontTable) {
     }
 }
 
-// GetPixel reads the topmost shape whose colour at the pixel is known, looks through text,
-// and reads black where nothing was drawn.
-TEST(GdiTest, PixelsReadTheTopmostKnownShape) {
-    MemoryDc mem(40, 30);
-    EXPECT_EQ(GetPixel(mem.dc, 5, 5), Rgb(0, 0, 0)) << "blank";
-    const GdiHandle red = CreateSolidBrush(Rgb(255, 0, 0));
-    const GdiHandle green = CreateSolidBrush(Rgb(0, 255, 0));
-    const GdiHandle yellow = CreateSolidBrush(Rgb(255, 255, 0));
-    const GdiHandle blue = CreatePen(PS_SOLID, 1, Rgb(0, 0, 255));
-    FillRect(mem.dc, Rect{0, 0, 40, 30}, red);
-    SelectObject(mem.dc, blue);
-    SelectObject(mem.dc, green);
-    Rectangle(mem.dc, 10, 10, 20, 20);
-    SelectObject(mem.dc, GetStockObject(NULL_PEN));
-    SelectObject(mem.dc, yellow);
-    Ellipse(mem.dc, 20, 0, 40, 20);
-    SetBkMode(mem.dc, TRANSPARENT);
-    SetTextColor(mem.dc, Rgb(9, 9, 9));
-    ExtTextOut(mem.dc, 0, 20, "WWW");
-    struct Case {
-        int32_t x, y;
-        Colorref color;
-    };
-    const Case cases[] = {
-        {10, 10, Rgb(0, 0, 255)}, {19, 15, Rgb(0, 0, 255)}, {15, 15, Rgb(0, 255, 0)}, {9, 9, Rgb(255, 0, 0)},
-        {30, 10, Rgb(255, 255, 0)}, {20, 0, Rgb(255, 0, 0)}, {2, 25, Rgb(255, 0, 0)},
-        {40, 0, CLR_INVALID}, {0, -1, CLR_INVALID},
-    };
-    for (const Case& c : cases) EXPECT_EQ(GetPixel(mem.dc, c.x, c.y), c.color) << c.x << "," << c.y;
-    SelectObject(mem.dc, GetStockObject(BLACK_PEN));
-    SelectObject(mem.dc, GetStockObject(WHITE_BRUSH));
-    for (GdiHandle h : {red, green, yellow, blue}) DeleteObject(h);
-}
-
 // Windows whose WM_PAINT runs `draw` between BeginPaint and EndPaint.
 struct PaintFixture : test::WindowFixture {
     std::function<void(DcHandle)> draw;
