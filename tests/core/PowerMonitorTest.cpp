@@ -33,16 +33,9 @@ Queued Record(uint32_t message, size_t length, uint8_t ac, uint8_t flag, uint8_t
     return q;
 }
 
+// A power-information record as the source queues it (its layout is the platform's test).
 Queued Info(uint8_t ac, uint8_t flag = platform::BATTERY_FLAG_HIGH, uint8_t backupFlag = 128) {
-    Queued q;
-    platform::PowerInfo info;
-    info.acLineStatus = ac;
-    info.batteryFlag = flag;
-    info.batteryLifePercent = 40;
-    info.backupBatteryFlag = backupFlag;
-    q.record = platform::MakePowerInfoRecord(info);
-    q.length = platform::kPowerInfoLength;
-    return q;
+    return Record(platform::PBT_POWERINFOCHANGE, platform::kPowerInfoLength, ac, flag, backupFlag);
 }
 
 class PowerMonitorTest : public ::testing::Test {

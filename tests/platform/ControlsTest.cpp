@@ -7,26 +7,10 @@
 namespace kestrix::platform {
 namespace {
 
-using Notes = std::vector<std::pair<uint32_t, TreeItem>>;
-
-// A "probe" parent for controls; it keeps the tree notifications it hears and answers them
-// with answer().
+// A "probe" parent for controls.
 struct ControlFixture : test::WindowFixture {
     WindowHandle parent = Make();
-    Notes notes;
-    std::function<LResult(const NmTreeView&)> answer;
-    ControlFixture() {
-        onMessage = [this](WindowHandle, uint32_t msg, WParam, LParam l) -> LResult {
-            if (msg != WM_NOTIFY) return 0;
-            const auto& nm = *reinterpret_cast<const NmTreeView*>(l);
-            notes.emplace_back(nm.hdr.code, nm.itemNew.item);
-            return answer ? answer(nm) : 0;
-        };
-    }
     WindowHandle Control(const char* cls, uint32_t style = 0, int id = 9) { return Make(parent, id, cls, style); }
-    TreeItem Add(WindowHandle tree, TreeItem under, const char* text, bool children = true) {
-        return TreeInsertItem(tree, {under, TVI_SORT, text, children, 0});
-    }
 };
 
 TEST(ControlsTest, ComboSelectStringTakesTheFirstItemStartingWithThePrefixAfterTheStart) {
@@ -68,27 +52,6 @@ TEST(ControlsTest, OperationsNeedTheirKindOfControlAndKeepItsStateInRange) {
     ASSERT_TRUE(TrackbarSetRange(bar, 10, 20, false));  // a narrower range moves the position in
     EXPECT_EQ(TrackbarGetPos(bar), 20);
     EXPECT_FALSE(TrackbarSetRange(bar, 5, 4, false));
-}
-
-TEST(ControlsTest, TreeSelectionAsksFirstTellsAfterAndShowsTheItem) {
-    ControlFixture f;
-    const WindowHandle tree = f.Control(kTreeViewClass);
-    const TreeItem root = f.Add(tree, TVI_ROOT, "\\");
-    const TreeItem docs = f.Add(tree, root, "My Documents"), tracks = f.Add(tree, docs, "Tracks");
-    TreeItem refused = 0;
-    f.answer = [&](const NmTreeView& nm) -> LResult {
-        return nm.hdr.code == TVN_SELCHANGING && nm.itemNew.item == refused;
-    };
-    ASSERT_TRUE(TreeSelectItem(tree, tracks));  // its collapsed ancestors open, outermost first
-    EXPECT_TRUE(TreeSelectItem(tree, tracks));  // the same again: nothing asked
-    refused = root;
-    EXPECT_FALSE(TreeSelectItem(tree, root));
-    EXPECT_EQ(TreeGetNextItem(tree, 0, TVGN_CARET), tracks);
-    ASSERT_TRUE(TreeExpand(tree, docs, TVE_COLLAPSE));  // the hidden selection moves up
-    EXPECT_EQ(f.notes, (Notes{{TVN_SELCHANGING, tracks},  {TVN_SELCHANGED, tracks}, {TVN_ITEMEXPANDING, root},
-                              {TVN_ITEMEXPANDED, root},   {TVN_ITEMEXPANDING, docs}, {TVN_ITEMEXPANDED, docs},
-                              {TVN_SELCHANGING, root},    {TVN_ITEMEXPANDING, docs}, {TVN_ITEMEXPANDED, docs},
-                              {TVN_SELCHANGING, docs},    {TVN_SELCHANGED, docs}}));
 }
 
 }  // namespace

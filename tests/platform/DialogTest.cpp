@@ -57,39 +57,6 @@ WindowHandle NewestDialog() {
     return dialogs.empty() ? kNoWindow : dialogs.back().id;
 }
 
-// The shown dialogs oldest first, each control as its kind of control (what the pages make
-// of them, colours, fonts, lists, is looked at by their own tests); the first control
-// that takes the tab gets the focus.
-TEST(DialogTest, DescribeDialogsShowsEachControlAsThePageWillDrawIt) {
-    test::WindowFixture f;
-    Recorder r;
-    r.handle = [&](WindowHandle h, uint32_t m, WParam w, LParam) -> LResult {
-        EXPECT_TRUE(m != WM_INITDIALOG || w == GetDlgItem(h, 1004)) << "the first control with WS_TABSTOP";
-        return 0;
-    };
-    const WindowHandle older = CreateDialogIndirectParam(kInstance, Small("Older"), kNoWindow, r.Proc(), 0);
-    ASSERT_NE(CreateDialogIndirectParam(kInstance, Small("Hidden", 0), kNoWindow, r.Proc(), 0), kNoWindow);
-    const WindowHandle dialog = CreateDialogIndirectParam(kInstance, Small(), kNoWindow, r.Proc(), 0);
-    ShowWindow(GetDlgItem(dialog, 1050), SW_HIDE);
-    const auto dialogs = DescribeDialogs();
-    ASSERT_EQ(dialogs.size(), 2u);  // oldest first; the hidden one is not shown
-    EXPECT_EQ(dialogs[0].id, older);
-    const DialogInfo& d = dialogs[1];
-    EXPECT_EQ(std::make_tuple(d.caption, d.modal, d.sheet, d.templateId), std::make_tuple("Small", false, false, 900));
-    const std::tuple<int, ControlType, std::string> expected[] = {
-        {IDC_STATIC, ControlType::Static, "Login"}, {1004, ControlType::Edit, "anna"},
-        {1005, ControlType::Password, ""},         {1079, ControlType::Static, "notice"},
-        {1077, ControlType::Static, "link"},       {1009, ControlType::Check, "Tracker"},
-        {1008, ControlType::List, ""},             {1050, ControlType::Trackbar, ""},
-        {1100, ControlType::Group, "Mode"},        {1064, ControlType::Tree, ""}};
-    const auto& c = d.controls;
-    ASSERT_EQ(c.size(), std::size(expected));
-    for (size_t i = 0; i < c.size(); ++i)
-        EXPECT_EQ(std::tie(c[i].id, c[i].type, c[i].text), expected[i]) << i;
-    // The cursor a control asks for is the hyperlink's test.
-    EXPECT_EQ(std::make_tuple(c[2].length, c[4].notify, c[7].visible), std::make_tuple(6u, true, false));
-}
-
 TEST(DialogTest, AModalDialogEndedDuringANestedMessageBoxReturnsOnceTheBoxIsAnswered) {
     test::WindowFixture f;
     test::ShellDouble shell;  // its box pumps the loop until answered, as the browser shell does
@@ -199,12 +166,7 @@ TEST(DialogTest, SheetPagesAreCreatedWhenFirstShownAndHearOfEveryStepInOrder) {
         Rect r;
         GetWindowRect(sheet, r);
         EXPECT_EQ(r, (Rect{0, 0, 480, 640}));
-        const auto d = DescribeDialogs();
-        ASSERT_EQ(d.size(), 1u);
-        EXPECT_TRUE(d[0].sheet && d[0].modal && d[0].doneButton && d[0].cancelButton);
-        EXPECT_EQ(d[0].pages, (std::vector<std::string>{"Tab0", "Tab1", "Tab2"}));
-        EXPECT_EQ(std::tie(d[0].page, d[0].templateId), std::make_tuple(1, 900));
-        EXPECT_EQ(d[0].controls.size(), page.items.size());
+        // What the page shows of the sheet (tabs, Done) the browser's first start reads.
         // A dialog opened from a page: the sheet takes no input until it is closed.
         f.loop.PostTask([&] {
             EXPECT_FALSE(SelectSheetPage(sheet, 0));
@@ -236,46 +198,6 @@ TEST(DialogTest, SheetPagesAreCreatedWhenFirstShownAndHearOfEveryStepInOrder) {
     }
     header.pages[2].proc = nullptr;
     EXPECT_EQ(PropertySheet(header), -1);
-}
-
-TEST(DialogTest, APersonsInputBecomesTheMessagesTheDialogExpects) {
-    test::WindowFixture f;
-    Recorder r;
-    const WindowHandle dialog = CreateDialogIndirectParam(kInstance, Small(), kNoWindow, r.Proc(), 0);
-    auto item = [&](int id) { return GetDlgItem(dialog, id); };
-    auto from = [&](int id) { return static_cast<LParam>(item(id)); };
-    EditLimitText(item(1004), 5);
-    ComboAddString(item(1008), "Battery");
-    ComboAddString(item(1008), "Power");
-    const TreeItem root = TreeInsertItem(item(1064), {TVI_ROOT, TVI_LAST, "\\", true, 0});
-    std::vector<Message> atLink;
-    const WndProcRef previous = GetWindowProc(item(1077));
-    SetWindowProc(item(1077), MakeWndProc([&](WindowHandle h, uint32_t m, WParam w, LParam l) {
-        if (m == WM_LBUTTONDOWN || m == WM_LBUTTONUP) atLink.push_back({h, m, w, l});
-        return CallWindowProc(previous, h, m, w, l);
-    }));
-    const std::tuple<const char*, std::function<bool()>, std::vector<Message>> cases[] = {
-        {"check", [&] { return ClickControl(dialog, 1009); }, {{dialog, WM_COMMAND, MakeWParam(1009, BN_CLICKED), from(1009)}}},
-        {"link", [&] { return ClickControl(dialog, 1077); }, {{dialog, WM_COMMAND, MakeWParam(1077, STN_CLICKED), from(1077)}}},
-        {"list", [&] { return SelectListItem(dialog, 1008, 1); }, {{dialog, WM_COMMAND, MakeWParam(1008, CBN_SELCHANGE), from(1008)}}},
-        {"text", [&] { return TypeText(dialog, 1004, "annabel"); }, {{dialog, WM_COMMAND, MakeWParam(1004, EN_CHANGE), from(1004)}}},
-        {"scroll", [&] { return ScrollTrackbar(dialog, 1050, 150, TB_THUMBTRACK); }, {{dialog, WM_HSCROLL, MakeWParam(TB_THUMBTRACK, 100), from(1050)}}},
-        {"expand", [&] { return ExpandTreeItem(dialog, 1064, root, true); }, {{dialog, WM_NOTIFY, 1064, TVN_ITEMEXPANDING}, {dialog, WM_NOTIFY, 1064, TVN_ITEMEXPANDED}}},
-        {"select", [&] { return SelectTreeItem(dialog, 1064, root); }, {{dialog, WM_NOTIFY, 1064, TVN_SELCHANGING}, {dialog, WM_NOTIFY, 1064, TVN_SELCHANGED}}},
-        {"done", [&] { return PressDone(dialog); }, {{dialog, WM_COMMAND, MakeWParam(IDOK, BN_CLICKED), 0}}},
-        {"cancel", [&] { return PressCancel(dialog); }, {{dialog, WM_COMMAND, MakeWParam(IDCANCEL, BN_CLICKED), 0}}},
-        {"escape", [&] { SetFocus(kNoWindow); return PressKey(dialog, VK_ESCAPE); },
-         {{dialog, WM_KEYDOWN, 27, 1}, {dialog, WM_CHAR, 27, 1}, {dialog, WM_KEYUP, 27, 0xC0000001u}}},
-        {"key to the focus", [&] { SetFocus(item(1004)); return PressKey(dialog, 'A'); }, {}},
-    };
-    for (const auto& [what, act, toDialog] : cases) {
-        r.seen.clear();
-        EXPECT_TRUE(act()) << what;
-        EXPECT_EQ(r.Notes(), toDialog) << what;
-    }
-    EXPECT_TRUE(IsDlgButtonChecked(dialog, 1009));
-    EXPECT_EQ(GetWindowText(item(1004)), "annab");  // cut at the limit a person can type
-    EXPECT_EQ(std::tie(atLink[0].msg, atLink[0].l, atLink[1].msg), std::make_tuple(WM_LBUTTONDOWN, MakeLParam(60, 10), WM_LBUTTONUP));
 }
 
 TEST(DialogTest, InputThatDoesNotFitIsRefusedAndSendsNothing) {

@@ -17,29 +17,17 @@ namespace {
 
 // Deleted objects fail every later call; stock objects survive DeleteObject.
 TEST(GdiTest, DeletedObjectsAreGoneAndStockObjectsStay) {
-    LogFont lf;
-    lf.height = 24;
-    lf.width = 16;
-    lf.weight = 700;
-    lf.faceName = "Sans";
-    const GdiHandle font = CreateFontIndirect(lf);
-    const GdiHandle brush = CreateSolidBrush(Rgb(1, 2, 3));
+    LogFont lf, got;
+    std::tie(lf.height, lf.width, lf.weight, lf.faceName) = std::make_tuple(24, 16, 700, "Sans");
+    const GdiHandle font = CreateFontIndirect(lf), brush = CreateSolidBrush(Rgb(1, 2, 3));
     const GdiHandle bitmap = CreateCompatibleBitmap(0, 29, 19);
-    LogFont got;
     Colorref color = 0;
     BitmapInfo info;
-    ASSERT_TRUE(GetFontInfo(font, got));
-    EXPECT_EQ(got, lf);
-    ASSERT_TRUE(GetBrushColor(brush, color));
-    EXPECT_EQ(ColorHex(color), "#010203");
-    ASSERT_TRUE(GetBitmapInfo(bitmap, info));
-    EXPECT_EQ(info.width * 100 + info.height, 2919);
+    ASSERT_TRUE(GetFontInfo(font, got) && GetBrushColor(brush, color) && GetBitmapInfo(bitmap, info));
+    EXPECT_EQ(std::make_tuple(got, ColorHex(color), info.width, info.height), std::make_tuple(lf, "#010203", 29, 19));
     EXPECT_FALSE(GetFontInfo(brush, got)) << "a brush is not a font";
-
     for (GdiHandle h : {font, brush, bitmap}) EXPECT_TRUE(DeleteObject(h));
-    EXPECT_FALSE(GetFontInfo(font, got));
-    EXPECT_FALSE(GetBrushColor(brush, color));
-    EXPECT_FALSE(GetBitmapInfo(bitmap, info));
+    EXPECT_FALSE(GetFontInfo(font, got) || GetBrushColor(brush, color) || GetBitmapInfo(bitmap, info));
     EXPECT_FALSE(DeleteObject(font)) << "deleted twice";
 
     const GdiHandle white = GetStockObject(WHITE_BRUSH);
@@ -53,42 +41,6 @@ TEST(GdiTest, DeletedObjectsAreGoneAndStockObjectsStay) {
     EXPECT_EQ(color, GetSysColor(COLOR_BTNFACE));
     EXPECT_EQ(GetSysColor(COLOR_WINDOW | 0x40000000), Rgb(255, 255, 255));
     EXPECT_EQ(GetSysColorBrush(99), 0u);
-}
-
-// SelectObject hands back what it replaced, per kind; a bitmap goes into one memory DC at a
-// time and never into a window DC; attributes return their previous values.
-TEST(GdiTest, DeviceContextsSwapObjectsAndAttributes) {
-    const DcHandle screen = GetDC(kNoWindow);
-    const DcHandle mem = CreateCompatibleDC(screen);
-    const DcHandle other = CreateCompatibleDC(screen);
-    ASSERT_NE(screen, 0u);
-    ASSERT_NE(mem, 0u);
-    const GdiHandle pen = CreatePen(PS_SOLID, 1, Rgb(0, 0, 255));
-    const GdiHandle bitmap = CreateCompatibleBitmap(mem, 10, 10);
-    EXPECT_EQ(SelectObject(mem, pen), GetStockObject(BLACK_PEN));
-    EXPECT_EQ(GetCurrentObject(mem, OBJ_PEN), pen);
-    EXPECT_EQ(GetCurrentObject(mem, OBJ_FONT), GetStockObject(SYSTEM_FONT));
-    const GdiHandle blank = SelectObject(mem, bitmap);
-    EXPECT_NE(blank, 0u);
-    EXPECT_EQ(SelectObject(other, bitmap), 0u) << "already selected into another DC";
-    EXPECT_EQ(SelectObject(screen, bitmap), 0u) << "window DCs take no bitmap";
-    EXPECT_EQ(SelectObject(mem, blank), bitmap);
-    EXPECT_EQ(SelectObject(other, bitmap), blank) << "free again once deselected";
-
-    EXPECT_EQ(SetTextColor(mem, Rgb(255, 0, 0)), Rgb(0, 0, 0));
-    EXPECT_EQ(GetTextColor(mem), Rgb(255, 0, 0));
-    EXPECT_EQ(SetBkColor(mem, 0), Rgb(255, 255, 255));
-    EXPECT_EQ(SetBkMode(mem, TRANSPARENT), OPAQUE);
-    EXPECT_EQ(SetBkMode(mem, 7), 0);
-
-    EXPECT_FALSE(DeleteDC(screen)) << "a window DC is released, not deleted";
-    EXPECT_TRUE(ReleaseDC(kNoWindow, screen));
-    for (DcHandle dc : {mem, other}) EXPECT_TRUE(DeleteDC(dc));
-    EXPECT_EQ(GetTextColor(mem), CLR_INVALID);
-    EXPECT_EQ(SelectObject(mem, pen), 0u);
-    EXPECT_EQ(CreateCompatibleDC(mem), 0u);
-    DeleteObject(pen);
-    DeleteObject(bitmap);
 }
 
 LogFont Font(int32_t height, int32_t width = 0, int32_t weight = 0) {
@@ -165,40 +117,6 @@ TEST(GdiTest, TextIsMeasuredFromTheFontTable) {
         SelectObject(mem.dc, old);
         DeleteObject(font);
     }
-}
-
-// GetPixel reads the topmost shape whose colour at the pixel is known, looks through text,
-// and reads black where nothing was drawn.
-TEST(GdiTest, PixelsReadTheTopmostKnownShape) {
-    MemoryDc mem(40, 30);
-    EXPECT_EQ(GetPixel(mem.dc, 5, 5), Rgb(0, 0, 0)) << "blank";
-    const GdiHandle red = CreateSolidBrush(Rgb(255, 0, 0));
-    const GdiHandle green = CreateSolidBrush(Rgb(0, 255, 0));
-    const GdiHandle yellow = CreateSolidBrush(Rgb(255, 255, 0));
-    const GdiHandle blue = CreatePen(PS_SOLID, 1, Rgb(0, 0, 255));
-    FillRect(mem.dc, Rect{0, 0, 40, 30}, red);
-    SelectObject(mem.dc, blue);
-    SelectObject(mem.dc, green);
-    Rectangle(mem.dc, 10, 10, 20, 20);
-    SelectObject(mem.dc, GetStockObject(NULL_PEN));
-    SelectObject(mem.dc, yellow);
-    Ellipse(mem.dc, 20, 0, 40, 20);
-    SetBkMode(mem.dc, TRANSPARENT);
-    SetTextColor(mem.dc, Rgb(9, 9, 9));
-    ExtTextOut(mem.dc, 0, 20, "WWW");
-    struct Case {
-        int32_t x, y;
-        Colorref color;
-    };
-    const Case cases[] = {
-        {10, 10, Rgb(0, 0, 255)}, {19, 15, Rgb(0, 0, 255)}, {15, 15, Rgb(0, 255, 0)}, {9, 9, Rgb(255, 0, 0)},
-        {30, 10, Rgb(255, 255, 0)}, {20, 0, Rgb(255, 0, 0)}, {2, 25, Rgb(255, 0, 0)},
-        {40, 0, CLR_INVALID}, {0, -1, CLR_INVALID},
-    };
-    for (const Case& c : cases) EXPECT_EQ(GetPixel(mem.dc, c.x, c.y), c.color) << c.x << "," << c.y;
-    SelectObject(mem.dc, GetStockObject(BLACK_PEN));
-    SelectObject(mem.dc, GetStockObject(WHITE_BRUSH));
-    for (GdiHandle h : {red, green, yellow, blue}) DeleteObject(h);
 }
 
 // Windows whose WM_PAINT runs `draw` between BeginPaint and EndPaint.
