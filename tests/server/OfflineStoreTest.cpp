@@ -37,7 +37,6 @@ protected:
     static TrackPointRef Point(size_t i) {
         return TrackPoint::Make(40.0 + i * 1e-5, -3.0 - i * 1e-5, 600.0f + i, 4.5f, kT0 + i * 10000000ull);
     }
-
 };
 
 // A send function that records what it was given.
@@ -96,7 +95,6 @@ TEST_F(OfflineStoreTest, ResendSendsWholeRecordsInBatchesAndDeletes) {
     };
     const Case cases[] = {
         {0, 0, {}},
-        {1, 0, {1}},
         {500, 0, {500}},
         {1001, 0, {500, 500, 1}},
         {3, 17, {3}},
