@@ -35,21 +35,9 @@ protected:
         ASSERT_TRUE(store_.Open(db_));
         ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), alice_));
         ASSERT_TRUE(store_.AddUser("b<o>b & co", PasswordDigest("pw"), bob_));
-        StoredPoint live;
-        live.kind = PointKind::Live;
-        live.received = "2026-12-06T10:00:01.250Z";
-        live.latitude = 52.5;
-        live.longitude = -13.25;
-        live.altitude = 34.5f;
-        live.speed = 12.25f;
-        StoredPoint track;
-        track.kind = PointKind::Track;
-        track.received = "2026-12-06T10:00:02.000Z";
-        track.time = "2026-12-06T09:59:00.000Z";
-        track.latitude = -0.125;
-        track.longitude = 179.5;
-        track.altitude = -20.0f;
-        track.speed = 0.0f;
+        const StoredPoint live{PointKind::Live, "2026-12-06T10:00:01.250Z", std::nullopt, 52.5, -13.25, 34.5f, 12.25f};
+        const StoredPoint track{PointKind::Track, "2026-12-06T10:00:02.000Z", "2026-12-06T09:59:00.000Z",
+                                -0.125, 179.5, -20.0f, 0.0f};
         // Stored in two packets, the second first for bob, so order is by arrival.
         ASSERT_TRUE(store_.AddPoints(alice_, {live}));
         ASSERT_TRUE(store_.AddPoints(alice_, {track, track}));
