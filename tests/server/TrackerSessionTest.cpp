@@ -59,22 +59,6 @@ protected:
         return got;
     }
 
-    // Under the count rule of count, posts points 0 to posted - 1, then one more: the points
-    // that the batch it sends holds.
-    std::set<int> TrackAfterCountRule(int count, int posted) {
-        settings_.SetAutoTrackMode(2);
-        settings_.SetAutoTrackPointCount(count);
-        EXPECT_TRUE(session_.Start(&settings_));
-        for (int i = 0; i < posted; ++i) session_.PostPosition(Point(i));
-        WaitForPoints(posted, 0);
-        session_.PostPosition(Point(posted));
-        std::set<int> inTrack;
-        for (const auto& p : WaitForPoints(posted + 1, static_cast<size_t>(count))) {
-            if (p.kind == "track") inTrack.insert(Index(p));
-        }
-        return inTrack;
-    }
-
     StatusRecorder listener_;
     TrackerSession session_{&listener_};
 };
@@ -84,7 +68,16 @@ protected:
 TEST_F(TrackerSessionTest, CountRuleSendsOnThePointBeyondTheCount) {
     const uint64_t last = Point(1)->GetTime();
     settings_.SetLastTrackPoint(&last);
-    EXPECT_EQ(TrackAfterCountRule(2, 3), (std::set<int>{1, 2})) << "the fourth waits in the next batch";
+    settings_.SetAutoTrackMode(2);
+    settings_.SetAutoTrackPointCount(2);
+    ASSERT_TRUE(session_.Start(&settings_));
+    for (int i = 0; i < 3; ++i) session_.PostPosition(Point(i));
+    WaitForPoints(3, 0);
+    session_.PostPosition(Point(3));
+    std::set<int> inTrack;
+    for (const auto& p : WaitForPoints(4, 2))
+        if (p.kind == "track") inTrack.insert(Index(p));
+    EXPECT_EQ(inTrack, (std::set<int>{1, 2})) << "the fourth waits in the next batch";
     EXPECT_EQ(settings_.GetLastTrackPoint(), Point(2)->GetTime());
 }
 
