@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "GpsTestSupport.h"
 #include "platform/GpsMultiplexer.h"
@@ -56,7 +57,6 @@ TEST_F(DetectGpsPortTest, ReceiverIsRecognisedByItsFirstBytes) {
     }
 }
 
-// A multiplexer value that fits 16 bytes wins without any COM port being read.
 TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPortsWhenItFits) {
     MapPort("COM2:", pty_.SlavePath());
     const struct {
@@ -116,10 +116,7 @@ TEST_F(DetectGpsPortTest, ProbeLineIsNineThousandSixHundredEightNOne) {
     ASSERT_TRUE(ConfigureProbe(device));
     platform::LineSettings got;
     ASSERT_TRUE(device.QueryLine(got));
-    EXPECT_EQ(got.baudRate, 9600u);
-    EXPECT_EQ(got.dataBits, 8);
-    EXPECT_EQ(got.parity, 0);
-    EXPECT_EQ(got.stopBits, 0);
+    EXPECT_EQ(std::tie(got.baudRate, got.dataBits, got.parity, got.stopBits), std::make_tuple(9600u, 8, 0, 0));
 }
 
 TEST_F(DetectGpsPortTest, MultiplexerValueFollowsGpsd) {

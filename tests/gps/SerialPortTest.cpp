@@ -39,7 +39,6 @@ TEST_F(SerialPortTest, LineSettingsAreMappedOrRefused) {
         {"space parity", 115200, 8, 4, 0, true, 8},
         {"one and a half stop bits", 9600, 8, 0, 1, false, 0},
         {"DATABITS 16 has no line equivalent", 9600, 16, 0, 0, false, 0},
-        {"DATABITS 32 has no line equivalent", 9600, 32, 0, 0, false, 0},
         {"a count of bits is not a flag", 9600, 7, 0, 0, false, 0},
         {"rate that is not a standard one", 9601, 8, 0, 0, false, 0},
         {"parity beyond space", 9600, 8, 5, 0, false, 0},

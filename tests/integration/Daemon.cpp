@@ -45,15 +45,6 @@ HttpAnswer Daemon::Get(const std::string& path) const {
     return res ? HttpAnswer{res->status, res->body} : HttpAnswer{};
 }
 
-int Daemon::Post(const std::string& path, const std::string& body, bool withToken) const {
-    httplib::Client c("127.0.0.1", port_);
-    c.set_read_timeout(30, 0);
-    httplib::Headers h;
-    if (withToken) h.emplace("X-Kestrix-Token", token_);
-    auto res = c.Post(path, h, body, "application/json");
-    return res ? res->status : -1;
-}
-
 std::string Daemon::NotificationHtml() const {
     HttpAnswer res = Get("/api/notification");
     return res.status == 200 ? res.body : std::string();

@@ -26,7 +26,6 @@ public:
     bool Up() const { return port_ > 0 && !token_.empty(); }
     // Requests carry the token (GETs too: some need it).
     HttpAnswer Get(const std::string& path) const;
-    int Post(const std::string& path, const std::string& body, bool withToken = true) const;
     std::string NotificationHtml() const;
     bool WaitForPage(const std::string& text) const;
     // Waits until an open dialog (GET /api/dialogs) has this caption; that JSON, or "".

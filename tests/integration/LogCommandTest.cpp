@@ -104,7 +104,6 @@ TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
     } cases[] = {
         {{"log", "dump", dir.File("nope.log")}, 1, dir.File("nope.log") + ": no such file"},
         {{"log", "dump", dir.Path()}, 1, dir.Path()},
-        {{"log"}, 2, "usage:"},
         {{"log", "dump"}, 2, "usage:"},
         {{"log", "cat", "x"}, 2, "usage:"},
         {{"log", "gpx", dir.File("nope.log")}, 1, dir.File("nope.log") + ": No such file or directory"},

@@ -42,7 +42,6 @@ std::vector<FramerCase> FramerCases() {
         {"wrong checksum", "$GPGLL,4916.4500,N,12311.1200,W,225444.00,A,A*73\r\n", {}, 1, 1},
         {"digits swapped", "$GPGLL,4916.4500,N,12311.1200,W,225444.00,A,A*27\r\n", {}, 1, 1},
         {"lower-case hex digit", "$GPGLL,0,N*2e\r\n", {"GPGLL|0,N"}, 1, 0},
-        {"upper-case hex digit", "$GPGLL,0,N*2E\r\n", {"GPGLL|0,N"}, 1, 0},
         {"non-hex high digit counts as 0", "$GPGLL,10,N,0*Z3\r\n", {"GPGLL|10,N,0"}, 1, 0},
         {"non-hex low digit counts as 0", "$GPGLL,68,N*1G\r\n", {"GPGLL|68,N"}, 1, 0},
         {"non-hex digit that does not match", "$GPGLL,0,N*2G\r\n", {}, 1, 1},
@@ -53,7 +52,6 @@ std::vector<FramerCase> FramerCases() {
         {"address of 8 characters", MakeSentence("PSRFTXTX,Version 3.0"), {}, 0, 0},
         {"address ended by * is in the checksum", "$GPTXT*XY*64\r\n", {"GPTXT|XY"}, 1, 0},
         {"CR before the checksum", "$GPGLL,0,N\r*2E\r\n$GPGLL,68,N*10\r\n", {"GPGLL|68,N"}, 1, 0},
-        {"LF before the checksum", "$GPGLL,0,N\n*2E\r\n$GPGLL,68,N*10\r\n", {"GPGLL|68,N"}, 1, 0},
         {"$ in the address starts anew", "$GP$GPGLL,0,N*2E\r\n", {"GPGLL|0,N"}, 1, 0},
         {"$ in the body starts anew", "$GPGLL,12$GPGLL,0,N*2E\r\n", {"GPGLL|0,N"}, 1, 0},
         {"$ in the body starts a new checksum", MakeSentence("GPGLL,12$GPGLL,0,N"), {}, 1, 1},
@@ -68,7 +66,6 @@ std::vector<FramerCase> FramerCases() {
     };
 }
 
-// Every case fed whole and in chunks of 1 to 11 bytes gives the same sentences and counts.
 TEST(NmeaFramerTest, FramesInputAsTheTableSaysInAnyChunking) {
     for (const FramerCase& c : FramerCases()) {
         for (size_t n = 1; n <= 12; ++n) {
@@ -156,9 +153,8 @@ class TestParser : public NmeaParser {};
 
 TEST(NmeaParserTest, TalkersAreDispatchedUnderGpNames) {
     const std::pair<const char*, const char*> rows[] = {
-        {"GNRMC", "GPRMC"}, {"GLGGA", "GPGGA"}, {"GAGLL", "GPGLL"},   {"BDGSA", "GPGSA"},   {"GBGSV", "GPGSV"},
-        {"INRMC", "GPRMC"}, {"ECGLL", "GPGLL"}, {"GPRMC", "GPRMC"},   {"PGRMC", "PGRMC"},   {"GNZDA", "GNZDA"},
-        {"GNRMCX", "GNRMCX"}, {"gnrmc", "gnrmc"}, {"G1RMC", "G1RMC"}};
+        {"GNRMC", "GPRMC"}, {"GLGGA", "GPGGA"}, {"BDGSA", "GPGSA"}, {"GPRMC", "GPRMC"}, {"PGRMC", "PGRMC"},
+        {"GNZDA", "GNZDA"}, {"GNRMCX", "GNRMCX"}, {"gnrmc", "gnrmc"}, {"G1RMC", "G1RMC"}};
     for (const auto& [address, name] : rows) EXPECT_EQ(NmeaParser::DispatchName(address), name) << address;
 }
 
@@ -199,29 +195,20 @@ TEST(NmeaParserTest, GsvSetIsNotifiedOnceAfterItsLastMessage) {
     TestParser p;
     Ref<LogSentence> obs = MakeRef<LogSentence>(log);
     p.Subscribe("GPGSV", obs.Get());
-    p.Feed(MakeSentence("GPGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00"));
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(p.PendingCount(), 1u);
-    p.Feed(MakeSentence("GPGSV,3,2,11,14,25,170,00,16,57,208,39,18,67,296,40,19,40,246,00"));
-    EXPECT_TRUE(log.empty());
-    p.Feed(MakeSentence("GPGSV,3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,"));
-    EXPECT_EQ(log, std::vector<std::string>{"GPGSV/GP"});
-    EXPECT_EQ(p.PendingCount(), 0u);
-
     p.Feed(MakeSentence("GPGSV,2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45"));
     p.Feed(MakeSentence("GLGSV,2,1,05,65,40,083,46,66,17,308,41,67,07,344,39,68,22,228,45"));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(p.PendingCount(), 2u);
     p.Feed(MakeSentence("GPGSV,2,2,05,05,10,100,30"));
     p.Feed(MakeSentence("GLGSV,2,2,05,69,10,100,31"));
-    EXPECT_EQ(log, (std::vector<std::string>{"GPGSV/GP", "GPGSV/GP", "GPGSV/GL"}));
-    ASSERT_EQ(obs->kept.size(), 3u);
-    const auto sats = [&](size_t i) { return dynamic_cast<GsvSentence&>(*obs->kept[i]).satellites; };
-    ASSERT_EQ(sats(0).size(), 11u);
-    EXPECT_EQ(sats(0)[10].prn, 27);
-    ASSERT_EQ(sats(1).size(), 5u);
-    EXPECT_EQ(sats(1)[4].prn, 5);
-    ASSERT_EQ(sats(2).size(), 5u);
-    EXPECT_EQ(sats(2)[4].prn, 69);
-    EXPECT_EQ(sats(2)[4].snr, 31);
+    EXPECT_EQ(log, (std::vector<std::string>{"GPGSV/GP", "GPGSV/GL"}));
+    EXPECT_EQ(p.PendingCount(), 0u);
+    ASSERT_EQ(obs->kept.size(), 2u);
+    const auto last = [&](size_t i) { return dynamic_cast<GsvSentence&>(*obs->kept[i]).satellites.at(4); };
+    EXPECT_EQ(dynamic_cast<GsvSentence&>(*obs->kept[0]).satellites.size(), 5u);
+    EXPECT_EQ(last(0).prn, 5);
+    EXPECT_EQ(last(1).prn, 69);
+    EXPECT_EQ(last(1).snr, 31);
 }
 
 // Each Subscribe holds one reference; Unsubscribe drops them all, even from inside a call.

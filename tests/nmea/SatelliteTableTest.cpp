@@ -19,12 +19,6 @@ SatelliteRecord Rec(int prn, int snr, uint8_t used = 0, SatSystem system = SatSy
     return r;
 }
 
-std::vector<int> Prns(const SatelliteTable& t) {
-    std::vector<int> out;
-    for (const SatelliteRecord& r : t.Snapshot()) out.push_back(r.prn);
-    return out;
-}
-
 TEST(SatelliteTableTest, MarkUsedAndPrune) {
     struct Case {
         const char* what;
@@ -61,13 +55,6 @@ TEST(SatelliteTableTest, MarkUsedAndPrune) {
         // Only a sentence of every system touches another system's flags.
         EXPECT_EQ(glonass.used, c.system == SatSystem::Unknown ? 1 : 0) << c.what;
     }
-}
-
-TEST(SatelliteTableTest, SnapshotIsInSystemThenNumberOrder) {
-    SatelliteTable t;
-    for (int prn : {24, 2, 17}) t.AddOrUpdate(Rec(prn, 30), false);
-    t.AddOrUpdate(Rec(1, 30, 0, SatSystem::Glonass), false);
-    EXPECT_EQ(Prns(t), (std::vector<int>{2, 17, 24, 1}));
 }
 
 TEST(SatelliteTableTest, ReadersNeverSeeAHalfWrittenRecord) {

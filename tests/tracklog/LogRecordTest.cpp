@@ -62,7 +62,7 @@ TEST(LogRecordReaderTest, YieldsWholeRecordsOnly) {
         size_t fileBytes;
         uint64_t records;
         size_t trailing;
-    } rows[] = {{0, 0, 0}, {31, 0, 31}, {32, 1, 0}, {64, 2, 0}, {70, 2, 6}, {2049 * 32 + 6, 2049, 6}};
+    } rows[] = {{0, 0, 0}, {31, 0, 31}, {32, 1, 0}, {70, 2, 6}, {2049 * 32 + 6, 2049, 6}};
     test::TempDir dir;
     platform::SetDeviceRoot(dir.Path());
     for (const Row& row : rows) {
