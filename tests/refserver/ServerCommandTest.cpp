@@ -1,11 +1,18 @@
-// The command line in-process: the password digest and the export formats.
+// The command line in-process (accounts, export formats, usage errors, a taken web port)
+// and the real kestrix-server program as a process: the "listening on" and "web pages on"
+// lines, a login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
 #include "ServerCommand.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <sstream>
 
+#include "TestClient.h"
+#include "WebFrontEnd.h"
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::refserver {
@@ -26,6 +33,71 @@ Result RunCommand(const std::vector<std::string>& args) {
 TEST(ServerCommand, PasswordDigestIsLowerCaseHexMd5) {
     EXPECT_EQ(PasswordDigest("secret"), "5ebe2294ecd0e0f08eab7690d2a6ee69");
     EXPECT_EQ(PasswordDigest(""), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(ServerCommand, UserAddAssignsIdsAndRefusesATakenName) {
+    test::TempDir dir;
+    const std::string db = dir.File("sub/dir/server.sqlite");  // folders are created
+    struct Step {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+        std::string err;
+    };
+    const Step steps[] = {
+        {{"--db", db, "user", "add", "alice", "secret"}, 0, "1\n", ""},
+        {{"user", "add", "bob", "pw", "--db", db}, 0, "2\n", ""},
+        {{"--db", db, "user", "add", "alice", "other"}, 1, "", "kestrix-server: user alice already exists\n"},
+        {{"--db", db, "user", "add", "", "pw"}, 1, "", "kestrix-server: the user name is empty\n"},
+        {{"--db", db, "user", "add", "carol", "pw"}, 0, "3\n", ""},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.args[3] + " " + s.args[4]);
+        Result r = RunCommand(s.args);
+        EXPECT_EQ(r.code, s.code);
+        EXPECT_EQ(r.out, s.out);
+        EXPECT_EQ(r.err, s.err);
+    }
+    // The refused second "alice" did not replace the first password.
+    PointStore store;
+    ASSERT_TRUE(store.Open(db));
+    UserRecord alice;
+    ASSERT_TRUE(store.FindUser("alice", alice));
+    EXPECT_EQ(alice.id, 1u);
+    EXPECT_EQ(alice.digest, PasswordDigest("secret"));
+}
+
+TEST(ServerCommand, BadCommandLinesGiveUsage) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"user"}, {"user", "add", "x"}, {"user", "del", "x", "y"}, {"export"}, {"export", "a", "b"},
+        {"--db"}, {"--listen"}, {"--bogus"}, {"frobnicate"}, {"user", "add", "a", "b", "--gpx"},
+        {"--web"}, {"--web", "nowhere"}, {"--web", "127.0.0.1:99999"},
+    };
+    for (const auto& args : bad) {
+        Result r = RunCommand(args);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_NE(r.err.find("usage: kestrix-server"), std::string::npos) << args[0];
+    }
+}
+
+// Pages asked for by address must be served; the default ones are not worth losing the
+// tracking server for (taken here by this test or by whoever already holds the port).
+TEST(ServerCommand, WebPagesOnATakenPort) {
+    test::TempDir dir;
+    const std::string db = dir.File("server.sqlite");
+    WebFrontEnd taken(WebOptions{"127.0.0.1:0", db, "127.0.0.1:1201"});
+    ASSERT_TRUE(taken.Start()) << taken.Error();
+    Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", taken.Address()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() +
+                         " (in use or not an address of this machine)\n");
+    WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
+    usual.Start();
+    r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280 (in use or not an address of "
+                     "this machine); tracking goes on without them (--web ADDR:PORT moves them)\n");
 }
 
 class ExportTest : public ::testing::Test {
@@ -95,6 +167,31 @@ TEST_F(ExportTest, RefusesUnknownUsersAndMissingDatabases) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "kestrix-server: no database at " + missing + "\n");
     EXPECT_FALSE(std::filesystem::exists(missing));  // an export creates nothing
+}
+
+TEST_F(ExportTest, TheProgramServesAndStopsCleanlyOnEachSignal) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        test::Process server;
+        ASSERT_TRUE(server.Start({test::ServerBinary(), "--listen", "127.0.0.1:0", "--db", db_, "--web", "127.0.0.1:0"},
+                                 dir_.File("server.out"), dir_.File("server.err")));
+        const auto port = server.WaitForLine("listening on 127.0.0.1:", std::chrono::seconds(20));
+        const auto webPort = server.WaitForLine("web pages on http://127.0.0.1:", std::chrono::seconds(20));
+        ASSERT_TRUE(port && webPort) << server.Out() << server.Err();
+        httplib::Client web("127.0.0.1", std::stoi(*webPort));
+        auto page = web.Get("/");
+        ASSERT_TRUE(page);
+        EXPECT_NE(page->body.find("<td class=\"name\">b&lt;o&gt;b &amp; co</td>"), std::string::npos);
+
+        test::TestClient client;
+        ASSERT_TRUE(client.Connect(static_cast<uint16_t>(std::stoi(*port))));
+        LoginMessage answer;
+        ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
+        EXPECT_EQ(answer.UserId(), alice_);
+        ASSERT_TRUE(server.Signal(sig));
+        EXPECT_EQ(server.Wait(std::chrono::seconds(20)), 0) << server.Err();
+        EXPECT_TRUE(client.WaitClosed());
+    }
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ TEST_F(TrackingServerTest, LoginAnswersCarryTheRightTypeStatusTextAndUserId) {
     };
     const Case cases[] = {
         {"type 44, good password", "alice", good, 99, ok45},
+        {"type 44, user id 0 is not required", "alice", good, 1, ok45},
         {"type 22, good password", "alice", good, 0, ok23},
         {"type 44, wrong password", "alice", PasswordDigest("Secret"), 5, refused(true)},
         {"type 44, unknown user", "carol", good, 5, refused(true)},
@@ -114,18 +115,21 @@ TEST_F(TrackingServerTest, LoginAnswersCarryTheRightTypeStatusTextAndUserId) {
         ASSERT_TRUE(client.Send(request));
         EXPECT_EQ(client.Read(c.expected.size()), c.expected);
     }
+    ASSERT_EQ(refused(true).size(), 37u);
 }
 
 TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
     TestClient client;
     LoginAlice(client);
-    const struct {
+    struct Case {
         double lat, lon;
         float alt, speed;
-    } cases[] = {{52.520008, 13.404954, 34.5f, 12.25f},
+    };
+    const Case cases[] = {{52.520008, 13.404954, 34.5f, 12.25f},
                           {-33.8688, 151.2093, -12.0f, 0.0f},
-                          {89.999999, -179.999999, 8848.86f, 301.5f}};
-    for (const auto& c : cases) {
+                          {89.999999, -179.999999, 8848.86f, 301.5f},
+                          {0.0, 0.0, 0.0f, 0.5f}};
+    for (const Case& c : cases) {
         PositionMessage m(*TrackPoint::Make(c.lat, c.lon, c.alt, c.speed, 0));
         ASSERT_TRUE(client.Send(m));
     }
@@ -149,14 +153,15 @@ TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
 // points back without waiting.
 TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
     const uint64_t start = test::FileTimeOf(2026, 12, 6, 9);
-    const struct {
+    struct Case {
         size_t points;
         bool compressed;
-    } cases[] = {{500, true}, {11, false}, {12, true}, {0, false}};
+    };
+    const Case cases[] = {{500, true}, {11, false}, {12, true}, {0, false}, {1, false}};
     TestClient client;
     LoginAlice(client);
     std::vector<TrackPointRef> all;
-    for (const auto& c : cases) {
+    for (const Case& c : cases) {
         TrackMessage m(aliceId_);
         for (size_t i = 0; i < c.points; ++i) {
             auto p = TrackPoint::Make(48.0 + 0.0001 * static_cast<double>(i), 11.5 - 0.0002 * static_cast<double>(i),

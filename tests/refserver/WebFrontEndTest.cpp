@@ -1,0 +1,153 @@
+// The web pages in-process on an ephemeral loopback port and a temporary database: refused
+// forms create nothing and requests from other sites are turned away. (An account made
+// with the form logging in is the browser's test, the home page the program's.)
+#include "WebFrontEnd.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <memory>
+#include <regex>
+
+#include "ServerCommand.h"
+#include "WebPages.h"
+#include "support/TestSupport.h"
+
+namespace kestrix::refserver {
+namespace {
+
+class WebFrontEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db_ = dir_.File("server.sqlite");
+        ASSERT_TRUE(store_.Open(db_)) << store_.Error();
+        ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), aliceId_));
+        web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201"});
+        ASSERT_TRUE(web_->Start()) << web_->Error();
+        self_ = "127.0.0.1:" + std::to_string(web_->Port());
+    }
+
+    void TearDown() override {
+        if (web_) web_->Stop();
+    }
+
+    httplib::Client Client() {
+        httplib::Client c("127.0.0.1", web_->Port());
+        c.set_read_timeout(10, 0);
+        return c;
+    }
+
+    // The token of the form as the registration page shows it.
+    std::string Token() {
+        auto res = Client().Get("/mobile/register");
+        std::smatch m;
+        if (!res || !std::regex_search(res->body, m, std::regex("name=\"token\" value=\"([0-9a-f]{32})\"")))
+            return {};
+        return m[1];
+    }
+
+    // Posts the form as a browser does from the registration page, headers overriding.
+    httplib::Result Register(const std::string& login, const std::string& password, const std::string& again,
+                             httplib::Headers headers = {}) {
+        if (headers.empty()) headers = {{"Origin", "http://" + self_}};
+        return Client().Post("/mobile/register", headers,
+                             httplib::Params{{"token", Token()}, {"login", login}, {"password", password},
+                                             {"again", again}});
+    }
+
+    size_t Users() {
+        std::vector<UserSummary> users;
+        EXPECT_TRUE(store_.ListUsers(users)) << store_.Error();
+        return users.size();
+    }
+
+    test::TempDir dir_;
+    std::string db_;
+    PointStore store_;  // the test's own connection beside the pages' one
+    uint32_t aliceId_ = 0;
+    std::unique_ptr<WebFrontEnd> web_;
+    std::string self_;
+};
+
+TEST_F(WebFrontEndTest, RefusedFormsSayWhyAndCreateNothing) {
+    struct Case {
+        std::string login, password, again;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"", "pw", "pw", 400, "Enter a login."},
+        {"alice", "pw", "pw", 409, "user alice already exists"},
+        {"dave", "pw", "wp", 400, "The two passwords are not the same."},
+        {"dave", "", "", 400, "Enter a password."},
+        {std::string(128, 'x'), "pw", "pw", 400, "The login is longer than 127 characters."},
+        {"dave", std::string(128, 'p'), std::string(128, 'p'), 400, "The password is longer than 127 characters."},
+        {"da\nve", "pw", "pw", 400, "The login cannot contain control characters."},
+        {"dave", "p\x7Fw", "p\x7Fw", 400, "The password cannot contain control characters."},
+        {"da/ve", "pw", "pw", 400, "The login cannot contain / or \\: the tracker names its log file after it."},
+        {"dave ", "pw", "pw", 400, "The login cannot begin or end with a space."},
+        {"d\xC0\xAFve", "pw", "pw", 400, "The login is not valid UTF-8 text."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        auto res = Register(c.login, c.password, c.again);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, c.status);
+        EXPECT_NE(res->body.find("<p class=\"error\" role=\"alert\">" + EscapeHtml(c.message) + "</p>"),
+                  std::string::npos)
+            << res->body;
+    }
+    EXPECT_EQ(Users(), 1u);
+    // The form comes back with the login typed, escaped inside its attribute.
+    auto res = Register("\"><b>dave", "a", "b");
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("value=\"&quot;&gt;&lt;b&gt;dave\""), std::string::npos);
+    // The limit counts characters, as the tracker's edit does: 127 of them in 254 bytes
+    // make an account, whose id the page shows.
+    std::string wide;
+    for (int i = 0; i < 127; ++i) wide += "\xC3\xA9";
+    res = Register(wide, "pw", "pw");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+    EXPECT_NE(res->body.find("<dt>User id</dt><dd>" + std::to_string(aliceId_ + 1) + "</dd>"), std::string::npos);
+    EXPECT_EQ(Users(), 2u);
+}
+
+TEST_F(WebFrontEndTest, RequestsFromOtherSitesAreRefused) {
+    const std::string form = "token=" + Token() + "&login=mallory&password=pw&again=pw";
+    const char* const kForm = "application/x-www-form-urlencoded";
+    struct Case {
+        const char* what;
+        const char* method;
+        httplib::Headers headers;
+        std::string body;
+        const char* type;
+        int status;
+    };
+    const Case cases[] = {
+        {"rebound name, page", "GET", {{"Host", "evil.example:" + std::to_string(web_->Port())}}, "", "", 403},
+        {"rebound name, form", "POST", {{"Host", "evil.example:" + std::to_string(web_->Port())}}, form, kForm, 403},
+        {"another port", "GET", {{"Host", "127.0.0.1:1"}}, "", "", 403},
+        {"cross-site form", "POST", {{"Origin", "http://evil.example"}}, form, kForm, 403},
+        {"opaque origin", "POST", {{"Origin", "null"}}, form, kForm, 403},
+        {"cross-site referer", "POST", {{"Referer", "http://evil.example/x"}}, form, kForm, 403},
+        {"referer on a longer host", "POST", {{"Referer", "http://" + self_ + ".evil.example/"}}, form, kForm, 403},
+        {"no token", "POST", {}, "login=mallory&password=pw&again=pw", kForm, 403},
+        {"wrong token", "POST", {}, "token=" + std::string(32, '0') + "&login=mallory&password=pw&again=pw", kForm,
+         403},
+        {"not a web form", "POST", {}, "{\"login\":\"mallory\"}", "application/json", 415},
+        {"too large", "POST", {}, form + "&pad=" + std::string(20000, 'a'), kForm, 413},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto res = std::string(c.method) == "GET" ? Client().Get("/", c.headers)
+                                                  : Client().Post("/mobile/register", c.headers, c.body, c.type);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, c.status);
+        EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    }
+    EXPECT_EQ(Users(), 1u);
+}
+
+}  // namespace
+}  // namespace kestrix::refserver
