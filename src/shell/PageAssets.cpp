@@ -706,6 +706,7 @@ constexpr std::string_view kScript = R"js('use strict';
 
   const RETRY_MS = 1000;
   let unanswered = false;  // the last refresh failed and its error is shown
+  let retryTimer = null;  // one retry at a time, however many refreshes failed
   async function refresh() {
     if (refreshing) { again = true; return; }
     refreshing = true;
@@ -734,7 +735,12 @@ constexpr std::string_view kScript = R"js('use strict';
       // again by itself until it is answered.
       unanswered = true;
       showError('Kestrix does not answer: ' + e.message);
-      setTimeout(refresh, RETRY_MS);
+      if (retryTimer === null) {
+        retryTimer = setTimeout(() => {
+          retryTimer = null;
+          refresh();
+        }, RETRY_MS);
+      }
     } finally {
       refreshing = false;
     }
