@@ -22,10 +22,7 @@ using SerialPortTest = test::PtyTest;
 
 struct LineCase {
     const char* what;
-    uint32_t baud;
-    uint32_t dataBitsFlag;
-    uint32_t parity;
-    uint32_t stopBits;
+    uint32_t baud, dataBitsFlag, parity, stopBits;
     bool accepted;
     int bits;  // data bits on the line when accepted
 };

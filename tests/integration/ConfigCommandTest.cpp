@@ -98,17 +98,24 @@ TEST_F(ConfigCommandTest, ListShowsEveryNameOnce) {
     EXPECT_EQ(f.out, expected);
 }
 
+// A registry that does not parse stops the config commands and the daemon's start-up,
+// naming its line, and is kept as it was.
 TEST_F(ConfigCommandTest, MalformedRegistryIsReportedWithItsLineAndKept) {
-    std::string dir = data_.Path() + "/data";
-    ASSERT_EQ(Config({"set", "Login", "anna"}).exitCode, 0);
-    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira]\nnonsense\n";
-    WriteFile(dir + "/registry.reg", broken);
-    for (auto args : {std::vector<std::string>{"get", "Login"}, {"set", "Login", "bob"}, {"list"}}) {
-        Finished f = Config(args);
-        EXPECT_EQ(f.exitCode, 1) << args[0];
-        EXPECT_NE(f.err.find("line 4"), std::string::npos) << f.err;
+    std::filesystem::create_directories(Data());
+    const std::string head = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira]\n";
+    const std::vector<std::vector<std::string>> commands = {{"config", "--data-dir", Data(), "get", "Login"},
+                                                            {"config", "--data-dir", Data(), "set", "Login", "bob"},
+                                                            {"config", "--data-dir", Data(), "list"},
+                                                            {"run", "--data-dir", Data(), "--http", "127.0.0.1:0"}};
+    for (const std::string& broken : {head + "nonsense\n", head + "\"Port\"=dword:xyz\n"}) {
+        WriteFile(Data() + "/registry.reg", broken);
+        for (const auto& args : commands) {
+            Finished f = RunKestrix(args, out_.Path());
+            EXPECT_EQ(f.exitCode, 1) << args[0] << " " << args[3];
+            EXPECT_NE(f.err.find("registry.reg: line 4"), std::string::npos) << f.err;
+        }
+        EXPECT_EQ(ReadFile(Data() + "/registry.reg"), broken);
     }
-    EXPECT_EQ(ReadFile(dir + "/registry.reg"), broken);
 }
 
 TEST_F(ConfigCommandTest, ReadingNeverWritesTheFile) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -58,9 +59,7 @@ TEST(NmeaCommandTest, AcceptedKeepsOnlyWhatTheLoggerWrites) {
     WriteFile(dir.File("drive.nmea"), kCapture);
     Finished f = RunKestrix({"nmea", "decode", "--accepted", dir.File("drive.nmea")}, dir.Path());
     ASSERT_EQ(f.exitCode, 0) << f.err;
-    size_t lines = 0;
-    for (char c : f.out) lines += c == '\n';
-    EXPECT_EQ(lines, 3u) << f.out;
+    EXPECT_EQ(std::count(f.out.begin(), f.out.end(), '\n'), 3) << f.out;
     EXPECT_EQ(f.out.find("12:35:23"), std::string::npos) << "the repeat 1.5 s later is dropped";
 }
 
@@ -69,15 +68,10 @@ protected:
     void SetUp() override {
         Finished drive = RunKestrix({"nmea", "generate", "--seconds", "20"}, dir_.Path());
         ASSERT_EQ(drive.exitCode, 0) << drive.err;
-        capture_ = drive.out;
-        WriteFile(captureFile_, capture_);
-    }
-    std::vector<std::string> Replay(const std::string& rate) {
-        return {KestrixBinary(), "nmea", "replay", captureFile_, "--pty", link_, "--rate", rate};
+        WriteFile(captureFile_, drive.out);
     }
 
     TempDir dir_;
-    std::string capture_;
     std::string captureFile_ = dir_.File("drive.nmea");
     std::string link_ = dir_.File("gps0");
 };
@@ -140,7 +134,8 @@ TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDrive) {
     Daemon daemon(data, power, dir_.Path());
     ASSERT_TRUE(daemon.Up()) << daemon.Process().Err();
     Process replay;
-    ASSERT_TRUE(replay.Start(Replay("5"), dir_.File("replay.log")));
+    ASSERT_TRUE(replay.Start({KestrixBinary(), "nmea", "replay", captureFile_, "--pty", link_, "--rate", "5"},
+                             dir_.File("replay.log")));
     EXPECT_EQ(replay.Wait(std::chrono::seconds(60)), 0) << replay.Out();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_))) << "the player removes its link";
     // The player ends once the daemon has read its last bytes; their record follows.

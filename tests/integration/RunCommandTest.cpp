@@ -88,16 +88,6 @@ TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
     d.StopWith(SIGTERM);
 }
 
-TEST_F(RunCommandTest, MalformedRegistryStopsStartupNamingTheLine) {
-    std::filesystem::create_directories(Data());
-    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira]\n\"Port\"=dword:xyz\n";
-    WriteFile(Data() + "/registry.reg", broken);
-    Finished f = RunKestrix({"run", "--data-dir", Data(), "--http", "127.0.0.1:0"}, dir_.Path());
-    EXPECT_EQ(f.exitCode, 1);
-    EXPECT_NE(f.err.find("registry.reg: line 4"), std::string::npos) << f.err;
-    EXPECT_EQ(ReadFile(Data() + "/registry.reg"), broken);
-}
-
 TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"bogus"}, {"run", "--http", "nonsense"}, {"run", "--gpsd", "0"}, {"run", "--message-box-timeout", "soon"},

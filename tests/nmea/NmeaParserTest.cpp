@@ -27,8 +27,7 @@ struct FramerCase {
     const char* what;
     std::string input;
     std::vector<std::string> expected;
-    uint64_t framed;
-    uint64_t failures;
+    uint64_t framed, failures;
 };
 
 std::vector<FramerCase> FramerCases() {
@@ -88,8 +87,7 @@ TEST(NmeaFramerTest, RealCapturesFrameEverySentenceTheyDidBefore) {
     struct Capture {
         const char* name;
         size_t sentences;
-        uint64_t framed;
-        uint64_t failures;
+        uint64_t framed, failures;
     };
     const Capture captures[] = {
         {"ac12", 51, 51, 0},             {"beidou-gb", 68, 68, 0},        {"bu353-glonass", 112, 112, 0},

@@ -18,6 +18,13 @@ uint64_t ToFileTime(const platform::SystemTime& t) {
     return ft;
 }
 
+template <class S>
+platform::SystemTime Stamp(const char* address, const std::string& body) {
+    S s;
+    s.Parse(address, body);
+    return s.timestamp;
+}
+
 using SentencesTest = test::DeviceClockTest;
 
 // Times the captures do not show: what a sentence without a date or time takes from the
@@ -25,8 +32,7 @@ using SentencesTest = test::DeviceClockTest;
 TEST_F(SentencesTest, TimestampsTakeWhatTheDeviceClockHas) {
     struct Case {
         const char* what;
-        std::string type;
-        std::string body;
+        std::string type, body;
         uint64_t expected;
     };
     const uint64_t device = DeviceTime();
@@ -39,20 +45,9 @@ TEST_F(SentencesTest, TimestampsTakeWhatTheDeviceClockHas) {
         {"GLL without time", "GLL", "4916.45,N,12311.12,W", device},
     };
     for (const Case& c : cases) {
-        platform::SystemTime t{};
-        if (c.type == "RMC") {
-            RmcSentence s;
-            s.Parse("GPRMC", c.body);
-            t = s.timestamp;
-        } else if (c.type == "GGA") {
-            GgaSentence s;
-            s.Parse("GPGGA", c.body);
-            t = s.timestamp;
-        } else {
-            GllSentence s;
-            s.Parse("GPGLL", c.body);
-            t = s.timestamp;
-        }
+        const platform::SystemTime t = c.type == "RMC"   ? Stamp<RmcSentence>("GPRMC", c.body)
+                                       : c.type == "GGA" ? Stamp<GgaSentence>("GPGGA", c.body)
+                                                         : Stamp<GllSentence>("GPGLL", c.body);
         EXPECT_EQ(platform::FormatIsoUtc(ToFileTime(t)), platform::FormatIsoUtc(c.expected)) << c.what;
     }
 }
@@ -65,11 +60,8 @@ TEST_F(SentencesTest, GgaFieldsIncludingManufacturerForms) {
         char latH;
         double lon;
         char lonH;
-        int quality;
-        int used;
-        double hdop;
-        double alt;
-        double geoid;
+        int quality, used;
+        double hdop, alt, geoid;
     };
     const Case cases[] = {
         {"SiRF three-decimal time, DGPS", "002153.000,3342.6618,N,11751.3858,W,2,10,1.2,27.0,M,-34.2,M,0.8,0000",

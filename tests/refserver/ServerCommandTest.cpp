@@ -20,8 +20,7 @@ namespace {
 
 struct Result {
     int code;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 Result RunCommand(const std::vector<std::string>& args) {

@@ -77,8 +77,7 @@ protected:
 TEST_F(TrackingServerTest, LoginAnswersCarryTheRightTypeStatusTextAndUserId) {
     struct Case {
         const char* what;
-        std::string name;
-        std::string digest;
+        std::string name, digest;
         uint32_t sentId;
         Bytes expected;
     };

@@ -100,8 +100,7 @@ TEST(LoginMessageTest, Responses) {
 TEST(PositionMessageTest, BytesAndSpeedClasses) {
     struct Case {
         float speed;
-        uint32_t speedBits;
-        uint32_t speedClass;
+        uint32_t speedBits, speedClass;
     };
     const Case cases[] = {
         {300.5f, 0x43964000, 0}, {300.0f, 0x43960000, 2}, {5.0f, 0x40A00000, 2},
@@ -126,8 +125,7 @@ TEST(PositionMessageTest, BytesAndSpeedClasses) {
 TEST(CoordinateCodeTest, KnownCodes) {
     struct Case {
         const char* what;
-        int64_t code;
-        int64_t expected;
+        int64_t code, expected;
     };
     const Case cases[] = {
         {"lat 0", LatitudeCode(0.0), 2147483647},

@@ -79,8 +79,7 @@ TEST_F(OfflineStoreTest, OpenNamesAFileBesideTheLogAndReopeningAppends) {
 
 TEST_F(OfflineStoreTest, ResendSendsWholeRecordsInBatchesAndDeletes) {
     struct Case {
-        size_t records;
-        size_t trailing;
+        size_t records, trailing;
         std::vector<size_t> batches;
     };
     const Case cases[] = {

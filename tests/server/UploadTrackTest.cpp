@@ -108,8 +108,7 @@ TEST_F(UploadTrackTest, FailuresAreShownAndTheLogKept) {
     struct Case {
         const char* name;
         std::function<void()> arrange;
-        std::string text;
-        std::string start;
+        std::string text, start;
     };
     platform::TcpListener closed;
     ASSERT_EQ(closed.Listen("127.0.0.1", 0), 0);
