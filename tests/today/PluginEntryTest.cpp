@@ -79,34 +79,6 @@ TEST_F(TodayTest, ButtonsSwitchTheirService) {
     }
 }
 
-TEST_F(TodayTest, GaugeOpensTheStatusWindowOnlyWhileTheReceiverRuns) {
-    struct Case {
-        const char* name;
-        int x;  // -1: the action key with the gauge selected
-        bool receiverRuns;
-        V calls;
-    };
-    const V opens{"model.Attach", "model.Show 1"};
-    const Case cases[] = {
-        {"gauge, receiver stopped", 460, false, {}},
-        {"gauge", 460, true, opens},
-        {"program name", 50, true, opens},
-        {"action key", -1, true, opens},
-        {"program icon", 10, true, {}},
-    };
-    Item();
-    Paint();
-    for (const Case& c : cases) {
-        if (c.receiverRuns) C().StartServices(kModeLogger);
-        else C().StopServices(kModeLogger, false);
-        journal_.Take();
-        View().SetSelection(5);
-        EXPECT_EQ(c.x < 0 ? Send(WM_TODAYCUSTOM_ACTION) : Tap(c.x), 1) << c.name;
-        EXPECT_EQ(ServiceCalls(journal_), c.calls) << c.name;
-        EXPECT_EQ(View().GetSelection(), c.calls.empty() ? 5u : 0u) << c.name;
-    }
-}
-
 TEST_F(TodayTest, LoadMakesTheObjectsInOrderAndUnloadRemovesThem) {
     const Atom colour = GlobalFindAtom(ui::kColorTextProperty);
     const Atom link = GlobalFindAtom(ui::kHyperlinkProperty);

@@ -62,28 +62,6 @@ TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
     }
 }
 
-TEST_F(SheetTest, AccountPageRefusesAnEmptyFieldWithItsMessage) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"", "secret", "Login should not be empty"},
-        {"anna", "", "Password should not be empty"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c[2]);
-        shell_.boxes.clear();
-        ASSERT_TRUE(RunSheet(kPageAccount, [&](WindowHandle sheet) {
-            TypeText(sheet, kIdcLogin, c[0]);
-            TypeText(sheet, kIdcPassword, c[1]);
-            PressDone(sheet);
-            EXPECT_FALSE(SelectSheetPage(sheet, kPageMode));
-            EXPECT_EQ(SheetCurrentPage(sheet), kPageAccount);
-        }));
-        ASSERT_EQ(shell_.boxes.size(), 2u);
-        const auto& box = shell_.boxes[0];
-        EXPECT_EQ(std::tie(box.caption, box.text, box.flags), std::make_tuple("Attention", c[2], 0x40030u));
-        EXPECT_FALSE(Settings().GetLogin().has_value());
-    }
-}
-
 TEST_F(SheetTest, AccountPageWritesOnlyTheFieldsThePersonChanged) {
     Settings().SetHost(std::string("10.1.2.3"));
     Settings().SetLogin(std::string("anna"));
