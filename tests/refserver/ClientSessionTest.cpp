@@ -1,5 +1,5 @@
-// The per-connection parser without a socket: bytes in any pieces, the exact answers and
-// the exact reason for every refusal.
+// The per-connection parser without a socket: the exact answers and the exact reason for
+// every refusal.
 #include "ClientSession.h"
 
 #include <gtest/gtest.h>
@@ -68,31 +68,6 @@ protected:
     uint32_t alice_ = 0;
     uint32_t bob_ = 0;
 };
-
-// TCP hands the bytes over in any pieces; a login as another user moves the points after it.
-TEST_F(ClientSessionTest, PacketsSplitAnywhereGiveTheSameResult) {
-    const Bytes stream =
-        Cat({Login("alice", "secret"), Live(1, 2), Track(30), Login("bob", "pw"), Live(3, 4), Track(2)});
-    auto answer = [](uint32_t id) { return Bytes{0x2D, 0x00, 0x0E, 0x00, 1, 0, 0, 0, 0, 0, static_cast<uint8_t>(id), 0, 0, 0}; };
-    const Bytes answers = Cat({answer(alice_), answer(bob_)});
-    int64_t rounds = 0;
-    for (size_t piece : {size_t(1), size_t(3), size_t(43), size_t(44), size_t(45), stream.size()}) {
-        SCOPED_TRACE(piece);
-        ClientSession session(sink_);
-        for (size_t at = 0; at < stream.size(); at += piece) {
-            ASSERT_TRUE(session.Feed(stream.data() + at, std::min(piece, stream.size() - at))) << session.Error();
-        }
-        std::string out = session.TakeOutput();
-        EXPECT_EQ(Bytes(out.begin(), out.end()), answers);
-        EXPECT_EQ(session.Buffered(), 0u);
-        EXPECT_EQ(session.PointsStored(), 34u);
-        EXPECT_EQ(session.Packets(), 6u);
-        EXPECT_EQ(session.UserId(), bob_);
-        ++rounds;
-        EXPECT_EQ(Count(alice_), 31 * rounds);
-        EXPECT_EQ(Count(bob_), 3 * rounds);
-    }
-}
 
 TEST_F(ClientSessionTest, EachRefusalNamesItsReason) {
     Bytes nanLive = Live(1, 2);

@@ -1,4 +1,4 @@
-// The command line in-process (accounts, export formats, usage errors, a taken web port)
+// The command line in-process (export formats, usage errors, a taken web port)
 // and the real kestrix-server program as a process: the "listening on" and "web pages on"
 // lines, a login over TCP, a page, and a clean exit on SIGINT and SIGTERM.
 #include "ServerCommand.h"
@@ -32,38 +32,6 @@ Result RunCommand(const std::vector<std::string>& args) {
 TEST(ServerCommand, PasswordDigestIsLowerCaseHexMd5) {
     EXPECT_EQ(PasswordDigest("secret"), "5ebe2294ecd0e0f08eab7690d2a6ee69");
     EXPECT_EQ(PasswordDigest(""), "d41d8cd98f00b204e9800998ecf8427e");
-}
-
-TEST(ServerCommand, UserAddAssignsIdsAndRefusesATakenName) {
-    test::TempDir dir;
-    const std::string db = dir.File("sub/dir/server.sqlite");  // folders are created
-    struct Step {
-        std::vector<std::string> args;
-        int code;
-        std::string out;
-        std::string err;
-    };
-    const Step steps[] = {
-        {{"--db", db, "user", "add", "alice", "secret"}, 0, "1\n", ""},
-        {{"user", "add", "bob", "pw", "--db", db}, 0, "2\n", ""},
-        {{"--db", db, "user", "add", "alice", "other"}, 1, "", "kestrix-server: user alice already exists\n"},
-        {{"--db", db, "user", "add", "", "pw"}, 1, "", "kestrix-server: the user name is empty\n"},
-        {{"--db", db, "user", "add", "carol", "pw"}, 0, "3\n", ""},
-    };
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.args[3] + " " + s.args[4]);
-        Result r = RunCommand(s.args);
-        EXPECT_EQ(r.code, s.code);
-        EXPECT_EQ(r.out, s.out);
-        EXPECT_EQ(r.err, s.err);
-    }
-    // The refused second "alice" did not replace the first password.
-    PointStore store;
-    ASSERT_TRUE(store.Open(db));
-    UserRecord alice;
-    ASSERT_TRUE(store.FindUser("alice", alice));
-    EXPECT_EQ(alice.id, 1u);
-    EXPECT_EQ(alice.digest, PasswordDigest("secret"));
 }
 
 TEST(ServerCommand, BadCommandLinesGiveUsage) {
@@ -121,18 +89,6 @@ protected:
     uint32_t alice_ = 0;
     uint32_t bob_ = 0;
 };
-
-TEST_F(ExportTest, JsonLinesOldestFirst) {
-    Result r = RunCommand({"--db", db_, "export", "alice"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    const std::string track =
-        "{\"kind\":\"track\",\"received\":\"2026-12-06T10:00:02.000Z\",\"time\":\"2026-12-06T09:59:00.000Z\","
-        "\"lat\":-0.125,\"lon\":179.5,\"alt\":-20,\"speed\":0}\n";
-    EXPECT_EQ(r.out,
-              "{\"kind\":\"live\",\"received\":\"2026-12-06T10:00:01.250Z\",\"time\":null,"
-              "\"lat\":52.5,\"lon\":-13.25,\"alt\":34.5,\"speed\":12.25}\n" +
-                  track + track);
-}
 
 TEST_F(ExportTest, GpxDocument) {
     Result r = RunCommand({"export", "b<o>b & co", "--gpx", "--db", db_});
