@@ -248,28 +248,6 @@ TEST_F(TrackerControllerTest, NotificationIsAddedThenUpdatedWithTheStoredPage) {
     EXPECT_EQ(shell_.updates[0].n.priority, platform::SHNP_INFORM);
 }
 
-TEST_F(TrackerControllerTest, MessageFromAWorkerReachesTheBubbleWithoutChangingTheStoredPage) {
-    TrackerController& c = Ready(Doubles());
-    const std::string stored = c.StatusHtml();
-    shell_.updates.clear();
-    std::atomic<bool> returned{false};
-    std::thread worker([&] {
-        c.OnMessage("Server <127.0.0.1> refused & closed");
-        returned = true;
-    });
-    // The worker waits until this (the UI) thread has shown the page.
-    EXPECT_TRUE(test::WaitFor([&] {
-        loop_->RunPending();
-        return returned.load();
-    }));
-    worker.join();
-    ASSERT_EQ(shell_.updates.size(), 1u);
-    EXPECT_NE(shell_.updates[0].n.html.find("Message: Server &lt;127.0.0.1&gt; refused &amp; closed</font>"),
-              std::string::npos);
-    EXPECT_EQ(shell_.updates[0].n.iconId, 104);
-    EXPECT_EQ(c.StatusHtml(), stored);
-}
-
 // A session whose worker thread says goodbye while the UI thread waits for it to end, as
 // the real session does when its connection closes.
 class WorkerSession final : public ITrackerSession {
@@ -524,25 +502,6 @@ TEST_F(TrackerControllerTest, ShutdownRunsInOrder) {
     stored.Load();
     EXPECT_EQ(stored.GetUserId(), 42u);
     (void)c;
-}
-
-TEST_F(TrackerControllerTest, MissingServicesAreNeverRunning) {
-    ControllerServices none;
-    TrackerController& c = Ready(none, 3, 3);
-    Broadcast(1);
-    EXPECT_EQ(c.GetState(), 0u);
-    EXPECT_FALSE(c.IsReceiverRunning());
-    EXPECT_FALSE(c.IsSessionRunning());
-    EXPECT_TRUE(c.OnCommand(kCmdEnableTracker));
-    EXPECT_FALSE(c.ConvertToGpx());
-    EXPECT_FALSE(c.ShowGpsStatus());
-    c.OnFix(TrackPoint::Make(48.0, 11.0, 0.0f, 0.0f, 1));  // nowhere to go, nothing breaks
-    EXPECT_EQ(c.CurrentIcon(), 104);
-
-    shell_.boxes.clear();
-    EXPECT_FALSE(c.UploadTrack());
-    ASSERT_EQ(shell_.boxes.size(), 1u);
-    EXPECT_EQ(shell_.boxes[0].caption, "Kestrix");
 }
 
 }  // namespace

@@ -112,15 +112,6 @@ TEST(NmeaFramerTest, RealCapturesFrameEverySentenceTheyDidBefore) {
     }
 }
 
-TEST(NmeaFramerTest, NegativeCountReadsUpToTheTerminatorAndZeroReadsNothing) {
-    RecordingFramer f;
-    f.Feed("$GPGLL,0,N*2E\r\n", -1);
-    EXPECT_EQ(f.seen, std::vector<std::string>{"GPGLL|0,N"});
-    f.Feed("$GPGLL,68,N*10", 0);
-    f.Feed(nullptr, 5);
-    EXPECT_EQ(f.seen.size(), 1u);
-}
-
 // Observers that write to one shared log.
 class LogRaw : public RawSentenceObserver {
 public:

@@ -52,68 +52,6 @@ TEST_F(SentencesTest, TimestampsTakeWhatTheDeviceClockHas) {
     }
 }
 
-TEST_F(SentencesTest, GgaFieldsIncludingManufacturerForms) {
-    struct Case {
-        const char* what;
-        const char* body;
-        double lat;
-        char latH;
-        double lon;
-        char lonH;
-        int quality, used;
-        double hdop, alt, geoid;
-    };
-    const Case cases[] = {
-        {"SiRF three-decimal time, DGPS", "002153.000,3342.6618,N,11751.3858,W,2,10,1.2,27.0,M,-34.2,M,0.8,0000",
-         33.71103, 'N', 117.85643, 'W', 2, 10, 1.2, 27.0, -34.2},
-        {"no fix, empty fields", "235947.000,,,,,0,00,,,M,0.0,M,,0000", 0, '\0', 0, '\0', 0, 0, 0, 0, 0},
-        {"truncated after the quality", "123519,4807.038,S,01131.000,W,1", 48.1173, 'S', 11.516666666666667, 'W', 1, 0, 0,
-         0, 0},
-    };
-    for (const Case& c : cases) {
-        GgaSentence s;
-        ASSERT_TRUE(s.Parse("GPGGA", c.body)) << c.what;
-        EXPECT_NEAR(s.latitude, c.lat, 1e-9) << c.what;
-        EXPECT_EQ(s.latHemisphere, c.latH) << c.what;
-        EXPECT_NEAR(s.longitude, c.lon, 1e-9) << c.what;
-        EXPECT_EQ(s.lonHemisphere, c.lonH) << c.what;
-        EXPECT_EQ(s.fixQuality, c.quality) << c.what;
-        EXPECT_EQ(s.satellitesUsed, c.used) << c.what;
-        EXPECT_DOUBLE_EQ(s.hdop, c.hdop) << c.what;
-        EXPECT_DOUBLE_EQ(s.altitude, c.alt) << c.what;
-        EXPECT_DOUBLE_EQ(s.geoidSeparation, c.geoid) << c.what;
-    }
-}
-
-TEST_F(SentencesTest, GsaSlotsAndDilution) {
-    struct Case {
-        const char* body;
-        std::vector<int> used;
-        const char* mode;
-        int fixType;
-        float pdop, hdop, vdop;
-        int system;
-    };
-    const Case cases[] = {
-        {"A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1", {4, 5, 9, 12, 24}, "A", 3, 2.5f, 1.3f, 2.1f, 0},
-        {"A,3,80,71,73,79,69,,,,,,,,1.83,1.09,1.47,2", {80, 71, 73, 79, 69}, "A", 3, 1.83f, 1.09f, 1.47f, 2},
-        {"M,1,,,,,,,,,,,,,,,", {}, "M", 1, 0, 0, 0, 0},
-        {"A,2,01", {1}, "A", 2, 0, 0, 0, 0},
-        {"", {}, "", 0, 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        GsaSentence s;
-        s.Parse("GPGSA", c.body);
-        EXPECT_EQ(s.usedPrns, c.used) << c.body;
-        EXPECT_EQ(s.selectionMode, c.mode) << c.body;
-        EXPECT_EQ(s.fixType, c.fixType) << c.body;
-        EXPECT_FLOAT_EQ(s.pdop, c.pdop) << c.body;
-        EXPECT_FLOAT_EQ(s.hdop, c.hdop) << c.body;
-        EXPECT_FLOAT_EQ(s.vdop, c.vdop) << c.body;
-        EXPECT_EQ(s.systemId, c.system) << c.body;
-    }
-}
-
 TEST_F(SentencesTest, GsvSetsAssembleOverTheirMessages) {
     struct Case {
         const char* what;

@@ -34,25 +34,5 @@ TEST(ControlsTest, ComboSelectStringTakesTheFirstItemStartingWithThePrefixAfterT
     EXPECT_EQ(ComboGetText(combo), "");
 }
 
-TEST(ControlsTest, OperationsNeedTheirKindOfControlAndKeepItsStateInRange) {
-    ControlFixture f;
-    const WindowHandle edit = f.Control(kEditClass, ES_AUTOHSCROLL, 1004);
-    ASSERT_TRUE(EditLimitText(edit, 3));
-    ASSERT_TRUE(SetWindowText(edit, "longer than three"));  // the limit is for typing only
-    EXPECT_EQ(GetWindowText(edit), "longer than three");
-    const WindowHandle push = f.Control(kButtonClass, BS_PUSHBUTTON), check = f.Control("button", BS_AUTOCHECKBOX);
-    EXPECT_FALSE(SetCheck(push, true));
-    EXPECT_TRUE(SetCheck(check, true));
-    EXPECT_TRUE(GetCheck(check));
-    EXPECT_EQ(ComboAddString(edit, "x"), CB_ERR);
-    EXPECT_FALSE(TrackbarSetPos(edit, 3, false));
-    EXPECT_EQ(TreeInsertItem(push, {}), 0u);
-    const WindowHandle bar = f.Control(kTrackbarClass);
-    TrackbarSetPos(bar, 90, false);
-    ASSERT_TRUE(TrackbarSetRange(bar, 10, 20, false));  // a narrower range moves the position in
-    EXPECT_EQ(TrackbarGetPos(bar), 20);
-    EXPECT_FALSE(TrackbarSetRange(bar, 5, 4, false));
-}
-
 }  // namespace
 }  // namespace kestrix::platform

@@ -50,33 +50,5 @@ TEST(EventTest, ManualResetReleasesEveryWaiterAutoResetExactlyOne) {
     }
 }
 
-TEST(EventTest, WaitAnyReportsTheFirstReadyItem) {
-    struct Case {
-        const char* name;
-        bool setManual, setAuto, fillPipe;
-        int expected;
-    };
-    const Case cases[] = {
-        {"nothing ready", false, false, false, kWaitTimeout},
-        {"pipe only", false, false, true, 2},
-        {"auto only", false, true, false, 1},
-        {"manual before the others", true, true, true, 0},
-        {"auto before the pipe", false, true, true, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Event manual(true), autoReset(false);
-        Pipe p;
-        if (c.setManual) manual.Set();
-        if (c.setAuto) autoReset.Set();
-        if (c.fillPipe) p.Put();
-        int got = WaitAny({Waitable::Of(manual), Waitable::Of(autoReset), Waitable::Readable(p.fds[0])}, 0);
-        EXPECT_EQ(got, c.expected);
-        // Only a returned auto-reset event is consumed; a manual one stays set.
-        EXPECT_EQ(autoReset.IsSet(), c.setAuto && got != 1);
-        EXPECT_EQ(manual.IsSet(), c.setManual);
-    }
-}
-
 }  // namespace
 }  // namespace kestrix::platform

@@ -81,43 +81,5 @@ TEST(PowerTest, AMissingRootIsExternalPowerWithoutABatteryInTheRecordLayout) {
     EXPECT_EQ(r, expected);
 }
 
-TEST(PowerTest, ARecordIsQueuedAtStartAndOncePerChange) {
-    test::TempDir dir;
-    WriteSupply(dir.Path(), "AC", {{"type", "Mains"}, {"online", "0"}});
-    WriteSupply(dir.Path(), "BAT0", {{"type", "Battery"}, {"capacity", "50"}, {"capacity_level", "Normal"}});
-    SysfsPowerSource source(dir.Path());
-    PowerRecord r{};
-    EXPECT_EQ(source.Read(r), 0u) << "nothing before Start";
-    ASSERT_TRUE(source.Start());
-    ASSERT_EQ(source.Read(r), kPowerInfoLength);
-    EXPECT_EQ(r[32], 0);
-    EXPECT_EQ(r[33], 1);
-    EXPECT_EQ(source.Read(r), 0u) << "unchanged state queues nothing";
-
-    struct Step {
-        const char* supply;
-        const char* file;
-        const char* value;
-        uint8_t ac, flag, percent;
-    };
-    const Step steps[] = {
-        {"BAT0", "capacity_level", "Low", 0, 2, 50},
-        {"BAT0", "capacity", "4", 0, 2, 4},
-        {"BAT0", "capacity_level", "Critical", 0, 4, 4},
-        {"AC", "online", "1", 1, 4, 4},
-    };
-    for (const auto& s : steps) {
-        SCOPED_TRACE(std::string(s.file) + "=" + s.value);
-        test::WriteFile(dir.Path() + "/" + s.supply + "/" + s.file, std::string(s.value) + "\n");
-        ASSERT_EQ(source.Read(r), kPowerInfoLength);
-        EXPECT_EQ(r[32], s.ac);
-        EXPECT_EQ(r[33], s.flag);
-        EXPECT_EQ(r[34], s.percent);
-        EXPECT_EQ(source.Read(r), 0u);
-    }
-    source.Stop();
-    EXPECT_EQ(source.Read(r), 0u);
-}
-
 }  // namespace
 }  // namespace kestrix::platform

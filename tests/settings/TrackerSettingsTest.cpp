@@ -123,34 +123,6 @@ TEST_F(TrackerSettingsTest, SaveWritesExactValuesAndSkipsEmptyOnes) {
     EXPECT_EQ(log, "anna.log");  // no folder known yet: a bare name
 }
 
-TEST_F(TrackerSettingsTest, SaveThenLoadRestoresEveryField) {
-    TrackerSettings a;
-    a.SetGpsPort(std::string("COM4:"));
-    a.SetBaudRate(38400);
-    a.SetDataBits(7);
-    a.SetParity(2);
-    a.SetStopBits(1);
-    a.SetHost(std::string("192.0.2.7"));
-    a.SetPort(65535);
-    a.SetMode(0, 0);
-    a.SetMode(1, 2);
-    a.SetLogPath(std::string("\\My Documents\\x.log"));
-    a.SetLogin(std::string("bob"));  // renames the log
-    a.SetPassword(std::string("pw"));
-    a.SetUserId(77);
-    uint64_t marker = 128752848000000000ULL;
-    a.SetLastTrackPoint(&marker);
-    a.SetAutoTrackMode(2);
-    a.SetAutoTrackTimeout(60);
-    a.SetAutoTrackPointCount(1);
-    ASSERT_EQ(a.Save(), 0);
-    TrackerSettings b;
-    b.Load();
-    EXPECT_EQ(Fields(b), std::make_tuple(Text("COM4:"), 38400u, 7u, 2u, 1u, Text("bob"),
-                                         Text("8fe4c11451281c094a6578e6ddbf5eed"), 77u, Text("192.0.2.7"),
-                                         uint16_t{65535}, 0u, 2u, Text("\\My Documents\\bob.log"), marker, 2u, 60u, 1u));
-}
-
 TEST_F(TrackerSettingsTest, ZeroMarkerIsNotWrittenSoAStoredOneSurvives) {
     Store([](RegKey& k) { k.SetBinary("LastTrkPt", {1, 2, 3, 4, 5, 6, 7, 8}); });
     TrackerSettings s;

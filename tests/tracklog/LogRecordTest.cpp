@@ -57,36 +57,6 @@ TEST(LogRecordTest, RoundTripKeepsEveryBit) {
     }
 }
 
-TEST(LogRecordReaderTest, YieldsWholeRecordsOnly) {
-    struct Row {
-        size_t fileBytes;
-        uint64_t records;
-        size_t trailing;
-    } rows[] = {{0, 0, 0}, {31, 0, 31}, {32, 1, 0}, {70, 2, 6}, {2049 * 32 + 6, 2049, 6}};
-    test::TempDir dir;
-    platform::SetDeviceRoot(dir.Path());
-    for (const Row& row : rows) {
-        std::string content;
-        for (size_t i = 0; i < row.fileBytes; ++i) content.push_back(static_cast<char>(kGolden[i % 32]));
-        test::WriteFile(dir.File("t.log"), content);
-
-        platform::DeviceFile f;
-        ASSERT_TRUE(f.Open("\\t.log", "rb"));
-        LogRecordReader reader(f);
-        LogRecord r;
-        uint64_t n = 0;
-        while (reader.Next(r)) {
-            EXPECT_EQ(r.latitude, -33.5);
-            EXPECT_EQ(r.time, 0x01C99F3A12345678ULL);
-            ++n;
-        }
-        EXPECT_EQ(n, row.records) << row.fileBytes << " bytes";
-        EXPECT_EQ(reader.Count(), row.records);
-        EXPECT_EQ(reader.TrailingBytes(), row.trailing) << row.fileBytes << " bytes";
-        EXPECT_FALSE(reader.Next(r)) << "stays at the end";
-    }
-}
-
 TEST(LogRecordReaderTest, PassesOverRecordsThatHoldNoPosition) {
     // A record filled with 0xFF after a cut-off write decodes as NaN; damaged bytes can give
     // coordinates out of range. Neither may become a point for the upload or the GPX file.
