@@ -13,6 +13,7 @@ const char* const kUsage =
     "  kestrix config [--data-dir DIR] set NAME VALUE\n"
     "  kestrix log dump LOG\n"
     "  kestrix log gpx LOG [-o OUT|-]\n"
+    "  kestrix log geojson LOG [-o OUT|-] [--points N] [--from ISO-TIME] [--to ISO-TIME]\n"
     "  kestrix nmea decode [FILE|-] [--accepted]\n"
     "  kestrix nmea generate --seconds N [--start ISO-TIME] [--no-gll]\n"
     "  kestrix nmea replay FILE --pty PATH [--rate N] [--loop]\n";
