@@ -7,7 +7,7 @@ namespace kestrix::app {
 const char* const kUsage =
     "usage:\n"
     "  kestrix run [--data-dir DIR] [--root DIR] [--http ADDR:PORT] [--power-supply DIR]\n"
-    "              [--gpsd PORT] [--message-box-timeout SECONDS]\n"
+    "              [--gpsd PORT] [--message-box-timeout SECONDS] [--tiles URL|off]\n"
     "  kestrix config [--data-dir DIR] list\n"
     "  kestrix config [--data-dir DIR] get NAME\n"
     "  kestrix config [--data-dir DIR] set NAME VALUE\n"

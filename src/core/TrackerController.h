@@ -61,6 +61,11 @@ public:
     platform::WindowHandle MainWindow() const { return mainWindow_; }
     int GetSignalLevel() const;
     bool HasLastFix() const;
+    // The receiver's last fix as it reached OnFix (before the filter), kept after the fix
+    // is lost; null before the first. Any thread.
+    TrackPointRef LastPosition() const;
+    // Satellites used in the receiver's last fix (0 while it does not run).
+    int GetSatellitesUsed() const;
     uint8_t GetAcLineStatus() const { return powerMonitor_.GetAcLineStatus(); }
 
     void UpdateStatus();
@@ -120,6 +125,7 @@ private:
     bool started_ = false;  // Init has asked for what was missing (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
+    TrackPointRef lastPosition_;  // every fix, accepted or not
     std::unique_ptr<IGpsReceiver> receiver_;
     IGpsStatusModel* statusModel_ = nullptr;
     std::unique_ptr<ITrackerSession> session_;
