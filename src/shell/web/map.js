@@ -20,8 +20,12 @@
     L.tileLayer(tiles, { maxZoom: 19, attribution: meta('kestrix-tiles-attribution') }).addTo(map);
   }
   const track = L.featureGroup().addTo(map);
-  const marker = L.circleMarker([0, 0], { radius: 8, weight: 3, color: '#ffffff', fillOpacity: 1 });
-  let framed = false;  // the view has been fitted to the track (or centred on the position)
+  const marker = L.circleMarker([0, 0], { radius: 8, weight: 3, color: '#ffffff', fillOpacity: 1,
+    className: 'position-marker' });
+  // The view is fitted to the track once it has one (again after another day is chosen), and
+  // centred on the position while there is no track to fit.
+  let fitted = false;
+  let centred = false;
 
   // ---- the position ----
   let position = null;
@@ -38,7 +42,7 @@
     if (!p || typeof p.lat !== 'number') {
       marker.remove();
       state.dataset.fix = 'none';
-      state.textContent = p && !p.receiver ? 'Receiver off' : 'No position yet';
+      state.textContent = p && p.receiver ? 'Waiting for a fix' : 'Receiver off';
       return;
     }
     marker.setLatLng([p.lat, p.lon]);
@@ -46,14 +50,17 @@
     marker.setStyle(p.fix ? { fillColor: '#1f7a3d', dashArray: null, fillOpacity: 1 }
       : { fillColor: '#9aa5b1', dashArray: '3 3', fillOpacity: 0.85 });
     const el = marker.getElement();
-    if (el) el.dataset.fix = p.fix ? 'fix' : 'lost';
+    if (el) {
+      el.dataset.fix = p.fix ? 'fix' : 'lost';
+      el.setAttribute('aria-label', `Position ${p.lat.toFixed(6)}, ${p.lon.toFixed(6)}`);
+    }
     state.dataset.fix = p.fix ? 'fix' : 'lost';
     state.textContent = p.fix
       ? `Fix \u00b7 ${p.satellitesUsed} satellites \u00b7 ${p.speed.toFixed(0)} km/h`
       : `No fix \u00b7 last fix ${ago(p.time)} ago`;
-    if (!framed) {
+    if (!centred) {
       map.setView([p.lat, p.lon], 16);
-      framed = true;
+      centred = true;
     }
   }
   async function loadPosition() {
@@ -152,9 +159,9 @@
     }
     drawStats(doc.summary);
     drawProfile(doc);
-    if (doc.features.length > 0 && !framed) {
+    if (doc.features.length > 0 && !fitted) {
       map.fitBounds(track.getBounds(), { padding: [24, 24], maxZoom: 17 });
-      framed = true;
+      fitted = centred = true;
     }
   }
 
@@ -188,13 +195,15 @@
 
   daySelect.addEventListener('focus', loadDays);
   daySelect.addEventListener('change', () => {
-    framed = false;
+    fitted = false;
     loadTrack();
   });
   document.addEventListener('kestrix:position', () => {
     loadPosition();
     trackSoon();
   });
+  // The logger stopping or starting again changes the state: the last records show.
+  document.addEventListener('kestrix:change', trackSoon);
   setInterval(() => { if (position && !position.fix) drawPosition(); }, AGE_REDRAW_MS);
   loadPosition();
   loadDays();
