@@ -103,8 +103,8 @@ if ! out=$("$SERVER" --db "$DB" user add anna demo 2>&1); then
     esac
 fi
 
-# A drive made once, replayed in a loop at receiver pace.
-# Made again each UTC day, starting now, so that the page's map shows it as today's track.
+# A drive replayed in a loop at receiver pace, made again each UTC day, starting then, so that
+# the page's map shows it as today's track.
 TODAY=$(date -u +%Y-%m-%d)
 if [ ! -s "$DATA/drive.nmea" ] || [ "$(cat "$DATA/drive.day" 2>/dev/null)" != "$TODAY" ]; then
     "$KESTRIX" nmea generate --seconds 3600 --start "$(date -u +%Y-%m-%dT%H:%M:%S)" >"$DATA/drive.nmea.tmp"
