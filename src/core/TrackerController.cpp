@@ -302,10 +302,10 @@ void TrackerController::OnFix(TrackPointRef point) {
         std::lock_guard<std::mutex> lock(mutex_);
         result = filter_.Offer(*point, now);
         if (result == FixFilter::Result::First) state_ |= kModeFix;
-        lastPosition_ = point;
+        if (result != FixFilter::Result::Dropped) lastPosition_ = point;
     }
-    if (services_.positionChanged) services_.positionChanged();
     if (result == FixFilter::Result::Dropped) return;
+    if (services_.positionChanged) services_.positionChanged();
     DispatchFix(std::move(point));
     if (result == FixFilter::Result::First) {
         if (mainWindow_ != platform::kNoWindow) UpdateStatus();

@@ -61,8 +61,8 @@ public:
     platform::WindowHandle MainWindow() const { return mainWindow_; }
     int GetSignalLevel() const;
     bool HasLastFix() const;
-    // The receiver's last fix as it reached OnFix (before the filter), kept after the fix
-    // is lost; null before the first. Any thread.
+    // The receiver's last fix as the filter accepted it (a speed filled in: what the log
+    // and the session get), kept after the fix is lost; null before the first. Any thread.
     TrackPointRef LastPosition() const;
     // Satellites used in the receiver's last fix (0 while it does not run).
     int GetSatellitesUsed() const;
@@ -125,7 +125,7 @@ private:
     bool started_ = false;  // Init has asked for what was missing (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
-    TrackPointRef lastPosition_;  // every fix, accepted or not
+    TrackPointRef lastPosition_;  // the last accepted fix, kept after a fix loss
     std::unique_ptr<IGpsReceiver> receiver_;
     IGpsStatusModel* statusModel_ = nullptr;
     std::unique_ptr<ITrackerSession> session_;

@@ -65,8 +65,13 @@ void TrackSimplifier::RankSegment(size_t begin, size_t end) {
         }
         const float rank = std::min(farthest, s.cap);
         rank_[far] = rank;
-        stack.push_back({s.first, far, rank});
-        stack.push_back({far, s.last, rank});
+        // The shorter part is taken next, so the stack never holds more than about log2(n)
+        // parts whatever the shape.
+        const Span before{s.first, far, rank};
+        const Span after{far, s.last, rank};
+        const bool beforeShorter = far - s.first < s.last - far;
+        stack.push_back(beforeShorter ? after : before);
+        stack.push_back(beforeShorter ? before : after);
     }
 }
 

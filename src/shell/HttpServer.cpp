@@ -85,7 +85,6 @@ bool StringMember(const json& body, const char* name, httplib::Response& res, st
     return true;
 }
 
-// the JSON library refuses invalid UTF-8, so such bytes are replaced.
 std::string DumpJson(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 namespace {

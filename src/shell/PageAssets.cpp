@@ -14,6 +14,22 @@ void ReplaceAll(std::string& text, std::string_view mark, std::string_view with)
     }
 }
 
+// Text for a quoted attribute value.
+std::string AttributeText(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c; break;
+        }
+    }
+    return out;
+}
+
 bool EndsWith(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
@@ -65,8 +81,9 @@ std::string PageHtml(std::string_view token, const MapTiles& tiles) {
     const EmbeddedFile* f = FindEmbeddedFile("index.html");
     std::string page = f ? std::string(f->data) : std::string();
     ReplaceAll(page, "@TOKEN@", token);
-    ReplaceAll(page, "@TILES@", tiles.url.empty() ? std::string("off") : platform::EscapeMarkup(tiles.url));
-    ReplaceAll(page, "@TILES_ATTRIBUTION@", platform::EscapeMarkup(tiles.attribution));
+    // The attribution is HTML, which Leaflet shows as it stands.
+    ReplaceAll(page, "@TILES@", tiles.url.empty() ? std::string("off") : AttributeText(tiles.url));
+    ReplaceAll(page, "@TILES_ATTRIBUTION@", AttributeText(tiles.attribution));
     return page;
 }
 

@@ -26,6 +26,9 @@
   // centred on the position while there is no track to fit.
   let fitted = false;
   let centred = false;
+  // The map keeps the marker in view until the person moves the map.
+  let follow = true;
+  map.on('dragstart', () => { follow = false; });
 
   // ---- the position ----
   let position = null;
@@ -61,6 +64,8 @@
     if (!centred) {
       map.setView([p.lat, p.lon], 16);
       centred = true;
+    } else if (follow && !map.getBounds().pad(-0.1).contains([p.lat, p.lon])) {
+      map.panTo([p.lat, p.lon]);
     }
   }
   async function loadPosition() {
