@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <queue>
 
 namespace kestrix {
 namespace {
@@ -10,16 +11,38 @@ namespace {
 constexpr double kMetresPerDegree = 111'319.49;
 constexpr float kEnd = std::numeric_limits<float>::infinity();
 
-// Squared distance from p to the segment a-b.
-float DistanceToSegment2(float px, float py, float ax, float ay, float bx, float by) {
-    const double dx = bx - ax;
-    const double dy = by - ay;
-    double t = 0.0;
-    const double length2 = dx * dx + dy * dy;
-    if (length2 > 0.0) t = std::clamp(((px - ax) * dx + (py - ay) * dy) / length2, 0.0, 1.0);
-    const double ex = px - (ax + t * dx);
-    const double ey = py - (ay + t * dy);
-    return static_cast<float>(ex * ex + ey * ey);
+// The inner position of first..last farthest from the chord between them (its distance
+// squared in farthest): the scan that all of the simplification's time goes into.
+size_t Farthest(const float* x, const float* y, size_t first, size_t last, float& farthest) {
+    const float ax = x[first];
+    const float ay = y[first];
+    const float dx = x[last] - ax;
+    const float dy = y[last] - ay;
+    const float length2 = dx * dx + dy * dy;
+    const float inverse = length2 > 0.0f ? 1.0f / length2 : 0.0f;
+    size_t far = first + 1;
+    farthest = -1.0f;
+    for (size_t i = first + 1; i < last; ++i) {
+        const float px = x[i] - ax;
+        const float py = y[i] - ay;
+        const float along = px * dx + py * dy;
+        float d;
+        if (along <= 0.0f || length2 == 0.0f) {
+            d = px * px + py * py;  // before the chord's start
+        } else if (along >= length2) {
+            const float qx = px - dx;
+            const float qy = py - dy;
+            d = qx * qx + qy * qy;  // past its end
+        } else {
+            const float across = px * dy - py * dx;
+            d = across * across * inverse;
+        }
+        if (d > farthest) {
+            farthest = d;
+            far = i;
+        }
+    }
+    return far;
 }
 
 }  // namespace
@@ -39,68 +62,53 @@ void TrackSimplifier::Add(const TrackSample& p, bool startsSegment) {
     y_.push_back(static_cast<float>((p.lat - originLat_) * kMetresPerDegree));
 }
 
-// Douglas-Peucker without recursion (a segment may hold a million positions): each inner
-// position's rank is its distance from the chord it split, capped by the rank of the split
-// above it, so that it is kept for exactly the tolerances its whole chain of splits is.
-void TrackSimplifier::RankSegment(size_t begin, size_t end) {
-    rank_[begin] = rank_[end - 1] = kEnd;
-    struct Span {
-        size_t first;
-        size_t last;
-        float cap;
-    };
-    std::vector<Span> stack{{begin, end - 1, kEnd}};
-    while (!stack.empty()) {
-        const Span s = stack.back();
-        stack.pop_back();
-        if (s.last - s.first < 2) continue;
-        size_t far = s.first + 1;
-        float farthest = -1.0f;
-        for (size_t i = s.first + 1; i < s.last; ++i) {
-            const float d = DistanceToSegment2(x_[i], y_[i], x_[s.first], y_[s.first], x_[s.last], y_[s.last]);
-            if (d > farthest) {
-                farthest = d;
-                far = i;
-            }
-        }
-        const float rank = std::min(farthest, s.cap);
-        rank_[far] = rank;
-        // The shorter part is taken next, so the stack never holds more than about log2(n)
-        // parts whatever the shape.
-        const Span before{s.first, far, rank};
-        const Span after{far, s.last, rank};
-        const bool beforeShorter = far - s.first < s.last - far;
-        stack.push_back(beforeShorter ? after : before);
-        stack.push_back(beforeShorter ? before : after);
-    }
-}
-
+// Douglas-Peucker, with one tolerance for every shown segment, the smallest that meets the
+// budget. An inner position's rank is its distance from the chord it splits, capped by the
+// rank of the split above it: it is kept for exactly the tolerances its whole chain of
+// splits is, and the (room + 1)-th highest rank is the tolerance. Parts of segments are
+// split highest cap first, and the splitting stops once no part left can hold a rank above
+// the tolerance found so far: the answer is the whole recursion's, for about the work of its
+// first log2(budget) levels.
 void TrackSimplifier::Simplify(size_t maxVertices) {
     const size_t n = x_.size();
     segmentStarts_.push_back(n);  // the end of the last segment
     const size_t segments = segmentStarts_.size() - 1;
     const size_t shown = std::min(segments, maxVertices / 2);
     leftOut_ = segments - shown;
-    const size_t firstShown = segmentStarts_[leftOut_];
-
-    rank_.assign(n, 0.0f);
-    for (size_t s = leftOut_; s < segments; ++s) RankSegment(segmentStarts_[s], segmentStarts_[s + 1]);
-
-    // The smallest tolerance that meets the budget: inner positions ranked above the
-    // (budget + 1)-th highest rank are kept (ties at the threshold go, so never more).
     const size_t room = maxVertices - 2 * shown;
-    std::vector<float> ranks;
-    ranks.reserve(n - firstShown);
-    for (size_t i = firstShown; i < n; ++i) {
-        if (rank_[i] != kEnd) ranks.push_back(rank_[i]);
+
+    struct Span {
+        size_t first;
+        size_t last;
+        float cap;
+        bool operator<(const Span& o) const { return cap < o.cap; }
+    };
+    std::priority_queue<Span> spans;
+    rank_.assign(n, -1.0f);  // -1: below the tolerance without being ranked
+    for (size_t s = leftOut_; s < segments; ++s) {
+        const size_t first = segmentStarts_[s];
+        const size_t last = segmentStarts_[s + 1] - 1;
+        rank_[first] = rank_[last] = kEnd;
+        if (last - first >= 2) spans.push({first, last, kEnd});
     }
-    float threshold = -1.0f;
-    if (ranks.size() > room) {
-        std::nth_element(ranks.begin(), ranks.begin() + static_cast<std::ptrdiff_t>(room), ranks.end(),
-                         std::greater<float>());
-        threshold = ranks[room];
+    // The room + 1 highest ranks so far, lowest on top.
+    std::priority_queue<float, std::vector<float>, std::greater<float>> best;
+    while (!spans.empty()) {
+        const Span s = spans.top();
+        if (best.size() > room && best.top() >= s.cap) break;  // nothing left can rank higher
+        spans.pop();
+        float farthest = 0.0f;
+        const size_t far = Farthest(x_.data(), y_.data(), s.first, s.last, farthest);
+        const float rank = std::min(farthest, s.cap);
+        rank_[far] = rank;
+        best.push(rank);
+        if (best.size() > room + 1) best.pop();
+        if (far - s.first >= 2) spans.push({s.first, far, rank});
+        if (s.last - far >= 2) spans.push({far, s.last, rank});
     }
-    std::vector<float>().swap(ranks);
+    // Inner positions ranked above the (room + 1)-th highest rank are kept: ties at the
+    // tolerance go, so never more than the budget.
+    const float threshold = best.size() > room ? best.top() : -1.0f;
 
     kept_.assign(n, false);
     vertices_ = 0;

@@ -1,9 +1,8 @@
 // TrackSimplifier: chooses which positions of a track to draw so that the whole track holds
-// at most a given number of vertices and keeps its shape. Douglas-Peucker, run once over
-// every segment: each inner position gets the tolerance (metres) below which it would be
-// kept, and one tolerance for the whole track is then chosen as the smallest that meets
-// the vertex budget. A segment always keeps its first and last position; a corner far off
-// the line between its neighbours outlives straight stretches.
+// at most a given number of vertices and keeps its shape: Douglas-Peucker over every
+// segment with one tolerance for the whole track, the smallest that meets the vertex budget
+// (never every k-th position). A segment always keeps its first and last position; a corner
+// far off the line between its neighbours outlives straight stretches.
 //
 // Streaming use, so a long track never has to be held whole: a first pass hands every
 // position to Add (with whether it starts a segment, as TrackMeasure says), Simplify then
@@ -37,13 +36,12 @@ public:
     uint64_t SegmentsLeftOut() const { return leftOut_; }
 
 private:
-    void RankSegment(size_t begin, size_t end);
-
     // Metres east and north of the segment's first position (a local flat projection: it
     // only ranks positions within one segment).
     std::vector<float> x_;
     std::vector<float> y_;
-    // The squared tolerance below which a position is kept; infinite for segment ends.
+    // The squared tolerance below which a position is kept; infinite for segment ends, -1
+    // for a position never ranked (below the tolerance chosen).
     std::vector<float> rank_;
     std::vector<size_t> segmentStarts_;
     double originLat_ = 0.0;

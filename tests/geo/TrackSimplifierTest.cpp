@@ -1,5 +1,6 @@
 #include "geo/TrackSimplifier.h"
 
+#include <GeographicLib/Geodesic.hpp>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,6 +52,22 @@ TEST(TrackSimplifierTest, MeetsTheBudgetKeepingEverySegmentsEnds) {
         for (size_t seg = r.leftOut; seg < 5; ++seg) {
             EXPECT_TRUE(s.Kept(seg * 4'000) && s.Kept(seg * 4'000 + 3'999)) << r.budget << " segment " << seg;
         }
+    }
+}
+
+// Short steps are measured on the ellipsoid's radii of curvature, long ones by GeographicLib's
+// general solution: either way within a millimetre of the geodesic.
+TEST(GeodesicDistanceTest, AgreesWithGeographicLibWithinAMillimetre) {
+    const double rows[][4] = {  // from lat, lon to lat, lon
+        {0.0, 0.0, 0.0, 0.001},        {0.0, 0.0, 0.001, 0.0},         {48.137, 11.575, 48.1375, 11.5762},
+        {-33.9, 151.2, -33.9062, 151.21}, {69.65, 18.95, 69.6501, 18.9597}, {0.0, 179.9995, 0.0005, -179.9999},
+        {89.999, 10.0, 89.9995, 170.0},  {51.5, -0.12, 48.85, 2.35},     {47.0, 8.0, 47.0, 8.0},
+        {84.99, 20.0, 84.995, 20.0099},  {-84.99, 20.0, -84.99, 20.0099}, {12.0, 30.0, 12.00899, 30.0},
+    };
+    for (const auto& r : rows) {
+        double exact = 0.0;
+        GeographicLib::Geodesic::WGS84().Inverse(r[0], r[1], r[2], r[3], exact);
+        EXPECT_NEAR(GeodesicDistanceM(r[0], r[1], r[2], r[3]), exact, 1e-3) << r[0] << "," << r[1] << " " << exact;
     }
 }
 
