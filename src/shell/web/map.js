@@ -60,7 +60,7 @@
     state.dataset.fix = p.fix ? 'fix' : 'lost';
     state.textContent = p.fix
       ? `Fix \u00b7 ${p.satellitesUsed} satellites \u00b7 ${p.speed.toFixed(0)} km/h`
-      : `No fix \u00b7 last fix ${ago(p.time)} ago`;
+      : `${p.receiver ? 'No fix' : 'Receiver off'} \u00b7 last fix ${ago(p.time)} ago`;
     if (!centred) {
       map.setView([p.lat, p.lon], 16);
       centred = true;
