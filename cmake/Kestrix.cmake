@@ -55,5 +55,7 @@ function(kestrix_embed_files target)
     DEPENDS ${_deps} ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
     COMMENT "Embedding ${target}'s files"
     VERBATIM)
+  # Data only: no precompiled header of the target's.
+  set_source_files_properties(${ARG_OUTPUT} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   target_sources(${target} PRIVATE ${ARG_OUTPUT})
 endfunction()
