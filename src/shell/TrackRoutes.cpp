@@ -4,6 +4,8 @@
 // one reading at a time, so a burst of requests on a long log holds one reading's memory.
 #include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/ServiceInterfaces.h"
