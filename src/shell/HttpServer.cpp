@@ -24,6 +24,7 @@
 #include "core/TrackerController.h"
 #include "nmea/SatelliteTable.h"
 #include "platform/Dialog.h"
+#include "platform/HttpService.h"
 #include "platform/Log.h"
 #include "platform/Registry.h"
 #include "platform/Thread.h"
@@ -45,8 +46,21 @@ namespace {
 // An event stream sends a comment this often so a closed browser tab is noticed and its
 // request thread freed.
 constexpr auto kEventKeepAlive = std::chrono::seconds(10);
-constexpr size_t kRequestThreads = 16;
+constexpr size_t kRequestThreads = 8;
 constexpr size_t kMaxBody = 64 * 1024;
+
+platform::HttpServiceOptions ServiceOptions() {
+    platform::HttpServiceOptions o;
+    o.bounds.maxBody = kMaxBody;
+    o.requestThreads = kRequestThreads;
+    // Event streams hold their connections; past kMaxEventStreams the oldest is closed.
+    o.maxConnections = 2 * kMaxEventStreams;
+    o.refusal = [](int, const std::string& reason, std::string& type, std::string& body) {
+        type = "application/json";
+        body = nlohmann::json{{"error", reason}}.dump();
+    };
+    return o;
+}
 
 const char* const kJson = "application/json";
 
@@ -478,114 +492,10 @@ InputOutcome ApplyDialogInput(const DialogInput& in, ShellHostImpl& host) {
     return out;
 }
 
-// The server's task queue. cpp-httplib runs each connection as one task on a pool thread,
-// and an event stream's task lasts as long as the stream; so each open stream brings one
-// more thread, and requestThreads threads stay for requests however many streams are open.
-// A thread left over once a stream has ended retires; the next enqueue or shutdown joins it.
-class RequestPool final : public httplib::TaskQueue {
-public:
-    explicit RequestPool(size_t requestThreads) : requestThreads_(requestThreads) {
-        std::lock_guard lock(mutex_);
-        for (size_t i = 0; i < requestThreads; ++i) SpawnLocked();
-    }
-    ~RequestPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> fn) override {
-        std::list<std::thread> retired;
-        {
-            std::lock_guard lock(mutex_);
-            jobs_.push_back(std::move(fn));
-            retired.swap(retired_);
-        }
-        cv_.notify_one();
-        for (auto& t : retired) t.join();
-    }
-
-    // Every queued connection is still served (the server has stopped accepting and its
-    // handlers end promptly), then every thread is joined.
-    void shutdown() override {
-        std::list<std::thread> all;
-        {
-            std::lock_guard lock(mutex_);
-            shutdown_ = true;
-            for (auto& [id, t] : workers_) all.push_back(std::move(t));
-            workers_.clear();
-            all.splice(all.end(), retired_);
-        }
-        cv_.notify_all();
-        for (auto& t : all) t.join();
-    }
-
-    // Called on a pool thread when its connection turns into an event stream, and again
-    // when the stream ends.
-    void BeginStream() {
-        std::lock_guard lock(mutex_);
-        ++streams_;
-        if (!shutdown_ && workers_.size() < requestThreads_ + streams_) SpawnLocked();
-    }
-    void EndStream() {
-        std::lock_guard lock(mutex_);
-        --streams_;
-    }
-
-private:
-    void SpawnLocked() {
-        try {
-            std::thread t([this] { Work(); });
-            workers_.emplace(t.get_id(), std::move(t));
-        } catch (const std::system_error& e) {
-            // Requests then wait for a thread to come free; nothing is lost.
-            platform::LogWarning(std::string("the HTTP server cannot start another thread: ") + e.what());
-        }
-    }
-
-    void Work() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [&] { return shutdown_ || !jobs_.empty(); });
-            if (jobs_.empty()) return;  // shut down
-            auto fn = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            fn();
-            lock.lock();
-            auto self = workers_.find(std::this_thread::get_id());
-            if (!shutdown_ && self != workers_.end() && workers_.size() > requestThreads_ + streams_) {
-                retired_.push_back(std::move(self->second));
-                workers_.erase(self);
-                return;
-            }
-        }
-    }
-
-    const size_t requestThreads_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> jobs_;
-    std::map<std::thread::id, std::thread> workers_;
-    std::list<std::thread> retired_;  // ended or ending, not yet joined
-    size_t streams_ = 0;
-    bool shutdown_ = false;
-};
-
 // The logic's narrow text is UTF-8 on Linux, but a server message may carry anything;
 // the JSON library refuses invalid UTF-8, so such bytes are replaced.
 std::string DumpJson(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-#if defined(__SANITIZE_THREAD__)
-// Debian's cpp-httplib is built without ThreadSanitizer, which then sees the C library
-// calls the library makes but not the guards of its function-local statics. The first
-// requests parsed at once look like a race on the table of request methods that the first
-// of them builds (the guard orders the two). One request answered before any other builds
-// it; the socket it is answered on orders that before every later request, for
-// ThreadSanitizer too, so nothing needs to be suppressed and no race of ours is hidden.
-void ServeOneRequestFirst(const std::string& address, int port) {
-    httplib::Client first(address == "0.0.0.0" ? "127.0.0.1" : address, port);
-    first.set_connection_timeout(5, 0);
-    first.set_read_timeout(5, 0);
-    first.Get("/app.css");  // answered without the UI thread, which is waiting here
-}
-#endif
 
 }  // namespace
 
@@ -762,9 +672,10 @@ struct HttpServer::Impl {
     void Events(const httplib::Request& req, httplib::Response& res);
     // An open event stream, counted in while it lives; closed tells it to end.
     struct Stream {
-        explicit Stream(Impl& i) : impl(i) {}
+        explicit Stream(Impl& i) : impl(i), thread(i.service.BeginLongAnswer()) {}
         ~Stream() { impl.CloseStream(this); }
         Impl& impl;
+        platform::HttpService::LongAnswer thread;  // another thread answers requests meanwhile
         std::atomic<bool> closed{false};
     };
     // Counts a new stream in; past the limit the oldest one is told to close.
@@ -777,13 +688,12 @@ struct HttpServer::Impl {
     std::shared_ptr<Bridge> bridge = std::make_shared<Bridge>();
     std::atomic<bool> stopping{false};
     std::mutex streamsMutex;
-    RequestPool* pool = nullptr;  // guarded by streamsMutex; exists while the server listens
     std::deque<Stream*> streams;  // open streams not yet told to close, oldest first
-    httplib::Server server;
-    platform::Thread thread;
+    platform::HttpService service{ServiceOptions()};
+    httplib::Server& server = service.Routes();
     std::string boundAddress;
     bool loopbackOnly = true;
-    int port = 0;
+    std::atomic<int> port{0};
     bool started = false;
     TodayScreen* today = nullptr;  // read and written on the UI thread only
 };
@@ -1116,7 +1026,6 @@ std::shared_ptr<HttpServer::Impl::Stream> HttpServer::Impl::OpenStream() {
             streams.pop_front();
             evicted = true;
         }
-        if (pool) pool->BeginStream();
     }
     if (evicted) host.WakeWaiters();
     return stream;
@@ -1125,7 +1034,6 @@ std::shared_ptr<HttpServer::Impl::Stream> HttpServer::Impl::OpenStream() {
 void HttpServer::Impl::CloseStream(Stream* stream) {
     std::lock_guard lock(streamsMutex);
     std::erase(streams, stream);
-    if (pool) pool->EndStream();
 }
 
 void HttpServer::Impl::Events(const httplib::Request&, httplib::Response& res) {
@@ -1161,44 +1069,18 @@ bool HttpServer::Start(const std::string& address, uint16_t port, std::string& e
         error = "already started";
         return false;
     }
-    // A browser that goes away mid-response must not end the process.
-    signal(SIGPIPE, SIG_IGN);
-
-    auto& server = impl_->server;
-    server.new_task_queue = [this] {
-        auto* pool = new RequestPool(kRequestThreads);
-        std::lock_guard lock(impl_->streamsMutex);
-        impl_->pool = pool;
-        return pool;
-    };
-    server.set_keep_alive_timeout(1);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    server.set_payload_max_length(kMaxBody);
-    // The library's default adds SO_REUSEPORT, with which a second daemon binds the same port
-    // without an error and the kernel shares the browsers out between the two.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
     impl_->Routes();
-
-    int bound = port == 0 ? server.bind_to_any_port(address) : (server.bind_to_port(address, port) ? port : -1);
-    if (bound <= 0) {
-        error = "cannot listen on " + address + ":" + std::to_string(port) + " (in use or not an address of this machine)";
-        return false;
-    }
-    impl_->port = bound;
+    // Set before the first request can read them; the port once it is known.
     impl_->boundAddress = address;
     impl_->loopbackOnly = IsLoopbackAddress(address);
-    if (!impl_->thread.Start([this] { impl_->server.listen_after_bind(); }, "http")) {
-        error = "cannot start the HTTP server's thread";
+    impl_->port = port;
+    std::string why;
+    if (!impl_->service.Start(address, port, why)) {
+        error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + why;
         return false;
     }
+    impl_->port = impl_->service.Port();
     impl_->started = true;
-#if defined(__SANITIZE_THREAD__)
-    ServeOneRequestFirst(address, bound);
-#endif
     return true;
 }
 
@@ -1218,13 +1100,7 @@ void HttpServer::Stop() {
     }
     impl_->bridge->cv.notify_all();
     impl_->host.WakeWaiters();
-    // The listening thread may not have entered its accept loop yet, and stop() does nothing
-    // before it has; so ask again until the thread has ended.
-    do {
-        impl_->server.stop();
-    } while (!impl_->thread.Join(50));
-    std::lock_guard lock(impl_->streamsMutex);
-    impl_->pool = nullptr;  // deleted by the server as it stopped
+    impl_->service.Stop();
 }
 
 // ---- the client kestrix config uses ----------------------------------------------------

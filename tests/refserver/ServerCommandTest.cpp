@@ -56,15 +56,14 @@ TEST(ServerCommand, WebPagesOnATakenPort) {
     ASSERT_TRUE(taken.Start()) << taken.Error();
     Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", taken.Address()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() +
-                         " (in use or not an address of this machine)\n");
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() + ": Address already in use\n");
     WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
     usual.Start();
     r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
-    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280 (in use or not an address of "
-                     "this machine); tracking goes on without them (--web ADDR:PORT moves them)\n");
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280: Address already in use; "
+                     "tracking goes on without them (--web ADDR:PORT moves them)\n");
 }
 
 class ExportTest : public ::testing::Test {
