@@ -45,6 +45,8 @@ TrackPointRef ToTrackPoint(const LogRecord& record) {
 }
 
 bool IsPlausibleRecord(const LogRecord& r) {
+    // A pre-allocated or sparse stretch of a file reads as zeros: 0, 0 on 1601-01-01.
+    if (r.latitude == 0.0 && r.longitude == 0.0 && r.altitude == 0.0f && r.speed == 0.0f && r.time == 0) return false;
     return std::isfinite(r.latitude) && std::isfinite(r.longitude) && std::fabs(r.latitude) <= 90.0 &&
            std::fabs(r.longitude) <= 180.0;
 }

@@ -52,7 +52,7 @@ public:
     // Whole records returned so far.
     uint64_t Count() const { return count_; }
     // Whole records passed over because they hold no position (a record filled after a
-    // cut-off write, or damaged bytes): not finite, or outside +-90 / +-180 degrees.
+    // cut-off write, damaged bytes, a pre-allocated stretch of zeros): see IsPlausibleRecord.
     uint64_t Skipped() const { return skipped_; }
     // A read error ended the records before the end of the file.
     bool Failed() const { return failed_; }
@@ -71,7 +71,8 @@ private:
     uint64_t skipped_ = 0;
 };
 
-// A record that can stand for a position: finite coordinates within their ranges.
+// A record that can stand for a position: finite coordinates within their ranges, and
+// not all zeros.
 bool IsPlausibleRecord(const LogRecord& record);
 
 }  // namespace kestrix
