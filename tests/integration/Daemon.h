@@ -26,6 +26,7 @@ public:
     bool Up() const { return port_ > 0 && !token_.empty(); }
     // Requests carry the token (GETs too: some need it).
     HttpAnswer Get(const std::string& path) const;
+    HttpAnswer Post(const std::string& path, const std::string& json) const;
     std::string NotificationHtml() const;
     bool WaitForPage(const std::string& text) const;
     // Waits until an open dialog (GET /api/dialogs) has this caption; that JSON, or "".

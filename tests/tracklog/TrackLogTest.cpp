@@ -185,6 +185,18 @@ TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
     EXPECT_EQ(LogBytes(), "");
 }
 
+// The question waits for a person while the loop turns: a logger started meanwhile must
+// not append to the log that OK removes, or every later record would go with it.
+TEST_F(ExportTest, ALoggerStartedWhileTheQuestionWaitsWritesToTheNewLog) {
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    shell_.whileShown = [&] { EXPECT_FALSE(log.Open(&settings_)); };
+    shell_.answer = platform::IDOK;
+    EXPECT_TRUE(log.ExportGpx());
+    log.Write(TrackPoint::Make(1, 2, 0, 0, 3));
+    EXPECT_EQ(LogBytes(), Encoded(1, 2, 0, 0, 3));
+}
+
 TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {
     const std::string original = Encoded(1, 2, 0, 0, 0) + Encoded(3, 4, 0, 0, 0) + "partial";
     test::WriteFile(dir_.File("Kestrix.log"), original);
