@@ -33,14 +33,13 @@ GpxConversion ConvertWhileTheLoopTurns(platform::DeviceFile& log, const std::str
     };
     platform::MessageLoop* loop = platform::MessageLoop::Current();
     std::atomic<bool> done{false};
+    const auto work = [&] {
+        convert();
+        done = true;
+        loop->PostTask([] {});  // wakes the pump below
+    };
     platform::Thread worker;
-    if (loop == nullptr || !worker.Start(
-                               [&] {
-                                   convert();
-                                   done = true;
-                                   loop->PostTask([] {});  // wakes the pump below
-                               },
-                               "gpx export")) {
+    if (loop == nullptr || !worker.Start(work, "gpx export")) {
         convert();
         return result;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/DeviceFs.h"
+#include "platform/MessageLoop.h"
 #include "settings/TrackerSettings.h"
 #include "support/Recorders.h"
 #include "support/TestSupport.h"
@@ -164,6 +165,9 @@ protected:
     const std::vector<test::ScriptedShell::Box> kQuestion = {
         {0, "Would you like to remove the binary log?", "GMRLogger", 33}};
     test::ScriptedShell shell_;
+    // As on the UI thread: the log converts on a worker while this loop turns ("kestrix log
+    // gpx" converts on a thread without one).
+    platform::MessageLoop loop_;
 };
 
 TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
