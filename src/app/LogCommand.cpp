@@ -1,4 +1,5 @@
-// kestrix log dump: prints a track log's records as JSON lines, without the daemon.
+// kestrix log dump: prints a track log's records as JSON lines, without the daemon; how
+// many damaged records it left out goes to standard error.
 // kestrix log gpx: converts a track log to GPX with the export's own writer, without the
 // daemon; it never asks anything and never removes the log.
 #include <cerrno>
@@ -57,6 +58,10 @@ int Dump(const std::string& path) {
     LogRecordReader reader(file);
     LogRecord record;
     while (reader.Next(record)) std::printf("%s\n", RecordJson(record).c_str());
+    if (reader.Skipped() != 0) {
+        std::fprintf(stderr, "kestrix log: %s: left out %llu damaged records\n", path.c_str(),
+                     static_cast<unsigned long long>(reader.Skipped()));
+    }
     if (reader.TrailingBytes() > 0) {
         std::fprintf(stderr, "kestrix log: %s: ignored a partial record of %zu bytes at the end\n", path.c_str(),
                      reader.TrailingBytes());
