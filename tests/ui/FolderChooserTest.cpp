@@ -18,6 +18,7 @@ protected:
         MakeFolder("My Documents/.hidden");
         MakeFolder("My Documents/line\nbreak");  // never listed
         MakeFolder("Storage Card/Maps");
+        std::filesystem::create_directory_symlink("/", Root() + "/Storage Card/Everything");  // never listed
     }
     static TreeItemInfo Child(WindowHandle chooser, const std::vector<std::string>& path) {
         TreeItemInfo item = Control(chooser, kIdcFolderTree).tree.at(0);
