@@ -95,8 +95,6 @@ TEST_F(SheetTest, EditsTheSettingsRefuseAreRefusedWithTheReason) {
     const Case cases[] = {
         {kPageAccount, [](WindowHandle sheet) { TypeText(sheet, kIdcLogin, "ann\ta"); },
          "Login cannot hold control characters or bytes that are not UTF-8 (0x09 at byte 3)"},
-        {kPageAccount, [](WindowHandle sheet) { TypeText(sheet, kIdcLogin, "an/na"); },
-         "Login cannot hold / or \\: the track log is named after it"},
         {kPageAccount, [](WindowHandle sheet) { TypeText(sheet, kIdcPassword, "se\ncret"); },
          "Password cannot hold control characters or bytes that are not UTF-8 (0x0a at byte 2)"},
         {kPageMode,
