@@ -106,6 +106,11 @@ TEST(LogCommandTest, GpxTrackIsNamedAfterTheFileWrittenOrTheLog) {
 TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
     TempDir dir;
     WriteFile(dir.File("anna.log"), Bytes(64));
+    TempDir elsewhere;
+    std::filesystem::create_directory(dir.File("trip"));
+    WriteFile(dir.File("trip/anna.log"), Bytes(64));
+    std::filesystem::create_symlink(elsewhere.File("x"), dir.File("trip/anna.gpx"));  // dangling
+    std::filesystem::create_symlink(dir.File("anna.log"), dir.File("trip/alias.log"));
     struct Case {
         std::vector<std::string> args;
         int exitCode;
@@ -121,6 +126,10 @@ TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
          dir.File("no/x.gpx") + ": No such file or directory"},
         {{"log", "gpx", dir.File("anna.log"), "-o", dir.File("./anna.log")}, 2, "is the log itself"},
         {{"log", "gpx", dir.File("anna.log"), "-o"}, 2, "-o needs a file"},
+        // A log is read through a link, but nothing is written through one out of its folder.
+        {{"log", "gpx", dir.File("trip/anna.log")}, 1, "\\anna.gpx is refused: a symbolic link leads it out of " +
+                                                           dir.File("trip") + ", to " + elsewhere.File("x")},
+        {{"log", "gpx", dir.File("trip/alias.log")}, 0, "wrote 2 points to " + dir.File("trip/alias.gpx")},
     };
     for (const Case& c : cases) {
         Finished f = RunKestrix(c.args, dir.Path());
@@ -128,6 +137,7 @@ TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
         EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
     }
     EXPECT_EQ(ReadFile(dir.File("anna.log")), Bytes(64));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.File("x")));
 }
 
 }  // namespace
