@@ -123,6 +123,7 @@ private:
     std::atomic<platform::WindowHandle> itemWindow_{platform::kNoWindow};
     uintptr_t instance_ = 0;
     bool started_ = false;  // Init has asked for what was missing (UI thread)
+    bool converting_ = false;  // ConvertToGpx runs (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
     TrackPointRef lastPosition_;  // the last accepted fix, kept after a fix loss

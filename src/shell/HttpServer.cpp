@@ -1,4 +1,4 @@
-// The shell's HTTP server: binding, the task queue, the page and its files, the
+// The shell's HTTP server: binding and routing over the serving core (HttpService), the page and its files, the
 // notification, message boxes and the event stream. Each further area of the API has a
 // file of its own (DialogRoutes, TodayRoutes, SettingsRoutes, TrackRoutes.cpp).
 #include "shell/HttpServer.h"
@@ -6,16 +6,12 @@
 #include <arpa/inet.h>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <charconv>
-#include <list>
-#include <map>
 #include <random>
-#include <system_error>
-#include <thread>
 
+#include "platform/HttpService.h"
 #include "platform/Log.h"
 #include "resources/Resources.h"
 #include "shell/HttpServerImpl.h"
@@ -28,10 +24,23 @@ namespace {
 // request thread freed.
 constexpr auto kEventKeepAlive = std::chrono::seconds(10);
 constexpr auto kPositionEventInterval = std::chrono::seconds(1);
-constexpr size_t kRequestThreads = 16;
+constexpr size_t kRequestThreads = 8;
 constexpr size_t kMaxBody = 64 * 1024;
 
 }  // namespace
+
+platform::HttpServiceOptions ServiceOptions() {
+    platform::HttpServiceOptions o;
+    o.bounds.maxBody = kMaxBody;
+    o.requestThreads = kRequestThreads;
+    // Event streams hold their connections; past kMaxEventStreams the oldest is closed.
+    o.maxConnections = 2 * kMaxEventStreams;
+    o.refusal = [](int, const std::string& reason, std::string& type, std::string& body) {
+        type = "application/json";
+        body = nlohmann::json{{"error", reason}}.dump();
+    };
+    return o;
+}
 
 const char* const kJson = "application/json";
 
@@ -104,110 +113,8 @@ json BoxesJson(const std::vector<PendingMessageBox>& boxes) {
     return list;
 }
 
-#if defined(__SANITIZE_THREAD__)
-// Debian's cpp-httplib is built without ThreadSanitizer, which then sees the C library
-// calls the library makes but not the guards of its function-local statics. The first
-// requests parsed at once look like a race on the table of request methods that the first
-// of them builds (the guard orders the two). One request answered before any other builds
-// it; the socket it is answered on orders that before every later request, for
-// ThreadSanitizer too, so nothing needs to be suppressed and no race of ours is hidden.
-void ServeOneRequestFirst(const std::string& address, int port) {
-    httplib::Client first(address == "0.0.0.0" ? "127.0.0.1" : address, port);
-    first.set_connection_timeout(5, 0);
-    first.set_read_timeout(5, 0);
-    first.Get("/app.css");  // answered without the UI thread, which is waiting here
-}
-#endif
 
 }  // namespace
-
-class RequestPool final : public httplib::TaskQueue {
-public:
-    explicit RequestPool(size_t requestThreads) : requestThreads_(requestThreads) {
-        std::lock_guard lock(mutex_);
-        for (size_t i = 0; i < requestThreads; ++i) SpawnLocked();
-    }
-    ~RequestPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> fn) override {
-        std::list<std::thread> retired;
-        {
-            std::lock_guard lock(mutex_);
-            jobs_.push_back(std::move(fn));
-            retired.swap(retired_);
-        }
-        cv_.notify_one();
-        for (auto& t : retired) t.join();
-    }
-
-    // Every queued connection is still served (the server has stopped accepting and its
-    // handlers end promptly), then every thread is joined.
-    void shutdown() override {
-        std::list<std::thread> all;
-        {
-            std::lock_guard lock(mutex_);
-            shutdown_ = true;
-            for (auto& [id, t] : workers_) all.push_back(std::move(t));
-            workers_.clear();
-            all.splice(all.end(), retired_);
-        }
-        cv_.notify_all();
-        for (auto& t : all) t.join();
-    }
-
-    // Called on a pool thread when its connection turns into an event stream, and again
-    // when the stream ends.
-    void BeginStream() {
-        std::lock_guard lock(mutex_);
-        ++streams_;
-        if (!shutdown_ && workers_.size() < requestThreads_ + streams_) SpawnLocked();
-    }
-    void EndStream() {
-        std::lock_guard lock(mutex_);
-        --streams_;
-    }
-
-private:
-    void SpawnLocked() {
-        try {
-            std::thread t([this] { Work(); });
-            workers_.emplace(t.get_id(), std::move(t));
-        } catch (const std::system_error& e) {
-            // Requests then wait for a thread to come free; nothing is lost.
-            platform::LogWarning(std::string("the HTTP server cannot start another thread: ") + e.what());
-        }
-    }
-
-    void Work() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [&] { return shutdown_ || !jobs_.empty(); });
-            if (jobs_.empty()) return;  // shut down
-            auto fn = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            fn();
-            lock.lock();
-            auto self = workers_.find(std::this_thread::get_id());
-            if (!shutdown_ && self != workers_.end() && workers_.size() > requestThreads_ + streams_) {
-                retired_.push_back(std::move(self->second));
-                workers_.erase(self);
-                return;
-            }
-        }
-    }
-
-    const size_t requestThreads_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> jobs_;
-    std::map<std::thread::id, std::thread> workers_;
-    std::list<std::thread> retired_;  // ended or ending, not yet joined
-    size_t streams_ = 0;
-    bool shutdown_ = false;
-};
-
-// The logic's narrow text is UTF-8 on Linux, but a server message may carry anything;
 
 bool IsLoopbackAddress(const std::string& address) {
     in_addr a{};
@@ -385,7 +292,6 @@ std::shared_ptr<HttpServer::Impl::Stream> HttpServer::Impl::OpenStream() {
             streams.pop_front();
             evicted = true;
         }
-        if (pool) pool->BeginStream();
     }
     if (evicted) host.WakeWaiters();
     return stream;
@@ -394,7 +300,6 @@ std::shared_ptr<HttpServer::Impl::Stream> HttpServer::Impl::OpenStream() {
 void HttpServer::Impl::CloseStream(Stream* stream) {
     std::lock_guard lock(streamsMutex);
     std::erase(streams, stream);
-    if (pool) pool->EndStream();
 }
 
 void HttpServer::Impl::Events(const httplib::Request&, httplib::Response& res) {
@@ -458,44 +363,18 @@ bool HttpServer::Start(const std::string& address, uint16_t port, std::string& e
         error = "already started";
         return false;
     }
-    // A browser that goes away mid-response must not end the process.
-    signal(SIGPIPE, SIG_IGN);
-
-    auto& server = impl_->server;
-    server.new_task_queue = [this] {
-        auto* pool = new RequestPool(kRequestThreads);
-        std::lock_guard lock(impl_->streamsMutex);
-        impl_->pool = pool;
-        return pool;
-    };
-    server.set_keep_alive_timeout(1);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    server.set_payload_max_length(kMaxBody);
-    // The library's default adds SO_REUSEPORT, with which a second daemon binds the same port
-    // without an error and the kernel shares the browsers out between the two.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
     impl_->Routes();
-
-    int bound = port == 0 ? server.bind_to_any_port(address) : (server.bind_to_port(address, port) ? port : -1);
-    if (bound <= 0) {
-        error = "cannot listen on " + address + ":" + std::to_string(port) + " (in use or not an address of this machine)";
-        return false;
-    }
-    impl_->port = bound;
+    // Set before the first request can read them; the port once it is known.
     impl_->boundAddress = address;
     impl_->loopbackOnly = IsLoopbackAddress(address);
-    if (!impl_->thread.Start([this] { impl_->server.listen_after_bind(); }, "http")) {
-        error = "cannot start the HTTP server's thread";
+    impl_->port = port;
+    std::string why;
+    if (!impl_->service.Start(address, port, why)) {
+        error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + why;
         return false;
     }
+    impl_->port = impl_->service.Port();
     impl_->started = true;
-#if defined(__SANITIZE_THREAD__)
-    ServeOneRequestFirst(address, bound);
-#endif
     return true;
 }
 
@@ -517,13 +396,7 @@ void HttpServer::Stop() {
     }
     impl_->bridge->cv.notify_all();
     impl_->host.WakeWaiters();
-    // The listening thread may not have entered its accept loop yet, and stop() does nothing
-    // before it has; so ask again until the thread has ended.
-    do {
-        impl_->server.stop();
-    } while (!impl_->thread.Join(50));
-    std::lock_guard lock(impl_->streamsMutex);
-    impl_->pool = nullptr;  // deleted by the server as it stopped
+    impl_->service.Stop();
 }
 
 }  // namespace kestrix::shell

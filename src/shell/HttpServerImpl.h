@@ -15,6 +15,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/HttpService.h"
 #include "platform/MessageLoop.h"
 #include "platform/Thread.h"
 #include "shell/HttpServer.h"
@@ -40,7 +41,8 @@ bool StringMember(const json& body, const char* name, httplib::Response& res, st
 // the JSON library refuses invalid UTF-8, so such bytes are replaced.
 std::string DumpJson(const json& j);
 
-class RequestPool;
+// The serving core's bounds and threads for this server.
+platform::HttpServiceOptions ServiceOptions();
 
 struct HttpServer::Impl {
     // Shared with the tasks posted to the UI thread, which may outlive a request that
@@ -172,9 +174,10 @@ struct HttpServer::Impl {
     void Events(const httplib::Request& req, httplib::Response& res);
     // An open event stream, counted in while it lives; closed tells it to end.
     struct Stream {
-        explicit Stream(Impl& i) : impl(i) {}
+        explicit Stream(Impl& i) : impl(i), thread(i.service.BeginLongAnswer()) {}
         ~Stream() { impl.CloseStream(this); }
         Impl& impl;
+        platform::HttpService::LongAnswer thread;  // another thread answers requests meanwhile
         std::atomic<bool> closed{false};
     };
     // Counts a new stream in; past the limit the oldest one is told to close.
@@ -187,13 +190,12 @@ struct HttpServer::Impl {
     std::shared_ptr<Bridge> bridge = std::make_shared<Bridge>();
     std::atomic<bool> stopping{false};
     std::mutex streamsMutex;
-    RequestPool* pool = nullptr;  // guarded by streamsMutex; exists while the server listens
     std::deque<Stream*> streams;  // open streams not yet told to close, oldest first
-    httplib::Server server;
-    platform::Thread thread;
+    platform::HttpService service{ServiceOptions()};
+    httplib::Server& server = service.Routes();
     std::string boundAddress;
     bool loopbackOnly = true;
-    int port = 0;
+    std::atomic<int> port{0};
     bool started = false;
     TodayScreen* today = nullptr;  // read and written on the UI thread only
     MapTiles tiles = DefaultMapTiles();  // set before Start

@@ -47,6 +47,24 @@ TEST(ServerCommand, BadCommandLinesGiveUsage) {
     }
 }
 
+// The command line makes only the accounts the web form would make.
+TEST(ServerCommand, UserAddRefusesWhatTheFormRefuses) {
+    test::TempDir dir;
+    const std::string db = dir.File("server.sqlite");
+    const std::string slash = "kestrix-server: The login cannot contain / or \\: the tracker names its log file after it.\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"a/b", slash}, {"a\\b", slash},
+        {"a\tb", "kestrix-server: The login cannot contain control characters.\n"},
+        {" ann", "kestrix-server: The login cannot begin or end with a space.\n"},
+    };
+    for (const auto& [name, message] : cases) {
+        Result r = RunCommand({"--db", db, "user", "add", name, "secret"});
+        EXPECT_EQ(r.code, 2) << name;
+        EXPECT_EQ(r.err, message) << name;
+    }
+    EXPECT_EQ(RunCommand({"--db", db, "user", "add", "anna", "secret"}).out, "1\n");
+}
+
 // Pages asked for by address must be served; the default ones are not worth losing the
 // tracking server for (taken here by this test or by whoever already holds the port).
 TEST(ServerCommand, WebPagesOnATakenPort) {
@@ -56,15 +74,14 @@ TEST(ServerCommand, WebPagesOnATakenPort) {
     ASSERT_TRUE(taken.Start()) << taken.Error();
     Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", taken.Address()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() +
-                         " (in use or not an address of this machine)\n");
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() + ": Address already in use\n");
     WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
     usual.Start();
     r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
-    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280 (in use or not an address of "
-                     "this machine); tracking goes on without them (--web ADDR:PORT moves them)\n");
+    EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280: Address already in use; "
+                     "tracking goes on without them (--web ADDR:PORT moves them)\n");
 }
 
 class ExportTest : public ::testing::Test {

@@ -2,6 +2,11 @@
 // tracker encodes them. Every wait ends after 5 s, so a server that fails to answer fails
 // the test instead of hanging it.
 #pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -15,6 +20,27 @@ namespace kestrix::test {
 class TestClient {
 public:
     bool Connect(uint16_t port) { return socket_.Connect("127.0.0.1", port, kWaitMs, nullptr) == 0; }
+    // From another loopback address, as a client on another machine would come.
+    bool ConnectFrom(const char* source, uint16_t port) {
+        sockaddr_in from{}, to{};
+        from.sin_family = to.sin_family = AF_INET;
+        inet_pton(AF_INET, source, &from.sin_addr);
+        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        to.sin_port = htons(port);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+            ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        socket_ = platform::Socket(fd);
+        return true;
+    }
+    // True when something has arrived that was not read yet.
+    bool HasData() {
+        uint8_t byte;
+        return socket_.Receive(&byte, 1, 0, nullptr, true) > 0;
+    }
     bool SendBytes(const Bytes& bytes) { return socket_.SendAll(bytes.data(), bytes.size(), kWaitMs, nullptr); }
     bool Send(ServerMessage& message) {
         const Bytes wire = Encode(message);
@@ -32,7 +58,10 @@ public:
     // Logs in and parses the answer as the tracker does. False when no answer parses.
     bool Login(const std::string& name, const std::string& digest, uint32_t userId, LoginMessage& answer) {
         answer = LoginMessage(name, digest, userId);
-        if (!Send(answer)) return false;
+        return Send(answer) && ReadAnswer(answer);
+    }
+    // Reads the answer to a login sent before, into the request it answers.
+    bool ReadAnswer(LoginMessage& answer) {
         CallbackStream stream(
             [&](uint8_t* buffer, size_t length, size_t& received) {
                 const long r = socket_.Receive(buffer, length, kWaitMs, nullptr);

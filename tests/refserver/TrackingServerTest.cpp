@@ -117,6 +117,40 @@ TEST_F(TrackingServerTest, LoginAnswersCarryTheRightTypeStatusTextAndUserId) {
     ASSERT_EQ(refused(true).size(), 37u);
 }
 
+// Guessing passwords: a connection is closed after its third wrong login however many it
+// sent at once, and once its address has failed five times its logins wait their turn
+// while a right login from another address is answered at once.
+TEST_F(TrackingServerTest, WrongLoginsCloseTheConnectionAndSlowTheirAddressDown) {
+    ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    options.logins.interval = std::chrono::minutes(10);
+    StartServer(options);
+    LoginMessage wrong("alice", PasswordDigest("guess"), 1);
+    const Bytes once = test::Encode(wrong);
+    Bytes burst;
+    for (int i = 0; i < 100; ++i) burst.insert(burst.end(), once.begin(), once.end());
+    TestClient guesser, again, waits, other;
+    ASSERT_TRUE(guesser.Connect(server_->Port()));
+    ASSERT_TRUE(guesser.SendBytes(burst));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(guesser.ReadAnswer(wrong));
+        EXPECT_EQ(wrong.UserId(), 0u);
+    }
+    EXPECT_TRUE(guesser.WaitClosed());
+    // Two more failures make five; the next login from there takes the turn, the one after waits.
+    ASSERT_TRUE(again.Connect(server_->Port()));
+    for (const char* password : {"guess2", "guess3", "secret"})
+        ASSERT_TRUE(again.Login("alice", PasswordDigest(password), 1, wrong));
+    EXPECT_EQ(wrong.UserId(), aliceId_);
+    ASSERT_TRUE(waits.Connect(server_->Port()));
+    LoginMessage right("alice", PasswordDigest("secret"), 1);
+    ASSERT_TRUE(waits.Send(right));
+    ASSERT_TRUE(other.ConnectFrom("127.0.0.2", server_->Port()));
+    ASSERT_TRUE(other.Login("alice", PasswordDigest("secret"), 1, right));
+    EXPECT_EQ(right.UserId(), aliceId_);
+    EXPECT_FALSE(waits.HasData());
+}
+
 TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
     TestClient client;
     LoginAlice(client);

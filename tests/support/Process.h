@@ -41,6 +41,7 @@ public:
     std::optional<std::string> WaitForLine(const std::string& marker, std::chrono::milliseconds bound);
     std::string Out() const;
     std::string Err() const;
+    pid_t Pid() const { return pid_; }
 
 private:
     void Reap(bool block);

@@ -25,8 +25,27 @@ std::string ClientSession::TakeOutput() {
     return out;
 }
 
+bool ClientSession::Resume() {
+    pause_ = std::chrono::milliseconds(0);
+    std::vector<uint8_t> held;
+    held.swap(held_);
+    return Feed(held.data(), held.size());
+}
+
 bool ClientSession::Feed(const uint8_t* data, size_t size) {
     if (failed_) return false;
+    if (pause_.count() > 0) {
+        if (held_.size() + size > kMaxHeld) return Refuse("sent too much while its login waited");
+        held_.insert(held_.end(), data, data + size);
+        return true;
+    }
+    // A login whose address must wait: it and everything after it wait too.
+    auto mustWait = [&](const uint8_t* packet) {
+        const uint16_t type = GetU16(packet);
+        if (type != kMsgLogin && type != kMsgLoginNoUserId) return false;
+        pause_ = sink_.LoginWait(address_);
+        return pause_.count() > 0;
+    };
     while (size > 0) {
         // Whole packets that arrived in one piece are handled in place, without a copy.
         if (pending_.empty() && size >= Packet::kHeaderSize) {
@@ -34,6 +53,10 @@ bool ClientSession::Feed(const uint8_t* data, size_t size) {
             if (length < Packet::kHeaderSize)
                 return Refuse("packet length " + std::to_string(length) + " is shorter than its header");
             if (size >= length) {
+                if (mustWait(data)) {
+                    held_.assign(data, data + size);
+                    return true;
+                }
                 if (!HandlePacket(data, length)) return false;
                 data += length;
                 size -= length;
@@ -56,6 +79,11 @@ bool ClientSession::Feed(const uint8_t* data, size_t size) {
         if (pending_.size() == need) {
             std::vector<uint8_t> whole;
             whole.swap(pending_);
+            if (mustWait(whole.data())) {
+                held_.assign(whole.begin(), whole.end());
+                held_.insert(held_.end(), data, data + size);
+                return true;
+            }
             if (!HandlePacket(whole.data(), whole.size())) return false;
         }
     }
@@ -91,6 +119,10 @@ bool ClientSession::HandleLogin(Packet& packet) {
     if (!reply.Prepare(answer) || !answer.Write(reply)) return Refuse("cannot build the login answer");
     const std::vector<uint8_t>& bytes = reply.Bytes();
     output_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (userId_ == 0) {
+        sink_.LoginFailed(address_);
+        if (++wrongLogins_ >= kMaxWrongLogins) return Refuse(std::to_string(kMaxWrongLogins) + " wrong logins");
+    }
     return true;
 }
 

@@ -7,10 +7,15 @@
 // It faces untrusted input: it holds at most one partial packet (at most 65,535 bytes)
 // and refuses, by returning false from Feed with a reason in Error(), a length under 4,
 // a damaged or lying compressed packet, a track message whose count disagrees with its
-// length, an unknown type, and positions sent before a successful login. After a refusal
-// the caller closes the connection; the session takes no more bytes.
+// length, an unknown type, positions sent before a successful login, and a third wrong
+// login (answered first). After a refusal the caller closes the connection; the session
+// takes no more bytes.
+// A login that the sink says must wait (its address guessed too often) pauses the
+// session: it keeps that packet and whatever followed it (at most kMaxHeld bytes), the
+// caller stops reading from the connection and calls Resume once Pause() has passed.
 // One thread calls a session at a time.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,13 +38,20 @@ public:
     virtual uint32_t CheckLogin(const std::string& name, const std::string& digest) = 0;
     // Stores the points of one packet. `received` is left for the sink to fill.
     virtual void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) = 0;
+    // How long a login from the client's address must wait before it is checked (zero: at
+    // once), and the news that one from there was wrong.
+    virtual std::chrono::milliseconds LoginWait(const std::string& /*address*/) { return {}; }
+    virtual void LoginFailed(const std::string& /*address*/) {}
 };
 
 class ClientSession {
 public:
     static constexpr const char* kRefusedText = "Wrong login or password";
+    static constexpr int kMaxWrongLogins = 3;
+    static constexpr size_t kMaxHeld = 1 << 18;
 
-    explicit ClientSession(SessionSink& sink) : sink_(sink) {}
+    // address: the client's, for the sink's slowing down of logins.
+    explicit ClientSession(SessionSink& sink, std::string address = {}) : sink_(sink), address_(std::move(address)) {}
 
     // Takes the next bytes of the stream. False when the connection must be closed (the
     // reason is in Error()); answers produced before that are still in the output.
@@ -55,8 +67,12 @@ public:
     // Counters for logs and tests.
     uint64_t Packets() const { return packets_; }
     uint64_t PointsStored() const { return points_; }
-    // Bytes held for a partial packet (bounded by 65,535).
-    size_t Buffered() const { return pending_.size(); }
+    // Bytes held for a partial packet (bounded by 65,535) or behind a paused login.
+    size_t Buffered() const { return pending_.size() + held_.size(); }
+    // Non-zero while a login waits its turn: how long, from when Feed or Resume paused.
+    std::chrono::milliseconds Pause() const { return pause_; }
+    // Goes on with what was held; as Feed.
+    bool Resume();
 
 private:
     bool Refuse(std::string why);
@@ -66,7 +82,11 @@ private:
     bool HandleTrack(Packet& packet);
 
     SessionSink& sink_;
+    const std::string address_;
     std::vector<uint8_t> pending_;
+    std::vector<uint8_t> held_;  // from a paused login packet on
+    std::chrono::milliseconds pause_{0};
+    int wrongLogins_ = 0;
     std::string output_;
     std::string error_;
     bool failed_ = false;

@@ -26,6 +26,15 @@ uint32_t StoreSink::CheckLogin(const std::string& name, const std::string& diges
     return EqualNoCase(user.digest, digest) ? user.id : 0;
 }
 
+std::chrono::milliseconds StoreSink::LoginWait(const std::string& address) {
+    auto wait = throttle_.Wait(address, LoginThrottle::Clock::now());
+    return std::chrono::ceil<std::chrono::milliseconds>(wait);
+}
+
+void StoreSink::LoginFailed(const std::string& address) {
+    throttle_.Failed(address, LoginThrottle::Clock::now());
+}
+
 void StoreSink::StorePoints(uint32_t userId, std::vector<StoredPoint>& points) {
     std::string received = now_ ? now_() : NowIso();
     for (StoredPoint& p : points) p.received = received;

@@ -36,17 +36,21 @@ std::string SystemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-std::string PeerName(const sockaddr_in& addr) {
+std::string AddressOf(const sockaddr_in& addr) {
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+    return text;
 }
 
 struct Connection {
-    Connection(int fd_, std::string peer_, SessionSink& sink) : fd(fd_), peer(std::move(peer_)), session(sink) {}
+    Connection(int fd_, const sockaddr_in& addr, SessionSink& sink)
+        : fd(fd_), peer(AddressOf(addr) + ":" + std::to_string(ntohs(addr.sin_port))), session(sink, AddressOf(addr)) {}
     int fd;
     std::string peer;
     ClientSession session;
+    // While its login waits its turn the connection is not read.
+    bool paused = false;
+    std::chrono::steady_clock::time_point resumeAt;
     std::string unsent;
     std::chrono::steady_clock::time_point lastHeard;
     bool wantWrite = false;
@@ -92,7 +96,7 @@ bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& po
 }
 
 TrackingServer::TrackingServer(PointStore& store, ServerOptions options)
-    : store_(store), options_(std::move(options)), sink_(std::make_unique<StoreSink>(store_, options_.now)) {}
+    : store_(store), options_(std::move(options)), sink_(std::make_unique<StoreSink>(store_, options_.now, options_.logins)) {}
 
 uint64_t TrackingServer::PointsStored() const {
     return sink_->Stored();
@@ -192,6 +196,8 @@ void TrackingServer::Run() {
     std::list<Connection*> waiting;
     // Connections with answers to send or to close, handled after the pass's commit.
     std::vector<Connection*> touched;
+    // Connections whose logins wait their turn.
+    std::vector<Connection*> paused;
     std::vector<uint8_t> buffer(kReadChunk);
     bool listenerPaused = false;
     auto sweepEvery = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1000), options_.idleLimit / 4);
@@ -211,6 +217,7 @@ void TrackingServer::Run() {
         epoll_ctl(epollFd_, EPOLL_CTL_DEL, c.fd, nullptr);
         close(c.fd);
         if (c.waiting) waiting.erase(c.waitingAt);
+        if (c.paused) std::erase(paused, &c);
         conns.erase(c.fd);
         connections_ = static_cast<int>(conns.size());
         if (listenerPaused) setListener(true);
@@ -237,7 +244,12 @@ void TrackingServer::Run() {
         if (!c.touched) touched.push_back(&c);
         c.touched = true;
     };
-    // Marks a connection for closing at the end of the pass; it is read no more.
+    auto watch = [&](Connection& c) {
+        epoll_event ev{};
+        ev.events = (c.paused ? 0u : static_cast<uint32_t>(EPOLLIN)) | (c.wantWrite ? static_cast<uint32_t>(EPOLLOUT) : 0u);
+        ev.data.fd = c.fd;
+        epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
+    };
     auto closeLater = [&](Connection& c, std::string why) {
         if (c.closing) return;
         c.closing = true;
@@ -248,6 +260,18 @@ void TrackingServer::Run() {
         epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
         touch(c);
     };
+    // After the session was fed: a login that waits its turn stops the reading.
+    auto afterFeed = [&](Connection& c, bool ok) {
+        if (c.session.HasOutput()) touch(c);
+        if (!ok) return closeLater(c, c.session.Error());
+        if (c.session.Pause().count() > 0 && !c.paused) {
+            c.paused = true;
+            c.resumeAt = std::chrono::steady_clock::now() + c.session.Pause();
+            paused.push_back(&c);
+            watch(c);
+        }
+    };
+    // Marks a connection for closing at the end of the pass; it is read no more.
     // Sends what the session answered; the rest waits for EPOLLOUT. False when the
     // connection is beyond help.
     auto flush = [&](Connection& c) -> bool {
@@ -265,11 +289,8 @@ void TrackingServer::Run() {
         if (c.unsent.size() > kMaxUnsent) return false;
         bool want = !c.unsent.empty();
         if (want != c.wantWrite && !c.closing) {
-            epoll_event ev{};
-            ev.events = want ? (EPOLLIN | EPOLLOUT) : static_cast<uint32_t>(EPOLLIN);
-            ev.data.fd = c.fd;
-            epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
             c.wantWrite = want;
+            watch(c);
         }
         return true;
     };
@@ -298,7 +319,7 @@ void TrackingServer::Run() {
             }
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            auto c = std::make_unique<Connection>(fd, PeerName(peer), sink);
+            auto c = std::make_unique<Connection>(fd, peer, sink);
             c->lastHeard = std::chrono::steady_clock::now();
             epoll_event ev{};
             ev.events = EPOLLIN;
@@ -320,9 +341,8 @@ void TrackingServer::Run() {
                 c.lastHeard = std::chrono::steady_clock::now();
                 bool ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
                 heard(c);
-                if (c.session.HasOutput()) touch(c);
-                if (!ok) return closeLater(c, c.session.Error());
-                if (static_cast<size_t>(n) < buffer.size()) return;
+                afterFeed(c, ok);
+                if (!ok || c.paused || static_cast<size_t>(n) < buffer.size()) return;
                 continue;
             }
             if (n == 0) return closeLater(c, c.session.Buffered() ? "peer closed inside a packet" : "");
@@ -332,10 +352,27 @@ void TrackingServer::Run() {
         }
     };
 
+    auto resumeDue = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<Connection*> due;
+        for (Connection* c : paused)
+            if (c->resumeAt <= now) due.push_back(c);
+        for (Connection* c : due) {
+            std::erase(paused, c);
+            c->paused = false;
+            if (c->closing) continue;
+            watch(*c);
+            afterFeed(*c, c->session.Resume());
+        }
+    };
+
     epoll_event events[64];
     bool running = true;
     while (running) {
-        int timeout = static_cast<int>(sweepEvery.count());
+        auto wait = sweepEvery;
+        for (Connection* c : paused)
+            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(c->resumeAt - std::chrono::steady_clock::now()));
+        int timeout = static_cast<int>(std::max<long long>(wait.count(), 0));
         int n = epoll_wait(epollFd_, events, 64, timeout);
         if (n < 0 && errno != EINTR) {
             std::fprintf(stderr, "kestrix-server: %s\n", SystemError("epoll_wait").c_str());
@@ -355,9 +392,13 @@ void TrackingServer::Run() {
                 if (it == conns.end() || it->second->closing) continue;
                 Connection& c = *it->second;
                 if (events[i].events & EPOLLOUT) touch(c);
-                if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) readFrom(c);
+                if (c.paused && (events[i].events & (EPOLLHUP | EPOLLERR)))
+                    closeLater(c, "");  // gone while its login waited
+                else if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))
+                    readFrom(c);
             }
         }
+        resumeDue();
         sink.EndBatch();
         for (Connection* c : touched) {
             c->touched = false;

@@ -22,6 +22,9 @@
 // Threads: Start and Stop from the owner's thread (not concurrently); the counters may be
 // read from any thread. Stop wakes the loop through an eventfd and joins it. Errors are
 // reported as text (Error(), and on stderr for trouble with one client or the store).
+// Password guessing: a connection is closed after its third wrong login, and an address
+// that failed five times within a minute has its logins checked one every 2 s (its
+// connections are not read meanwhile); clients at other addresses are not held up.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -31,6 +34,7 @@
 #include <string>
 #include <thread>
 
+#include "LoginThrottle.h"
 #include "PointStore.h"
 #include "StoreSink.h"
 
@@ -47,6 +51,8 @@ struct ServerOptions {
     int maxConnections = 10000;
     // The receive time stamped on stored points, as ISO text; defaults to the system clock.
     std::function<std::string()> now;
+    // How logins from an address that keeps failing are slowed down.
+    LoginThrottle::Policy logins;
 };
 
 class TrackingServer {

@@ -3,8 +3,6 @@
 
 #include <arpa/inet.h>
 #include <openssl/crypto.h>
-#include <signal.h>
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <mutex>
@@ -16,13 +14,14 @@
 #include "ServerCommand.h"
 #include "TrackingServer.h"
 #include "WebPages.h"
-#include "platform/Thread.h"
+#include "platform/HttpService.h"
 
 namespace kestrix::refserver {
 
 namespace {
 
 constexpr size_t kRequestThreads = 4;
+// Forms are small; the README promises 16 KiB.
 constexpr size_t kMaxBody = 16 * 1024;
 const char* const kHtml = "text/html; charset=utf-8";
 const char* const kRegisterPath = "/mobile/register";
@@ -44,6 +43,18 @@ bool IsLoopback(const std::string& host) {
 void SendPage(httplib::Response& res, int status, std::string html) {
     res.status = status;
     res.set_content(std::move(html), kHtml);
+}
+
+platform::HttpServiceOptions ServiceOptions() {
+    platform::HttpServiceOptions o;
+    o.bounds.maxBody = kMaxBody;
+    o.requestThreads = kRequestThreads;
+    o.refusal = [](int status, const std::string& reason, std::string& type, std::string& body) {
+        type = kHtml;
+        body = status == 413 ? MessagePage("Too much data", "The form sent more than this server accepts.")
+                             : MessagePage("Request refused", "This server cannot answer that request: " + reason + ".");
+    };
+    return o;
 }
 
 }  // namespace
@@ -76,16 +87,16 @@ struct WebFrontEnd::Impl {
     }
 
     void Routes();
-    void Register(const httplib::Request& req, httplib::Response& res);
+    void Register(const httplib::Request& req, const httplib::Params& form, httplib::Response& res);
 
     WebOptions options;
     const std::string token = RandomToken();
     std::mutex storeMutex;  // the pool's threads take turns on the one connection
     PointStore store;
-    httplib::Server server;
-    platform::Thread thread;
+    platform::HttpService service{ServiceOptions()};
+    httplib::Server& server = service.Routes();
     std::string boundHost;
-    int boundPort = 0;
+    std::atomic<int> boundPort{0};
     bool loopbackOnly = true;
     bool started = false;
     std::string error;
@@ -136,10 +147,26 @@ void WebFrontEnd::Impl::Routes() {
     server.Get(kRegisterPath, [this](const httplib::Request&, httplib::Response& res) {
         SendPage(res, 200, RegisterPage(token, "", ""));
     });
-    server.Post(kRegisterPath, [this](const httplib::Request& req, httplib::Response& res) { Register(req, res); });
+    // Read through a content reader: the library's own form reading stops at 8 KiB, the
+    // service's bounds already hold the body to 16 KiB.
+    server.Post(kRegisterPath, [this](const httplib::Request& req, httplib::Response& res,
+                                      const httplib::ContentReader& read) {
+        std::string body;
+        read([&](const char* data, size_t size) {
+            body.append(data, size);
+            return true;
+        });
+        httplib::Params form;
+        httplib::detail::parse_query_text(body, form);
+        Register(req, form, res);
+    });
 }
 
-void WebFrontEnd::Impl::Register(const httplib::Request& req, httplib::Response& res) {
+void WebFrontEnd::Impl::Register(const httplib::Request& req, const httplib::Params& form, httplib::Response& res) {
+    auto field = [&](const char* name) {
+        auto it = form.find(name);
+        return it == form.end() ? std::string() : it->second;
+    };
     if (!SameOrigin(req)) {
         return SendPage(res, 403,
                         MessagePage("Request refused",
@@ -149,16 +176,15 @@ void WebFrontEnd::Impl::Register(const httplib::Request& req, httplib::Response&
     if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) != 0) {
         return SendPage(res, 415, MessagePage("Request refused", "The form must be sent as a web form."));
     }
-    // The library has parsed the form-encoded body into the parameters.
-    if (!TokenOk(req.get_param_value("token"))) {
+    if (!TokenOk(field("token"))) {
         return SendPage(res, 403,
                         MessagePage("Form expired",
                                     "This form was not made by this server, or the server has restarted since. "
                                     "Open the registration page again."));
     }
-    std::string login = req.get_param_value("login");
-    std::string password = req.get_param_value("password");
-    std::string fault = CheckRegistration(login, password, req.get_param_value("again"));
+    std::string login = field("login");
+    std::string password = field("password");
+    std::string fault = CheckRegistration(login, password, field("again"));
     if (!fault.empty()) return SendPage(res, 400, RegisterPage(token, login, fault));
 
     uint32_t id = 0;
@@ -196,34 +222,16 @@ bool WebFrontEnd::Start() {
         d.error = d.store.Error();
         return false;
     }
-    // A browser that goes away mid-response must not end the process.
-    signal(SIGPIPE, SIG_IGN);
-    d.server.new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads); };
-    d.server.set_keep_alive_timeout(1);
-    d.server.set_read_timeout(5, 0);
-    d.server.set_write_timeout(5, 0);
-    d.server.set_payload_max_length(kMaxBody);
-    // The library's default adds SO_REUSEPORT, with which a second server binds the same
-    // port without an error and the kernel shares the browsers out between the two.
-    d.server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
     d.Routes();
-    int bound = port == 0 ? d.server.bind_to_any_port(d.boundHost) : (d.server.bind_to_port(d.boundHost, port) ? port : -1);
-    if (bound <= 0) {
-        d.error = "cannot serve the web pages on " + d.options.listen + " (in use or not an address of this machine)";
-        d.store.Close();
-        return false;
-    }
-    d.boundPort = bound;
     d.loopbackOnly = IsLoopback(d.boundHost);
-    if (!d.thread.Start([&d] { d.server.listen_after_bind(); }, "web")) {
-        d.error = "cannot start the web pages' thread";
-        d.server.stop();
+    d.boundPort = port;
+    std::string why;
+    if (!d.service.Start(d.boundHost, port, why)) {
+        d.error = "cannot serve the web pages on " + d.options.listen + ": " + why;
         d.store.Close();
         return false;
     }
+    d.boundPort = d.service.Port();
     d.started = true;
     return true;
 }
@@ -232,11 +240,7 @@ void WebFrontEnd::Stop() {
     Impl& d = *impl_;
     if (!d.started) return;
     d.started = false;
-    // The thread may not have entered its accept loop yet, and stop() does nothing before
-    // it has; so ask again until the thread has ended.
-    do {
-        d.server.stop();
-    } while (!d.thread.Join(50));
+    d.service.Stop();
     d.store.Close();
 }
 
