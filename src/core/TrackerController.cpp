@@ -184,6 +184,13 @@ bool TrackerController::IsSessionStopped() const { return !session_ || session_-
 bool TrackerController::StoppedByUser() const { return stoppedByUser_; }
 int TrackerController::GetSignalLevel() const { return receiver_ ? receiver_->GetSignalLevel() : 0; }
 
+TrackPointRef TrackerController::LastPosition() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastPosition_;
+}
+
+int TrackerController::GetSatellitesUsed() const { return receiver_ ? receiver_->GetSatellitesUsed() : 0; }
+
 bool TrackerController::HasLastFix() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return filter_.HasLast();
@@ -299,8 +306,10 @@ void TrackerController::OnFix(TrackPointRef point) {
         std::lock_guard<std::mutex> lock(mutex_);
         result = filter_.Offer(*point, now);
         if (result == FixFilter::Result::First) state_ |= kModeFix;
+        if (result != FixFilter::Result::Dropped) lastPosition_ = point;
     }
     if (result == FixFilter::Result::Dropped) return;
+    if (services_.positionChanged) services_.positionChanged();
     DispatchFix(std::move(point));
     if (result == FixFilter::Result::First) {
         if (mainWindow_ != platform::kNoWindow) UpdateStatus();

@@ -61,6 +61,11 @@ public:
     platform::WindowHandle MainWindow() const { return mainWindow_; }
     int GetSignalLevel() const;
     bool HasLastFix() const;
+    // The receiver's last fix as the filter accepted it (a speed filled in: what the log
+    // and the session get), kept after the fix is lost; null before the first. Any thread.
+    TrackPointRef LastPosition() const;
+    // Satellites used in the receiver's last fix (0 while it does not run).
+    int GetSatellitesUsed() const;
     uint8_t GetAcLineStatus() const { return powerMonitor_.GetAcLineStatus(); }
 
     void UpdateStatus();
@@ -121,6 +126,7 @@ private:
     bool converting_ = false;  // ConvertToGpx runs (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
+    TrackPointRef lastPosition_;  // the last accepted fix, kept after a fix loss
     std::unique_ptr<IGpsReceiver> receiver_;
     IGpsStatusModel* statusModel_ = nullptr;
     std::unique_ptr<ITrackerSession> session_;

@@ -465,8 +465,12 @@ TEST_F(TrackerControllerTest, FixesAreFilteredAndHandedToTheConfiguredServices) 
     ASSERT_EQ(session_->posted.size(), 2u);
     ASSERT_EQ(log_->written.size(), 2u);
     EXPECT_EQ(session_->posted[1].Get(), third.Get());
-    // Held by: the test, the session, the log and the controller's last fix.
-    EXPECT_EQ(third->RefCount(), 4u);
+    // Held by: the test, the session, the log, the filter's last fix and the position the
+    // page's map shows (which a fix loss leaves in place).
+    EXPECT_EQ(third->RefCount(), 5u);
+    c.OnFixLost();
+    EXPECT_EQ(c.LastPosition().Get(), third.Get());
+    EXPECT_FALSE(c.HasLastFix());
     EXPECT_EQ(first->RefCount(), 3u);
 
     // On battery the mode is Logger only: the session gets nothing, even while running.
