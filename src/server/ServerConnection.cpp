@@ -25,7 +25,8 @@ bool ServerConnection::Connect(const std::optional<std::string>& host, uint16_t 
     }
     // A connect cut short by the session's stop is not a failure to show.
     if (error != platform::kSocketCancelled) {
-        Report(platform::Format("Can't connect to Host:%s Port:%d Error:%d", host->c_str(), port, error));
+        Report(platform::Format("Can't connect to Host:%s Port:%d Error:%d", host->c_str(), port, error) +
+               socket_.Explain(error));
     }
     return false;
 }

@@ -1,8 +1,9 @@
 // ServerConnection: the tracker session's link to the tracking server. A ByteStream over
 // a TcpSocket that reports to a listener (the session): OnStarted(0) once connected
 // (the session logs in inside that call), OnStopped(0) at every Disconnect, and the
-// texts "Can't connect to Host:%s Port:%d Error:%d", "Write failed, error:%d" and
-// "Read failed, error:%d". The first write or read error tears the link down. Bringing up
+// texts "Can't connect to Host:%s Port:%d Error:%d" (followed by the reason in words when
+// a name did not resolve or TLS could not verify the server), "Write failed, error:%d"
+// and "Read failed, error:%d". The first write or read error tears the link down. Bringing up
 // a data connection before a connect always succeeds on this platform.
 // Used by the session's worker thread only, except Disconnect from the session's Stop
 // after the worker has ended. Listener calls are made synchronously on the calling thread.
@@ -26,6 +27,8 @@ public:
     // Every blocking call also ends when this event is set.
     void SetStopEvent(platform::Event* stop) { socket_.SetStopEvent(stop); }
     void SetTimeouts(int connectMs, int ioMs) { socket_.SetTimeouts(connectMs, ioMs); }
+    // Plain TCP (nullptr) or TLS with this trust, from the next Connect on.
+    void SetTls(std::shared_ptr<platform::TlsContext> tls) { socket_.SetTls(std::move(tls)); }
 
     // False without a report when the network is not available, the host is missing or
     // the port is 0; false with the "Can't connect" text when the connect fails.

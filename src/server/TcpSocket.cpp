@@ -5,8 +5,13 @@
 namespace kestrix {
 
 bool TcpSocket::Connect(const std::string& host, uint16_t port, int& error) {
-    error = socket_.Connect(host, port, connectTimeoutMs_, stop_);
+    error = socket_.Connect(host, port, connectTimeoutMs_, stop_, tls_);
     return error == 0;
+}
+
+std::string TcpSocket::Explain(int error) const {
+    const bool words = error == platform::kSocketNotResolved || error == platform::kSocketTlsFailed;
+    return words && !socket_.Reason().empty() ? " (" + socket_.Reason() + ")" : "";
 }
 
 bool TcpSocket::Write(const uint8_t* data, size_t length, size_t& written) {

@@ -40,7 +40,9 @@ bool UploadTrack(IUploadHost& host) {
     TcpSocket socket;
     int error = 0;
     if (!socket.Connect(hostName, port, error)) {
-        Show(platform::Format("Can't connect to host: '%s' port: %d error: %d ", hostName.c_str(), port, error), true);
+        Show(platform::Format("Can't connect to host: '%s' port: %d error: %d ", hostName.c_str(), port, error) +
+                 socket.Explain(error),
+             true);
         host.StartServices(running);
         return false;
     }
