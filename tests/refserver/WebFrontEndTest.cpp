@@ -22,7 +22,7 @@ protected:
         db_ = dir_.File("server.sqlite");
         ASSERT_TRUE(store_.Open(db_)) << store_.Error();
         ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), aliceId_));
-        web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201"});
+        web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201", nullptr});
         ASSERT_TRUE(web_->Start()) << web_->Error();
         self_ = "127.0.0.1:" + std::to_string(web_->Port());
     }
