@@ -8,6 +8,7 @@
 
 #include "TrackingServer.h"
 #include "WebFrontEnd.h"
+#include "WebPages.h"
 #include "platform/Md5.h"
 
 namespace kestrix::refserver {
@@ -123,6 +124,11 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
 
 int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, std::ostream& out,
             std::ostream& err) {
+    // The accounts the web form would refuse are refused here too.
+    if (std::string fault = CheckRegistration(name, password, password); !fault.empty()) {
+        err << "kestrix-server: " << fault << "\n";
+        return 2;
+    }
     PointStore store;
     if (!OpenStore(store, dbPath, true, err)) return 1;
     uint32_t id = 0;
