@@ -27,6 +27,11 @@ constexpr int kSocketBadAddress = static_cast<int>(std::errc::address_not_availa
 constexpr int kSocketNotResolved = static_cast<int>(std::errc::no_such_device_or_address);
 constexpr int kSocketTlsFailed = static_cast<int>(std::errc::protocol_error);
 
+// The name servers that resolve host names ("127.0.0.1:5353,[::1]:53"); empty, as it
+// starts: the system's (resolv.conf). For a machine whose resolver is elsewhere, and for
+// tests that need one that never answers. Any thread; later connects use it.
+void SetNameServers(const std::string& servers);
+
 class Socket {
 public:
     Socket() = default;

@@ -61,7 +61,15 @@ bool UnderInvalid(std::string name) {
     return name == "invalid" || (name.size() > 8 && name.compare(name.size() - 8, 8, ".invalid") == 0);
 }
 
+std::mutex serversMutex;
+std::string servers;  // guarded by serversMutex
+
 }  // namespace
+
+void SetNameServers(const std::string& list) {
+    std::lock_guard lock(serversMutex);
+    servers = list;
+}
 
 int ResolveHost(const std::string& host, uint16_t port, int timeoutMs, Event* stop, std::vector<ResolvedAddress>& out,
                 std::string& reason) {
@@ -81,6 +89,11 @@ int ResolveHost(const std::string& host, uint16_t port, int timeoutMs, Event* st
     std::call_once(once, [] { initialised = ares_library_init(ARES_LIB_INIT_ALL); });
     ares_channel channel = nullptr;
     int rc = initialised == ARES_SUCCESS ? ares_init(&channel) : initialised;
+    if (rc == ARES_SUCCESS) {
+        std::lock_guard lock(serversMutex);
+        if (!servers.empty()) rc = ares_set_servers_ports_csv(channel, servers.c_str());
+        if (rc != ARES_SUCCESS) ares_destroy(channel);
+    }
     if (rc != ARES_SUCCESS) {
         reason = std::string("cannot start the resolver: ") + ares_strerror(rc);
         return kSocketNotResolved;
