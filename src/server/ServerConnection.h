@@ -18,6 +18,8 @@
 
 namespace kestrix {
 
+class TrackerSettings;
+
 class ServerConnection : public ByteStream {
 public:
     explicit ServerConnection(IStatusListener* listener = nullptr) : listener_(listener) {}
@@ -27,12 +29,13 @@ public:
     // Every blocking call also ends when this event is set.
     void SetStopEvent(platform::Event* stop) { socket_.SetStopEvent(stop); }
     void SetTimeouts(int connectMs, int ioMs) { socket_.SetTimeouts(connectMs, ioMs); }
-    // Plain TCP (nullptr) or TLS with this trust, from the next Connect on.
-    void SetTls(std::shared_ptr<platform::TlsContext> tls) { socket_.SetTls(std::move(tls)); }
 
     // False without a report when the network is not available, the host is missing or
     // the port is 0; false with the "Can't connect" text when the connect fails.
     bool Connect(const std::optional<std::string>& host, uint16_t port);
+    // To the server the settings name, in plain TCP or TLS as they say; a TLS trust that
+    // cannot be loaded is a failed connect.
+    bool Connect(const TrackerSettings& settings);
     // Closes the socket; always reports OnStopped(0) to a listener.
     void Disconnect();
     // Without waiting: when the server has closed the connection, disconnects (reporting

@@ -17,6 +17,8 @@
 
 namespace kestrix {
 
+class TrackerSettings;
+
 class TcpSocket : public ByteStream {
 public:
     static constexpr int kDefaultConnectTimeoutMs = 10000;
@@ -34,6 +36,9 @@ public:
 
     // The trust for a TLS connection, or nullptr (the default) for plain TCP.
     void SetTls(std::shared_ptr<platform::TlsContext> tls) { tls_ = std::move(tls); }
+    // Plain TCP or TLS as the settings say (Tls 1: TLS, trusting the certificates of
+    // TlsCa, or the system's). False with the reason when those cannot be loaded.
+    bool Secure(const TrackerSettings& settings, std::string& error);
 
     // Closes an open socket first. On failure error holds the connect's error code.
     bool Connect(const std::string& host, uint16_t port, int& error);
