@@ -13,23 +13,6 @@ namespace {
 
 using test::kT0;
 
-class FakeHost : public IUploadHost {
-public:
-    explicit FakeHost(TrackerSettings& s) : settings(s) {}
-    TrackerSettings& GetSettings() override { return settings; }
-    uint32_t GetState() override { return state; }
-    uint32_t RunningServices() override { return running ? *running : IUploadHost::RunningServices(); }
-    void StartServices(uint32_t bits) override { calls.push_back("start " + std::to_string(bits)); }
-    void StopServices(uint32_t bits, bool byUser) override {
-        calls.push_back("stop " + std::to_string(bits) + (byUser ? " user" : ""));
-    }
-    void UpdateStatus() override { calls.push_back("update"); }
-    TrackerSettings& settings;
-    uint32_t state = kModeTracker | kModeLogger | kModeFix;
-    std::optional<uint32_t> running;
-    std::vector<std::string> calls;
-};
-
 class UploadTrackTest : public test::ServerFixture {
 protected:
     void SetUp() override {
@@ -54,7 +37,7 @@ protected:
     }
 
     test::ScriptedShell shell_;
-    FakeHost host_{settings_};
+    test::UploadHost host_{settings_};
 };
 
 // A message holds 500 points: 501 records go out in two. With user id 0 the short login is
