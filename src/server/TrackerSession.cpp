@@ -228,7 +228,7 @@ void TrackerSession::Run() {
 void TrackerSession::HandleQueue() {
     TrackerSettings* settings = settings_.load();
     if (!connection_.IsOpen() && settings != nullptr) {
-        connection_.Connect(settings->GetHost(), settings->GetPort());
+        connection_.Connect(*settings);
         if (!loggedIn_) {
             stopEvent_.Wait(retryPauseMs_);
             connection_.Disconnect();
