@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "SqliteStore.h"
 #include "TestClient.h"
 #include "WebFrontEnd.h"
 #include "support/Process.h"
@@ -73,18 +74,19 @@ protected:
         ASSERT_TRUE(store_.Open(db_));
         ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), alice_));
         ASSERT_TRUE(store_.AddUser("b<o>b & co", PasswordDigest("pw"), bob_));
-        const StoredPoint live{PointKind::Live, "2026-12-06T10:00:01.250Z", std::nullopt, 52.5, -13.25, 34.5f, 12.25f};
-        const StoredPoint track{PointKind::Track, "2026-12-06T10:00:02.000Z", "2026-12-06T09:59:00.000Z",
-                                -0.125, 179.5, -20.0f, 0.0f};
-        // Stored in two packets, the second first for bob, so order is by arrival.
-        ASSERT_TRUE(store_.AddPoints(alice_, {live}));
-        ASSERT_TRUE(store_.AddPoints(alice_, {track, track}));
-        ASSERT_TRUE(store_.AddPoints(bob_, {track}));
+        const StoredPoint live{.receivedMs = 1796551201250, .latitude = 52.5, .longitude = -13.25,
+                               .altitude = 34.5f, .speed = 12.25f};
+        // Received 2026-12-06T10:00:02.000Z, fixed at 09:59:00.
+        const StoredPoint track{.receivedMs = 1796551202000, .timeMs = 1796551140000, .latitude = -0.125,
+                                .longitude = 179.5, .altitude = -20.0f, .kind = PointKind::Track};
+        ASSERT_TRUE(store_.AddPoints(alice_, std::vector{live}));
+        ASSERT_TRUE(store_.AddPoints(alice_, std::vector{track, track}));
+        ASSERT_TRUE(store_.AddPoints(bob_, std::vector{track}));
     }
 
     test::TempDir dir_;
     std::string db_;
-    PointStore store_;
+    SqliteStore store_;
     uint32_t alice_ = 0;
     uint32_t bob_ = 0;
 };

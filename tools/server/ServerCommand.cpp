@@ -15,9 +15,10 @@ namespace kestrix::refserver {
 namespace {
 
 const char* kUsage =
-    "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE]\n"
-    "       kestrix-server [--db FILE] user add NAME PASSWORD\n"
-    "       kestrix-server [--db FILE] export NAME [--gpx]\n";
+    "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]\n"
+    "       kestrix-server [--db FILE|URI] user add NAME PASSWORD\n"
+    "       kestrix-server [--db FILE|URI] export NAME [--gpx]\n"
+    "FILE is a SQLite database; URI a PostgreSQL one (postgresql://USER@HOST/DB?sslmode=...).\n";
 
 template <class T>
 std::string Number(T value) {
@@ -26,22 +27,6 @@ std::string Number(T value) {
     auto [end, ec] = std::to_chars(text, text + sizeof text, value);
     if (ec != std::errc()) return "null";
     return std::string(text, end);
-}
-
-void JsonString(const std::string& s, std::ostream& out) {
-    out << '"';
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out << '\\' << c;
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out << esc;
-        } else {
-            out << c;
-        }
-    }
-    out << '"';
 }
 
 std::string XmlEscape(const std::string& s) {
@@ -58,34 +43,37 @@ std::string XmlEscape(const std::string& s) {
     return r;
 }
 
-bool OpenStore(PointStore& store, const std::string& path, bool create, std::ostream& err) {
-    if (create) {
-        std::filesystem::path folder = std::filesystem::path(path).parent_path();
+// Opens the database for a command; create makes a SQLite file's folder and the database
+// when missing. An upgrade of its schema is reported on err.
+std::unique_ptr<Store> OpenStore(const std::string& location, bool create, std::ostream& err) {
+    if (create && !IsPostgresUri(location)) {
+        std::filesystem::path folder = std::filesystem::path(location).parent_path();
         std::error_code ec;
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
         if (ec) {
             err << "kestrix-server: cannot create " << folder.string() << ": " << ec.message() << "\n";
-            return false;
+            return nullptr;
         }
-    } else if (!std::filesystem::exists(path)) {
-        err << "kestrix-server: no database at " << path << "\n";
-        return false;
     }
-    if (!store.Open(path)) {
-        err << "kestrix-server: " << store.Error() << "\n";
-        return false;
+    std::unique_ptr<Store> store = MakeStore(location);
+    if (!store->Open(location, create ? Store::Mode::Create : Store::Mode::Existing)) {
+        err << "kestrix-server: " << store->Error() << "\n";
+        return nullptr;
     }
-    return true;
+    if (store->UpgradedFrom() != 0 && store->UpgradedFrom() != Store::kSchemaVersion)
+        err << "kestrix-server: upgraded the database " << RedactLocation(location) << " from schema version "
+            << store->UpgradedFrom() << " to " << Store::kSchemaVersion << "\n";
+    return store;
 }
 
 // web is "off" or an address; webAsked says whether the command line named it.
 int Serve(const std::string& dbPath, const std::string& listen, const std::string& web, bool webAsked,
           std::ostream& out, std::ostream& err, const std::function<void()>& waitForStop) {
-    PointStore store;
-    if (!OpenStore(store, dbPath, true, err)) return 1;
+    std::unique_ptr<Store> store = OpenStore(dbPath, true, err);
+    if (!store) return 1;
     ServerOptions options;
     options.listen = listen;
-    TrackingServer server(store, options);
+    TrackingServer server(*store, options);
     if (!server.Start()) {
         err << "kestrix-server: " << server.Error() << "\n";
         return 1;
@@ -119,11 +107,11 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
 
 int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, std::ostream& out,
             std::ostream& err) {
-    PointStore store;
-    if (!OpenStore(store, dbPath, true, err)) return 1;
+    std::unique_ptr<Store> store = OpenStore(dbPath, true, err);
+    if (!store) return 1;
     uint32_t id = 0;
-    if (!store.AddUser(name, PasswordDigest(password), id)) {
-        err << "kestrix-server: " << store.Error() << "\n";
+    if (!store->AddUser(name, PasswordDigest(password), id)) {
+        err << "kestrix-server: " << store->Error() << "\n";
         return 1;
     }
     out << id << "\n";
@@ -131,16 +119,16 @@ int AddUser(const std::string& dbPath, const std::string& name, const std::strin
 }
 
 int Export(const std::string& dbPath, const std::string& name, bool gpx, std::ostream& out, std::ostream& err) {
-    PointStore store;
-    if (!OpenStore(store, dbPath, false, err)) return 1;
+    std::unique_ptr<Store> store = OpenStore(dbPath, false, err);
+    if (!store) return 1;
     UserRecord user;
-    if (!store.FindUser(name, user)) {
-        err << "kestrix-server: " << (store.Error().empty() ? "no user " + name : store.Error()) << "\n";
+    if (!store->FindUser(name, user)) {
+        err << "kestrix-server: " << (store->Error().empty() ? "no user " + name : store->Error()) << "\n";
         return 1;
     }
     std::vector<StoredPoint> points;
-    if (!store.ForEachPoint(user.id, [&](const StoredPoint& p) { points.push_back(p); })) {
-        err << "kestrix-server: " << store.Error() << "\n";
+    if (!store->ForEachPoint(user.id, [&](const StoredPoint& p) { points.push_back(p); })) {
+        err << "kestrix-server: " << store->Error() << "\n";
         return 1;
     }
     if (gpx)
@@ -178,11 +166,10 @@ std::string PasswordDigest(const std::string& password) {
 
 void WriteJsonLines(const std::vector<StoredPoint>& points, std::ostream& out) {
     for (const StoredPoint& p : points) {
-        out << "{\"kind\":\"" << PointKindName(p.kind) << "\",\"received\":";
-        JsonString(p.received, out);
-        out << ",\"time\":";
-        if (p.time)
-            JsonString(*p.time, out);
+        out << "{\"kind\":\"" << PointKindName(p.kind) << "\",\"received\":\"" << FormatIsoMs(p.receivedMs)
+            << "\",\"time\":";
+        if (p.HasTime())
+            out << '"' << FormatIsoMs(p.timeMs) << '"';
         else
             out << "null";
         out << ",\"lat\":" << Number(p.latitude) << ",\"lon\":" << Number(p.longitude)
@@ -201,7 +188,7 @@ void WriteGpx(const std::string& userName, const std::vector<StoredPoint>& point
     for (const StoredPoint& p : points) {
         out << "      <trkpt lat=\"" << Number(p.latitude) << "\" lon=\"" << Number(p.longitude) << "\">"
             << "<ele>" << Number(p.altitude) << "</ele>"
-            << "<time>" << XmlEscape(p.time ? *p.time : p.received) << "</time>"
+            << "<time>" << FormatIsoMs(p.HasTime() ? p.timeMs : p.receivedMs) << "</time>"
             << "<type>" << PointKindName(p.kind) << "</type></trkpt>\n";
     }
     out << "    </trkseg>\n"

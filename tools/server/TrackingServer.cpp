@@ -43,12 +43,16 @@ std::string AddressOf(const sockaddr_in& addr) {
 }
 
 struct Connection {
-    Connection(int fd_, const sockaddr_in& addr, SessionSink& sink)
-        : fd(fd_), peer(AddressOf(addr) + ":" + std::to_string(ntohs(addr.sin_port))), session(sink, AddressOf(addr)) {}
+    Connection(int fd_, const sockaddr_in& addr, SessionSink& sink, uint64_t serial_)
+        : fd(fd_),
+          serial(serial_),
+          peer(AddressOf(addr) + ":" + std::to_string(ntohs(addr.sin_port))),
+          session(sink, AddressOf(addr), serial_) {}
     int fd;
+    uint64_t serial;  // never reused, unlike fd: login answers find their connection by it
     std::string peer;
     ClientSession session;
-    // While its login waits its turn the connection is not read.
+    // While its login waits (its turn, or its answer) the connection is not read.
     bool paused = false;
     std::chrono::steady_clock::time_point resumeAt;
     std::string unsent;
@@ -95,12 +99,10 @@ bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& po
     return true;
 }
 
-TrackingServer::TrackingServer(PointStore& store, ServerOptions options)
-    : store_(store), options_(std::move(options)), sink_(std::make_unique<StoreSink>(store_, options_.now, options_.logins)) {}
-
-uint64_t TrackingServer::PointsStored() const {
-    return sink_->Stored();
-}
+TrackingServer::TrackingServer(Store& store, ServerOptions options)
+    : options_(std::move(options)),
+      writer_(store, options_.writer),
+      sink_(writer_, options_.now, options_.logins, options_.loginWait) {}
 
 TrackingServer::~TrackingServer() {
     Stop();
@@ -168,12 +170,16 @@ bool TrackingServer::Start() {
         std::fprintf(stderr, "kestrix-server: the descriptor limit (%llu) holds %d connections, not %d\n",
                      static_cast<unsigned long long>(limit), capacity_, wanted);
     }
+    if (!writer_.Start(error_)) {
+        CloseFds();
+        return false;
+    }
     epoll_event ev{};
     ev.events = EPOLLIN;
-    ev.data.fd = listenFd_;
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, listenFd_, &ev);
-    ev.data.fd = wakeFd_;
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev);
+    for (int fd : {listenFd_, wakeFd_, writer_.NotifyFd()}) {
+        ev.data.fd = fd;
+        epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev);
+    }
     thread_ = std::thread([this] { Run(); });
     return true;
 }
@@ -185,12 +191,17 @@ void TrackingServer::Stop() {
         }
         thread_.join();
     }
+    writer_.Stop();
     CloseFds();
 }
 
 void TrackingServer::Run() {
-    StoreSink& sink = *sink_;
+    StoreSink& sink = sink_;
     std::unordered_map<int, std::unique_ptr<Connection>> conns;
+    std::unordered_map<uint64_t, Connection*> bySerial;
+    uint64_t nextSerial = 1;
+    // Off while the writer's queue is full: no connection is read.
+    bool reading = true;
     // The connections that have not logged in, longest silent first: the first to go
     // when a newcomer needs room.
     std::list<Connection*> waiting;
@@ -218,6 +229,7 @@ void TrackingServer::Run() {
         close(c.fd);
         if (c.waiting) waiting.erase(c.waitingAt);
         if (c.paused) std::erase(paused, &c);
+        bySerial.erase(c.serial);
         conns.erase(c.fd);
         connections_ = static_cast<int>(conns.size());
         if (listenerPaused) setListener(true);
@@ -246,7 +258,8 @@ void TrackingServer::Run() {
     };
     auto watch = [&](Connection& c) {
         epoll_event ev{};
-        ev.events = (c.paused ? 0u : static_cast<uint32_t>(EPOLLIN)) | (c.wantWrite ? static_cast<uint32_t>(EPOLLOUT) : 0u);
+        ev.events = (c.paused || !reading ? 0u : static_cast<uint32_t>(EPOLLIN)) |
+                    (c.wantWrite ? static_cast<uint32_t>(EPOLLOUT) : 0u);
         ev.data.fd = c.fd;
         epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
     };
@@ -319,19 +332,32 @@ void TrackingServer::Run() {
             }
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            auto c = std::make_unique<Connection>(fd, peer, sink);
+            auto c = std::make_unique<Connection>(fd, peer, sink, nextSerial++);
             c->lastHeard = std::chrono::steady_clock::now();
             epoll_event ev{};
-            ev.events = EPOLLIN;
+            ev.events = reading ? static_cast<uint32_t>(EPOLLIN) : 0u;
             ev.data.fd = fd;
             if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
                 close(fd);
                 continue;
             }
             heard(*c);
+            bySerial.emplace(c->serial, c.get());
             conns.emplace(fd, std::move(c));
             ++accepted_;
             connections_ = static_cast<int>(conns.size());
+        }
+    };
+    // Back-pressure: while the writer's queue is full nothing is read, and TCP holds the
+    // clients back. Silence meanwhile is the server's doing, so idle time starts afresh.
+    auto setReading = [&](bool on) {
+        reading = on;
+        holdingBack_ = !on;
+        if (!on) writer_.WantRoom();
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& [fd, c] : conns) {
+            if (on) c->lastHeard = now;
+            if (!c->closing) watch(*c);
         }
     };
     auto readFrom = [&](Connection& c) {
@@ -342,13 +368,30 @@ void TrackingServer::Run() {
                 bool ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
                 heard(c);
                 afterFeed(c, ok);
-                if (!ok || c.paused || static_cast<size_t>(n) < buffer.size()) return;
+                if (reading && writer_.Full()) setReading(false);
+                if (!ok || c.paused || !reading || static_cast<size_t>(n) < buffer.size()) return;
                 continue;
             }
             if (n == 0) return closeLater(c, c.session.Buffered() ? "peer closed inside a packet" : "");
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
             return closeLater(c, SystemError("recv"));
+        }
+    };
+
+    // The writer's answers to logins, each to the connection that still waits for it.
+    auto answered = [&] {
+        for (const StoreWriter::LoginAnswer& a : writer_.TakeAnswers()) {
+            auto it = bySerial.find(a.session);
+            if (it == bySerial.end()) continue;
+            Connection& c = *it->second;
+            if (c.closing || !c.session.AwaitsLogin(a.request)) continue;
+            std::erase(paused, &c);
+            c.paused = false;
+            watch(c);
+            const bool ok = c.session.Answer(a.userId);
+            heard(c);  // logged in now, or still not
+            afterFeed(c, ok);
         }
     };
 
@@ -378,13 +421,12 @@ void TrackingServer::Run() {
             std::fprintf(stderr, "kestrix-server: %s\n", SystemError("epoll_wait").c_str());
             break;
         }
-        // Everything stored in this pass shares one commit, and no answer leaves before
-        // it: a client that has its login answered knows that what it sent before is kept.
-        sink.BeginBatch();
         for (int i = 0; i < n; ++i) {
             int fd = events[i].data.fd;
             if (fd == wakeFd_) {
                 running = false;
+            } else if (fd == writer_.NotifyFd()) {
+                answered();
             } else if (fd == listenFd_) {
                 acceptAll();
             } else {
@@ -399,7 +441,7 @@ void TrackingServer::Run() {
             }
         }
         resumeDue();
-        sink.EndBatch();
+        if (!reading && writer_.HasRoom()) setReading(true);
         for (Connection* c : touched) {
             c->touched = false;
             if (!flush(*c) && !c->closing) {
@@ -411,7 +453,7 @@ void TrackingServer::Run() {
         touched.clear();
 
         auto now = std::chrono::steady_clock::now();
-        if (now - lastSweep >= sweepEvery) {
+        if (reading && now - lastSweep >= sweepEvery) {
             lastSweep = now;
             std::vector<Connection*> idle;
             for (auto& [fd, c] : conns)
