@@ -12,6 +12,7 @@
 
 #include "SqliteStore.h"
 #include "TestClient.h"
+#include "TestDatabase.h"
 #include "WebFrontEnd.h"
 #include "support/Process.h"
 #include "support/TestSupport.h"
@@ -65,6 +66,33 @@ TEST(ServerCommand, WebPagesOnATakenPort) {
     EXPECT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
     EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on 127.0.0.1:1280: Address already in use; "
                      "tracking goes on without them (--web ADDR:PORT moves them)\n");
+}
+
+// A file of the first server (its tables, no schema version) is upgraded in place by the
+// first command that opens it, which says so, and keeps its accounts and points.
+TEST(ServerCommand, AFileOfTheFirstServerIsUpgradedInPlace) {
+    test::TestDatabase db(test::Backend::Sqlite);
+    ASSERT_TRUE(db.Execute(
+        "CREATE TABLE users (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL UNIQUE, digest TEXT NOT NULL);"
+        "CREATE TABLE points (id INTEGER PRIMARY KEY AUTOINCREMENT, user_id INTEGER NOT NULL, kind TEXT NOT NULL,"
+        " received TEXT NOT NULL, time TEXT, lat REAL NOT NULL, lon REAL NOT NULL, alt REAL NOT NULL,"
+        " speed REAL NOT NULL);"
+        "CREATE INDEX points_user ON points(user_id, id);"
+        "INSERT INTO users(name, digest) VALUES ('anna', '5ebe2294ecd0e0f08eab7690d2a6ee69');"
+        "INSERT INTO points(user_id, kind, received, time, lat, lon, alt, speed) VALUES"
+        " (1, 'live', '2026-12-06T10:00:01.250Z', NULL, 52.5, -13.25, 34.5, 12.25),"
+        " (1, 'track', '2026-12-06T10:00:02.000Z', '2026-12-06T09:59:00.000Z', -0.125, 179.5, -20, 0);"));
+    const std::string lines =
+        "{\"kind\":\"live\",\"received\":\"2026-12-06T10:00:01.250Z\",\"time\":null,\"lat\":52.5,\"lon\":-13.25,"
+        "\"alt\":34.5,\"speed\":12.25}\n"
+        "{\"kind\":\"track\",\"received\":\"2026-12-06T10:00:02.000Z\",\"time\":\"2026-12-06T09:59:00.000Z\","
+        "\"lat\":-0.125,\"lon\":179.5,\"alt\":-20,\"speed\":0}\n";
+    Result r = RunCommand({"--db", db.Location(), "export", "anna"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "kestrix-server: upgraded the database " + db.Location() + " from schema version 1 to 2\n");
+    EXPECT_EQ(r.out, lines);
+    r = RunCommand({"--db", db.Location(), "user", "add", "ben", "pw"});
+    EXPECT_EQ(std::tie(r.code, r.out, r.err), std::make_tuple(0, std::string("2\n"), std::string()));
 }
 
 class ExportTest : public ::testing::Test {
