@@ -1,10 +1,13 @@
 // The reference server under load: the real kestrix-server program on loopback with a
 // fresh database, 200 clients at once, each logging in and sending 600 live positions
 // and 10 track messages of 100 points, interleaved. Each client then logs in once more:
-// the server handles a connection's packets in order and stores each before reading the
-// next, so that answer means everything the client sent is stored. Then the export must
-// hold every position exactly once. Reported: points per second, and the server's peak
-// resident memory (VmHWM) taken from /proc before it is stopped.
+// that answer comes only once everything the client sent before it is committed. Then the
+// export must hold every position exactly once. Three runs: one server on SQLite, one on
+// PostgreSQL, and two on one PostgreSQL database (the clients split between them).
+// PostgreSQL is a cluster of the benchmark's own (scripts/postgres.sh) with its default
+// durability: every commit is flushed to disk. Reported: points per second, each server's
+// peak resident memory (VmHWM) and CPU time taken from /proc before it is stopped, and
+// the rates as ratios to SQLite's and to one PostgreSQL server's.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -12,10 +15,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -39,6 +44,7 @@ constexpr int kLivePerClient = 600;
 constexpr int kTracksPerClient = 10;
 constexpr int kPointsPerTrack = 100;
 const std::string kProgram = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix-server";
+const std::string kPostgresScript = std::string(KESTRIX_SOURCE_DIR) + "/scripts/postgres.sh";
 const std::string kDigest = "5ebe2294ecd0e0f08eab7690d2a6ee69";  // MD5 of "secret"
 
 // Runs the program with stdout on a pipe; returns the pid and the pipe's read end.
@@ -224,32 +230,120 @@ bool CheckExport(const std::string& json, std::string& why) {
     return true;
 }
 
-void BM_ServerUnderLoad(benchmark::State& state) {
-    char dirTemplate[] = "/tmp/kestrix-bench-XXXXXX";
-    if (!mkdtemp(dirTemplate)) {
-        state.SkipWithError("cannot make a temporary folder");
-        return;
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// Runs a command to its end; its exit status.
+int Run(const std::vector<std::string>& argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> args;
+        std::vector<std::string> copy = argv;
+        for (std::string& a : copy) args.push_back(a.data());
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
     }
-    const std::string dir = dirTemplate;
-    const std::string db = dir + "/server.sqlite";
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The benchmark's temporary folder and, once asked for, its PostgreSQL cluster.
+struct Setting {
+    std::string dir;
+    std::string postgres;     // the maintenance database's URI
+    std::string unavailable;  // why there is no PostgreSQL
+    bool clusterTried = false;
+    int databases = 0;
+
+    // A fresh database's --db value.
+    std::string Database(bool onPostgres) {
+        if (!onPostgres) {
+            const std::string db = dir + "/server" + std::to_string(++databases) + ".sqlite";
+            std::remove(db.c_str());
+            return db;
+        }
+        if (!clusterTried) {
+            clusterTried = true;
+            if (Run({"sh", kPostgresScript, "start", dir + "/pg", "--durable"}) != 0)
+                unavailable = "the PostgreSQL cluster did not start (" + dir + "/pg/server.log)";
+            else
+                unavailable = ReadFileText(dir + "/pg/unavailable");
+            postgres = ReadFileText(dir + "/pg/uri");
+        }
+        if (!unavailable.empty() || postgres.empty()) return {};
+        const std::string name = "bench" + std::to_string(++databases);
+        if (Run({"psql", "-q", postgres, "-c", "CREATE DATABASE " + name}) != 0) return {};
+        const size_t slash = postgres.find('/', postgres.find("://") + 3);
+        return postgres.substr(0, slash + 1) + name + postgres.substr(postgres.find('?'));
+    }
+    ~Setting() {
+        if (clusterTried) Run({"sh", kPostgresScript, "stop", dir + "/pg"});
+        Run({"rm", "-rf", dir});
+    }
+};
+Setting* setting = nullptr;
+
+struct ServerProcess {
+    pid_t pid = -1;
+    int out = -1;
+    uint16_t port = 0;
+};
+
+bool StartServer(const std::string& db, ServerProcess& server, std::string& why) {
+    server.pid = Spawn({"--db", db, "--listen", "127.0.0.1:0", "--web", "off"}, server.out);
+    std::string line = ReadLine(server.out);
+    if (line.rfind("listening on 127.0.0.1:", 0) != 0) {
+        why = "server did not start: " + line;
+        return false;
+    }
+    server.port = static_cast<uint16_t>(std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:")));
+    return true;
+}
+
+void StopServer(ServerProcess& server) {
+    if (server.pid <= 0) return;
+    int status = 0;
+    kill(server.pid, SIGTERM);
+    waitpid(server.pid, &status, 0);
+    close(server.out);
+    server.pid = -1;
+}
+
+// Points per second of the runs so far, for the ratios.
+double sqliteRate = 0;
+double postgresRate = 0;
+
+void BM_ServerUnderLoad(benchmark::State& state, bool onPostgres, int servers) {
+    const char* name = !onPostgres ? "one server on SQLite" : servers == 1 ? "one server on PostgreSQL"
+                                                                           : "two servers on one PostgreSQL";
     for (auto _ : state) {
         state.PauseTiming();
-        std::remove(db.c_str());
+        const std::string db = setting->Database(onPostgres);
+        if (db.empty()) {
+            state.SkipWithError(("no PostgreSQL: " + setting->unavailable).c_str());
+            return;
+        }
         int out = -1;
         pid_t adder = Spawn({"--db", db, "user", "add", "bench", "secret"}, out);
         ReadAll(out);
         close(out);
         int status = 0;
         waitpid(adder, &status, 0);
-        pid_t server = Spawn({"--db", db, "--listen", "127.0.0.1:0", "--web", "off"}, out);
-        std::string line = ReadLine(out);
-        if (line.rfind("listening on 127.0.0.1:", 0) != 0) {
-            state.SkipWithError(("server did not start: " + line).c_str());
-            kill(server, SIGKILL);
-            waitpid(server, &status, 0);
-            return;
+        std::vector<ServerProcess> procs(static_cast<size_t>(servers));
+        std::string why;
+        for (ServerProcess& p : procs) {
+            if (!StartServer(db, p, why)) {
+                for (ServerProcess& q : procs) StopServer(q);
+                state.SkipWithError(why.c_str());
+                return;
+            }
         }
-        uint16_t port = static_cast<uint16_t>(std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:")));
         state.ResumeTiming();
 
         auto begin = std::chrono::steady_clock::now();
@@ -257,48 +351,77 @@ void BM_ServerUnderLoad(benchmark::State& state) {
         std::vector<std::thread> clients;
         for (int i = 0; i < kClients; ++i)
             clients.emplace_back([&, i] {
-                if (!RunClient(port, i)) ++failed;
+                if (!RunClient(procs[static_cast<size_t>(i % servers)].port, i)) ++failed;
             });
         for (std::thread& t : clients) t.join();
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 
         state.PauseTiming();
-        long hwm = VmHwmKb(server);
-        double cpu = CpuSeconds(server);
-        kill(server, SIGTERM);
-        waitpid(server, &status, 0);
-        close(out);
+        std::string memory;
+        double cpu = 0;
+        long hwmMax = 0;
+        for (ServerProcess& p : procs) {
+            const long hwm = VmHwmKb(p.pid);
+            hwmMax = std::max(hwmMax, hwm);
+            cpu += CpuSeconds(p.pid);
+            memory += (memory.empty() ? "" : " and ") + std::to_string(hwm) + " kB";
+            StopServer(p);
+        }
         int exportOut = -1;
         pid_t exporter = Spawn({"--db", db, "export", "bench"}, exportOut);
         std::string json = ReadAll(exportOut);
         close(exportOut);
         waitpid(exporter, &status, 0);
-        std::string why;
         if (failed.load() != 0) {
             state.SkipWithError((std::to_string(failed.load()) + " clients failed").c_str());
         } else if (!CheckExport(json, why)) {
             state.SkipWithError(why.c_str());
         }
         const double points = static_cast<double>(kClients) * (kLivePerClient + kTracksPerClient * kPointsPerTrack);
+        const double rate = points / seconds;
         state.counters["clients"] = kClients;
         state.counters["points"] = points;
-        state.counters["points_per_s"] = points / seconds;
+        state.counters["points_per_s"] = rate;
         state.counters["packets_per_s"] = kClients * (kLivePerClient + kTracksPerClient + 2) / seconds;
-        state.counters["server_VmHWM_kB"] = static_cast<double>(hwm);
+        state.counters["server_VmHWM_kB"] = static_cast<double>(hwmMax);
         state.counters["server_cpu_s"] = cpu;
-        std::printf("reference server: %d clients, %.0f points in %.2f s (%.0f points/s), server CPU %.2f s, "
-                    "peak memory %ld kB\n",
-                    kClients, points, seconds, points / seconds, cpu, hwm);
+        std::printf("%s: %d clients, %.0f points in %.2f s (%.0f points/s), server CPU %.2f s, peak memory %s\n", name,
+                    kClients, points, seconds, rate, cpu, memory.c_str());
+        if (!onPostgres) {
+            sqliteRate = rate;
+        } else if (servers == 1) {
+            postgresRate = rate;
+            if (sqliteRate > 0)
+                std::printf("  PostgreSQL / SQLite: %.2f (target at least 0.5)\n", rate / sqliteRate);
+        } else if (postgresRate > 0) {
+            std::printf("  two servers / one server on PostgreSQL: %.2f (target at least 1)\n", rate / postgresRate);
+        }
         state.ResumeTiming();
     }
-    std::remove(db.c_str());
-    std::remove((db + "-wal").c_str());
-    std::remove((db + "-shm").c_str());
-    rmdir(dir.c_str());
 }
 
-BENCHMARK(BM_ServerUnderLoad)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerUnderLoad, sqlite, false, 1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerUnderLoad, postgres, true, 1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerUnderLoad, postgres_two_servers, true, 2)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    char dirTemplate[] = "/tmp/kestrix-bench-XXXXXX";
+    if (!mkdtemp(dirTemplate)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    // The cluster's user (postgres, when this runs as root) makes its folder inside.
+    chmod(dirTemplate, 0755);
+    Setting s;
+    s.dir = dirTemplate;
+    setting = &s;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
