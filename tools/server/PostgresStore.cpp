@@ -425,12 +425,15 @@ bool PostgresStore::FindUser(const std::string& name, UserRecord& out) {
 }
 
 bool PostgresStore::PutCopy(const std::string& data) {
+    // -1 on a connection still up means the server has ended the COPY (it refused a row):
+    // its error is the result that Collect finds.
+    auto ended = [&] { return PQstatus(conn_) == CONNECTION_OK ? true : Lost("cannot send the points"); };
     constexpr size_t kPiece = 1 << 20;
     size_t at = 0;
     while (at < data.size()) {
         const size_t n = std::min(kPiece, data.size() - at);
         int r = PQputCopyData(conn_, data.data() + at, static_cast<int>(n));
-        if (r < 0) return Lost("cannot send the points");
+        if (r < 0) return ended();
         if (r == 1) {
             at += n;
             continue;
@@ -442,7 +445,7 @@ bool PostgresStore::PutCopy(const std::string& data) {
     }
     for (;;) {
         int r = PQputCopyEnd(conn_, nullptr);
-        if (r < 0) return Lost("cannot send the points");
+        if (r < 0) return ended();
         if (r == 1) return Flush();
         if (!WaitSocket(POLLOUT, kWaitLimit)) return false;
     }

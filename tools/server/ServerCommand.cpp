@@ -1,5 +1,9 @@
 #include "ServerCommand.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -43,9 +47,32 @@ std::string XmlEscape(const std::string& s) {
     return r;
 }
 
+// Readable once SIGINT or SIGTERM is pending. The program blocks both in every thread, so
+// without it a command waiting for an unreachable database would not stop on Ctrl-C.
+class StopSignals {
+public:
+    StopSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    ~StopSignals() {
+        if (fd_ >= 0) close(fd_);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
 // Opens the database for a command; create makes a SQLite file's folder and the database
-// when missing. An upgrade of its schema is reported on err.
-std::unique_ptr<Store> OpenStore(const std::string& location, bool create, std::ostream& err) {
+// when missing. An upgrade of its schema is reported on err. A stop signal ends its waits.
+std::unique_ptr<Store> OpenStore(const std::string& location, bool create, const StopSignals& stop,
+                                 std::ostream& err) {
     if (create && !IsPostgresUri(location)) {
         std::filesystem::path folder = std::filesystem::path(location).parent_path();
         std::error_code ec;
@@ -56,6 +83,7 @@ std::unique_ptr<Store> OpenStore(const std::string& location, bool create, std::
         }
     }
     std::unique_ptr<Store> store = MakeStore(location);
+    store->SetAbort(stop.Fd());
     if (!store->Open(location, create ? Store::Mode::Create : Store::Mode::Existing)) {
         err << "kestrix-server: " << store->Error() << "\n";
         return nullptr;
@@ -69,8 +97,13 @@ std::unique_ptr<Store> OpenStore(const std::string& location, bool create, std::
 // web is "off" or an address; webAsked says whether the command line named it.
 int Serve(const std::string& dbPath, const std::string& listen, const std::string& web, bool webAsked,
           std::ostream& out, std::ostream& err, const std::function<void()>& waitForStop) {
-    std::unique_ptr<Store> store = OpenStore(dbPath, true, err);
-    if (!store) return 1;
+    std::unique_ptr<Store> store;
+    {
+        StopSignals stop;
+        store = OpenStore(dbPath, true, stop, err);
+        if (!store) return 1;
+        store->SetAbort(-1);  // from here on the server's writer has its own
+    }
     ServerOptions options;
     options.listen = listen;
     TrackingServer server(*store, options);
@@ -107,7 +140,8 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
 
 int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, std::ostream& out,
             std::ostream& err) {
-    std::unique_ptr<Store> store = OpenStore(dbPath, true, err);
+    StopSignals stop;
+    std::unique_ptr<Store> store = OpenStore(dbPath, true, stop, err);
     if (!store) return 1;
     uint32_t id = 0;
     if (!store->AddUser(name, PasswordDigest(password), id)) {
@@ -119,7 +153,8 @@ int AddUser(const std::string& dbPath, const std::string& name, const std::strin
 }
 
 int Export(const std::string& dbPath, const std::string& name, bool gpx, std::ostream& out, std::ostream& err) {
-    std::unique_ptr<Store> store = OpenStore(dbPath, false, err);
+    StopSignals stop;
+    std::unique_ptr<Store> store = OpenStore(dbPath, false, stop, err);
     if (!store) return 1;
     UserRecord user;
     if (!store->FindUser(name, user)) {

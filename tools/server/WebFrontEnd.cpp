@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <openssl/crypto.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -104,6 +106,8 @@ struct WebFrontEnd::Impl {
 
     std::mutex storeMutex;
     std::unique_ptr<Store> store;
+    // Readable once Stop begins: a request waiting for the database gives up.
+    int abortFd = -1;
     platform::HttpService service{ServiceOptions()};
     httplib::Server& server = service.Routes();
     std::string boundHost;
@@ -208,7 +212,10 @@ void WebFrontEnd::Impl::Register(const httplib::Request& req, const httplib::Par
 
 WebFrontEnd::WebFrontEnd(WebOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-WebFrontEnd::~WebFrontEnd() { Stop(); }
+WebFrontEnd::~WebFrontEnd() {
+    Stop();
+    if (impl_->abortFd >= 0) close(impl_->abortFd);
+}
 
 bool WebFrontEnd::Start() {
     Impl& d = *impl_;
@@ -222,6 +229,11 @@ bool WebFrontEnd::Start() {
         return false;
     }
     d.store = MakeStore(d.options.database);
+    if (d.abortFd < 0) d.abortFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    uint64_t count;
+    while (read(d.abortFd, &count, sizeof count) > 0) {
+    }
+    d.store->SetAbort(d.abortFd);
     if (!d.store->Open(d.options.database)) {
         d.error = d.store->Error();
         return false;
@@ -244,6 +256,8 @@ void WebFrontEnd::Stop() {
     Impl& d = *impl_;
     if (!d.started) return;
     d.started = false;
+    const uint64_t one = 1;
+    if (write(d.abortFd, &one, sizeof one) < 0) std::perror("kestrix-server: eventfd");
     d.service.Stop();
     d.store->Close();
 }
