@@ -174,6 +174,8 @@ TEST(PostgresServers, ADatabaseThatGoesAwayLosesNothing) {
     };
     EXPECT_EQ(count("kestrix-server: the database is not available ("), 1u) << log;
     EXPECT_EQ(count("kestrix-server: the database is back after"), 1u) << log;
+    EXPECT_EQ(count(" MB wait for the database; no tracker is read until it takes them\n"), 1u) << log;
+    EXPECT_EQ(count("kestrix-server: reading trackers again after"), 1u) << log;
 }
 
 }  // namespace

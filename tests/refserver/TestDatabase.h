@@ -93,7 +93,6 @@ public:
     const std::string& Skip() const { return skip_; }
     // The --db value: a file path or a URI.
     const std::string& Location() const { return location_; }
-    const TempDir& Dir() const { return dir_; }
 
     // SQL straight on the database, past the store (old or odd schemas).
     bool Execute(const std::string& sql) {

@@ -395,6 +395,8 @@ bool PostgresStore::Migrate(Mode mode) {
 bool PostgresStore::AddUser(const std::string& name, const std::string& digest, uint32_t& id) {
     error_.clear();
     if (name.empty()) return Refuse("the user name is empty");
+    // Text parameters end at a NUL byte.
+    if (name.find('\0') != std::string::npos) return Refuse("the user name holds a NUL byte");
     Result r = Run("INSERT INTO users(name, digest) VALUES ($1, $2) RETURNING id", {name, digest});
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
@@ -410,6 +412,7 @@ bool PostgresStore::AddUser(const std::string& name, const std::string& digest, 
 
 bool PostgresStore::FindUser(const std::string& name, UserRecord& out) {
     error_.clear();
+    if (name.find('\0') != std::string::npos) return Refuse("");  // names no account, whatever precedes it
     Result r = Run("SELECT id, name, digest FROM users WHERE name = $1", {name});
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
@@ -578,7 +581,8 @@ bool PostgresStore::ListUsers(std::vector<UserSummary>& out) {
         "SELECT u.id, u.name,"
         " (SELECT count(*) FROM points p WHERE p.user_id = u.id AND p.kind = 'live'),"
         " (SELECT count(*) FROM points p WHERE p.user_id = u.id AND p.kind = 'track'),"
-        " (SELECT floor(extract(epoch FROM max(p.received)) * 1000)::bigint FROM points p WHERE p.user_id = u.id)"
+        // Whole milliseconds: round, since before PostgreSQL 14 extract gives a double.
+        " (SELECT round(extract(epoch FROM max(p.received)) * 1000)::bigint FROM points p WHERE p.user_id = u.id)"
         " FROM users u ORDER BY u.id");
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) return Fail("cannot list the users", r.get());
     for (int i = 0; i < PQntuples(r.get()); ++i) {

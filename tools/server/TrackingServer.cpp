@@ -350,11 +350,28 @@ void TrackingServer::Run() {
     };
     // Back-pressure: while the writer's queue is full nothing is read, and TCP holds the
     // clients back. Silence meanwhile is the server's doing, so idle time starts afresh.
+    // Said on stderr at most once a minute: a database slower than the trackers for long
+    // makes the server stop and go on every few seconds.
+    std::chrono::steady_clock::time_point heldSince, lastHoldSaid;
+    bool holdSaid = false;
     auto setReading = [&](bool on) {
         reading = on;
         holdingBack_ = !on;
-        if (!on) writer_.WantRoom();
         const auto now = std::chrono::steady_clock::now();
+        if (!on) {
+            writer_.WantRoom();
+            heldSince = now;
+            holdSaid = lastHoldSaid == std::chrono::steady_clock::time_point{} || now - lastHoldSaid > std::chrono::minutes(1);
+            if (holdSaid) {
+                lastHoldSaid = now;
+                std::fprintf(stderr,
+                             "kestrix-server: %.1f MB wait for the database; no tracker is read until it takes them\n",
+                             static_cast<double>(writer_.Queued()) / (1 << 20));
+            }
+        } else if (holdSaid) {
+            std::fprintf(stderr, "kestrix-server: reading trackers again after %.1f s\n",
+                         std::chrono::duration<double>(now - heldSince).count());
+        }
         for (auto& [fd, c] : conns) {
             if (on) c->lastHeard = now;
             if (!c->closing) watch(*c);

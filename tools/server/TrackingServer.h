@@ -76,7 +76,8 @@ public:
     // Binds, listens and starts the loop. False with Error() when the address is bad or
     // taken.
     bool Start();
-    // Closes every connection and the listener, and joins the loop. Idempotent.
+    // Closes every connection and the listener, joins the loop, then stops the writer
+    // (which first stores what is queued, for up to its drainLimit). Idempotent.
     void Stop();
 
     // The bound port (after Start) and the printable address "127.0.0.1:PORT".
@@ -96,6 +97,7 @@ public:
     uint64_t PointsStored() const { return writer_.Stored(); }
     // Whether the clients are not read because the writer's queue is full.
     bool HoldingBack() const { return holdingBack_.load(); }
+    // The writer, for its counters (what it queues, whether the database is away).
     const StoreWriter& Writer() const { return writer_; }
 
 private:
