@@ -1,4 +1,5 @@
-// kestrix log dump: prints a track log's records as JSON lines, without the daemon.
+// kestrix log dump: prints a track log's records as JSON lines, without the daemon; how
+// many damaged records it left out goes to standard error.
 // kestrix log gpx: converts a track log to GPX with the export's own writer, without the
 // daemon; it never asks anything and never removes the log.
 #include <cerrno>
@@ -42,7 +43,8 @@ std::string RecordJson(const LogRecord& r) {
 
 int Dump(const std::string& path) {
     std::error_code ec;
-    std::filesystem::path host = std::filesystem::absolute(path, ec);
+    // Read wherever a link to it leads.
+    std::filesystem::path host = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     if (ec || !std::filesystem::is_regular_file(host, ec)) {
         std::fprintf(stderr, "kestrix log: %s: no such file\n", path.c_str());
         return 1;
@@ -57,6 +59,10 @@ int Dump(const std::string& path) {
     LogRecordReader reader(file);
     LogRecord record;
     while (reader.Next(record)) std::printf("%s\n", RecordJson(record).c_str());
+    if (reader.Skipped() != 0) {
+        std::fprintf(stderr, "kestrix log: %s: left out %llu damaged records\n", path.c_str(),
+                     static_cast<unsigned long long>(reader.Skipped()));
+    }
     if (reader.TrailingBytes() > 0) {
         std::fprintf(stderr, "kestrix log: %s: ignored a partial record of %zu bytes at the end\n", path.c_str(),
                      reader.TrailingBytes());
@@ -74,9 +80,14 @@ bool OpenLog(const std::string& path, platform::DeviceFile& log, std::string& de
     int error = ec ? ec.value() : 0;
     if (!error && fs::is_directory(host, ec)) error = EISDIR;
     if (!error) {
+        // The log named is read wherever a link to it leads; the folder named stays the
+        // root of what is written beside it.
+        fs::path real = fs::weakly_canonical(host, ec);
+        if (ec) real = host;
+        platform::SetDeviceRoot(real.parent_path().string());
+        if (!log.Open("\\" + real.filename().string(), "rb")) error = platform::GetLastError();
         platform::SetDeviceRoot(host.parent_path().string());
         deviceName = "\\" + host.filename().string();
-        if (!log.Open(deviceName, "rb")) error = platform::GetLastError();
     }
     if (error) {
         std::fprintf(stderr, "kestrix log: %s: %s\n", path.c_str(), std::strerror(error));
@@ -129,7 +140,10 @@ int Gpx(const Args& args) {
     } else {
         // Beside the log, named as "Convert to GPX" names it (a free "_NNN" when taken).
         const std::string devicePath = ChooseGpxPath(deviceName, trackName);
-        platform::ToHostPath(devicePath, outPath);
+        if (!platform::ToHostPath(devicePath, outPath)) {  // the warning above says why
+            std::fprintf(stderr, "kestrix log: %s: cannot write %s beside it\n", logPath.c_str(), devicePath.c_str());
+            return 1;
+        }
     }
 
     std::FILE* out = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");

@@ -252,6 +252,9 @@ uint32_t TrackerController::RunningServices() const {
 }
 
 bool TrackerController::ConvertToGpx() {
+    // The loop turns while the log converts: a second request meanwhile is dropped.
+    if (converting_) return false;
+    converting_ = true;
     // A session that is still connecting has not set its bit yet; it ran all the same.
     const uint32_t before = RunningServices();
     StopServices(kUsePowerMode, false);
@@ -259,6 +262,7 @@ bool TrackerController::ConvertToGpx() {
     const bool result = log_ && log_->ExportGpx();
     StartServices(before);
     UpdateStatus();
+    converting_ = false;
     return result;
 }
 

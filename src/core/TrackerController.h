@@ -118,6 +118,7 @@ private:
     std::atomic<platform::WindowHandle> itemWindow_{platform::kNoWindow};
     uintptr_t instance_ = 0;
     bool started_ = false;  // Init has asked for what was missing (UI thread)
+    bool converting_ = false;  // ConvertToGpx runs (UI thread)
     std::string statusHtml_;
     FixFilter filter_;  // the last accepted fix and when it was accepted
     std::unique_ptr<IGpsReceiver> receiver_;

@@ -68,12 +68,6 @@ float FieldReader::Float() {
     return static_cast<float>(d);
 }
 
-double FieldReader::Coordinate() {
-    double v = field_.empty() ? 0.0 : ParseCoordinate(field_);
-    Next();
-    return v;
-}
-
 int ParseInteger(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;
@@ -137,20 +131,27 @@ double ParseDouble(std::string_view text) {
 }
 
 double ParseCoordinate(std::string_view text) {
+    double degrees = 0.0;
+    ParseCoordinate(text, degrees);
+    return degrees;
+}
+
+bool ParseCoordinate(std::string_view text, double& degrees) {
+    degrees = 0.0;
     const size_t n = text.size();
     size_t i = 0;
     uint64_t whole = 0;
     for (; i < n && IsDigit(text[i]); ++i) {
-        if (i >= 9) return 0.0;
+        if (i >= 9) return false;
         whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
     }
-    if (i == 0) return 0.0;
+    if (i == 0) return false;
     uint64_t fraction = 0;
     int fractionDigits = 0;
     if (i < n) {
-        if (text[i] != '.') return 0.0;
+        if (text[i] != '.') return false;
         for (++i; i < n; ++i) {
-            if (!IsDigit(text[i])) return 0.0;
+            if (!IsDigit(text[i])) return false;
             // Digits beyond 1e-13 minute change nothing a double can hold.
             if (fractionDigits < 13) {
                 fraction = fraction * 10 + static_cast<uint64_t>(text[i] - '0');
@@ -158,12 +159,12 @@ double ParseCoordinate(std::string_view text) {
             }
         }
     }
-    const uint64_t degrees = whole / 100;
     const uint64_t minutes = whole % 100;
-    if (minutes >= 60) return 0.0;
+    if (minutes >= 60) return false;
     const uint64_t scale = static_cast<uint64_t>(kPow10[fractionDigits]);
     const double minuteValue = static_cast<double>(minutes * scale + fraction) / static_cast<double>(scale);
-    return static_cast<double>(degrees) + minuteValue / 60.0;
+    degrees = static_cast<double>(whole / 100) + minuteValue / 60.0;
+    return true;
 }
 
 bool ParseTimeOfDay(std::string_view text, platform::SystemTime& out) {

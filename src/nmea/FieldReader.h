@@ -45,7 +45,6 @@ public:
     int Integer();       // leading decimal integer (as atoi reads it, clamped), 0 when empty
     double Double();     // leading decimal number (as atof reads it), 0 when empty or not finite
     float Float();
-    double Coordinate(); // ddmm.mmm / dddmm.mmm in unsigned degrees, see ParseCoordinate
 
 private:
     std::string_view body_;
@@ -61,9 +60,11 @@ int ParseInteger(std::string_view text);
 // that does not start as a number, and for infinities and NaN.
 double ParseDouble(std::string_view text);
 // Degrees and decimal minutes (ddmm.m... or dddmm.m..., any number of decimals) to
-// unsigned decimal degrees. 0 for an empty field and for text that is not such a value:
-// a sign, letters, blanks, more than one point, no digit before the point, minutes of
-// 60 or more, or more than nine digits before the point.
+// unsigned decimal degrees. False (and 0) for an empty field and for text that is not
+// such a value: a sign, letters, blanks, more than one point, no digit before the point,
+// minutes of 60 or more, or more than nine digits before the point.
+bool ParseCoordinate(std::string_view text, double& degrees);
+// The same, 0 for what is not a coordinate.
 double ParseCoordinate(std::string_view text);
 // hhmmss with an optional fraction of any length ("hhmmss", "hhmmss.s", ...). On success
 // sets hour, minute, second and milliseconds (fraction truncated to ms) and returns true;

@@ -16,6 +16,22 @@ constexpr float kKnotsToKmh = 1.852f;
 
 double Signed(double value, char hemisphere, char negative) { return hemisphere == negative ? -value : value; }
 
+// Beyond what anything carrying a receiver reaches: a damaged or made-up field.
+constexpr double kMinAltitudeM = -1000.0;
+constexpr double kMaxAltitudeM = 100000.0;
+constexpr float kMaxSpeedKmh = 4000.0f;
+
+float PlausibleAltitude(double metres) {
+    return metres >= kMinAltitudeM && metres <= kMaxAltitudeM ? static_cast<float>(metres) : 0.0f;
+}
+
+float PlausibleSpeedKmh(double knots) {
+    // Checked in knots first so the conversion to float cannot overflow.
+    if (!(knots >= 0.0 && knots <= kMaxSpeedKmh)) return 0.0f;
+    const float kmh = static_cast<float>(knots) * kKnotsToKmh;
+    return kmh <= kMaxSpeedKmh ? kmh : 0.0f;
+}
+
 }  // namespace
 
 uint64_t TimestampToFileTime(const platform::SystemTime& t) {
@@ -24,14 +40,18 @@ uint64_t TimestampToFileTime(const platform::SystemTime& t) {
     return platform::DeviceClock().UtcFileTime();
 }
 
+bool IsFix(const GgaSentence& s) { return s.fixQuality == 1 && s.hasPosition; }
+bool IsFix(const RmcSentence& s) { return s.status == 'A' && s.hasPosition; }
+bool IsFix(const GllSentence& s) { return s.status == 'A' && s.hasPosition; }
+
 TrackPointRef MakeTrackPoint(const GgaSentence& s) {
     return TrackPoint::Make(Signed(s.latitude, s.latHemisphere, 'S'), Signed(s.longitude, s.lonHemisphere, 'W'),
-                            static_cast<float>(s.altitude), 0.0f, TimestampToFileTime(s.timestamp));
+                            PlausibleAltitude(s.altitude), 0.0f, TimestampToFileTime(s.timestamp));
 }
 
 TrackPointRef MakeTrackPoint(const RmcSentence& s) {
     return TrackPoint::Make(Signed(s.latitude, s.latHemisphere, 'S'), Signed(s.longitude, s.lonHemisphere, 'W'), 0.0f,
-                            static_cast<float>(s.speedKnots) * kKnotsToKmh, TimestampToFileTime(s.timestamp));
+                            PlausibleSpeedKmh(s.speedKnots), TimestampToFileTime(s.timestamp));
 }
 
 TrackPointRef MakeTrackPoint(const GllSentence& s) {
@@ -76,7 +96,7 @@ TrackPointRef FixMonitor::CurrentFix() const {
 }
 
 void FixMonitor::OnGga(const GgaSentence& s) {
-    if (s.fixQuality == 1) {
+    if (IsFix(s)) {
         OnFixSentence(MakeTrackPoint(s));
     } else {
         OnNoFix();
@@ -84,7 +104,7 @@ void FixMonitor::OnGga(const GgaSentence& s) {
 }
 
 void FixMonitor::OnRmc(const RmcSentence& s) {
-    if (s.status == 'A') {
+    if (IsFix(s)) {
         OnFixSentence(MakeTrackPoint(s));
     } else {
         OnNoFix();
@@ -92,7 +112,7 @@ void FixMonitor::OnRmc(const RmcSentence& s) {
 }
 
 void FixMonitor::OnGll(const GllSentence& s) {
-    if (s.status == 'A') {
+    if (IsFix(s)) {
         OnFixSentence(MakeTrackPoint(s));
     } else {
         OnNoFix();

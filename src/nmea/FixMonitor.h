@@ -14,10 +14,14 @@
 // kTalkerSetMaxAgeMs, so a GPS-only receiver gives exactly its set's level.
 //
 // Fix rules: GGA with fix quality exactly 1 (2, a differential fix, is not a fix), RMC or
-// GLL with status 'A'. A sentence of these types without a fix drops the current fix.
+// GLL with status 'A', and in each case a position (the sentence's hasPosition: a
+// receiver still acquiring may say "valid" over empty or broken coordinates). A sentence
+// of these types without a fix drops the current fix.
 // Points: signed degrees (S and W negative), GGA altitude in metres, RMC speed in km/h
 // (knots x 1.852), time from the sentence's timestamp (the device clock's time when the
-// timestamp is not a valid calendar time, so a point never has an undefined time).
+// timestamp is not a valid calendar time, so a point never has an undefined time). An
+// altitude outside -1 km to 100 km, or a speed that is negative or over 4000 km/h, is
+// no reading: the point has 0 ("not known") instead.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -38,6 +42,10 @@ namespace platform {
 class MessageLoop;
 }
 
+// Whether a decoded sentence is a fix (the rules above).
+bool IsFix(const GgaSentence& s);
+bool IsFix(const RmcSentence& s);
+bool IsFix(const GllSentence& s);
 // TrackPoints built from decoded sentences (the rules above).
 TrackPointRef MakeTrackPoint(const GgaSentence& s);
 TrackPointRef MakeTrackPoint(const RmcSentence& s);

@@ -130,17 +130,17 @@ void GpsStatusModel::Process(NmeaSentence* sentence) {
         if (const auto* s = dynamic_cast<const GsaSentence*>(sentence)) ProcessGsa(*s);
     } else if (SameName(name, "GPRMC")) {
         if (const auto* s = dynamic_cast<const RmcSentence*>(sentence)) {
-            currentPoint_ = s->status == 'A' ? MakeTrackPoint(*s) : TrackPointRef();
+            currentPoint_ = IsFix(*s) ? MakeTrackPoint(*s) : TrackPointRef();
             RefreshTexts();
         }
     } else if (SameName(name, "GPGLL")) {
         if (const auto* s = dynamic_cast<const GllSentence*>(sentence)) {
-            currentPoint_ = s->status == 'A' ? MakeTrackPoint(*s) : TrackPointRef();
+            currentPoint_ = IsFix(*s) ? MakeTrackPoint(*s) : TrackPointRef();
             RefreshTexts();
         }
     } else if (SameName(name, "GPGGA")) {
         if (const auto* s = dynamic_cast<const GgaSentence*>(sentence)) {
-            currentPoint_ = s->fixQuality == 1 ? MakeTrackPoint(*s) : TrackPointRef();
+            currentPoint_ = IsFix(*s) ? MakeTrackPoint(*s) : TrackPointRef();
             RefreshTexts();
         }
     }

@@ -53,6 +53,19 @@ private:
     bool lastEmpty_ = true;
 };
 
+// Reads latitude, N/S, longitude, E/W; true when they are a position (see hasPosition).
+bool ReadPosition(FieldReader& r, double& latitude, char& latHemisphere, double& longitude, char& lonHemisphere) {
+    const bool latitudeOk = ParseCoordinate(r.Field(), latitude) && latitude <= 90.0;
+    r.Next();
+    const std::string_view ns = r.Field();
+    latHemisphere = r.Char();
+    const bool longitudeOk = ParseCoordinate(r.Field(), longitude) && longitude <= 180.0;
+    r.Next();
+    const std::string_view ew = r.Field();
+    lonHemisphere = r.Char();
+    return latitudeOk && longitudeOk && (ns == "N" || ns == "S") && (ew == "E" || ew == "W");
+}
+
 template <class T>
 NmeaSentence* Create(std::string_view name, std::string_view body) {
     T* s = new T();
@@ -75,10 +88,7 @@ bool NmeaSentence::Continue(std::string_view) { return true; }
 bool GgaSentence::Parse(std::string_view sentenceName, std::string_view body) {
     FieldReader r(body);
     utcTime = r.Text();
-    latitude = r.Coordinate();
-    latHemisphere = r.Char();
-    longitude = r.Coordinate();
-    lonHemisphere = r.Char();
+    hasPosition = ReadPosition(r, latitude, latHemisphere, longitude, lonHemisphere);
     fixQuality = r.Integer();
     satellitesUsed = r.Integer();
     hdop = r.Double();
@@ -95,10 +105,7 @@ bool RmcSentence::Parse(std::string_view sentenceName, std::string_view body) {
     FieldReader r(body);
     utcTime = r.Text();
     status = r.Char();
-    latitude = r.Coordinate();
-    latHemisphere = r.Char();
-    longitude = r.Coordinate();
-    lonHemisphere = r.Char();
+    hasPosition = ReadPosition(r, latitude, latHemisphere, longitude, lonHemisphere);
     speedKnots = r.Double();
     course = r.Double();
     date = r.Text();
@@ -127,10 +134,7 @@ bool RmcSentence::Parse(std::string_view sentenceName, std::string_view body) {
 
 bool GllSentence::Parse(std::string_view sentenceName, std::string_view body) {
     FieldReader r(body);
-    latitude = r.Coordinate();
-    latHemisphere = r.Char();
-    longitude = r.Coordinate();
-    lonHemisphere = r.Char();
+    hasPosition = ReadPosition(r, latitude, latHemisphere, longitude, lonHemisphere);
     utcTime = r.Text();
     status = r.Char();
     modeIndicator = r.Char();

@@ -11,7 +11,10 @@
 // Names: GetName is the sentence's name as dispatched, "GP" + type for the five types
 // decoded here whatever the talker ("GNRMC" is dispatched as "GPRMC"); GetTalker is the
 // two letters the receiver sent ("GN"). Times are UTC. Coordinates are unsigned degrees;
-// the hemisphere characters give the sign.
+// the hemisphere characters give the sign. hasPosition tells whether the sentence really
+// carries a position: both coordinates are ddmm.m / dddmm.m numbers (minutes under 60,
+// at most 90 and 180 degrees) with the hemispheres "N" or "S" and "E" or "W"; a
+// coordinate that is not one reads 0.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -55,6 +58,7 @@ public:
     char latHemisphere = 0;
     double longitude = 0;
     char lonHemisphere = 0;
+    bool hasPosition = false;
     int fixQuality = 0;               // 0 invalid, 1 GPS fix, 2 DGPS fix, ...
     int satellitesUsed = 0;
     double hdop = 0;
@@ -75,6 +79,7 @@ public:
     double longitude = 0;
     char latHemisphere = '?';
     char lonHemisphere = '?';
+    bool hasPosition = false;
     double speedKnots = 0;
     double course = 0;                // degrees true
     std::string date;                 // ddmmyy
@@ -93,6 +98,7 @@ public:
     double latitude = 0;
     char lonHemisphere = 0;
     char latHemisphere = 0;
+    bool hasPosition = false;
     char status = 0;                  // 'A' valid
     char modeIndicator = 0;
     std::string utcTime;

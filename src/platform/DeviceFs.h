@@ -1,7 +1,9 @@
 // Device paths: the logic names its files by device paths ("\My Documents\anna.log", '\' or
 // '/' separators, '\' the root). They map onto one host folder, the device root (the data
 // directory unless --root says otherwise); ".." components and drive letters are refused,
-// so nothing outside the root can be named. Thread-safe; errors go to LastError.
+// and so is a path that symbolic links lead out of the root (a link to "/", or a dangling
+// "anna.gpx -> /elsewhere/x" that creating the file would follow), so nothing outside the
+// root can be reached. Thread-safe; errors go to LastError.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,9 @@ void SetDeviceRoot(const std::string& hostDir);
 std::string DeviceRoot();
 
 // "\a\b.log" -> "<root>/a/b.log". A relative device path is taken from the root too.
-// False (kErrorBadPathname) for "..", a drive, or an empty path.
+// False (kErrorBadPathname) for "..", a drive, or an empty path; false (kErrorAccessDenied)
+// when its links lead out of the root, with a warning logged that says where to. Every call
+// below maps its path through this.
 bool ToHostPath(const std::string& devicePath, std::string& hostPath);
 
 // A buffered file stream on a device path, with the C library's modes
@@ -61,7 +65,7 @@ std::optional<std::string> CreateUniqueDeviceFile(const std::string& deviceDir, 
 
 struct DirEntry {
     std::string name;
-    bool isDirectory = false;  // a link to a folder counts as one
+    bool isDirectory = false;  // a link to a folder inside the root counts as one
 };
 // The entries of a folder sorted by name, hidden ones (".name") included, "." and ".."
 // never. nullopt (LastError set) when it cannot be read.

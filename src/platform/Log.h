@@ -1,5 +1,7 @@
 // Diagnostics for the person running the daemon: one line each to standard error with a
-// UTC time stamp. Thread-safe. Tests may capture the lines.
+// UTC time stamp. The text is escaped (EscapeForLog) before it reaches the sink or standard
+// error, so each call is one line whatever it holds. Thread-safe. Tests may capture the
+// lines.
 #pragma once
 #include <functional>
 #include <string>

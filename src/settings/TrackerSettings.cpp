@@ -14,24 +14,12 @@ namespace {
 
 using platform::RegKey;
 
-// A stored string holds at most 63 UTF-16 characters (a 128-byte buffer with its
-// terminator). A longer value is treated as missing rather than cut, so a truncated path
-// or host is never used.
-constexpr size_t kMaxStoredChars = kMaxSettingChars;
-
-size_t Utf16Length(const std::string& utf8) {
-    size_t units = 0;
-    for (unsigned char c : utf8) {
-        if ((c & 0xC0) == 0x80) continue;  // continuation byte
-        units += (c >= 0xF0) ? 2 : 1;      // four-byte sequences need a surrogate pair
-    }
-    return units;
-}
-
+// A stored string holds at most kMaxSettingBytes bytes. A longer value is treated as
+// missing rather than cut, so a truncated path or host is never used.
 std::optional<std::string> ReadString(const RegKey& key, const char* name) {
     std::string text;
     if (!key.QueryString(name, text)) return std::nullopt;
-    if (Utf16Length(text) > kMaxStoredChars) return std::nullopt;
+    if (text.size() > kMaxSettingBytes) return std::nullopt;
     return text;
 }
 
@@ -302,6 +290,10 @@ bool TrackerSettings::SetLogPath(const std::optional<std::string>& path) {
     logPath_ = path;
     return true;
 }
+std::string TrackerSettings::LogPathAsLoaded(const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    return LogPathFor(path, login_);
+}
 uint64_t TrackerSettings::GetLastTrackPoint() const {
     std::lock_guard lock(mutex_);
     return lastTrackPoint_;
@@ -352,11 +344,11 @@ std::optional<SettingTooLong> TrackerSettings::FirstValueTooLong() const {
     const std::pair<const char*, const std::optional<std::string>*> stored[] = {
         {"COM", &gpsPort_}, {"Host", &host_}, {"Login", &login_}, {"Password", &passwordHash_}, {"LOG", &logPath_}};
     for (const auto& [name, value] : stored) {
-        if (*value && Utf16Length(**value) > kMaxStoredChars) return SettingTooLong{name, **value};
+        if (*value && (*value)->size() > kMaxSettingBytes) return SettingTooLong{name, **value};
     }
     if (logPath_) {
         std::string rebuilt = LogPathFor(*logPath_, login_);
-        if (Utf16Length(rebuilt) > kMaxStoredChars) return SettingTooLong{"LOG", rebuilt};
+        if (rebuilt.size() > kMaxSettingBytes) return SettingTooLong{"LOG", rebuilt};
     }
     return std::nullopt;
 }

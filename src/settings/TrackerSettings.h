@@ -21,9 +21,9 @@ inline constexpr const char* kSettingsParentKey = "SOFTWARE\\Geomira";
 inline constexpr const char* kSettingsKey = "SOFTWARE\\Geomira\\GmrLogger";
 inline constexpr const char* kDefaultHost = "127.0.0.1";
 inline constexpr uint16_t kDefaultPort = 1201;
-// The longest text a string value can hold, in UTF-16 units as the registry keeps it; a
-// longer one does not load back (it reads as missing).
-inline constexpr size_t kMaxSettingChars = 63;
+// The longest text a string value can hold, in bytes as the record holds it (UTF-8: an
+// accented letter takes two); a longer one does not load back (it reads as missing).
+inline constexpr size_t kMaxSettingBytes = 63;
 
 // A string value too long to load back: its registry name and the text it would store.
 struct SettingTooLong {
@@ -76,6 +76,9 @@ public:
 
     std::optional<std::string> GetLogPath() const;
     bool SetLogPath(const std::optional<std::string>& path);
+    // The track log path a load makes of a stored "LOG" of path: its drive and folder, and
+    // the account's log name ("Kestrix.log" without an account).
+    std::string LogPathAsLoaded(const std::string& path) const;
     uint64_t GetLastTrackPoint() const;
     bool SetLastTrackPoint(const uint64_t* fileTime);
 

@@ -217,8 +217,9 @@ GpxWriteResult WriteGpxDocument(platform::DeviceFile& out, const std::string& tr
                             trackName, next);
 }
 
-GpxConversion ConvertLogToGpx(platform::DeviceFile& log, const std::string& trackName, const GpxSink& out) {
-    LogRecordReader reader(log);
+GpxConversion ConvertLogToGpx(platform::DeviceFile& log, const std::string& trackName, const GpxSink& out,
+                              const std::atomic<bool>* stop) {
+    LogRecordReader reader(log, stop);
     const GpxWriteResult written =
         WriteGpxDocument(out, trackName, [&reader](LogRecord& r) { return reader.Next(r); });
     GpxConversion c;
@@ -226,6 +227,7 @@ GpxConversion ConvertLogToGpx(platform::DeviceFile& log, const std::string& trac
     c.damaged = reader.Skipped() + written.skipped;
     c.trailingBytes = reader.TrailingBytes();
     c.readFailed = reader.Failed();
+    c.stopped = reader.Stopped();
     c.complete = written.complete;
     return c;
 }

@@ -9,6 +9,7 @@
 // Pure apart from the files it is given; one thread at a time. Write errors are reported
 // in the result.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -52,10 +53,13 @@ struct GpxConversion {
     uint64_t damaged = 0;      // whole records that hold no position, left out
     size_t trailingBytes = 0;  // a final partial record, left out
     bool readFailed = false;   // the log could not be read to its end
+    bool stopped = false;      // the stop flag ended it before the end of the log
     bool complete = true;      // every byte of the document reached the sink
 };
 
-// Converts a whole log, read from its current position, into one document.
-GpxConversion ConvertLogToGpx(platform::DeviceFile& log, const std::string& trackName, const GpxSink& out);
+// Converts a whole log, read from its current position, into one document; a stop flag
+// set (from any thread) ends it early.
+GpxConversion ConvertLogToGpx(platform::DeviceFile& log, const std::string& trackName, const GpxSink& out,
+                              const std::atomic<bool>* stop = nullptr);
 
 }  // namespace kestrix

@@ -45,6 +45,8 @@ TrackPointRef ToTrackPoint(const LogRecord& record) {
 }
 
 bool IsPlausibleRecord(const LogRecord& r) {
+    // A pre-allocated or sparse stretch of a file reads as zeros: 0, 0 on 1601-01-01.
+    if (r.latitude == 0.0 && r.longitude == 0.0 && r.altitude == 0.0f && r.speed == 0.0f && r.time == 0) return false;
     return std::isfinite(r.latitude) && std::isfinite(r.longitude) && std::fabs(r.latitude) <= 90.0 &&
            std::fabs(r.longitude) <= 180.0;
 }
@@ -54,7 +56,8 @@ namespace {
 constexpr size_t kBlockBytes = 2048 * kLogRecordSize;
 }  // namespace
 
-LogRecordReader::LogRecordReader(platform::DeviceFile& file) : file_(file), block_(new uint8_t[kBlockBytes]) {}
+LogRecordReader::LogRecordReader(platform::DeviceFile& file, const std::atomic<bool>* stop)
+    : file_(file), stop_(stop), block_(new uint8_t[kBlockBytes]) {}
 
 LogRecordReader::~LogRecordReader() = default;
 
@@ -65,6 +68,11 @@ bool LogRecordReader::Refill() {
     // A stream may return fewer bytes than asked before its end; keep reading until a
     // whole record is in or nothing more comes.
     while (!atEnd_ && end_ < kLogRecordSize) {
+        if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) {
+            atEnd_ = stopped_ = true;
+            end_ = 0;
+            break;
+        }
         const size_t n = file_.Read(block_.get() + end_, kBlockBytes - end_);
         if (n == 0) {
             atEnd_ = true;

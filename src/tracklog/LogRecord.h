@@ -6,6 +6,7 @@
 // The files have no header; a final partial record (a write cut short) is ignored.
 // Encoding and decoding are pure; a LogRecordReader belongs to one thread at a time.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,11 +38,11 @@ TrackPointRef ToTrackPoint(const LogRecord& record);
 
 // Reads whole records from an open file, from its current position, in blocks (the file's
 // position runs ahead of the records returned). Next returns false at the end of the
-// file, on a read error, or when fewer than 32 bytes remain (those bytes are counted in
-// TrailingBytes).
+// file, on a read error, when fewer than 32 bytes remain (those bytes are counted in
+// TrailingBytes), or once the stop flag (read before each block, from any thread) is set.
 class LogRecordReader {
 public:
-    explicit LogRecordReader(platform::DeviceFile& file);
+    explicit LogRecordReader(platform::DeviceFile& file, const std::atomic<bool>* stop = nullptr);
     ~LogRecordReader();
     LogRecordReader(const LogRecordReader&) = delete;
     LogRecordReader& operator=(const LogRecordReader&) = delete;
@@ -52,26 +53,31 @@ public:
     // Whole records returned so far.
     uint64_t Count() const { return count_; }
     // Whole records passed over because they hold no position (a record filled after a
-    // cut-off write, or damaged bytes): not finite, or outside +-90 / +-180 degrees.
+    // cut-off write, damaged bytes, a pre-allocated stretch of zeros): see IsPlausibleRecord.
     uint64_t Skipped() const { return skipped_; }
     // A read error ended the records before the end of the file.
     bool Failed() const { return failed_; }
+    // The stop flag ended the records before the end of the file.
+    bool Stopped() const { return stopped_; }
 
 private:
     bool Refill();
 
     platform::DeviceFile& file_;
+    const std::atomic<bool>* stop_;
     std::unique_ptr<uint8_t[]> block_;
     size_t begin_ = 0;  // first unread byte of block_
     size_t end_ = 0;    // end of the bytes read into block_
     bool atEnd_ = false;
     bool failed_ = false;
+    bool stopped_ = false;
     size_t trailing_ = 0;
     uint64_t count_ = 0;
     uint64_t skipped_ = 0;
 };
 
-// A record that can stand for a position: finite coordinates within their ranges.
+// A record that can stand for a position: finite coordinates within their ranges, and
+// not all zeros.
 bool IsPlausibleRecord(const LogRecord& record);
 
 }  // namespace kestrix

@@ -1,8 +1,10 @@
 #include "tracklog/TrackLog.h"
 
 #include "platform/Log.h"
+#include "platform/MessageLoop.h"
 #include "platform/Shell.h"
 #include "platform/Text.h"
+#include "platform/Thread.h"
 #include "settings/SplitPath.h"
 #include "settings/TrackerSettings.h"
 #include "tracklog/GpxWriter.h"
@@ -17,6 +19,33 @@ std::function<TrackerSettings*()> gSettingsSource;
 TrackerSettings* SettingsFromSource() {
     std::lock_guard lock(gSourceMutex);
     return gSettingsSource ? gSettingsSource() : nullptr;
+}
+
+// Converts on a worker thread while the calling thread's loop keeps turning (here, when
+// the thread has no loop or no thread can be made). A loop told to quit stops it.
+GpxConversion ConvertWhileTheLoopTurns(platform::DeviceFile& log, const std::string& trackName,
+                                       platform::DeviceFile& gpx) {
+    std::atomic<bool> stop{false};
+    GpxConversion result;
+    const auto convert = [&] {
+        result = ConvertLogToGpx(
+            log, trackName, [&gpx](const char* data, size_t size) { return gpx.Write(data, size) == size; }, &stop);
+    };
+    platform::MessageLoop* loop = platform::MessageLoop::Current();
+    std::atomic<bool> done{false};
+    const auto work = [&] {
+        convert();
+        done = true;
+        loop->PostTask([] {});  // wakes the pump below
+    };
+    platform::Thread worker;
+    if (loop == nullptr || !worker.Start(work, "gpx export")) {
+        convert();
+        return result;
+    }
+    if (!loop->PumpUntil([&] { return done.load(); })) stop = true;
+    worker.Join(-1);
+    return result;
 }
 
 }  // namespace
@@ -65,6 +94,7 @@ void TrackLog::Write(TrackPointRef point) {
 
 bool TrackLog::OpenFile() {
     std::lock_guard lock(lock_);
+    if (exporting_) return false;
     if (!file_.IsOpen() && path_ && !path_->empty() && file_.Open(*path_, "ab")) PadPartialRecord();
     open_.store(file_.IsOpen(), std::memory_order_release);
     if (listener_) {
@@ -125,6 +155,10 @@ std::string ChooseGpxPath(const std::string& logPath, std::string& trackName) {
 }
 
 bool TrackLog::ExportGpx() {
+    {
+        std::lock_guard lock(lock_);
+        if (exporting_) return false;
+    }
     Close();
 
     std::string logPath;
@@ -136,29 +170,35 @@ bool TrackLog::ExportGpx() {
         }
         if (!path_ || path_->empty()) return false;
         logPath = *path_;
+        exporting_ = true;
     }
 
     std::string trackName;
     const std::string gpxPath = ChooseGpxPath(logPath, trackName);
     {
-        std::lock_guard lock(lock_);
+        // Not under the lock: the loop turns while the log converts.
         platform::DeviceFile log;
         if (log.Open(logPath, "rb")) {
             platform::DeviceFile gpx;
             if (gpx.Open(gpxPath, "wt")) {
-                const GpxConversion result = ConvertLogToGpx(
-                    log, trackName, [&gpx](const char* data, size_t size) { return gpx.Write(data, size) == size; });
+                const GpxConversion result = ConvertWhileTheLoopTurns(log, trackName, gpx);
                 // A full card or a read error must not end with the only copy removed:
                 // the question is asked only when every record made it into the file.
                 const bool readAll = !result.readFailed;
                 const bool written = gpx.Close() && result.complete;
                 log.Close();
-                lastExportPath_ = gpxPath;
-                if (result.damaged != 0) {
+                {
+                    std::lock_guard lock(lock_);
+                    lastExportPath_ = gpxPath;
+                }
+                if (result.damaged != 0 && !result.stopped) {
                     platform::LogWarning(platform::Format("GPX export left out %llu damaged records",
                                                           static_cast<unsigned long long>(result.damaged)));
                 }
-                if (readAll && written) {
+                if (result.stopped) {
+                    platform::DeleteDeviceFile(gpxPath);
+                    platform::LogWarning("GPX export stopped by the shutdown; the track log is kept");
+                } else if (readAll && written) {
                     int answer = platform::MessageBox(platform::kNoWindow, kRemoveLogQuestion, kRemoveLogCaption,
                                                       platform::MB_OKCANCEL | platform::MB_ICONQUESTION);
                     if (answer == platform::IDOK) platform::DeleteDeviceFile(logPath);
@@ -170,6 +210,10 @@ bool TrackLog::ExportGpx() {
                 log.Close();
             }
         }
+    }
+    {
+        std::lock_guard lock(lock_);
+        exporting_ = false;
     }
     OpenFile();
     return true;

@@ -11,7 +11,12 @@
 // be opened.
 // Threads: Write comes from the thread that delivers positions; Open, Close and ExportGpx
 // from the UI thread. One recursive lock serialises them; IsOpen reads without it.
-// ExportGpx asks the user a question (a modal message box) while holding the lock.
+// ExportGpx converts on a worker thread while the calling thread's message loop keeps
+// turning (a large log must not stall the page), then asks the user a question (a modal
+// message box); while it runs, a second ExportGpx is refused and the log is not reopened
+// (the export reopens it when it ends), so nothing is appended to a log that may be
+// removed. A loop told to quit stops the conversion: the partial GPX file is removed and
+// the log kept.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -51,8 +56,8 @@ public:
     // Appends the point if the log is open; always releases the reference.
     void Write(TrackPointRef point) override;
     // Converts the whole log to "<folder>\<name>[_NNN].gpx" beside it, asks whether to
-    // remove the log, then reopens the log for appending. False only when no log path is
-    // known.
+    // remove the log, then reopens the log for appending. False when no log path is known
+    // or an export is already running.
     bool ExportGpx() override;
 
     // Where ExportGpx finds the settings when no Open has given it a log path (the
@@ -76,6 +81,7 @@ private:
     std::atomic<bool> open_{false};
     TrackerSettings* settings_ = nullptr;
     std::string lastExportPath_;
+    bool exporting_ = false;  // ExportGpx runs
 };
 
 // Chooses "<drive><dir><name>.gpx" for a log path, or "<name>_000.gpx", "_001", ... while

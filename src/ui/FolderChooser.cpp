@@ -5,6 +5,7 @@
 #include "platform/Controls.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
+#include "platform/Text.h"
 #include "resources/Dialogs.h"
 #include "ui/PageSupport.h"
 
@@ -25,8 +26,11 @@ struct ChooserState {
 };
 ChooserState g;
 
+// A folder whose name holds a control character could not be the log's folder (the
+// settings refuse such text), so it is neither listed nor made.
 bool UsableName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string::npos &&
+           FindUnprintable(name) == std::string::npos;
 }
 
 // The root's path is its text "\"; every other item's is its parent's path, its text and

@@ -4,7 +4,8 @@
 // listed the first time it is expanded (hidden folders included), the root "\" at once.
 // A folder's path is its parent's path, its name and a backslash ("\My Documents\Tracks\"),
 // at most kMaxFolderChars characters: deeper folders are not listed, longer names are not
-// created. Names holding a path separator are never listed or created.
+// created. Names holding a path separator, a control character or bytes that are not UTF-8
+// are never listed or created.
 // Threads: UI thread; one chooser is open at a time. Template and control ids:
 // resources/Dialogs.h.
 #pragma once

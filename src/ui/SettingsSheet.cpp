@@ -8,6 +8,7 @@
 #include "platform/Dialog.h"
 #include "platform/Shell.h"
 #include "resources/Dialogs.h"
+#include "settings/NamedSettings.h"
 #include "ui/ColorText.h"
 #include "ui/FolderChooser.h"
 #include "ui/GpsPortPage.h"
@@ -62,6 +63,15 @@ std::string HostSetting() {
     return host && !host->empty() ? *host : std::string(kDefaultHost);
 }
 
+// Text settings are changed as kestrix config and the daemon's API change them, so the
+// sheet refuses what they refuse, and says why.
+void TellRefusal(WindowHandle page, const std::string& refusal) {
+    if (!refusal.empty()) MessageBox(page, refusal, "Attention", kAttentionFlags);
+}
+void Store(WindowHandle page, TrackerSettings& s, const char* name, const std::string& value) {
+    TellRefusal(page, ChangeSetting(s, name, value));
+}
+
 uint32_t CommandId(WParam wp) { return LoWord(wp); }
 uint32_t CommandCode(WParam wp) { return HiWord(wp); }
 
@@ -99,8 +109,11 @@ void ChooseLogFolder(WindowHandle page) {
     // Without a login yet (one typed on the Account page is stored after this page, and
     // renames the log) the log gets the name the settings give it then.
     const std::string path = folder + (login.empty() ? std::string(kUnnamedLog) : login + ".log");
-    // A longer path would be cut when stored; the shown path stays instead.
-    if (detail::CharCount(path) <= kMaxPathChars) SetDlgItemText(page, kIdcLogPath, path);
+    // A path the settings would refuse (too long to load back, say) is not shown: the shown
+    // path stays.
+    const std::string refusal = s ? SettingRefusal(*s, "LOG", path) : std::string();
+    TellRefusal(page, refusal);
+    if (refusal.empty()) SetDlgItemText(page, kIdcLogPath, path);
 }
 
 void ApplyMode(WindowHandle page) {
@@ -108,10 +121,12 @@ void ApplyMode(WindowHandle page) {
     if (!s) return;
     s->SetMode(0, g.batteryMode);
     s->SetMode(1, g.powerMode);
-    // Only a path the page can hold is stored; one longer than that (never made here) is
-    // left alone rather than cut.
+    // Only a path the page can hold and the person changed is stored; one longer than that
+    // (never made here) is left alone rather than cut.
     const std::string path = GetDlgItemText(page, kIdcLogPath);
-    if (!path.empty() && detail::CharCount(path) <= kMaxPathChars) s->SetLogPath(path);
+    if (!path.empty() && detail::CharCount(path) <= kMaxPathChars && path != s->GetLogPath()) {
+        Store(page, *s, "LOG", path);
+    }
 }
 
 LResult ModePage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {
@@ -269,24 +284,29 @@ void FillAccount(WindowHandle page) {
     AttachAccountLinks(page);
 }
 
-// True when the page may be left.
+// True when the page may be left: both fields filled, and what the person typed is text
+// the settings take.
 bool ValidateAccount(WindowHandle page) {
-    const char* problem = nullptr;
-    if (GetDlgItemText(page, kIdcLogin, kMaxAccountChars).empty()) {
+    const std::string login = GetDlgItemText(page, kIdcLogin, kMaxAccountChars);
+    const std::string password = GetDlgItemText(page, kIdcPassword, kMaxAccountChars);
+    std::string problem;
+    if (login.empty()) {
         problem = "Login should not be empty";
-    } else if (GetDlgItemText(page, kIdcPassword, kMaxAccountChars).empty()) {
+    } else if (password.empty()) {
         problem = "Password should not be empty";
+    } else if (TrackerSettings* s = detail::ControllerSettings()) {
+        if (g.accountEdits & kLoginEdited) problem = SettingRefusal(*s, "Login", login);
+        if (problem.empty() && (g.accountEdits & kPasswordEdited)) problem = SettingRefusal(*s, "Password", password);
     }
-    if (!problem) return true;
-    MessageBox(page, problem, "Attention", kAttentionFlags);
-    return false;
+    TellRefusal(page, problem);
+    return problem.empty();
 }
 
 void ApplyAccount(WindowHandle page) {
     TrackerSettings* s = detail::ControllerSettings();
     if (!s) return;
-    if (g.accountEdits & kPasswordEdited) s->SetPassword(GetDlgItemText(page, kIdcPassword, kMaxAccountChars));
-    if (g.accountEdits & kLoginEdited) s->SetLogin(GetDlgItemText(page, kIdcLogin, kMaxAccountChars));
+    if (g.accountEdits & kPasswordEdited) Store(page, *s, "Password", GetDlgItemText(page, kIdcPassword, kMaxAccountChars));
+    if (g.accountEdits & kLoginEdited) Store(page, *s, "Login", GetDlgItemText(page, kIdcLogin, kMaxAccountChars));
 }
 
 LResult AccountPage(WindowHandle page, uint32_t msg, WParam wp, LParam lp) {

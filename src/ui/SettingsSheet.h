@@ -6,7 +6,10 @@
 // its working values through the setters on Done; nothing is saved here (the controller
 // saves after the sheet closes, whichever button closed it). Pages do nothing without a
 // controller. The Account page cannot be left, nor the sheet closed with Done from it,
-// while the login or the password is empty.
+// while the login or the password is empty, or while an edited one is text the settings
+// refuse (NamedSettings.h: the same refusals as kestrix config); the box says why. The
+// log's path and the account are stored through those refusals too, and a folder whose
+// log path they refuse is not taken from the chooser.
 //
 // The links and the notice are process-wide objects (a registration link, a home-page link
 // and a red colour text), created when the plug-in loads and destroyed when it unloads, in

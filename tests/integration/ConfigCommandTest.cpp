@@ -71,7 +71,8 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
         {"AutoTrkTimeout", "5x", "takes a whole number"},
         {"Port", "65536", "takes a whole number"},
         {"BaudRate", "4294967296", "takes a whole number"},
-        {"Host", std::string(64, 'h'), "Host cannot be longer than 63 characters"},
+        {"Host", std::string(64, 'h'), "Host cannot be longer than 63 bytes"},
+        {"COM", "x\n/dev/ttyS0", "COM cannot hold control characters or bytes that are not UTF-8 (0x0a at byte 1)"},
         {"Bogus", "1", "unknown setting \"Bogus\""},
         {"login", "anna", "unknown setting \"login\""},
     };
@@ -171,10 +172,16 @@ TEST_F(ConfigCommandTest, SetWhileTheDaemonRunsTakesEffectAndIsKept) {
     Finished refused = Config({"set", "AutoTrkTimeout", "61"});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_EQ(refused.err, "kestrix config: AutoTrkTimeout cannot be \"61\"\n");
+    refused = Config({"set", "Login", "anna\tx"});
+    EXPECT_EQ(refused.err, "kestrix config: Login cannot hold control characters or bytes that are not UTF-8 (0x09 at byte 4)\n");
+    // A log path is taken as the next start will read it: the log is named after the account.
+    ASSERT_EQ(Config({"set", "LOG", "\\other.log"}).exitCode, 0);
+    EXPECT_EQ(Get("LOG"), "\\anna.log\n");
 
     d.StopWith(SIGTERM);
     EXPECT_FALSE(std::filesystem::exists(Record()));
     EXPECT_EQ(Get("ModeP"), "0\n") << "the daemon saved the change, not its old copy";
+    EXPECT_EQ(Get("LOG"), "\\anna.log\n");
 }
 
 }  // namespace

@@ -45,6 +45,13 @@ HttpAnswer Daemon::Get(const std::string& path) const {
     return res ? HttpAnswer{res->status, res->body} : HttpAnswer{};
 }
 
+HttpAnswer Daemon::Post(const std::string& path, const std::string& json) const {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_read_timeout(30, 0);
+    auto res = c.Post(path, {{"X-Kestrix-Token", token_}}, json, "application/json");
+    return res ? HttpAnswer{res->status, res->body} : HttpAnswer{};
+}
+
 std::string Daemon::NotificationHtml() const {
     HttpAnswer res = Get("/api/notification");
     return res.status == 200 ? res.body : std::string();

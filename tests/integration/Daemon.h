@@ -28,6 +28,7 @@ public:
     const std::string& Token() const { return token_; }
     // Requests carry the token (GETs too: some need it).
     HttpAnswer Get(const std::string& path) const;
+    HttpAnswer Post(const std::string& path, const std::string& json) const;
     std::string NotificationHtml() const;
     bool WaitForPage(const std::string& text) const;
     // Waits until an open dialog (GET /api/dialogs) has this caption; that JSON, or "".

@@ -32,15 +32,24 @@ std::string Bytes(size_t n) {
     return bytes;
 }
 
-// Which records a file of some length holds is the record reader's test.
-TEST(LogCommandTest, DumpPrintsWholeRecordsAndNotesAPartialTail) {
+// Which records a file holds is the record reader's test; what dump leaves out it says.
+TEST(LogCommandTest, DumpPrintsWholeRecordsAndNotesWhatItLeftOut) {
     TempDir dir;
-    for (size_t bytes : {size_t{64}, size_t{70}}) {
-        WriteFile(dir.File("anna.log"), Bytes(bytes));
-        Finished f = RunKestrix({"log", "dump", dir.File("anna.log")}, dir.Path());
+    const std::string log = dir.File("anna.log");
+    const struct {
+        std::string bytes;
+        std::string err;
+    } cases[] = {
+        {Bytes(64), ""},
+        {Bytes(70), "kestrix log: " + log + ": ignored a partial record of 6 bytes at the end\n"},
+        {Bytes(64) + std::string(64, '\0'), "kestrix log: " + log + ": left out 2 damaged records\n"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(log, c.bytes);
+        Finished f = RunKestrix({"log", "dump", log}, dir.Path());
         EXPECT_EQ(f.exitCode, 0) << f.err;
         EXPECT_EQ(f.out, kTwoLines);
-        EXPECT_EQ(f.err.find("partial record") != std::string::npos, bytes == 70) << f.err;
+        EXPECT_EQ(f.err, c.err);
     }
 }
 
@@ -97,6 +106,11 @@ TEST(LogCommandTest, GpxTrackIsNamedAfterTheFileWrittenOrTheLog) {
 TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
     TempDir dir;
     WriteFile(dir.File("anna.log"), Bytes(64));
+    TempDir elsewhere;
+    std::filesystem::create_directory(dir.File("trip"));
+    WriteFile(dir.File("trip/anna.log"), Bytes(64));
+    std::filesystem::create_symlink(elsewhere.File("x"), dir.File("trip/anna.gpx"));  // dangling
+    std::filesystem::create_symlink(dir.File("anna.log"), dir.File("trip/alias.log"));
     struct Case {
         std::vector<std::string> args;
         int exitCode;
@@ -112,6 +126,10 @@ TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
          dir.File("no/x.gpx") + ": No such file or directory"},
         {{"log", "gpx", dir.File("anna.log"), "-o", dir.File("./anna.log")}, 2, "is the log itself"},
         {{"log", "gpx", dir.File("anna.log"), "-o"}, 2, "-o needs a file"},
+        // A log is read through a link, but nothing is written through one out of its folder.
+        {{"log", "gpx", dir.File("trip/anna.log")}, 1, "\\anna.gpx is refused: a symbolic link leads it out of " +
+                                                           dir.File("trip") + ", to " + elsewhere.File("x")},
+        {{"log", "gpx", dir.File("trip/alias.log")}, 0, "wrote 2 points to " + dir.File("trip/alias.gpx")},
     };
     for (const Case& c : cases) {
         Finished f = RunKestrix(c.args, dir.Path());
@@ -119,6 +137,7 @@ TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
         EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
     }
     EXPECT_EQ(ReadFile(dir.File("anna.log")), Bytes(64));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.File("x")));
 }
 
 }  // namespace

@@ -88,6 +88,34 @@ TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
     d.StopWith(SIGTERM);
 }
 
+// "Convert to GPX" of a large log (64 GiB, sparse) leaves the API answering while it runs
+// and starts no second conversion when asked again; a shutdown stops it and keeps the log.
+TEST_F(RunCommandTest, ConvertingALargeLogLeavesTheApiAnswering) {
+    WritePowerSupply(Power(), true);
+    for (const auto& [name, value] :
+         {std::pair{"Login", "anna"}, {"Password", "demo"}, {"COM", "/dev/null"}, {"ModeP", "2"}})
+        Config(name, value);
+    const std::string log = Data() + "/anna.log";
+    const uintmax_t size = uintmax_t{64} << 30;
+    WriteFile(log, "");
+    std::filesystem::resize_file(log, size);
+    Daemon d(Data(), Power(), dir_.Path());
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+    ASSERT_TRUE(d.WaitForPage("Mode: Logger")) << d.NotificationHtml() << d.Process().Err();
+
+    ASSERT_EQ(d.Post("/api/command", "{\"id\":40006}").status, 200);
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(Data() + "/anna.gpx"); }, std::chrono::seconds(60)));
+    ASSERT_EQ(d.Post("/api/command", "{\"id\":40006}").status, 200);
+    EXPECT_EQ(d.Get("/api/state").status, 200);
+    EXPECT_NE(d.Get("/api/messageboxes").body.find("\"messageboxes\":[]"), std::string::npos)
+        << "answered only once the conversion had ended";
+
+    d.StopWith(SIGTERM);
+    EXPECT_EQ(std::filesystem::file_size(log), size);
+    EXPECT_FALSE(std::filesystem::exists(Data() + "/anna.gpx")) << "a stopped conversion leaves no GPX file";
+    EXPECT_FALSE(std::filesystem::exists(Data() + "/anna_000.gpx"));
+}
+
 TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"bogus"}, {"run", "--http", "nonsense"}, {"run", "--gpsd", "0"}, {"run", "--message-box-timeout", "soon"},

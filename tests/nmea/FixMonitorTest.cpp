@@ -79,24 +79,39 @@ TEST_F(FixMonitorTest, LossIsReportedEveryFourSecondsWithoutAFix) {
 }
 
 // The corpus test holds the positions, altitudes, speeds and times of real fixes and that
-// only quality 1 and status A give one; these are what no capture has.
+// only quality 1 and status A give one; these are what no capture has: broken position
+// fields give no fix, broken altitudes and speeds are not known.
 TEST_F(FixMonitorTest, FixesNoCaptureHas) {
     struct Case {
         const char* what;
         std::string sentence;
         bool fix;
-        double lat, lon;
-        uint64_t time;
+        double lat = 0, lon = 0;
+        uint64_t time = 0;
+        float alt = 0, speed = 0;
     };
     const uint64_t at = test::FileTimeOf(2031, 5, 17, 22, 54, 44);
+    const std::string rmc = "GPRMC,123519.00,A,";
+    const std::string rmcTail = ",-22.4,084.4,230394,003.1,W";
     const Case cases[] = {
-        {"empty hemispheres are positive", "GPGLL,3345.1234,,12311.1200,,225444.00,A,A", true, 33.75205666666667,
-         123.18533333333333, at},
         {"a time that is not a time keeps the device's",
-         "GPGGA,250000,4807.038,N,01131.000,E,1,08,0.9,1.0,M,46.9,M,,", true, 48.1173, 11.516666666666667, DeviceTime()},
-        {"quality 6 (estimated)", "GPGGA,123519,4807.038,N,01131.000,E,6,08,0.9,545.4,M,46.9,M,,", false, 0, 0, 0},
-        {"status in lower case", "GPRMC,123519.00,a,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W", false, 0, 0, 0},
-        {"GLL without status", "GPGLL,4916.45,N,12311.12,W,225444", false, 0, 0, 0},
+         "GPGGA,250000,4807.038,N,01131.000,E,1,08,0.9,1.0,M,46.9,M,,", true, 48.1173, 11.516666666666667, DeviceTime(),
+         1.0f},
+        {"the poles and the date line, a negative speed not known", rmc + "9000.0000,S,18000.0000,W" + rmcTail, true,
+         -90, -180, test::FileTimeOf(2094, 3, 23, 12, 35, 19)},
+        {"an altitude of 1e308 not known", "GPGGA,225444,4807.038,N,01131.000,E,1,08,0.9,1e308,M,46.9,M,,", true,
+         48.1173, 11.516666666666667, at},
+        {"quality 6 (estimated)", "GPGGA,123519,4807.038,N,01131.000,E,6,08,0.9,545.4,M,46.9,M,,", false},
+        {"status in lower case", "GPRMC,123519.00,a,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W", false},
+        {"GLL without status", "GPGLL,4916.45,N,12311.12,W,225444", false},
+        {"status A without a latitude", rmc + ",N,01131.0,E" + rmcTail, false},
+        {"minutes of 60 or more", rmc + "9999.99999,N,99999.99999,E" + rmcTail, false},
+        {"a signed latitude", rmc + "-4807.0,N,01131.0,E" + rmcTail, false},
+        {"not a number", rmc + "48O7.0,N,01131.0,E" + rmcTail, false},
+        {"over 90 degrees", rmc + "9000.0001,N,01131.0,E" + rmcTail, false},
+        {"over 180 degrees", "GPGLL,4916.45,N,18000.01,W,225444.00,A,A", false},
+        {"hemispheres X and Y", rmc + "4807.0,X,01131.0,Y" + rmcTail, false},
+        {"empty hemispheres", "GPGLL,3345.1234,,12311.1200,,225444.00,A,A", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -110,6 +125,8 @@ TEST_F(FixMonitorTest, FixesNoCaptureHas) {
         EXPECT_NEAR(fixes[0]->GetLatitude(), c.lat, 1e-9);
         EXPECT_NEAR(fixes[0]->GetLongitude(), c.lon, 1e-9);
         EXPECT_EQ(fixes[0]->GetTime(), c.time);
+        EXPECT_EQ(fixes[0]->GetAltitude(), c.alt);
+        EXPECT_EQ(fixes[0]->GetSpeed(), c.speed);
         EXPECT_EQ(Monitor().CurrentFix().Get(), fixes[0].Get());
     }
 }

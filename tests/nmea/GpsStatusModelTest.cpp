@@ -104,7 +104,7 @@ Ref<NmeaSentence> Make(NmeaSentence* (*factory)(std::string_view, std::string_vi
 
 // A GSV set updates its system's satellites and drops the ones it no longer holds, keeping
 // the used flags a GSA set; a satellite of another system with the same number is a record
-// of its own. A fix sentence without a fix drops the point.
+// of its own. A fix sentence without a fix (or without a position) drops the point.
 TEST_F(GpsStatusModelTest, ProcessKeepsUsedFlagsPrunesLostSatellitesAndDropsThePointOnANonFix) {
     model.Process(Make(CreateGsvSentence, "GPGSV", "1,1,03,02,40,083,46,05,17,308,41,09,07,344,39").Get());
     model.Process(Make(CreateGsaSentence, "GPGSA", "A,3,02,09,31,,,,,,,,,,2.5,1.3,2.1").Get());
@@ -121,6 +121,9 @@ TEST_F(GpsStatusModelTest, ProcessKeepsUsedFlagsPrunesLostSatellitesAndDropsTheP
     EXPECT_TRUE(model.CurrentPoint());
     model.Process(Make(CreateRmcSentence, "GPRMC", "123520.00,V,,,,,,,230394,,").Get());
     EXPECT_FALSE(model.CurrentPoint());
+    model.Process(Make(CreateGllSentence, "GPGLL", "4916.45,N,12311.12,W,225444,A").Get());
+    model.Process(Make(CreateGllSentence, "GPGLL", ",N,12311.12,W,225445,A").Get());
+    EXPECT_FALSE(model.CurrentPoint()) << "status A without a latitude";
 }
 
 TEST_F(GpsStatusModelTest, WithoutALiveWindowSentencesAreNotKept) {

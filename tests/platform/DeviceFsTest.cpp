@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <regex>
 #include <set>
 
+#include "LogCapture.h"
 #include "platform/LastError.h"
 #include "platform/Registry.h"
 #include "support/TestSupport.h"
@@ -45,6 +47,50 @@ TEST_F(DeviceFsTest, DevicePathsMapUnderTheRootOrAreRefused) {
     DeviceFile f;
     EXPECT_FALSE(f.Open("\\..\\escape.txt", "wb"));
     EXPECT_EQ(GetLastError(), kErrorBadPathname);
+}
+
+// Links are followed as opening or creating the file would follow them: within the root
+// they work, out of it (dangling or not, directly or through "..", or looping) every call
+// is refused with a warning that says where they lead, and nothing outside is made. (The
+// folder chooser's test shows a link to "/" is not listed.)
+TEST_F(DeviceFsTest, LinksThatLeadOutOfTheRootAreRefused) {
+    namespace fs = std::filesystem;
+    test::TempDir elsewhere;
+    const std::string root = dir_.File("root");
+    const std::string above = fs::canonical(dir_.Path()).string();
+    const std::string out = fs::canonical(elsewhere.Path()).string();
+    fs::create_directories(root + "/My Documents");
+    SetDeviceRoot(root);
+    struct Case {
+        const char* link;
+        std::string target;
+        const char* devicePath;  // written through the link
+        std::string leadsTo;     // "": allowed
+    };
+    const Case cases[] = {
+        {"docs", "My Documents", "\\docs\\anna.log", ""},
+        {"anna.gpx", out + "/x", "\\anna.gpx", out + "/x"},
+        {"out", out, "\\out\\anna.log", out + "/anna.log"},
+        {"up", "..", "\\up\\anna.log", above + "/anna.log"},
+        {"loop", "loop", "\\loop", "its symbolic links loop"},
+    };
+    for (const Case& c : cases) {
+        fs::create_symlink(c.target, root + "/" + c.link);
+        test::LogCapture log;
+        DeviceFile f;
+        SetLastError(0);
+        EXPECT_EQ(f.Open(c.devicePath, "wb"), c.leadsTo.empty()) << c.link;
+        if (c.leadsTo.empty()) continue;
+        EXPECT_EQ(GetLastError(), kErrorAccessDenied) << c.link;
+        const std::string why = c.leadsTo[0] == '/' ? "a symbolic link leads it out of " + root + ", to " + c.leadsTo
+                                                    : c.leadsTo;
+        EXPECT_EQ(log.Texts(LogLevel::Warning), std::vector<std::string>{std::string(c.devicePath) + " is refused: " + why});
+    }
+    test::LogCapture quiet;
+    EXPECT_FALSE(CreateDeviceFolder("\\out\\made"));
+    EXPECT_TRUE(fs::exists(root + "/My Documents/anna.log"));
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path())) << "nothing made outside";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 1) << "nothing beside the root";
 }
 
 TEST_F(DeviceFsTest, CreatingOneFolderFailsWhenItExistsOrHasNoParent) {

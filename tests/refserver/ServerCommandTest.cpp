@@ -49,6 +49,24 @@ TEST(ServerCommand, BadCommandLinesGiveUsage) {
     }
 }
 
+// The command line makes only the accounts the web form would make.
+TEST(ServerCommand, UserAddRefusesWhatTheFormRefuses) {
+    test::TempDir dir;
+    const std::string db = dir.File("server.sqlite");
+    const std::string slash = "kestrix-server: The login cannot contain / or \\: the tracker names its log file after it.\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"a/b", slash}, {"a\\b", slash},
+        {"a\tb", "kestrix-server: The login cannot contain control characters.\n"},
+        {" ann", "kestrix-server: The login cannot begin or end with a space.\n"},
+    };
+    for (const auto& [name, message] : cases) {
+        Result r = RunCommand({"--db", db, "user", "add", name, "secret"});
+        EXPECT_EQ(r.code, 2) << name;
+        EXPECT_EQ(r.err, message) << name;
+    }
+    EXPECT_EQ(RunCommand({"--db", db, "user", "add", "anna", "secret"}).out, "1\n");
+}
+
 // Pages asked for by address must be served; the default ones are not worth losing the
 // tracking server for (taken here by this test or by whoever already holds the port).
 TEST(ServerCommand, WebPagesOnATakenPort) {

@@ -137,9 +137,12 @@ TEST_F(TrackerSettingsTest, ZeroMarkerIsNotWrittenSoAStoredOneSurvives) {
 TEST_F(TrackerSettingsTest, OddStoredValuesCountAsMissing) {
     const std::string longHost(64, 'h');
     const std::string okLogin(63, 'u');
+    std::string accents = "/dev/u";
+    for (int i = 0; i < 29; ++i) accents += "\xC3\xA9";
     Store([&](RegKey& k) {
         k.SetString("Host", longHost);           // longer than a stored string may be
         k.SetString("Login", okLogin);           // exactly at the limit
+        k.SetString("COM", accents);             // 35 characters, 64 bytes
         k.SetString("BaudRate", "fast");         // wrong type
         k.SetDword("Port", 0x000104B1);          // only the low 16 bits are the port
         k.SetBinary("LastTrkPt", {1, 2, 3});     // not 8 bytes
@@ -150,8 +153,9 @@ TEST_F(TrackerSettingsTest, OddStoredValuesCountAsMissing) {
     uint64_t marker = 99;
     s.SetLastTrackPoint(&marker);
     s.Load();
-    EXPECT_EQ(std::make_tuple(s.GetHost(), s.GetLogin(), s.GetBaudRate(), s.GetPort(), s.GetLastTrackPoint(), s.GetLogPath()),
-              std::make_tuple(Text("10.0.0.1"), Text(okLogin), 9600u, uint16_t{1201}, uint64_t{0}, Text("\\")));
+    EXPECT_EQ(std::make_tuple(s.GetHost(), s.GetLogin(), s.GetBaudRate(), s.GetPort(), s.GetLastTrackPoint(), s.GetLogPath(),
+                              s.GetGpsPort()),
+              std::make_tuple(Text("10.0.0.1"), Text(okLogin), 9600u, uint16_t{1201}, uint64_t{0}, Text("\\"), Text()));
 }
 
 TEST_F(TrackerSettingsTest, SettersRefuseWhatTheRecordCannotHold) {

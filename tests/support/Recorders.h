@@ -4,10 +4,11 @@
 //   FixRecorder: a GpsFixListener that keeps the fixes, the signal levels and the count of
 //     losses (any thread);
 //   ScriptedShell: the person in front of the message boxes: gives one answer and keeps
-//     every box shown (the test's thread).
+//     every box shown; whileShown runs as a box waits for the answer (the test's thread).
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -104,12 +105,14 @@ public:
     int MessageBox(platform::WindowHandle owner, const std::string& text, const std::string& caption,
                    uint32_t flags) override {
         boxes.push_back({owner, text, caption, flags});
+        if (whileShown) whileShown();
         return answer;
     }
     bool OpenLink(const std::string&) override { return false; }
 
     int answer = platform::IDOK;
     std::vector<Box> boxes;
+    std::function<void()> whileShown;
 };
 
 }  // namespace kestrix::test

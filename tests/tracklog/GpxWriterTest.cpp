@@ -135,11 +135,10 @@ TEST(GpxWriterTest, NumbersAndTimesPrintAsPrintfDoes) {
 }
 
 TEST(GpxWriterTest, FullStorageIsReportedAsIncomplete) {
-    test::TempDir dir;
-    std::filesystem::create_symlink("/dev/full", dir.File("full.gpx"));
-    platform::SetDeviceRoot(dir.Path());
+    // A link to /dev/full in a folder would lead out of the root, which is refused.
+    platform::SetDeviceRoot("/dev");
     platform::DeviceFile out;
-    ASSERT_TRUE(out.Open("\\full.gpx", "wt"));
+    ASSERT_TRUE(out.Open("\\full", "wt"));
     int left = 200;  // far more than one stream buffer
     GpxWriteResult r = WriteGpxDocument(out, "Kestrix", [&left](LogRecord& rec) {
         rec = LogRecord{1.0, 2.0, 3.0f, 4.0f, 0};

@@ -59,7 +59,8 @@ TEST(LogRecordTest, RoundTripKeepsEveryBit) {
 
 TEST(LogRecordReaderTest, PassesOverRecordsThatHoldNoPosition) {
     // A record filled with 0xFF after a cut-off write decodes as NaN; damaged bytes can give
-    // coordinates out of range. Neither may become a point for the upload or the GPX file.
+    // coordinates out of range; a pre-allocated or sparse file reads as zeros (0, 0 in
+    // 1601). None may become a point for the upload or the GPX file; 0, 0 with a time may.
     test::TempDir dir;
     platform::SetDeviceRoot(dir.Path());
     auto encode = [](double lat, double lon) {
@@ -67,8 +68,9 @@ TEST(LogRecordReaderTest, PassesOverRecordsThatHoldNoPosition) {
         EncodeLogRecord(LogRecord{lat, lon, 0.0f, 0.0f, 0x01C99F3A12345678ULL}, b);
         return std::string(reinterpret_cast<char*>(b), 32);
     };
-    std::string content = encode(10.0, 20.0) + std::string(32, '\xFF') + encode(91.0, 0.0) +
-                          encode(0.0, -180.5) + encode(std::numeric_limits<double>::infinity(), 0.0) +
+    std::string content = encode(10.0, 20.0) + std::string(32, '\xFF') + std::string(32, '\0') +
+                          encode(91.0, 0.0) + encode(0.0, -180.5) +
+                          encode(std::numeric_limits<double>::infinity(), 0.0) + encode(0.0, 0.0) +
                           encode(-90.0, 180.0);
     test::WriteFile(dir.File("t.log"), content);
     platform::DeviceFile f;
@@ -78,11 +80,13 @@ TEST(LogRecordReaderTest, PassesOverRecordsThatHoldNoPosition) {
     ASSERT_TRUE(reader.Next(r));
     EXPECT_EQ(r.latitude, 10.0);
     ASSERT_TRUE(reader.Next(r));
+    EXPECT_EQ(r.latitude, 0.0);
+    ASSERT_TRUE(reader.Next(r));
     EXPECT_EQ(r.latitude, -90.0);
     EXPECT_EQ(r.longitude, 180.0);
     EXPECT_FALSE(reader.Next(r));
-    EXPECT_EQ(reader.Count(), 2u);
-    EXPECT_EQ(reader.Skipped(), 4u);
+    EXPECT_EQ(reader.Count(), 3u);
+    EXPECT_EQ(reader.Skipped(), 5u);
 }
 
 }  // namespace

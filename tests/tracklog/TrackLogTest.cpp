@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/DeviceFs.h"
+#include "platform/MessageLoop.h"
 #include "settings/TrackerSettings.h"
 #include "support/Recorders.h"
 #include "support/TestSupport.h"
@@ -164,6 +165,9 @@ protected:
     const std::vector<test::ScriptedShell::Box> kQuestion = {
         {0, "Would you like to remove the binary log?", "GMRLogger", 33}};
     test::ScriptedShell shell_;
+    // As on the UI thread: the log converts on a worker while this loop turns ("kestrix log
+    // gpx" converts on a thread without one).
+    platform::MessageLoop loop_;
 };
 
 TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
@@ -183,6 +187,18 @@ TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
     // Removed, then created again empty by the reopening.
     EXPECT_TRUE(log.IsOpen());
     EXPECT_EQ(LogBytes(), "");
+}
+
+// The question waits for a person while the loop turns: a logger started meanwhile must
+// not append to the log that OK removes, or every later record would go with it.
+TEST_F(ExportTest, ALoggerStartedWhileTheQuestionWaitsWritesToTheNewLog) {
+    TrackLog log(&listener_);
+    ASSERT_TRUE(log.Open(&settings_));
+    shell_.whileShown = [&] { EXPECT_FALSE(log.Open(&settings_)); };
+    shell_.answer = platform::IDOK;
+    EXPECT_TRUE(log.ExportGpx());
+    log.Write(TrackPoint::Make(1, 2, 0, 0, 3));
+    EXPECT_EQ(LogBytes(), Encoded(1, 2, 0, 0, 3));
 }
 
 TEST_F(ExportTest, CancelKeepsTheLogAndLaterFilesGetCounters) {

@@ -16,7 +16,9 @@ protected:
         UiTest::SetUp();
         MakeFolder("My Documents/Photos");
         MakeFolder("My Documents/.hidden");
+        MakeFolder("My Documents/line\nbreak");  // never listed
         MakeFolder("Storage Card/Maps");
+        std::filesystem::create_directory_symlink("/", Root() + "/Storage Card/Everything");  // never listed
     }
     static TreeItemInfo Child(WindowHandle chooser, const std::vector<std::string>& path) {
         TreeItemInfo item = Control(chooser, kIdcFolderTree).tree.at(0);
@@ -56,6 +58,7 @@ TEST_F(FolderChooserTest, ListsEachFolderOnceAndCreatesInsideTheSelectedOne) {
         EXPECT_EQ(Names(Child(chooser, {"Storage Card"})), (std::vector<std::string>{"Maps", "Tracks"}));
         EXPECT_EQ(Control(chooser, kIdcFolderTree).treeSelected, Child(chooser, {"Storage Card", "Tracks"}).item);
         EXPECT_EQ(Control(chooser, kIdcFolderPath).text, "\\Storage Card\\Tracks\\");
+        create({"Storage Card"}, "tab\tbed");  // never made
         create({"My Documents"}, "Photos");  // exists: nothing happens
         EXPECT_EQ(Names(Child(chooser, {"My Documents"})), (std::vector<std::string>{".hidden", "Photos"}));
         EXPECT_EQ(Control(chooser, kIdcFolderPath).text, "\\My Documents\\");
@@ -64,6 +67,7 @@ TEST_F(FolderChooserTest, ListsEachFolderOnceAndCreatesInsideTheSelectedOne) {
     ASSERT_TRUE(ChooseFolder(kInstance, kNoWindow, &folder, 260));
     EXPECT_EQ(folder, "\\My Documents\\");
     EXPECT_TRUE(std::filesystem::is_directory(Root() + "/Storage Card/Tracks"));
+    EXPECT_FALSE(std::filesystem::exists(Root() + "/Storage Card/tab\tbed"));
 }
 
 TEST_F(FolderChooserTest, GivesThePathOnlyWhenOkEndsItAndThePathFits) {

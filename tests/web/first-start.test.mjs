@@ -1,10 +1,10 @@
 // A new user's first start, in the browser: with no account and no port the settings sheet
-// opens at Account and refuses an empty login; the registration link opens the tracking
-// server's form in a new tab, whose account then logs in; after the detection warning the
-// sheet shows the GPS page, where the person picks the port, and the tracker runs. Then
-// "Settings" from the status page: a mode bit of the Power profile, the point-count
-// trackbar and a new folder from the folder chooser are stored, and only they; Cancel
-// changes nothing.
+// opens at Account and refuses an empty login, then one the settings refuse; the
+// registration link opens the tracking server's form in a new tab, whose account then
+// logs in; after the detection warning the sheet shows the GPS page, where the person
+// picks the port, and the tracker runs. Then "Settings" from the status page: a mode bit
+// of the Power profile, the point-count trackbar and a new folder from the folder chooser
+// are stored, and only they; Cancel changes nothing.
 //
 // The data folder holds only the machine's set-up: the tracking server's address (on a
 // loopback address of its own, so its web pages on port 1280 never meet another server's)
@@ -50,6 +50,11 @@ await scenario(async (s) => {
   assert.ok(await page.locator('.dialogs').evaluate((el) => el.inert), 'the box is above the sheet');
   if (process.env.KESTRIX_SCREENSHOT) await page.screenshot({ path: process.env.KESTRIX_SCREENSHOT });
   await answerBox('Login should not be empty');
+  // A login the settings refuse, since the log is named after it, is refused with the reason.
+  await top.getByLabel('Login').fill('ka/te');
+  await top.getByLabel('Password').fill('secret');
+  await top.getByRole('button', { name: 'Done' }).click();
+  await answerBox('Login cannot hold / or \\: the track log is named after it');
 
   // "Click here!" opens the server's form in a new tab; it creates the account.
   const [form] = await Promise.all([browser.waitForEvent('page'),

@@ -12,6 +12,7 @@
 
 #include "TrackingServer.h"
 #include "WebFrontEnd.h"
+#include "WebPages.h"
 #include "platform/Md5.h"
 
 namespace kestrix::refserver {
@@ -140,6 +141,11 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
 
 int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, std::ostream& out,
             std::ostream& err) {
+    // The accounts the web form would refuse are refused here too.
+    if (std::string fault = CheckRegistration(name, password, password); !fault.empty()) {
+        err << "kestrix-server: " << fault << "\n";
+        return 2;
+    }
     StopSignals stop;
     std::unique_ptr<Store> store = OpenStore(dbPath, true, stop, err);
     if (!store) return 1;

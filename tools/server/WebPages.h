@@ -28,7 +28,7 @@ std::string EscapeHtml(const std::string& text);
 // characters without control characters, / or \ (the tracker names its log file after
 // it) and without a space at either end; the password UTF-8 of 1 to 127 characters
 // without control characters, typed the same twice. Whether the name is free is for the
-// store to say.
+// store to say. kestrix-server user add applies the same rule (the password given once).
 std::string CheckRegistration(const std::string& login, const std::string& password, const std::string& again);
 
 // "/": what the server is, where trackers reach it ("ADDR:PORT"), and its accounts.

@@ -8,12 +8,16 @@
 #include <mutex>
 #include <utility>
 
+#include <climits>
+#include <cstdlib>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/LastError.h"
+#include "platform/Log.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 
@@ -42,6 +46,47 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 bool Fail(int code) {
     SetLastError(code);
     return false;
+}
+
+// As many links as the kernel follows in one path before it gives up with ELOOP.
+constexpr int kMaxLinks = 40;
+
+// Where a host path leads once every link in it is followed, as opening or creating it
+// would follow them: a missing tail is kept as it stands, and a dangling link leads to
+// where its target would be created. nullopt when the links loop.
+std::optional<std::string> FollowLinks(std::string path, int& links) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real) != nullptr) return std::string(real);
+    const size_t cut = path.rfind('/');
+    if (cut == std::string::npos) return path;  // a relative name of nothing that exists
+    auto parent = cut == 0 ? std::optional<std::string>("/") : FollowLinks(path.substr(0, cut), links);
+    if (!parent) return std::nullopt;
+    const std::string candidate = (*parent == "/" ? "" : *parent) + "/" + path.substr(cut + 1);
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return candidate;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(candidate.c_str(), target, sizeof target);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof target) || ++links > kMaxLinks) return std::nullopt;
+    const std::string to(target, static_cast<size_t>(n));
+    return FollowLinks(to[0] == '/' ? to : *parent + "/" + to, links);
+}
+
+// Where the host path leads when that stays inside the device root; nullopt when a link
+// leads it out (or the links loop), with why saying so.
+std::optional<std::string> InsideRoot(const std::string& host, const std::string& root, std::string& why) {
+    int links = 0;
+    const auto rootLeads = FollowLinks(root, links);
+    links = 0;
+    const auto leads = FollowLinks(host, links);
+    if (!rootLeads || !leads) {
+        why = "its symbolic links loop";
+        return std::nullopt;
+    }
+    const std::string& r = *rootLeads;
+    if (*leads == r || r == "/" || (leads->compare(0, r.size(), r) == 0 && (*leads)[r.size()] == '/')) return leads;
+    why = "a symbolic link leads it out of " + root + ", to " + *leads;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -75,10 +120,17 @@ bool ToHostPath(const std::string& devicePath, std::string& hostPath) {
             return Fail(kErrorBadPathname);
         parts.push_back(std::move(part));
     }
-    std::string out = DeviceRoot();
+    const std::string root = DeviceRoot();
+    std::string out = root;
     for (auto& p : parts) {
         if (out.empty() || out.back() != '/') out += '/';
         out += p;
+    }
+    // Every file call comes through here, so this is where the reason is told.
+    std::string why;
+    if (!InsideRoot(out, root, why)) {
+        LogWarning(devicePath + " is refused: " + why);
+        return Fail(kErrorAccessDenied);
     }
     hostPath = std::move(out);
     return true;
@@ -244,8 +296,10 @@ std::optional<std::vector<DirEntry>> ListDeviceDirectory(const std::string& devi
         if (name == "." || name == "..") continue;
         bool isDir = e->d_type == DT_DIR;
         if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            const std::string path = host + "/" + name;
             struct stat st {};
-            isDir = ::stat((host + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            std::string outside;
+            isDir = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && InsideRoot(path, DeviceRoot(), outside);
         }
         entries.push_back({std::move(name), isDir});
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/Text.h"
 #include "platform/Time.h"
 
 namespace kestrix::platform {
@@ -39,7 +40,10 @@ uint64_t RealUtcFileTime() {
 
 }  // namespace
 
-void Log(LogLevel level, const std::string& text) {
+void Log(LogLevel level, const std::string& raw) {
+    // Lines often carry text from outside (a server's answer, a file or account name): one
+    // line each, whatever that text holds.
+    const std::string text = EscapeForLog(raw);
     std::lock_guard lock(LogMutex());
     if (Sink()) {
         Sink()(level, text);
