@@ -1,9 +1,8 @@
 #include "server/OfflineStore.h"
 
-#include <vector>
-
 #include "platform/Log.h"
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "server/Messages.h"
 #include "settings/SplitPath.h"
 #include "settings/TrackerSettings.h"
@@ -11,9 +10,6 @@
 
 namespace kestrix {
 namespace {
-
-// One resend read: exactly the 500 records of a full track message.
-constexpr size_t kChunkBytes = kMaxTrackPoints * kLogRecordSize;
 
 bool ReadStoreName(std::string& name) {
     auto key = platform::RegKey::Open(kSettingsKey, false);
@@ -140,38 +136,28 @@ bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
     }
     platform::DeviceFile in;
     if (!in.Open(name, "rb")) return false;
-    auto size = in.Size();
-    if (!size || *size < 0) return false;
-    const uint64_t total = static_cast<uint64_t>(*size) / kLogRecordSize;
 
+    // The log's own reader: a record that holds no position is left out here as it is
+    // by every other reader, rather than reach the server as a made-up point.
+    LogRecordReader reader(in);
     TrackMessage message(userId);
-    std::vector<uint8_t> chunk(kChunkBytes);
     bool ok = true;
-    uint64_t sent = 0;
-    for (;;) {
-        size_t got = 0;
-        while (got < chunk.size()) {
-            size_t n = in.Read(chunk.data() + got, chunk.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
-        if (got == 0) break;
-        for (size_t off = 0; off + kLogRecordSize <= got; off += kLogRecordSize) {
-            message.Add(ToTrackPoint(DecodeLogRecord(&chunk[off])));
-        }
-        const size_t count = message.Count();
-        if (count > 0) {
-            if (!send || !send(message)) {
-                ok = false;
-                break;
-            }
-            sent += count;
+    for (bool more = true; more && ok;) {
+        LogRecord record;
+        more = reader.Next(record);
+        if (more) message.Add(ToTrackPoint(record));
+        if (message.Count() == kMaxTrackPoints || (!more && message.Count() > 0)) {
+            ok = send && send(message);
             message.Clear();
         }
-        if (got < chunk.size()) break;
     }
+    ok = ok && !reader.Failed();
     in.Close();
-    if (ok && sent == total) {
+    if (reader.Skipped() != 0) {
+        platform::LogWarning(platform::Format("offline store %s: left out %llu damaged records", name.c_str(),
+                                              static_cast<unsigned long long>(reader.Skipped())));
+    }
+    if (ok) {
         platform::DeleteDeviceFile(name);
         DeleteStoreName();
     }

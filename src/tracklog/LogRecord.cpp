@@ -6,9 +6,14 @@
 
 #include "base/LittleEndian.h"
 #include "platform/DeviceFs.h"
+#include "platform/Time.h"
 
 namespace kestrix {
 namespace {
+
+// Beyond these no receiver reports a position (the wire carries altitudes up to 20,000 km).
+constexpr float kMaxAltitudeM = 100000.0f;
+constexpr float kMaxSpeedKmh = 100000.0f;
 
 }  // namespace
 
@@ -45,8 +50,14 @@ TrackPointRef ToTrackPoint(const LogRecord& record) {
 }
 
 bool IsPlausibleRecord(const LogRecord& r) {
+    double oleDate = 0.0;
     return std::isfinite(r.latitude) && std::isfinite(r.longitude) && std::fabs(r.latitude) <= 90.0 &&
-           std::fabs(r.longitude) <= 180.0;
+           std::fabs(r.longitude) <= 180.0 && platform::FileTimeToVariantTime(r.time, oleDate);
+}
+
+void ClearImplausibleFields(LogRecord& r) {
+    if (!(std::fabs(r.altitude) <= kMaxAltitudeM)) r.altitude = 0.0f;
+    if (!(r.speed >= 0.0f && r.speed <= kMaxSpeedKmh)) r.speed = 0.0f;
 }
 
 namespace {
@@ -85,12 +96,14 @@ bool LogRecordReader::Next(LogRecord& record) {
         const LogRecord decoded = DecodeLogRecord(block_.get() + begin_);
         begin_ += kLogRecordSize;
         // Every reader (dump, GPX, upload, offline resend) passes over a record that holds
-        // no position rather than turn NaN or out-of-range values into points.
+        // no position rather than turn NaN or out-of-range values into points, and keeps
+        // the position of one whose altitude or speed alone is damaged.
         if (!IsPlausibleRecord(decoded)) {
             ++skipped_;
             continue;
         }
         record = decoded;
+        ClearImplausibleFields(record);
         ++count_;
         return true;
     }

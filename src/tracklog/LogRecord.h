@@ -52,7 +52,8 @@ public:
     // Whole records returned so far.
     uint64_t Count() const { return count_; }
     // Whole records passed over because they hold no position (a record filled after a
-    // cut-off write, or damaged bytes): not finite, or outside +-90 / +-180 degrees.
+    // cut-off write, or damaged bytes): see IsPlausibleRecord. A returned record's altitude
+    // or speed that no receiver reports is cleared to 0 (not known).
     uint64_t Skipped() const { return skipped_; }
     // A read error ended the records before the end of the file.
     bool Failed() const { return failed_; }
@@ -71,7 +72,11 @@ private:
     uint64_t skipped_ = 0;
 };
 
-// A record that can stand for a position: finite coordinates within their ranges.
+// A record that can stand for a position: finite coordinates within their ranges and a
+// time that is a calendar date up to the year 9999 (what a track message can carry).
 bool IsPlausibleRecord(const LogRecord& record);
+// Sets to 0 (not known) an altitude that is not finite or beyond 100 km either way, and a
+// speed that is not finite, negative or over 100,000 km/h.
+void ClearImplausibleFields(LogRecord& record);
 
 }  // namespace kestrix

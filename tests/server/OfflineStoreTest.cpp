@@ -1,5 +1,7 @@
 #include "server/OfflineStore.h"
 
+#include <limits>
+
 #include "TestKit.h"
 #include "server/Messages.h"
 #include "tracklog/LogRecord.h"
@@ -121,6 +123,31 @@ TEST_F(OfflineStoreTest, FailedResendKeepsEverythingAndStartsOverNextTime) {
     EXPECT_TRUE(store.Resend(ok.Fn(), 5));
     EXPECT_EQ(ok.counts, (std::vector<size_t>{500, 500, 1}));
     EXPECT_EQ(ok.points.front()->GetTime(), kT0);
+    EXPECT_FALSE(platform::DeviceFileExists(name));
+}
+
+// The resend reads with the log's reader: what holds no position never reaches the
+// server, an absurd altitude goes as not known, and the file still counts as sent.
+TEST_F(OfflineStoreTest, ResendLeavesOutDamagedRecords) {
+    const std::string name = MakeStoreFile(0, 0);
+    std::string bytes;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const LogRecord& r : {LogRecord{40.0, -3.0, 600.0f, 4.5f, kT0}, LogRecord{nan, -3.0, 0, 0, kT0},
+                               LogRecord{1000.0, -3.0, 0, 0, kT0}, LogRecord{40.0, -3.0, 1e30f, 0, kT0 + 1},
+                               LogRecord{40.0, -3.0, 0, 0, UINT64_MAX}, LogRecord{41.0, -4.0, 0, 0, kT0 + 2}}) {
+        uint8_t b[kLogRecordSize];
+        EncodeLogRecord(r, b);
+        bytes.append(reinterpret_cast<const char*>(b), sizeof b);
+    }
+    test::WriteFile(dir_.Path() + "/logs/" + name.substr(name.rfind('\\') + 1), bytes);
+    OfflineStore store;
+    Recorder rec;
+    EXPECT_TRUE(store.Resend(rec.Fn(), 1));
+    ASSERT_EQ(rec.points.size(), 3u);
+    EXPECT_EQ(rec.points[0]->GetAltitude(), 600.0f);
+    EXPECT_EQ(rec.points[1]->GetAltitude(), 0.0f);
+    EXPECT_EQ(rec.points[1]->GetTime(), kT0 + 1);
+    EXPECT_EQ(rec.points[2]->GetLatitude(), 41.0);
     EXPECT_FALSE(platform::DeviceFileExists(name));
 }
 
