@@ -1,5 +1,7 @@
 #include "server/OfflineStore.h"
 
+#include <vector>
+
 #include "platform/Log.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -125,15 +127,38 @@ bool OfflineStore::OpenWithBatch(const TrackerSettings* settings, TrackMessage& 
     return true;
 }
 
-bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
+bool OfflineStore::Resend(const SendFunction& send, uint32_t userId, const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
     if (file_.IsOpen()) Close();
     std::string name;
-    if (!ReadStoreName(name)) return false;
-    if (!platform::DeviceFileExists(name)) {
+    const bool named = ReadStoreName(name);
+    if (named) {
+        if (platform::DeviceFileExists(name) && !ResendFile(name, send, userId)) return false;
         DeleteStoreName();
-        return true;
     }
+    // A store file whose name never reached the registry (it could not be saved) is sent
+    // too, rather than left behind.
+    bool found = false;
+    if (settings != nullptr) {
+        std::string drive, dir;
+        SplitPath(settings->GetLogPath().value_or(std::string()), &drive, &dir, nullptr, nullptr);
+        const std::string folder = drive + dir;
+        const std::string prefix = kOfflineStorePrefix, suffix = ".tmp";
+        for (const auto& entry : platform::ListDeviceDirectory(folder.empty() ? "\\" : folder)
+                                     .value_or(std::vector<platform::DirEntry>{})) {
+            const std::string& file = entry.name;
+            if (entry.isDirectory || file.size() <= prefix.size() + suffix.size() || file.rfind(prefix, 0) != 0 ||
+                file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+                continue;
+            found = true;
+            platform::LogWarning("offline store: sending " + folder + file + ", which no setting names");
+            if (!ResendFile((folder.empty() ? "\\" : folder) + file, send, userId)) return false;
+        }
+    }
+    return named || found;
+}
+
+bool OfflineStore::ResendFile(const std::string& name, const SendFunction& send, uint32_t userId) {
     platform::DeviceFile in;
     if (!in.Open(name, "rb")) return false;
 
@@ -157,10 +182,7 @@ bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
         platform::LogWarning(platform::Format("offline store %s: left out %llu damaged records", name.c_str(),
                                               static_cast<unsigned long long>(reader.Skipped())));
     }
-    if (ok) {
-        platform::DeleteDeviceFile(name);
-        DeleteStoreName();
-    }
+    if (ok) platform::DeleteDeviceFile(name);
     return ok;
 }
 

@@ -275,7 +275,7 @@ void TrackerSession::Login() {
     userId_ = request.UserId();
     if (userId_ != 0) {
         settings->SetUserId(userId_);
-        store_.Resend([this](ServerMessage& m) { return SendToServer(m); }, userId_);
+        store_.Resend([this](ServerMessage& m) { return SendToServer(m); }, userId_, settings);
         // A resend that lost the connection has already reported the disconnect.
         if (!connection_.IsOpen()) return;
         sender_.Start(this);

@@ -151,6 +151,26 @@ TEST_F(OfflineStoreTest, ResendLeavesOutDamagedRecords) {
     EXPECT_FALSE(platform::DeviceFileExists(name));
 }
 
+// Store files whose names never reached the registry (it could not be saved) are found
+// beside the log and sent too; other files there stay.
+TEST_F(OfflineStoreTest, ResendAlsoSendsStoreFilesNoSettingNames) {
+    std::vector<std::string> names;
+    for (size_t records : {3, 2, 1}) {
+        if (!names.empty()) {
+            EXPECT_TRUE(platform::RegKey::Open(kSettingsKey, false)->DeleteValue(kOfflineStoreValue));
+        }
+        names.push_back(MakeStoreFile(records, 0));
+    }
+    test::WriteFile(dir_.File("logs/GMROT_notes.txt"), "kept");
+    OfflineStore store;
+    Recorder rec;
+    EXPECT_TRUE(store.Resend(rec.Fn(), 1, &settings_));
+    EXPECT_EQ(rec.points.size(), 6u);
+    for (const std::string& name : names) EXPECT_FALSE(platform::DeviceFileExists(name)) << name;
+    EXPECT_FALSE(StoreName());
+    EXPECT_EQ(test::ReadFile(dir_.File("logs/GMROT_notes.txt")), "kept");
+}
+
 TEST_F(OfflineStoreTest, NamedButMissingFile) {
     const std::string name = MakeStoreFile(1, 0);
     ASSERT_TRUE(platform::DeleteDeviceFile(name));
