@@ -57,6 +57,9 @@ constexpr int kErrorAlreadyExists = 183;
 constexpr int kErrorFileTooLarge = 223;
 constexpr int kErrorMoreData = 234;
 
+// What a person reads for one of the codes above or an errno value passed on.
+std::string RegistryErrorText(int code);
+
 // The largest registry file read or written: 1 MiB.
 constexpr size_t kMaxRegistryFileBytes = size_t{1} << 20;
 

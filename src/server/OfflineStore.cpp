@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/DeviceFs.h"
 #include "platform/Log.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -36,11 +37,16 @@ void DeleteStoreName() {
 
 }  // namespace
 
+OfflineStore::OfflineStore(IStatusListener* listener)
+    : writer_("offline store", [listener](const std::string& text) {
+          if (listener) listener->OnProblem(kKindTracker, text);
+      }) {}
+
 OfflineStore::~OfflineStore() { Close(); }
 
 bool OfflineStore::IsOpen() const {
     std::lock_guard lock(mutex_);
-    return file_.IsOpen();
+    return writer_.IsOpen();
 }
 
 std::string OfflineStore::Name() const {
@@ -51,7 +57,7 @@ std::string OfflineStore::Name() const {
 bool OfflineStore::Open(const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
     if (settings == nullptr) return false;
-    if (file_.IsOpen()) Close();
+    if (writer_.IsOpen()) Close();
     auto makeNew = [&]() -> bool {
         std::string drive, dir;
         SplitPath(settings->GetLogPath().value_or(std::string()), &drive, &dir, nullptr, nullptr);
@@ -73,13 +79,13 @@ bool OfflineStore::Open(const TrackerSettings* settings) {
         isNew = true;
     }
     // Appending: whatever the file already holds stays in front of the new records.
-    bool opened = file_.Open(name_, "ab");
+    bool opened = writer_.Open(name_);
     if (!opened && !isNew) {
         // The named file cannot be made again (its folder is gone): rather than refusing
         // every position from now on, start a new file.
         platform::LogWarning("offline store: cannot reopen '" + name_ + "', starting a new file");
         isNew = makeNew();
-        opened = isNew && file_.Open(name_, "ab");
+        opened = isNew && writer_.Open(name_);
     }
     if (!opened) {
         platform::LogWarning("offline store: cannot open '" + name_ + "'");
@@ -92,20 +98,16 @@ bool OfflineStore::Open(const TrackerSettings* settings) {
 
 void OfflineStore::Close() {
     std::lock_guard lock(mutex_);
-    if (!file_.IsOpen()) return;
-    file_.Close();
+    if (!writer_.IsOpen()) return;
+    writer_.Close();
     WriteStoreName(name_);
     name_.clear();
 }
 
 void OfflineStore::Write(TrackPointRef point) {
     std::lock_guard lock(mutex_);
-    if (!point || !file_.IsOpen()) return;
-    uint8_t record[kLogRecordSize];
-    EncodeLogRecord(ToLogRecord(*point), record);
-    // One call per record, handed to the system at once, so a crash cannot split a record.
-    file_.Write(record, sizeof record);
-    file_.Flush();
+    // Handed to the system at once; a record that cannot be written waits in memory.
+    if (point && writer_.IsOpen()) writer_.Append(ToLogRecord(*point));
 }
 
 bool OfflineStore::WriteBatch(TrackMessage& batch) {
@@ -116,7 +118,7 @@ bool OfflineStore::WriteBatch(TrackMessage& batch) {
 
 void OfflineStore::Append(const TrackerSettings* settings, TrackPointRef point) {
     std::lock_guard lock(mutex_);
-    if (!file_.IsOpen()) Open(settings);
+    if (!writer_.IsOpen()) Open(settings);
     Write(std::move(point));
 }
 
@@ -129,7 +131,7 @@ bool OfflineStore::OpenWithBatch(const TrackerSettings* settings, TrackMessage& 
 
 bool OfflineStore::Resend(const SendFunction& send, uint32_t userId, const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
-    if (file_.IsOpen()) Close();
+    if (writer_.IsOpen()) Close();
     std::string name;
     const bool named = ReadStoreName(name);
     if (named) {
@@ -155,7 +157,19 @@ bool OfflineStore::Resend(const SendFunction& send, uint32_t userId, const Track
             if (!ResendFile((folder.empty() ? "\\" : folder) + file, send, userId)) return false;
         }
     }
-    return named || found;
+    // Positions that no file could take (a full disk) go from memory.
+    const auto& waiting = writer_.Waiting();
+    TrackMessage message(userId);
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        message.Add(ToTrackPoint(waiting[i]));
+        if (message.Count() == kMaxTrackPoints || i + 1 == waiting.size()) {
+            if (!send || !send(message)) return false;
+            message.Clear();
+        }
+    }
+    const bool fromMemory = !waiting.empty();
+    writer_.ForgetWaiting("to the server");
+    return named || found || fromMemory;
 }
 
 bool OfflineStore::ResendFile(const std::string& name, const SendFunction& send, uint32_t userId) {

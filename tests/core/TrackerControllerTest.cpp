@@ -1,8 +1,7 @@
-#include "core/TrackerController.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,6 +10,7 @@
 
 #include "core/MainWindow.h"
 #include "core/ServiceDoubles.h"
+#include "core/TrackerController.h"
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"
@@ -482,6 +482,38 @@ TEST_F(TrackerControllerTest, FixesAreFilteredAndHandedToTheConfiguredServices) 
     EXPECT_FALSE(c.GetState() & kModeFix);
     EXPECT_FALSE(c.HasLastFix());
     EXPECT_NE(c.StatusHtml().find("GPS fix was lost..."), std::string::npos);
+}
+
+// On a full disk (a small file system of the test's own): a worker's lasting problem and
+// settings that cannot be saved stay on the page's message line until they are over, the
+// battery warning does not claim a save that failed, and the shutdown's failed save is kept
+// for the shell's exit status.
+TEST_F(TrackerControllerTest, WriteProblemsStayOnThePageUntilTheyAreOver) {
+    test::SmallDisk disk;
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
+    ASSERT_TRUE(platform::ConfigureRegistry(disk.File("registry.reg")));
+    TrackerController& c = Ready(Doubles(), 3, 3);
+    Broadcast(1);
+    const auto line = [&c] {
+        const std::string page = c.StatusHtml();
+        const size_t at = page.find("Message: ");
+        return at == std::string::npos ? std::string() : page.substr(at + 9, page.find("</font>", at) - at - 9);
+    };
+    log_->listener_.OnProblem(kKindLogger, "Log trouble.");
+    session_->listener_.OnProblem(kKindTracker, "Store trouble.");
+    EXPECT_EQ(line(), "Store trouble. Log trouble.");
+    ASSERT_TRUE(disk.Fill());
+    c.GetSettings().SetUserId(77);
+    shell_.boxes.clear();
+    Broadcast(1, platform::BATTERY_FLAG_CRITICAL);
+    const std::string notSaved = "Can not save the settings: No space left on device.";
+    ASSERT_EQ(shell_.boxes.size(), 1u);
+    EXPECT_EQ(shell_.boxes[0].text, "The battery charge level is critically low. " + notSaved);
+    log_->listener_.OnProblem(kKindLogger, "");
+    session_->listener_.OnProblem(kKindTracker, "");
+    EXPECT_EQ(line(), notSaved);
+    TrackerController::Destroy();
+    EXPECT_EQ(TrackerController::ShutdownSaveError(), ENOSPC);
 }
 
 TEST_F(TrackerControllerTest, ShutdownRunsInOrder) {

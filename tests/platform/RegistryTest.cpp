@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <tuple>
@@ -114,6 +115,28 @@ TEST_F(RegistryTest, ASaveChangesOnlyTheLinesOfChangedValues) {
     const std::string written = test::ReadFile(file_);
     EXPECT_EQ(written.size(), kMaxRegistryFileBytes);
     EXPECT_TRUE(written == after) << written.substr(0, 200);
+}
+
+// On a full disk (a small file system of the test's own) a save that changes nothing
+// writes nothing and succeeds; one that changes something fails with the reason logged.
+TEST_F(RegistryTest, OnAFullDiskOnlyASaveThatChangesSomethingFails) {
+    test::SmallDisk disk;
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
+    const std::string file = disk.File("registry.reg");
+    ASSERT_TRUE(ConfigureRegistry(file));
+    RegKey::Open(kKey, true)->SetString("Login", "anna");
+    ASSERT_TRUE(disk.Fill());
+    test::LogCapture log;
+    auto save = [](const char* login) {
+        auto key = RegKey::Open(kKey, false);
+        key->SetString("Login", login);
+        return key->Close();
+    };
+    EXPECT_EQ(save("anna"), kErrorSuccess);
+    EXPECT_EQ(save("bob"), ENOSPC);
+    EXPECT_EQ(log.lines, (std::vector<std::pair<LogLevel, std::string>>{
+                             {LogLevel::Error, file + ": not saved: No space left on device"}}));
+    EXPECT_NE(test::ReadFile(file).find("\"Login\"=\"anna\""), std::string::npos);
 }
 
 TEST_F(RegistryTest, TwoWritersDoNotLoseEachOthersChanges) {

@@ -171,6 +171,27 @@ TEST_F(OfflineStoreTest, ResendAlsoSendsStoreFilesNoSettingNames) {
     EXPECT_EQ(test::ReadFile(dir_.File("logs/GMROT_notes.txt")), "kept");
 }
 
+// On a full disk (a small file system of the test's own) the store keeps what it cannot
+// write in memory, says so, and the resend sends it from there after the file's records.
+TEST_F(OfflineStoreTest, AFullDiskKeepsPointsInMemoryForTheResend) {
+    test::SmallDisk disk;
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
+    platform::SetDeviceRoot(disk.Path());
+    settings_.SetLogPath(std::string("\\anna.log"));
+    test::StatusRecorder listener;
+    OfflineStore store(&listener);
+    ASSERT_TRUE(store.Open(&settings_));
+    ASSERT_TRUE(disk.Fill());
+    for (size_t i = 0; i < 3; ++i) store.Write(Point(i));
+    EXPECT_EQ(listener.Take(), (std::vector<std::string>{"problem 0 Can not write the offline store: No space left on "
+                                                         "device. Positions wait in memory until it can."}));
+    Recorder rec;
+    EXPECT_TRUE(store.Resend(rec.Fn(), 1, &settings_));
+    ASSERT_EQ(rec.points.size(), 3u);
+    EXPECT_EQ(rec.points[2]->GetTime(), kT0 + 2 * 10000000ull);
+    EXPECT_EQ(listener.Take(), (std::vector<std::string>{"problem 0 "}));
+}
+
 TEST_F(OfflineStoreTest, NamedButMissingFile) {
     const std::string name = MakeStoreFile(1, 0);
     ASSERT_TRUE(platform::DeleteDeviceFile(name));

@@ -21,6 +21,28 @@ private:
     std::string path_;
 };
 
+// A file system of its own for the full-disk cases: a small tmpfs mounted on a folder in a
+// temporary folder (mounting needs root; Mounted says whether it worked), unmounted at the
+// end. Fill writes a filler file until no block is left; Free removes it. A file that ends
+// inside a block can still grow to that block's end, so fill before writing what must fail.
+class SmallDisk {
+public:
+    explicit SmallDisk(size_t kib = 1024);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    bool Fill();
+    void Free();
+
+private:
+    TempDir dir_;
+    std::string path_;
+    bool mounted_ = false;
+};
+
 // Polls cond every millisecond of real time until it is true or the bound passes.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds bound = std::chrono::seconds(5));
 

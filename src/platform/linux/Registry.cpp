@@ -571,6 +571,21 @@ std::string FormatRegistryText(const RegistryData& data) {
     return out;
 }
 
+std::string RegistryErrorText(int code) {
+    switch (code) {
+        case kErrorFileNotFound:
+            return "the key does not exist";
+        case kErrorAccessDenied:
+            return "access denied";
+        case kErrorInvalidData:
+            return "the registry file does not parse or is over 1 MiB";
+        case kErrorFileTooLarge:
+            return "the registry file would pass 1 MiB";
+        default:
+            return ErrorText(code);
+    }
+}
+
 bool ConfigureRegistry(const std::string& filePath, std::string* error) {
     {
         std::lock_guard lock(RegistryMutex());
