@@ -124,7 +124,8 @@ std::vector<std::string> Positions(const std::string& text, bool newPlaces = fal
 // clock in the daemon, from the capture's last RMC in decode: the time of day is compared.)
 // The data folder is a small file system of the test's own, full when the drive starts:
 // the page says the log cannot be written, and once space returns the log catches up by
-// itself and no place is missing.
+// itself and no place is missing. Full again at the end, a changed setting cannot be saved:
+// config fails, the page says so, and the shutdown says so and exits 1.
 TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDriveThroughAFullDisk) {
     SmallDisk disk;
     if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
@@ -153,7 +154,13 @@ TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDriveThroughAFullDisk)
     // The player ends once the daemon has read its last bytes; their record follows.
     const std::string log = data + "/anna.log";
     EXPECT_TRUE(WaitFor([&] { return ReadFile(log).size() >= 20 * 32; }, std::chrono::seconds(10)));
-    daemon.StopWith(SIGTERM);
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_EQ(RunKestrix({"config", "--data-dir", data, "set", "ModeB", "1"}, dir_.Path()).exitCode, 1);
+    EXPECT_TRUE(daemon.WaitForPage("Can not save the settings: No space left on device."));
+    ASSERT_TRUE(daemon.Process().Signal(SIGTERM));
+    EXPECT_EQ(daemon.Process().Wait(std::chrono::seconds(60)), 1);
+    const std::string notSaved = "the settings could not be saved at shutdown (No space left on device)";
+    EXPECT_NE(daemon.Process().Err().find(notSaved), std::string::npos) << daemon.Process().Err();
 
     const auto decoded = Positions(RunKestrix({"nmea", "decode", captureFile_}, dir_.Path()).out, true);
     ASSERT_EQ(decoded.size(), 20u);

@@ -88,31 +88,6 @@ TEST_F(RunCommandTest, SigtermWhileAQuestionIsOpenStillShutsDownCleanly) {
     d.StopWith(SIGTERM);
 }
 
-// The data folder is a small file system of the test's own. Once it is full, a changed
-// setting cannot be saved: config fails, the page says so until it can, and the shutdown
-// says so and exits 1.
-TEST_F(RunCommandTest, SettingsThatCannotBeSavedAreShownAndFailTheShutdown) {
-    SmallDisk disk;
-    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
-    WritePowerSupply(Power(), true);
-    for (const auto& [name, value] : {std::pair{"Login", "anna"}, {"Password", "demo"}, {"COM", "/dev/null"}}) {
-        Finished f = RunKestrix({"config", "--data-dir", disk.Path(), "set", name, value}, dir_.Path());
-        ASSERT_EQ(f.exitCode, 0) << f.err;
-    }
-    Daemon d(disk.Path(), Power(), dir_.Path());
-    ASSERT_TRUE(d.Up()) << d.Process().Err();
-    ASSERT_TRUE(disk.Fill());
-    Finished f = RunKestrix({"config", "--data-dir", disk.Path(), "set", "ModeB", "1"}, dir_.Path());
-    EXPECT_EQ(f.exitCode, 1);
-    EXPECT_NE(f.err.find("cannot save it"), std::string::npos) << f.err;
-    EXPECT_TRUE(d.WaitForPage("Can not save the settings: No space left on device.")) << d.NotificationHtml();
-    ASSERT_TRUE(d.Process().Signal(SIGTERM));
-    EXPECT_EQ(d.Process().Wait(std::chrono::seconds(60)), 1);
-    EXPECT_NE(d.Process().Err().find("the settings could not be saved at shutdown (No space left on device)"),
-              std::string::npos)
-        << d.Process().Err();
-}
-
 TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"bogus"}, {"run", "--http", "nonsense"}, {"run", "--gpsd", "0"}, {"run", "--message-box-timeout", "soon"},

@@ -21,10 +21,9 @@ private:
     std::string path_;
 };
 
-// A file system of its own for the full-disk cases: a small tmpfs mounted on a folder in a
-// temporary folder (mounting needs root; Mounted says whether it worked), unmounted at the
-// end. Fill writes a filler file until no block is left; Free removes it. A file that ends
-// inside a block can still grow to that block's end, so fill before writing what must fail.
+// For the full-disk cases: a small tmpfs of its own on a folder in a temporary folder (root
+// may mount; Mounted says whether it did). Fill writes a filler file until no block is left,
+// Free removes it; a file can still grow to the end of its last block.
 class SmallDisk {
 public:
     explicit SmallDisk(size_t kib = 1024);

@@ -79,28 +79,6 @@ TEST_F(TrackLogTest, CutRecordIsFilledSoLaterRecordsStayAligned) {
     EXPECT_EQ(bytes.substr(96), Encoded(-33.5, 151.25, 12.5f, 36.0f, 10));
 }
 
-// On a full disk (a small file system of the test's own) nothing is lost: records wait in
-// memory while the controller is told, and the log catches up, in order, once space returns.
-TEST_F(TrackLogTest, AFullDiskDelaysRecordsAndLosesNone) {
-    test::SmallDisk disk;
-    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
-    platform::SetDeviceRoot(disk.Path());
-    TrackLog log(&listener_);
-    ASSERT_TRUE(log.Open(&settings_));
-    ASSERT_TRUE(disk.Fill());
-    std::string expected;
-    for (int i = 0; i < 4; ++i) {
-        if (i == 3) disk.Free();
-        log.Write(TrackPoint::Make(i, -i, 0, 0, 100 + i));
-        expected += Encoded(i, -i, 0, 0, 100 + i);
-        EXPECT_EQ(test::ReadFile(disk.File("Kestrix.log")), i == 3 ? expected : "") << i;
-    }
-    EXPECT_EQ(listener_.Take(), (Events{"started 1",
-                                        "problem 1 Can not write the track log: No space left on device. Positions "
-                                        "wait in memory until it can.",
-                                        "problem 1 "}));
-}
-
 TEST_F(TrackLogTest, OpenAndCloseReportOnlyWhatHappened) {
     struct Row {
         const char* what;
