@@ -1,3 +1,5 @@
+#include "core/TrackerController.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 
 #include "core/MainWindow.h"
 #include "core/ServiceDoubles.h"
-#include "core/TrackerController.h"
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/Power.h"

@@ -1,3 +1,5 @@
+#include "platform/Registry.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 
 #include "platform/LastError.h"
 #include "platform/LogCapture.h"
-#include "platform/Registry.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::platform {

@@ -1,8 +1,9 @@
+#include "server/OfflineStore.h"
+
 #include <cmath>
 
 #include "TestKit.h"
 #include "server/Messages.h"
-#include "server/OfflineStore.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
