@@ -36,3 +36,27 @@ function(kestrix_test_folder name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${name} TIMEOUT 300 ${ARG_PROPERTIES})
 endfunction()
+
+# kestrix_embed_files(TARGET OUTPUT FILES NAME=PATH ...): a source file, generated at build
+# time and added to TARGET, that holds each file's bytes (through the assembler's .incbin,
+# so a large file costs no compile time) and a table of them by NAME (EmbeddedFiles.h). It
+# is written again whenever one of the files changes; each file's SHA-256 is part of the
+# generated source, so a compiler cache never hands back an object with old bytes.
+function(kestrix_embed_files target)
+  cmake_parse_arguments(ARG "" "OUTPUT" "FILES" ${ARGN})
+  set(_deps)
+  foreach(_entry ${ARG_FILES})
+    string(REGEX REPLACE "^[^=]*=" "" _path "${_entry}")
+    list(APPEND _deps "${_path}")
+  endforeach()
+  string(REPLACE ";" "|" _list "${ARG_FILES}")
+  add_custom_command(
+    OUTPUT ${ARG_OUTPUT}
+    COMMAND ${CMAKE_COMMAND} "-DOUTPUT=${ARG_OUTPUT}" "-DFILES=${_list}" -P ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
+    DEPENDS ${_deps} ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
+    COMMENT "Embedding ${target}'s files"
+    VERBATIM)
+  # Data only: no precompiled header of the target's.
+  set_source_files_properties(${ARG_OUTPUT} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+  target_sources(${target} PRIVATE ${ARG_OUTPUT})
+endfunction()

@@ -103,10 +103,13 @@ if ! out=$("$SERVER" --db "$DB" user add anna demo 2>&1); then
     esac
 fi
 
-# A drive made once, replayed in a loop at receiver pace.
-if [ ! -s "$DATA/drive.nmea" ]; then
-    "$KESTRIX" nmea generate --seconds 3600 >"$DATA/drive.nmea.tmp"
+# A drive replayed in a loop at receiver pace, made again each UTC day, starting then, so that
+# the page's map shows it as today's track.
+TODAY=$(date -u +%Y-%m-%d)
+if [ ! -s "$DATA/drive.nmea" ] || [ "$(cat "$DATA/drive.day" 2>/dev/null)" != "$TODAY" ]; then
+    "$KESTRIX" nmea generate --seconds 3600 --start "$(date -u +%Y-%m-%dT%H:%M:%S)" >"$DATA/drive.nmea.tmp"
     mv "$DATA/drive.nmea.tmp" "$DATA/drive.nmea"
+    echo "$TODAY" >"$DATA/drive.day"
 fi
 # A link left by an earlier run points at a terminal that is gone; the replay makes a new one.
 if [ -L "$GPS" ]; then rm -f "$GPS"; fi

@@ -2,6 +2,7 @@
 // many damaged records it left out goes to standard error.
 // kestrix log gpx: converts a track log to GPX with the export's own writer, without the
 // daemon; it never asks anything and never removes the log.
+// kestrix log geojson: the track as the daemon's /api/track answers it, for scripts.
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "platform/LastError.h"
 #include "platform/Time.h"
 #include "settings/SplitPath.h"
+#include "tracklog/GeoJsonWriter.h"
 #include "tracklog/GpxWriter.h"
 #include "tracklog/LogRecord.h"
 #include "tracklog/TrackLog.h"
@@ -192,12 +194,93 @@ int Gpx(const Args& args) {
     return 0;
 }
 
+int GeoJson(const Args& args) {
+    std::string logPath;
+    std::string outPath = "-";
+    TrackQuery query;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-o" || a == "--points" || a == "--from" || a == "--to") {
+            if (i + 1 == args.size() || args[i + 1].empty()) return UsageError("log geojson: " + a + " needs a value");
+            const std::string& v = args[++i];
+            uint64_t time = 0;
+            if (a == "-o") {
+                outPath = v;
+            } else if (a == "--points") {
+                unsigned long n = 0;
+                auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+                if (ec != std::errc() || end != v.data() + v.size() || n < 2 || n > kMaxTrackVertices) {
+                    return UsageError("log geojson: --points takes a whole number from 2 to " +
+                                      std::to_string(kMaxTrackVertices));
+                }
+                query.maxVertices = n;
+            } else if (!platform::ParseIsoUtc(v, time)) {
+                return UsageError("log geojson: " + a + " takes a UTC time such as 2026-12-07 or 2026-12-07T14:05:00Z");
+            } else {
+                (a == "--from" ? query.from : query.to) = time;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError("log geojson: unknown option \"" + a + "\"");
+        } else if (logPath.empty()) {
+            logPath = a;
+        } else {
+            return UsageError("log geojson: expected one LOG");
+        }
+    }
+    if (logPath.empty()) return UsageError("log geojson: expected LOG");
+    const bool toStdout = outPath == "-";
+    std::error_code ec;
+    if (!toStdout && std::filesystem::equivalent(logPath, outPath, ec)) {
+        return UsageError("log geojson: " + outPath + " is the log itself");
+    }
+    platform::DeviceFile log;
+    std::string deviceName;
+    if (!OpenLog(logPath, log, deviceName)) return 1;
+    query.log = logPath;
+
+    std::FILE* out = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "kestrix log: %s: %s\n", outPath.c_str(), std::strerror(errno));
+        return 1;
+    }
+    int writeError = 0;
+    const GeoJsonConversion result = ConvertLogToGeoJson(&log, query, [&](const char* data, size_t size) {
+        if (std::fwrite(data, 1, size, out) == size) return true;
+        writeError = errno != 0 ? errno : EIO;
+        return false;
+    });
+    const int readError = result.readFailed ? platform::GetLastError() : 0;
+    log.Close();
+    if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) {
+        if (writeError == 0) writeError = errno != 0 ? errno : EIO;
+    }
+    const std::string target = toStdout ? std::string("standard output") : outPath;
+    if (writeError != 0 || !result.complete || result.readFailed) {
+        if (!toStdout && std::filesystem::symlink_status(outPath, ec).type() == std::filesystem::file_type::regular) {
+            std::remove(outPath.c_str());
+        }
+        std::fprintf(stderr, "kestrix log: %s: %s\n", result.readFailed ? logPath.c_str() : target.c_str(),
+                     std::strerror(result.readFailed ? (readError != 0 ? readError : EIO)
+                                                     : (writeError != 0 ? writeError : EIO)));
+        return 1;
+    }
+    std::fprintf(stderr, "kestrix log: wrote %llu records as %llu vertices to %s\n",
+                 static_cast<unsigned long long>(result.records), static_cast<unsigned long long>(result.vertices),
+                 target.c_str());
+    if (result.damaged != 0) {
+        std::fprintf(stderr, "kestrix log: %s: left out %llu damaged records\n", logPath.c_str(),
+                     static_cast<unsigned long long>(result.damaged));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunLogCommand(const Args& args) {
     if (args.size() == 2 && args[0] == "dump") return Dump(args[1]);
     if (!args.empty() && args[0] == "gpx") return Gpx(Args(args.begin() + 1, args.end()));
-    return UsageError("log: expected dump LOG or gpx LOG [-o OUT]");
+    if (!args.empty() && args[0] == "geojson") return GeoJson(Args(args.begin() + 1, args.end()));
+    return UsageError("log: expected dump LOG, gpx LOG [-o OUT] or geojson LOG [-o OUT]");
 }
 
 }  // namespace kestrix::app

@@ -8,6 +8,8 @@
 #include "app/Commands.h"
 #include "app/DataDir.h"
 #include "app/Usage.h"
+#include "core/ControllerServices.h"
+#include "core/TrackerController.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
 #include "platform/GpsMultiplexer.h"
@@ -38,6 +40,7 @@ struct RunOptions {
     uint16_t port = shell::kDefaultHttpPort;
     int64_t messageBoxTimeoutMs = shell::kDefaultMessageBoxTimeoutMs;
     uint16_t gpsdPort = platform::kDefaultGpsdPort;
+    shell::MapTiles tiles = shell::DefaultMapTiles();
 };
 
 bool ParseNumber(const std::string& text, unsigned lo, unsigned hi, unsigned& out) {
@@ -50,7 +53,7 @@ int ParseRunOptions(const Args& args, RunOptions& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a != "--data-dir" && a != "--root" && a != "--http" && a != "--power-supply" && a != "--gpsd" &&
-            a != "--message-box-timeout") {
+            a != "--message-box-timeout" && a != "--tiles") {
             return UsageError("run: unknown option \"" + a + "\"");
         }
         if (i + 1 >= args.size() || args[i + 1].empty()) return UsageError("run: " + a + " needs a value");
@@ -64,6 +67,9 @@ int ParseRunOptions(const Args& args, RunOptions& o) {
         } else if (a == "--http") {
             std::string error;
             if (!shell::ParseListenAddress(v, o.address, o.port, error)) return UsageError("run: --http: " + error);
+        } else if (a == "--tiles") {
+            std::string error;
+            if (!shell::ParseMapTiles(v, o.tiles, error)) return UsageError("run: --tiles: " + error);
         } else if (a == "--gpsd") {
             unsigned port = 0;
             if (!ParseNumber(v, 1, 65535, port)) return UsageError("run: --gpsd takes a port number (1 to 65535)");
@@ -130,6 +136,7 @@ int RunDaemon(const Args& args) {
 
     // The page must be up before the controller starts: start-up may ask a question.
     shell::HttpServer http(loop, host, shell::MakeRandomToken());
+    http.SetMapTiles(o.tiles);
     if (!http.Start(o.address, o.port, error)) {
         std::fprintf(stderr, "kestrix run: %s\n", error.c_str());
         platform::SetShellHost(nullptr);
@@ -161,6 +168,10 @@ int RunDaemon(const Args& args) {
     // The plug-in is linked in: loaded here as a library is when it is attached to the
     // process (its process-wide objects, in their order), unloaded at the end.
     today::PluginLoad();
+    // Every fix moves the page's marker (the event stream tells of it at most once a second).
+    ControllerServices services = GetControllerServices();
+    services.positionChanged = [&host] { host.PositionChanged(); };
+    SetControllerServices(std::move(services));
     int status = 0;
     {
         // The home screen asks the plug-in for its item window, which brings the controller.
@@ -180,6 +191,8 @@ int RunDaemon(const Args& args) {
     today::PluginUnload();
     record.Remove();
     platform::SetShellHost(nullptr);
+    // The reason is in the log already; the exit status tells whoever stopped the daemon.
+    if (TrackerController::ShutdownSaveError() != 0) status = 1;
     return status;
 }
 

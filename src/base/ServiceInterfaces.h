@@ -27,6 +27,8 @@ public:
     // Always reports OnFixLost to the listener.
     virtual void Stop() = 0;
     virtual int GetSignalLevel() const = 0;
+    // Satellites used in the last fix that reported them (0 before one).
+    virtual int GetSatellitesUsed() const = 0;
     // The parser that by-name observers subscribe to.
     virtual NmeaParser* Parser() = 0;
 };

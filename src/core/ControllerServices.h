@@ -41,6 +41,8 @@ struct ControllerServices {
     std::function<bool(TrackerController& controller)> uploadTrack;
     // Empties the process-wide satellite table once the receiver stops.
     std::function<void()> clearSatellites;
+    // Told of every fix the filter accepts (on the reader thread; it must not block).
+    std::function<void()> positionChanged;
 };
 
 // The services the shipped program uses: receiver, session, track log, status model,

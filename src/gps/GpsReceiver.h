@@ -46,6 +46,7 @@ public:
     void Stop() override;
     // The signal level while running, otherwise 0.
     int GetSignalLevel() const override;
+    int GetSatellitesUsed() const override { return GpsDecoder::GetSatellitesUsed(); }
     NmeaParser* Parser() override { return this; }
 
     SerialPort& Port() { return port_; }

@@ -90,6 +90,8 @@ void FixMonitor::SetListener(GpsFixListener* listener) { listener_.store(listene
 
 int FixMonitor::GetSignalLevel() const { return signalLevel_.load(std::memory_order_relaxed); }
 
+int FixMonitor::GetSatellitesUsed() const { return satellitesUsed_.load(std::memory_order_relaxed); }
+
 TrackPointRef FixMonitor::CurrentFix() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return currentFix_;
@@ -97,6 +99,7 @@ TrackPointRef FixMonitor::CurrentFix() const {
 
 void FixMonitor::OnGga(const GgaSentence& s) {
     if (IsFix(s)) {
+        satellitesUsed_.store(s.satellitesUsed, std::memory_order_relaxed);
         OnFixSentence(MakeTrackPoint(s));
     } else {
         OnNoFix();

@@ -79,6 +79,8 @@ public:
     void Tick();
 
     int GetSignalLevel() const;
+    // Satellites used in the last GGA fix (0 before one).
+    int GetSatellitesUsed() const;
     // The listener is borrowed; nullptr stops reporting (fixes are still kept).
     void SetListener(GpsFixListener* listener);
 
@@ -107,6 +109,7 @@ private:
     std::shared_ptr<TimerLink> timerLink_;
     std::atomic<GpsFixListener*> listener_{nullptr};
     std::atomic<int> signalLevel_{0};
+    std::atomic<int> satellitesUsed_{0};
     // The last complete GSV set of each talker (reader thread only).
     std::map<std::string, TalkerSet> talkerSets_;
 };

@@ -21,6 +21,7 @@ public:
     // The listener is borrowed (the controller); nullptr stops reporting.
     void SetListener(GpsFixListener* listener) { monitor_.SetListener(listener); }
     int GetSignalLevel() const { return monitor_.GetSignalLevel(); }
+    int GetSatellitesUsed() const { return monitor_.GetSatellitesUsed(); }
     FixMonitor& Monitor() { return monitor_; }
     const FixMonitor& Monitor() const { return monitor_; }
 

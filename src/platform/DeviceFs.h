@@ -45,6 +45,8 @@ public:
     // Hands buffered bytes to the operating system (no fsync).
     bool Flush();
     std::optional<int64_t> Size();
+    // Back to the first byte, the error and end flags cleared (LastError set on failure).
+    bool Rewind();
     bool Close();
 
 private:

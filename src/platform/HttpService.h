@@ -31,6 +31,7 @@
 #include <httplib.h>
 
 #include "platform/HttpRequestFramer.h"
+#include "platform/TlsChannel.h"
 
 namespace kestrix::platform {
 
@@ -47,8 +48,9 @@ struct HttpServiceOptions {
     // The body of an answer the service gives itself (400, 408, 413, 415, 431, 503): fills
     // type and body from the status and the reason. Default: the reason as plain text.
     std::function<void(int status, const std::string& reason, std::string& type, std::string& body)> refusal;
-    // The name of the service's threads, for the system's thread list.
-    std::string threadName = "http";
+    // HTTPS with this certificate and key (TlsContext::ForServer); nullptr: plain HTTP. A
+    // client that does not speak TLS is closed at its first byte.
+    std::shared_ptr<TlsContext> tls;
 };
 
 class HttpService {

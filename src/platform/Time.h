@@ -41,5 +41,8 @@ SystemTime GetSystemTime();
 // "2009-03-07T14:05:09.000Z" (withMs) or "2009-03-07T14:05:09Z". Empty text for an
 // unrepresentable time.
 std::string FormatIsoUtc(uint64_t fileTime, bool withMs = true);
+// Reads "2026-12-07" (midnight), "2026-12-07T14:05:56Z" or "2026-12-07T14:05:56.250Z" (up to
+// three decimals; "+00:00" may stand for "Z"). False for anything else or an invalid date.
+bool ParseIsoUtc(const std::string& text, uint64_t& out);
 
 }  // namespace kestrix::platform

@@ -3,6 +3,7 @@
 #include "platform/LastError.h"
 #include "platform/Socket.h"
 #include "platform/Text.h"
+#include "settings/TrackerSettings.h"
 
 namespace kestrix {
 
@@ -25,8 +26,19 @@ bool ServerConnection::Connect(const std::optional<std::string>& host, uint16_t 
     }
     // A connect cut short by the session's stop is not a failure to show.
     if (error != platform::kSocketCancelled) {
-        Report(platform::Format("Can't connect to Host:%s Port:%d Error:%d", host->c_str(), port, error));
+        Report(platform::Format("Can't connect to Host:%s Port:%d Error:%d", host->c_str(), port, error) +
+               socket_.Explain(error));
     }
+    return false;
+}
+
+bool ServerConnection::Connect(const TrackerSettings& settings) {
+    std::string why;
+    if (socket_.Secure(settings, why)) return Connect(settings.GetHost(), settings.GetPort());
+    socket_.Close();
+    Report(platform::Format("Can't connect to Host:%s Port:%d Error:%d", settings.GetHost().value_or("").c_str(),
+                            settings.GetPort(), platform::kSocketTlsFailed) +
+           " (" + why + ")");
     return false;
 }
 

@@ -1,8 +1,9 @@
 // ServerConnection: the tracker session's link to the tracking server. A ByteStream over
 // a TcpSocket that reports to a listener (the session): OnStarted(0) once connected
 // (the session logs in inside that call), OnStopped(0) at every Disconnect, and the
-// texts "Can't connect to Host:%s Port:%d Error:%d", "Write failed, error:%d" and
-// "Read failed, error:%d". The first write or read error tears the link down. Bringing up
+// texts "Can't connect to Host:%s Port:%d Error:%d" (followed by the reason in words when
+// a name did not resolve or TLS could not verify the server), "Write failed, error:%d"
+// and "Read failed, error:%d". The first write or read error tears the link down. Bringing up
 // a data connection before a connect always succeeds on this platform.
 // Used by the session's worker thread only, except Disconnect from the session's Stop
 // after the worker has ended. Listener calls are made synchronously on the calling thread.
@@ -17,6 +18,8 @@
 
 namespace kestrix {
 
+class TrackerSettings;
+
 class ServerConnection : public ByteStream {
 public:
     explicit ServerConnection(IStatusListener* listener = nullptr) : listener_(listener) {}
@@ -30,6 +33,9 @@ public:
     // False without a report when the network is not available, the host is missing or
     // the port is 0; false with the "Can't connect" text when the connect fails.
     bool Connect(const std::optional<std::string>& host, uint16_t port);
+    // To the server the settings name, in plain TCP or TLS as they say; a TLS trust that
+    // cannot be loaded is a failed connect.
+    bool Connect(const TrackerSettings& settings);
     // Closes the socket; always reports OnStopped(0) to a listener.
     void Disconnect();
     // Without waiting: when the server has closed the connection, disconnects (reporting

@@ -1,12 +1,32 @@
 #include "server/TcpSocket.h"
 
+#include "platform/DeviceFs.h"
 #include "platform/LastError.h"
+#include "settings/TrackerSettings.h"
 
 namespace kestrix {
 
 bool TcpSocket::Connect(const std::string& host, uint16_t port, int& error) {
-    error = socket_.Connect(host, port, connectTimeoutMs_, stop_);
+    error = socket_.Connect(host, port, connectTimeoutMs_, stop_, tls_);
     return error == 0;
+}
+
+bool TcpSocket::Secure(const TrackerSettings& settings, std::string& error) {
+    tls_.reset();
+    if (settings.GetTls() != 1) return true;
+    std::string ca = settings.GetTlsCa().value_or(std::string());
+    // A host path is used as it stands; anything else names a file under the device root.
+    if (!ca.empty() && ca.front() != '/' && !platform::ToHostPath(ca, ca)) {
+        error = "TlsCa \"" + settings.GetTlsCa().value_or(std::string()) + "\" is not a path under the data folder";
+        return false;
+    }
+    tls_ = platform::TlsContext::ForClient(ca, error);
+    return tls_ != nullptr;
+}
+
+std::string TcpSocket::Explain(int error) const {
+    const bool words = error == platform::kSocketNotResolved || error == platform::kSocketTlsFailed;
+    return words && !socket_.Reason().empty() ? " (" + socket_.Reason() + ")" : "";
 }
 
 bool TcpSocket::Write(const uint8_t* data, size_t length, size_t& written) {

@@ -1,11 +1,14 @@
-// TcpSocket: a TCP client ByteStream on a dotted IPv4 address (host names are not
-// resolved). The upload uses it directly; ServerConnection wraps one for the tracker
-// session. Connect is bounded by a time limit (10 s by default); every Write and Read is
-// bounded by the I/O time limit; all of them end at once when the stop event given to
-// SetStopEvent is set. Errors are errno values, also left in LastError.
+// TcpSocket: a TCP client ByteStream to a host (an IPv4 or IPv6 address, or a name,
+// resolved at each connect), in plain TCP or, after SetTls, inside TLS with the server's
+// certificate verified. The upload uses it directly; ServerConnection wraps one for the
+// tracker session. Connect is bounded by a time limit (10 s by default), resolving and the
+// handshake included; every Write and Read is bounded by the I/O time limit; all of them
+// end at once when the stop event given to SetStopEvent is set. Errors are errno values,
+// also left in LastError; Explain says in words what a number alone does not.
 // Used by one thread at a time.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Event.h"
@@ -13,6 +16,8 @@
 #include "server/ByteStream.h"
 
 namespace kestrix {
+
+class TrackerSettings;
 
 class TcpSocket : public ByteStream {
 public:
@@ -29,8 +34,17 @@ public:
         ioTimeoutMs_ = ioMs;
     }
 
+    // The trust for a TLS connection, or nullptr (the default) for plain TCP.
+    void SetTls(std::shared_ptr<platform::TlsContext> tls) { tls_ = std::move(tls); }
+    // Plain TCP or TLS as the settings say (Tls 1: TLS, trusting the certificates of
+    // TlsCa, or the system's). False with the reason when those cannot be loaded.
+    bool Secure(const TrackerSettings& settings, std::string& error);
+
     // Closes an open socket first. On failure error holds the connect's error code.
     bool Connect(const std::string& host, uint16_t port, int& error);
+    // " (why)" after a failed Connect whose error number does not tell it (a name that
+    // does not resolve, a server TLS cannot verify); "" otherwise.
+    std::string Explain(int error) const;
     void Close() { socket_.Close(); }
 
     bool IsOpen() const override { return socket_.IsOpen(); }
@@ -46,6 +60,7 @@ private:
     bool Receive(uint8_t* buffer, size_t length, size_t& received, bool peek);
 
     platform::Socket socket_;
+    std::shared_ptr<platform::TlsContext> tls_;
     platform::Event* stop_ = nullptr;
     int connectTimeoutMs_ = kDefaultConnectTimeoutMs;
     int ioTimeoutMs_ = kDefaultIoTimeoutMs;

@@ -38,9 +38,12 @@ bool UploadTrack(IUploadHost& host) {
     const std::string hostName = settings.GetHost().value_or(std::string());
     const uint16_t port = settings.GetPort();
     TcpSocket socket;
-    int error = 0;
-    if (!socket.Connect(hostName, port, error)) {
-        Show(platform::Format("Can't connect to host: '%s' port: %d error: %d ", hostName.c_str(), port, error), true);
+    int error = platform::kSocketTlsFailed;
+    std::string trust;
+    if (!socket.Secure(settings, trust) || !socket.Connect(hostName, port, error)) {
+        Show(platform::Format("Can't connect to host: '%s' port: %d error: %d ", hostName.c_str(), port, error) +
+                 (trust.empty() ? socket.Explain(error) : " (" + trust + ")"),
+             true);
         host.StartServices(running);
         return false;
     }

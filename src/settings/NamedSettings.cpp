@@ -71,6 +71,8 @@ const std::vector<NamedSetting>& Table() {
         {"Host", Text(&TrackerSettings::GetHost), SetText(&TrackerSettings::SetHost), true},
         {"Port", [](const TrackerSettings& s) { return std::to_string(s.GetPort()); },
          SetNumber<uint16_t>([](TrackerSettings& s, uint16_t n) { return s.SetPort(n); })},
+        {"Tls", Dword(&TrackerSettings::GetTls), SetDword(&TrackerSettings::SetTls)},
+        {"TlsCa", Text(&TrackerSettings::GetTlsCa), SetText(&TrackerSettings::SetTlsCa), true},
         {"ModeB", [](const TrackerSettings& s) { return std::to_string(s.GetMode(0)); },
          SetNumber<uint32_t>([](TrackerSettings& s, uint32_t n) { return s.SetMode(0, n); })},
         {"ModeP", [](const TrackerSettings& s) { return std::to_string(s.GetMode(1)); },
@@ -108,7 +110,8 @@ std::string TextRefusal(const std::string& name, const std::string& value) {
                platform::Format("0x%02x at byte %zu", static_cast<unsigned char>(value[at]), at) + ")";
     }
     // An empty value is never saved: the stored one would come back at the next start.
-    if (value.empty()) return name + " cannot be empty";
+    // TlsCa is the exception: emptied, it is removed, and the system's certificates count.
+    if (value.empty() && name != "TlsCa") return name + " cannot be empty";
     // The next load would split the log path's folder at them.
     if (name == "Login" && value.find_first_of("/\\") != std::string::npos) {
         return "Login cannot hold / or \\: the track log is named after it";

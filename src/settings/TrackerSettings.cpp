@@ -52,6 +52,8 @@ TrackerSettings& TrackerSettings::operator=(const TrackerSettings& other) {
     userId_ = other.userId_;
     host_ = other.host_;
     port_ = other.port_;
+    tls_ = other.tls_;
+    tlsCa_ = other.tlsCa_;
     modeOnPower_ = other.modeOnPower_;
     modeOnBattery_ = other.modeOnBattery_;
     logPath_ = other.logPath_;
@@ -84,6 +86,9 @@ void TrackerSettings::Load(bool mayWrite) {
     if (auto s = ReadString(*key, "Host")) host_ = *s;
     uint32_t port = 0;
     if (key->QueryDword("Port", port)) port_ = static_cast<uint16_t>(port & 0xFFFF);
+    uint32_t tls = 0;
+    if (key->QueryDword("Tls", tls) && tls <= 1) tls_ = tls;
+    if (auto s = ReadString(*key, "TlsCa")) tlsCa_ = *s;
     readDword("ModeB", modeOnBattery_);
     readDword("ModeP", modeOnPower_);
     if (auto s = ReadString(*key, "Login")) login_ = *s;
@@ -133,6 +138,12 @@ int TrackerSettings::Save() {
         key->SetDword("StopBits", stopBits_);
         if (NonEmpty(host_)) key->SetString("Host", *host_);
         key->SetDword("Port", port_);
+        key->SetDword("Tls", tls_);
+        // Emptied, it means the system's certificates again: the value goes.
+        if (NonEmpty(tlsCa_))
+            key->SetString("TlsCa", *tlsCa_);
+        else
+            key->DeleteValue("TlsCa");
         key->SetDword("ModeB", modeOnBattery_);
         key->SetDword("ModeP", modeOnPower_);
         if (NonEmpty(login_)) key->SetString("Login", *login_);
@@ -339,10 +350,31 @@ bool TrackerSettings::SetAutoTrackPointCount(uint32_t points) {
     return true;
 }
 
+uint32_t TrackerSettings::GetTls() const {
+    std::lock_guard lock(mutex_);
+    return tls_;
+}
+bool TrackerSettings::SetTls(uint32_t v) {
+    if (v > 1) return false;
+    std::lock_guard lock(mutex_);
+    tls_ = v;
+    return true;
+}
+std::optional<std::string> TrackerSettings::GetTlsCa() const {
+    std::lock_guard lock(mutex_);
+    return tlsCa_;
+}
+bool TrackerSettings::SetTlsCa(const std::optional<std::string>& path) {
+    std::lock_guard lock(mutex_);
+    tlsCa_ = path;
+    return true;
+}
+
 std::optional<SettingTooLong> TrackerSettings::FirstValueTooLong() const {
     std::lock_guard lock(mutex_);
     const std::pair<const char*, const std::optional<std::string>*> stored[] = {
-        {"COM", &gpsPort_}, {"Host", &host_}, {"Login", &login_}, {"Password", &passwordHash_}, {"LOG", &logPath_}};
+        {"COM", &gpsPort_}, {"Host", &host_},   {"Login", &login_},
+        {"Password", &passwordHash_}, {"LOG", &logPath_}, {"TlsCa", &tlsCa_}};
     for (const auto& [name, value] : stored) {
         if (*value && (*value)->size() > kMaxSettingBytes) return SettingTooLong{name, **value};
     }

@@ -69,6 +69,13 @@ public:
     bool SetHost(const std::optional<std::string>& host);
     uint16_t GetPort() const;
     bool SetPort(uint16_t port);
+    // 0: plain TCP to the server (the default), 1: TLS. Refuses other values.
+    uint32_t GetTls() const;
+    bool SetTls(uint32_t v);
+    // A PEM file of certificates to trust instead of the system's (a host path, or a
+    // device path under the root); empty or missing: the system's.
+    std::optional<std::string> GetTlsCa() const;
+    bool SetTlsCa(const std::optional<std::string>& path);
 
     // Index 0 battery, 1 external power; any other index gives 0.
     uint32_t GetMode(uint32_t powerSource) const;
@@ -108,6 +115,8 @@ private:
     uint32_t userId_ = 1;
     std::optional<std::string> host_;
     uint16_t port_ = kDefaultPort;
+    uint32_t tls_ = 0;
+    std::optional<std::string> tlsCa_;
     uint32_t modeOnPower_ = 3;
     uint32_t modeOnBattery_ = 3;
     std::optional<std::string> logPath_;

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/MessageLoop.h"
+#include "shell/PageAssets.h"
 #include "shell/ShellHostImpl.h"
 #include "shell/TodayScreen.h"
 
@@ -49,6 +50,8 @@ public:
     const std::string& Token() const;
     // The home screen whose item row /api/today shows and drives (nullptr: none). UI thread.
     void SetTodayScreen(TodayScreen* screen);
+    // Where the page's map takes its tiles from (OpenStreetMap unless set). Before Start.
+    void SetMapTiles(MapTiles tiles);
     void Stop();
 
 private:

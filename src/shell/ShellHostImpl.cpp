@@ -225,11 +225,24 @@ std::vector<std::string> ShellHostImpl::OpenedLinksSince(uint64_t& mark) const {
     return {links_.end() - static_cast<std::ptrdiff_t>(fresh), links_.end()};
 }
 
-uint64_t ShellHostImpl::WaitForChange(uint64_t seen, std::chrono::milliseconds bound,
-                                      const std::function<bool()>& cancelled) {
+void ShellHostImpl::PositionChanged() {
+    std::lock_guard lock(mutex_);
+    ++positions_;
+    changed_.notify_all();
+}
+
+ShellHostImpl::Marks ShellHostImpl::CurrentMarks() const {
+    std::lock_guard lock(mutex_);
+    return {version_, positions_};
+}
+
+ShellHostImpl::Marks ShellHostImpl::WaitForChange(const Marks& seen, bool positions, std::chrono::milliseconds bound,
+                                                  const std::function<bool()>& cancelled) {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, bound, [&] { return version_ != seen || (cancelled && cancelled()); });
-    return version_;
+    changed_.wait_for(lock, bound, [&] {
+        return version_ != seen.version || (positions && positions_ != seen.positions) || (cancelled && cancelled());
+    });
+    return {version_, positions_};
 }
 
 void ShellHostImpl::WakeWaiters() {

@@ -89,10 +89,20 @@ public:
     // are still kept, oldest first; mark becomes the current count. Any thread.
     std::vector<std::string> OpenedLinksSince(uint64_t& mark) const;
 
-    // Blocks until the version differs from seen, cancelled() turns true (checked under
-    // the host's lock, so WakeWaiters after setting its flag is never missed) or the bound
-    // passes. Returns the current version. Any thread.
-    uint64_t WaitForChange(uint64_t seen, std::chrono::milliseconds bound, const std::function<bool()>& cancelled);
+    // The receiver reported a position (the map's marker moves): counted apart from the
+    // version, since it comes with every fix. Any thread; never blocks for long.
+    void PositionChanged();
+    struct Marks {
+        uint64_t version = 0;
+        uint64_t positions = 0;  // positions reported so far
+    };
+    Marks CurrentMarks() const;
+    // Blocks until the version differs from seen's, the position count does (only when
+    // positions is true), cancelled() turns true (checked under the host's lock, so
+    // WakeWaiters after setting its flag is never missed) or the bound passes. Returns the
+    // current marks. Any thread.
+    Marks WaitForChange(const Marks& seen, bool positions, std::chrono::milliseconds bound,
+                        const std::function<bool()>& cancelled);
     void WakeWaiters();
 
 private:
@@ -115,6 +125,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     uint64_t version_ = 0;
+    uint64_t positions_ = 0;
     std::vector<platform::Notification> notifications_;  // in the order added
     std::vector<OpenBox> boxes_;
     uint32_t nextBoxId_ = 1;

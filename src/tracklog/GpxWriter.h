@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "tracklog/DocumentOutput.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
@@ -32,8 +33,8 @@ std::string GpxHeader(const std::string& trackName);
 std::string GpxPoint(const LogRecord& record);
 std::string GpxFooter();
 
-// Takes the next chunk of the document; false when it could not be written whole.
-using GpxSink = std::function<bool(const char* data, size_t size)>;
+// Takes the next chunk of the document (DocumentOutput.h).
+using GpxSink = DocumentSink;
 
 struct GpxWriteResult {
     uint64_t points = 0;   // records written as track points

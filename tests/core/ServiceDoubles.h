@@ -46,6 +46,7 @@ struct ReceiverDouble final : ServiceDouble<IGpsReceiver, GpsFixListener> {
         listener_.OnFixLost();
     }
     int GetSignalLevel() const override { return level; }
+    int GetSatellitesUsed() const override { return 0; }
     NmeaParser* Parser() override { return nullptr; }
     bool running = false;
     int level = 0;

@@ -41,6 +41,9 @@ TEST_F(ConfigCommandTest, SetThenGetReadsBackWhatLoadSees) {
         {"AutoTrkTimeout", "60", "60\n"},   // the largest allowed
         {"AutoTrkPointCount", "500", "500\n"},
         {"LastTrkPt", "128809083090000000", "128809083090000000\n"},
+        {"Tls", "1", "1\n"},
+        {"TlsCa", "/etc/kestrix/ca.pem", "/etc/kestrix/ca.pem\n"},
+        {"TlsCa", "", "\n"},  // the system's certificates again
     };
     for (const Case& c : cases) {
         Finished set = Config({"set", c.name, c.value});
@@ -67,6 +70,7 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
     const Case cases[] = {
         {"AutoTrkTimeout", "61", "AutoTrkTimeout cannot be \"61\""},
         {"AutoTrkPointCount", "501", "AutoTrkPointCount cannot be \"501\""},
+        {"Tls", "2", "Tls cannot be \"2\""},
         {"AutoTrkTimeout", "ten", "AutoTrkTimeout takes a whole number, not \"ten\""},
         {"AutoTrkTimeout", "5x", "takes a whole number"},
         {"Port", "65536", "takes a whole number"},
@@ -93,7 +97,7 @@ TEST_F(ConfigCommandTest, ListShowsEveryNameOnce) {
     Finished f = Config({"list"});
     ASSERT_EQ(f.exitCode, 0) << f.err;
     const std::string expected =
-        "COM=\nBaudRate=9600\nDataBits=8\nParity=0\nStopBits=0\nHost=\nPort=1201\nModeB=3\nModeP=3\n"
+        "COM=\nBaudRate=9600\nDataBits=8\nParity=0\nStopBits=0\nHost=\nPort=1201\nTls=0\nTlsCa=\nModeB=3\nModeP=3\n"
         "Login=anna\nPassword=\nuser_id=1\nLOG=\\anna.log\nLastTrkPt=0\nAutoTrkMode=3\nAutoTrkTimeout=1\n"
         "AutoTrkPointCount=500\n";
     EXPECT_EQ(f.out, expected);

@@ -103,6 +103,22 @@ TEST(LogCommandTest, GpxTrackIsNamedAfterTheFileWrittenOrTheLog) {
     EXPECT_EQ(ReadFile(dir.File("trip.xml")), expected);
 }
 
+// The document itself is the GeoJSON writer's golden table; here the command's options.
+TEST(LogCommandTest, GeoJsonWritesTheDaemonsDocument) {
+    TempDir dir;
+    WriteFile(dir.File("anna.log"), Bytes(70));
+    Finished out = RunKestrix({"log", "geojson", dir.File("anna.log"), "--from", "2009-03-07T14:05:10Z"}, dir.Path());
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    EXPECT_NE(out.out.find("{\"type\":\"FeatureCollection\",\"summary\":{\"records\":1,\"vertices\":2,"), std::string::npos)
+        << out.out;
+    EXPECT_NE(out.out.find("\"log\":\"" + dir.File("anna.log") + "\""), std::string::npos) << out.out;
+    EXPECT_EQ(out.err, "kestrix log: wrote 1 records as 2 vertices to standard output\n");
+    Finished file = RunKestrix({"log", "geojson", "-o", dir.File("trip.json"), "--to", "2009-03-07T14:05:10Z",
+                                "--from", "2009-03-07", "--points", "2", dir.File("anna.log")}, dir.Path());
+    EXPECT_EQ(file.exitCode, 0) << file.err;
+    EXPECT_NE(ReadFile(dir.File("trip.json")).find("\"records\":1,"), std::string::npos);
+}
+
 TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
     TempDir dir;
     WriteFile(dir.File("anna.log"), Bytes(64));
@@ -130,6 +146,10 @@ TEST(LogCommandTest, RefusesWhatItCannotReadOrWrite) {
         {{"log", "gpx", dir.File("trip/anna.log")}, 1, "\\anna.gpx is refused: a symbolic link leads it out of " +
                                                            dir.File("trip") + ", to " + elsewhere.File("x")},
         {{"log", "gpx", dir.File("trip/alias.log")}, 0, "wrote 2 points to " + dir.File("trip/alias.gpx")},
+        {{"log", "geojson", dir.File("nope.log")}, 1, dir.File("nope.log") + ": No such file or directory"},
+        {{"log", "geojson", dir.File("anna.log"), "--points", "1"}, 2, "--points takes a whole number from 2 to 50000"},
+        {{"log", "geojson", dir.File("anna.log"), "--from", "yesterday"}, 2, "--from takes a UTC time"},
+        {{"log", "geojson", dir.File("anna.log"), "-o", dir.File("anna.log")}, 2, "is the log itself"},
     };
     for (const Case& c : cases) {
         Finished f = RunKestrix(c.args, dir.Path());

@@ -120,6 +120,8 @@ TEST_F(RunCommandTest, CommandLineMistakesGetTheUsageAndStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"bogus"}, {"run", "--http", "nonsense"}, {"run", "--gpsd", "0"}, {"run", "--message-box-timeout", "soon"},
         {"run", "extra"}, {"config", "set", "Login"}, {"config", "list", "extra"},
+        {"run", "--tiles", "ftp://tiles.example.org/{z}/{x}/{y}.png"}, {"run", "--tiles", "https://tiles.example.org/a.png"},
+        {"run", "--tiles", "https://tiles.example.org/{z}/{x}/{y}.png\"><script>"},
     };
     for (const auto& args : cases) {
         Finished f = RunKestrix(args, dir_.Path());

@@ -20,6 +20,7 @@ public:
     bool Start(TrackerSettings*) override { return true; }
     void Stop() override {}
     int GetSignalLevel() const override { return decoder.GetSignalLevel(); }
+    int GetSatellitesUsed() const override { return 0; }
     NmeaParser* Parser() override { return &decoder; }
     GpsDecoder decoder;
 };

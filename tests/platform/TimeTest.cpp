@@ -137,6 +137,18 @@ TEST(TimeTest, IsoTextWithAndWithoutMilliseconds) {
     EXPECT_EQ(FormatIsoUtc(128752848000000000ULL + 1234 * kFileTimeTicksPerMs, false), "2009-01-01T12:00:01Z");
     EXPECT_EQ(FormatIsoUtc(0), "1601-01-01T00:00:00.000Z");
     EXPECT_EQ(FormatIsoUtc(0x8000000000000000ULL), "");
+    const uint64_t noon = 128752848000000000ULL;  // 2009-01-01T12:00:00Z
+    const std::pair<const char*, uint64_t> read[] = {  // 1: refused
+        {"2009-01-01T12:00:01.234Z", noon + 1234 * kFileTimeTicksPerMs}, {"2009-01-01T12:00:00.5Z", noon + 5'000'000},
+        {"2009-01-01T12:00:00+00:00", noon}, {"2009-01-01", noon - 12 * 3600 * kFileTimeTicksPerSecond},
+        {"2009-01-01T12:00:00", 1}, {"2009-01-01T12:00:00.Z", 1}, {"2009-02-30", 1}, {"2009-1-01", 1},
+        {"2009-01-01T24:00:00Z", 1}, {"2009-01-01T12:00:00+01:00", 1}, {"+009-01-01", 1}, {"", 1},
+    };
+    for (const auto& [text, want] : read) {
+        uint64_t got = 1;
+        EXPECT_EQ(ParseIsoUtc(text, got), want != 1) << text;
+        EXPECT_EQ(got, want) << text;
+    }
 }
 
 }  // namespace

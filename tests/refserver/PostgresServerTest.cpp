@@ -101,7 +101,7 @@ TEST(PostgresServers, TwoServersShareOneDatabase) {
         EXPECT_EQ(Numbers(uri, ids[i]), Range(400));
     }
 
-    WebFrontEnd web(WebOptions{"127.0.0.1:0", uri, servers[0]->Address()});
+    WebFrontEnd web(WebOptions{"127.0.0.1:0", uri, servers[0]->Address(), nullptr});
     ASSERT_TRUE(web.Start()) << web.Error();
     httplib::Client browser("127.0.0.1", web.Port());
     auto form = browser.Get("/mobile/register");

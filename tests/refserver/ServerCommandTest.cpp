@@ -72,12 +72,12 @@ TEST(ServerCommand, UserAddRefusesWhatTheFormRefuses) {
 TEST(ServerCommand, WebPagesOnATakenPort) {
     test::TempDir dir;
     const std::string db = dir.File("server.sqlite");
-    WebFrontEnd taken(WebOptions{"127.0.0.1:0", db, "127.0.0.1:1201"});
+    WebFrontEnd taken(WebOptions{"127.0.0.1:0", db, "127.0.0.1:1201", nullptr});
     ASSERT_TRUE(taken.Start()) << taken.Error();
     Result r = RunCommand({"--listen", "127.0.0.1:0", "--db", db, "--web", taken.Address()});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "kestrix-server: cannot serve the web pages on " + taken.Address() + ": Address already in use\n");
-    WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201"});
+    WebFrontEnd usual(WebOptions{"127.0.0.1:" + std::to_string(kDefaultWebPort), db, "127.0.0.1:1201", nullptr});
     usual.Start();
     r = RunCommand({"--listen", "127.0.0.1:0", "--db", db});
     EXPECT_EQ(r.code, 0);

@@ -12,6 +12,7 @@
 #include "ServerCommand.h"
 #include "SqliteStore.h"
 #include "WebPages.h"
+#include "support/TestCertificates.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::refserver {
@@ -23,7 +24,7 @@ protected:
         db_ = dir_.File("server.sqlite");
         ASSERT_TRUE(store_.Open(db_)) << store_.Error();
         ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), aliceId_));
-        web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201"});
+        web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201", nullptr});
         ASSERT_TRUE(web_->Start()) << web_->Error();
         self_ = "127.0.0.1:" + std::to_string(web_->Port());
     }
@@ -104,6 +105,31 @@ TEST_F(WebFrontEndTest, RequestsFromOtherSitesAreRefused) {
         EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
     }
     EXPECT_EQ(Users(), 1u);
+}
+
+// With a certificate the pages are HTTPS only, and a form's origin is the https one.
+TEST_F(WebFrontEndTest, WithACertificateThePagesAreServedOverHttps) {
+    const test::TestCertificates certs = test::MakeTestCertificates(dir_.Path());
+    ASSERT_TRUE(certs.made);
+    std::string error;
+    auto tls = platform::TlsContext::ForServer(certs.cert, certs.key, error);
+    ASSERT_TRUE(tls) << error;
+    web_->Stop();
+    web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201", tls});
+    ASSERT_TRUE(web_->Start()) << web_->Error();
+    httplib::SSLClient secure("localhost", web_->Port());
+    secure.set_ca_cert_path(certs.ca.c_str());
+    secure.enable_server_certificate_verification(true);
+    auto page = secure.Get("/mobile/register");
+    ASSERT_TRUE(page) << httplib::to_string(page.error());
+    std::smatch token;
+    ASSERT_TRUE(std::regex_search(page->body, token, std::regex("name=\"token\" value=\"([0-9a-f]{32})\"")));
+    auto made = secure.Post("/mobile/register", {{"Origin", "https://localhost:" + std::to_string(web_->Port())}},
+                            httplib::Params{{"token", token[1]}, {"login", "bob"}, {"password", "pw"}, {"again", "pw"}});
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->status, 200);
+    EXPECT_EQ(Users(), 2u);
+    EXPECT_FALSE(Client().Get("/")) << "plain HTTP is closed at its first byte";
 }
 
 }  // namespace

@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "base/Listeners.h"
 #include "platform/DeviceFs.h"
 #include "platform/Registry.h"
 #include "platform/Socket.h"
 #include "server/OfflineStore.h"
 #include "server/ServerConnection.h"
+#include "server/UploadTrack.h"
 #include "settings/TrackerSettings.h"
 #include "support/MemoryStream.h"
 #include "support/Process.h"
@@ -36,20 +38,21 @@ struct ExportedPoint {
     double alt = 0;
 };
 
-// kestrix-server with its database in dir; the first start picks a free port, later
-// starts reuse it.
+// kestrix-server with its database in dir, listening on host (127.0.0.1, or [::1]), with
+// extra arguments (--tls-cert ...); the first start picks a free port, later starts reuse it.
 class RefServer {
 public:
-    explicit RefServer(std::string dir) : dir_(std::move(dir)), db_(dir_ + "/server.sqlite") {}
+    explicit RefServer(std::string dir, std::string host = "127.0.0.1", std::vector<std::string> extra = {})
+        : dir_(std::move(dir)), db_(dir_ + "/server.sqlite"), host_(std::move(host)), extra_(std::move(extra)) {}
     static bool Available() { return std::filesystem::exists(ServerBinary()); }
     bool Start() {
         if (process_.Running()) return true;
         const std::string log = dir_ + "/server-" + std::to_string(++starts_) + ".log";
-        if (!process_.Start({ServerBinary(), "--listen", "127.0.0.1:" + std::to_string(port_), "--db", db_, "--web",
-                             "off"},
-                            log))
-            return false;
-        const auto port = process_.WaitForLine("listening on 127.0.0.1:", std::chrono::seconds(10));
+        std::vector<std::string> args{ServerBinary(), "--listen", host_ + ":" + std::to_string(port_), "--db", db_,
+                                      "--web", "off"};
+        args.insert(args.end(), extra_.begin(), extra_.end());
+        if (!process_.Start(args, log)) return false;
+        const auto port = process_.WaitForLine("listening on " + host_ + ":", std::chrono::seconds(10));
         if (!port) process_.Stop();
         if (port) port_ = static_cast<uint16_t>(std::stoi(*port));
         return port.has_value();
@@ -77,6 +80,8 @@ public:
 private:
     std::string dir_;
     std::string db_;
+    std::string host_;
+    std::vector<std::string> extra_;
     Process process_;
     uint16_t port_ = 0;
     int starts_ = 0;
@@ -100,6 +105,24 @@ struct FullListener {
         }
         return false;
     }
+};
+
+// The services the upload stops and starts, recorded.
+class UploadHost : public IUploadHost {
+public:
+    explicit UploadHost(TrackerSettings& s) : settings(s) {}
+    TrackerSettings& GetSettings() override { return settings; }
+    uint32_t GetState() override { return state; }
+    uint32_t RunningServices() override { return running ? *running : IUploadHost::RunningServices(); }
+    void StartServices(uint32_t bits) override { calls.push_back("start " + std::to_string(bits)); }
+    void StopServices(uint32_t bits, bool byUser) override {
+        calls.push_back("stop " + std::to_string(bits) + (byUser ? " user" : ""));
+    }
+    void UpdateStatus() override { calls.push_back("update"); }
+    TrackerSettings& settings;
+    uint32_t state = kModeTracker | kModeLogger | kModeFix;
+    std::optional<uint32_t> running;
+    std::vector<std::string> calls;
 };
 
 // The offline store file named in the registry, if any.

@@ -13,23 +13,6 @@ namespace {
 
 using test::kT0;
 
-class FakeHost : public IUploadHost {
-public:
-    explicit FakeHost(TrackerSettings& s) : settings(s) {}
-    TrackerSettings& GetSettings() override { return settings; }
-    uint32_t GetState() override { return state; }
-    uint32_t RunningServices() override { return running ? *running : IUploadHost::RunningServices(); }
-    void StartServices(uint32_t bits) override { calls.push_back("start " + std::to_string(bits)); }
-    void StopServices(uint32_t bits, bool byUser) override {
-        calls.push_back("stop " + std::to_string(bits) + (byUser ? " user" : ""));
-    }
-    void UpdateStatus() override { calls.push_back("update"); }
-    TrackerSettings& settings;
-    uint32_t state = kModeTracker | kModeLogger | kModeFix;
-    std::optional<uint32_t> running;
-    std::vector<std::string> calls;
-};
-
 class UploadTrackTest : public test::ServerFixture {
 protected:
     void SetUp() override {
@@ -54,7 +37,7 @@ protected:
     }
 
     test::ScriptedShell shell_;
-    FakeHost host_{settings_};
+    test::UploadHost host_{settings_};
 };
 
 // A message holds 500 points: 501 records go out in two. With user id 0 the short login is
@@ -120,8 +103,10 @@ TEST_F(UploadTrackTest, FailuresAreShownAndTheLogKept) {
         {"no server",
          [&] { settings_.SetPort(closedPort); },
          "Can't connect to host: '127.0.0.1' port: " + std::to_string(closedPort) + " error: 111 ", "start 3"},
-        {"host name", [&] { settings_.SetHost(std::string("localhost")); },
-         "Can't connect to host: 'localhost' port: " + std::to_string(server_.Port()) + " error: 99 ", "start 3"},
+        {"a name that never resolves", [&] { settings_.SetHost(std::string("track.invalid")); },
+         "Can't connect to host: 'track.invalid' port: " + std::to_string(server_.Port()) +
+             " error: 6  (cannot resolve \"track.invalid\": names under .invalid never resolve)",
+         "start 3"},
         {"no log", [&] { platform::DeleteDeviceFile("\\anna.log"); }, "Can't open GPS log file '\\anna.log', error: 2",
          "start 128"},
     };

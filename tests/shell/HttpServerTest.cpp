@@ -392,16 +392,17 @@ public:
         ::close(fd_);
         fd_ = -1;
     }
-    // The change events received so far (Ended once the server has closed the stream).
-    size_t Changes() {
+    // The events of a kind received so far (Ended once the server has closed the stream).
+    size_t Count(const std::string& kind) {
         char buf[4096];
         ssize_t n = 0;
         while (fd_ >= 0 && (n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0) text_.append(buf, static_cast<size_t>(n));
         if (n == 0) ended_ = true;
         size_t count = 0;
-        for (size_t at = 0; (at = text_.find("event: change\n", at)) != std::string::npos; ++at) ++count;
+        for (size_t at = 0; (at = text_.find("event: " + kind + "\n", at)) != std::string::npos; ++at) ++count;
         return count;
     }
+    size_t Changes() { return Count("change"); }
     bool Ended() {
         Changes();
         return ended_;
@@ -416,6 +417,47 @@ private:
     std::string text_;
     bool ended_ = false;
 };
+
+// The receiver's positions come with every fix: a stream tells of the first at once and of
+// those that follow a second later, however many came in between.
+TEST(HttpServerTest, PositionEventsComeAtMostOnceASecond) {
+    ShellUnderTest shell;
+    RawStream stream(shell.Server().Port());
+    ASSERT_TRUE(test::WaitFor([&] { return stream.Changes() == 1; }));
+    shell.Host().PositionChanged();
+    ASSERT_TRUE(test::WaitFor([&] { return stream.Count("position") == 1; }));
+    const auto first = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) shell.Host().PositionChanged();
+    ASSERT_TRUE(test::WaitFor([&] { return stream.Count("position") == 2; }, std::chrono::seconds(3)));
+    EXPECT_GE(std::chrono::steady_clock::now() - first, std::chrono::milliseconds(990));
+    EXPECT_EQ(stream.Changes(), 1u) << "a position is no change of the page's state";
+}
+
+// What the map asks when no tracker is loaded (the browser's map scenario asks with one),
+// and the refusals of the track's parameters.
+TEST(HttpServerTest, MapAnswersWithoutATrackerAndRefusesBadParameters) {
+    ShellUnderTest shell;
+    auto cli = shell.Client();
+    const std::pair<const char*, const char*> answers[] = {
+        {"/api/position", R"({"fix":false,"receiver":false})"},
+        {"/api/track/days", R"({"days":[]})"},
+        {"/api/track?points=1", R"({"error":"\"points\" must be a whole number from 2 to 50000"})"},
+        {"/api/track?points=5x", R"({"error":"\"points\" must be a whole number from 2 to 50000"})"},
+        {"/api/track?points=50001", R"({"error":"\"points\" must be a whole number from 2 to 50000"})"},
+        {"/api/track?from=yesterday",
+         R"({"error":"\"from\" must be a UTC time such as 2026-12-07 or 2026-12-07T14:05:00Z"})"},
+    };
+    for (const auto& [path, body] : answers) {
+        auto res = cli.Get(path);
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(res->status, body[2] == 'e' ? 400 : 200) << path;
+        EXPECT_EQ(res->body, body) << path;
+    }
+    auto track = cli.Get("/api/track?to=2026-12-07&points=2");
+    ASSERT_TRUE(track);
+    EXPECT_EQ(track->get_header_value("Content-Type"), "application/geo+json");
+    EXPECT_EQ(nlohmann::json::parse(track->body)["summary"]["records"], 0);
+}
 
 size_t ThreadCount() {
     size_t n = 0;

@@ -76,11 +76,11 @@ function startChild(bin, args, re, what, timeoutMs = TIMEOUT) {
   });
 }
 
-// kestrix run on a free loopback port, resolved once it prints its address.
-export async function startDaemon(dataDir, powerRoot) {
+// kestrix run on a free loopback port (with further options), resolved once it prints its address.
+export async function startDaemon(dataDir, powerRoot, extra = []) {
   // Nothing listens on port 1: a gpsd of the machine must not change what start-up finds.
   const d = await startChild(BIN, ['run', '--data-dir', dataDir, '--http', '127.0.0.1:0', '--power-supply',
-    powerRoot, '--gpsd', '1'], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
+    powerRoot, '--gpsd', '1', ...extra], /Kestrix is running: (http:\/\/127\.0\.0\.1:(\d+)\/)/, 'kestrix run', 60000);
   return { ...d, url: d.match[1] };
 }
 
@@ -125,12 +125,15 @@ export async function waitForState(daemon, pred, what) {
 // s.power, a supply tree on mains; s.gps, where a replayed receiver appears; s.db, the
 // server's database) and starters whose processes are stopped when it ends (the browser,
 // then the daemon, then the others newest first):
-//   s.open(settings)       stores the settings, starts kestrix run and opens a page on it:
-//                          {daemon, browser, page, close()}; the daemon must end with 0
+//   s.open(settings, extra) stores the settings, starts kestrix run (with the options in extra)
+//                          and opens a page on it: {daemon, browser, page, close()}; the daemon
+//                          must end with 0
 //   s.server(listen, web)  the reference server (listen ADDR:PORT, port 0 picks a free one;
 //                          web the address of its web pages, 'off' for none): {host, port, stop()}
-//   s.replay(seconds, rate) a generated drive played at s.gps in a loop (rate times receiver
-//                          pace), its capture at s.root/drive.nmea
+//   s.replay(seconds, rate, start) a generated drive (from start, YYYY-MM-DDTHH:MM:SS UTC, if
+//                          given) played at s.gps in a loop (rate times receiver pace), its
+//                          capture at s.root/drive.nmea
+//   s.atEnd(fn)            runs fn when the scenario ends, before the processes stop
 export async function scenario(body) {
   if (!BIN) {
     console.error('KESTRIX_BIN is not set');
@@ -154,9 +157,9 @@ export async function scenario(body) {
   const s = {
     root, data: path.join(root, 'data'), power: path.join(root, 'power'), gps: path.join(root, 'gps0'),
     db: path.join(root, 'server.sqlite'),
-    async open(settings = {}) {
+    async open(settings = {}, extra = []) {
       configure(s.data, settings);
-      const daemon = await startDaemon(s.data, s.power);
+      const daemon = await startDaemon(s.data, s.power, extra);
       const stopDaemon = later(async () =>
         assert.equal(await daemon.stop(), 0, 'kestrix run ends with 0 on SIGTERM: ' + daemon.output()), 1);
       const browser = await chromium.launchPersistentContext(path.join(root, 'profile'), {
@@ -179,9 +182,11 @@ export async function scenario(body) {
       later(server.stop);
       return { ...server, host: server.match[1], port: Number(server.match[2]) };
     },
-    async replay(seconds, rate) {
+    atEnd(fn) { later(fn, 0); },
+    async replay(seconds, rate, start) {
       const capture = path.join(root, 'drive.nmea');
-      const r = spawnSync(BIN, ['nmea', 'generate', '--seconds', String(seconds)], { maxBuffer: 1 << 30 });
+      const r = spawnSync(BIN, ['nmea', 'generate', '--seconds', String(seconds), ...(start ? ['--start', start] : [])],
+        { maxBuffer: 1 << 30 });
       if (r.status !== 0) throw new Error(`kestrix nmea generate failed (${r.status}): ${r.stderr}`);
       fs.writeFileSync(capture, r.stdout);
       later((await startChild(BIN, ['nmea', 'replay', capture, '--pty', s.gps, '--rate', String(rate), '--loop'],

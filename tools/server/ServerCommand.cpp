@@ -21,6 +21,7 @@ namespace {
 
 const char* kUsage =
     "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]\n"
+    "                      [--tls-cert FILE --tls-key FILE]\n"
     "       kestrix-server [--db FILE|URI] user add NAME PASSWORD\n"
     "       kestrix-server [--db FILE|URI] export NAME [--gpx]\n"
     "FILE is a SQLite database; URI a PostgreSQL one (postgresql://USER@HOST/DB?sslmode=...).\n";
@@ -95,9 +96,11 @@ std::unique_ptr<Store> OpenStore(const std::string& location, bool create, const
     return store;
 }
 
-// web is "off" or an address; webAsked says whether the command line named it.
+// web is "off" or an address; webAsked says whether the command line named it. tls: both
+// addresses inside TLS with this certificate, or nullptr.
 int Serve(const std::string& dbPath, const std::string& listen, const std::string& web, bool webAsked,
-          std::ostream& out, std::ostream& err, const std::function<void()>& waitForStop) {
+          std::shared_ptr<platform::TlsContext> tls, std::ostream& out, std::ostream& err,
+          const std::function<void()>& waitForStop) {
     std::unique_ptr<Store> store;
     {
         StopSignals stop;
@@ -107,6 +110,7 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
     }
     ServerOptions options;
     options.listen = listen;
+    options.tls = tls;
     TrackingServer server(*store, options);
     if (!server.Start()) {
         err << "kestrix-server: " << server.Error() << "\n";
@@ -114,7 +118,7 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
     }
     std::unique_ptr<WebFrontEnd> pages;
     if (web != "off") {
-        pages = std::make_unique<WebFrontEnd>(WebOptions{web, dbPath, server.Address()});
+        pages = std::make_unique<WebFrontEnd>(WebOptions{web, dbPath, server.Address(), tls});
         if (!pages->Start()) {
             // Pages asked for by name are part of the job; the default ones are a courtesy
             // that must not keep trackers from their server.
@@ -131,7 +135,7 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
         }
     }
     out << "listening on " << server.Address() << "\n";
-    if (pages) out << "web pages on http://" << pages->Address() << "/\n";
+    if (pages) out << "web pages on " << (tls ? "https" : "http") << "://" << pages->Address() << "/\n";
     out.flush();
     if (waitForStop) waitForStop();
     if (pages) pages->Stop();
@@ -242,16 +246,17 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::string db;
     std::string listen = "127.0.0.1:1201";
     std::string web;
+    std::string cert, key;
     bool gpx = false;
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--db" || a == "--listen" || a == "--web") {
+        if (a == "--db" || a == "--listen" || a == "--web" || a == "--tls-cert" || a == "--tls-key") {
             if (i + 1 >= args.size()) {
                 err << "kestrix-server: " << a << " needs a value\n" << kUsage;
                 return 2;
             }
-            (a == "--db" ? db : a == "--listen" ? listen : web) = args[++i];
+            (a == "--db" ? db : a == "--listen" ? listen : a == "--web" ? web : a == "--tls-cert" ? cert : key) = args[++i];
         } else if (a == "--gpx") {
             gpx = true;
         } else if (a == "--help" || a == "-h") {
@@ -272,9 +277,21 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
             err << "kestrix-server: bad --web address \"" << web << "\" (expected ADDR:PORT or off)\n" << kUsage;
             return 2;
         }
+        if (cert.empty() != key.empty()) {
+            err << "kestrix-server: --tls-cert and --tls-key go together\n" << kUsage;
+            return 2;
+        }
+        std::shared_ptr<platform::TlsContext> tls;
+        if (!cert.empty()) {
+            std::string why;
+            if (!(tls = platform::TlsContext::ForServer(cert, key, why))) {
+                err << "kestrix-server: " << why << "\n";
+                return 1;
+            }
+        }
         bool webAsked = !web.empty();
         if (!webAsked) web = "127.0.0.1:" + std::to_string(kDefaultWebPort);
-        return Serve(db, listen, web, webAsked, out, err, waitForStop);
+        return Serve(db, listen, web, webAsked, std::move(tls), out, err, waitForStop);
     }
     if (words.size() == 4 && words[0] == "user" && words[1] == "add" && !gpx)
         return AddUser(db, words[2], words[3], out, err);

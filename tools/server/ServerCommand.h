@@ -2,7 +2,8 @@
 // tests can run every command in-process.
 //
 //   kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]
-//                                                  serve until told to stop
+//                  [--tls-cert FILE --tls-key FILE]  serve until told to stop (both
+//                                                  addresses in TLS with the certificate)
 //   kestrix-server [--db FILE|URI] user add NAME PASSWORD   add an account, print its id
 //   kestrix-server [--db FILE|URI] export NAME [--gpx]      print what the user sent
 //

@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "ClientSession.h"
+#include "platform/TlsChannel.h"
 
 namespace kestrix::refserver {
 
@@ -36,22 +37,31 @@ std::string SystemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-std::string AddressOf(const sockaddr_in& addr) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+std::string AddressOf(const sockaddr_storage& addr) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (addr.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr, text, sizeof text);
+    else
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
     return text;
 }
 
+uint16_t PortOf(const sockaddr_storage& addr) {
+    return ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(addr).sin6_port
+                                            : reinterpret_cast<const sockaddr_in&>(addr).sin_port);
+}
+
 struct Connection {
-    Connection(int fd_, const sockaddr_in& addr, SessionSink& sink, uint64_t serial_)
+    Connection(int fd_, const sockaddr_storage& addr, SessionSink& sink, uint64_t serial_)
         : fd(fd_),
           serial(serial_),
-          peer(AddressOf(addr) + ":" + std::to_string(ntohs(addr.sin_port))),
+          peer(JoinHostPort(AddressOf(addr), PortOf(addr))),
           session(sink, AddressOf(addr), serial_) {}
     int fd;
     uint64_t serial;  // never reused, unlike fd: login answers find their connection by it
     std::string peer;
     ClientSession session;
+    std::unique_ptr<platform::TlsChannel> tls;  // with --tls-cert: the connection's engine
     // While its login waits (its turn, or its answer) the connection is not read.
     bool paused = false;
     std::chrono::steady_clock::time_point resumeAt;
@@ -85,8 +95,13 @@ bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& po
     size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
     std::string h = text.substr(0, colon);
-    in_addr addr{};
-    if (inet_pton(AF_INET, h.c_str(), &addr) != 1) return false;
+    unsigned char addr[16];
+    if (h.size() > 2 && h.front() == '[' && h.back() == ']') {
+        h = h.substr(1, h.size() - 2);
+        if (inet_pton(AF_INET6, h.c_str(), addr) != 1) return false;
+    } else if (inet_pton(AF_INET, h.c_str(), addr) != 1) {
+        return false;
+    }
     unsigned long value = 0;
     for (size_t i = colon + 1; i < text.size(); ++i) {
         char c = text[i];
@@ -99,6 +114,10 @@ bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& po
     return true;
 }
 
+std::string JoinHostPort(const std::string& host, uint16_t port) {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 TrackingServer::TrackingServer(Store& store, ServerOptions options)
     : options_(std::move(options)),
       writer_(store, options_.writer),
@@ -109,7 +128,7 @@ TrackingServer::~TrackingServer() {
 }
 
 std::string TrackingServer::Address() const {
-    return host_ + ":" + std::to_string(port_);
+    return JoinHostPort(host_, port_);
 }
 
 void TrackingServer::CloseFds() {
@@ -129,19 +148,32 @@ bool TrackingServer::Start() {
         error_ = "bad listen address \"" + options_.listen + "\" (expected ADDR:PORT, e.g. 127.0.0.1:1201)";
         return false;
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    inet_pton(AF_INET, host_.c_str(), &addr.sin_addr);
+    sockaddr_storage addr{};
+    socklen_t addrLen;
+    if (host_.find(':') != std::string::npos) {
+        auto& a6 = reinterpret_cast<sockaddr_in6&>(addr);
+        a6.sin6_family = AF_INET6;
+        a6.sin6_port = htons(port);
+        inet_pton(AF_INET6, host_.c_str(), &a6.sin6_addr);
+        addrLen = sizeof a6;
+    } else {
+        auto& a4 = reinterpret_cast<sockaddr_in&>(addr);
+        a4.sin_family = AF_INET;
+        a4.sin_port = htons(port);
+        inet_pton(AF_INET, host_.c_str(), &a4.sin_addr);
+        addrLen = sizeof a4;
+    }
 
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    listenFd_ = socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) {
         error_ = SystemError("socket");
         return false;
     }
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    // [::] means IPv6 only; 0.0.0.0 takes IPv4.
+    if (addr.ss_family == AF_INET6) setsockopt(listenFd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0) {
         error_ = SystemError(("cannot listen on " + options_.listen).c_str());
         CloseFds();
         return false;
@@ -153,7 +185,7 @@ bool TrackingServer::Start() {
     }
     socklen_t len = sizeof addr;
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    port_ = PortOf(addr);
 
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -288,7 +320,14 @@ void TrackingServer::Run() {
     // Sends what the session answered; the rest waits for EPOLLOUT. False when the
     // connection is beyond help.
     auto flush = [&](Connection& c) -> bool {
-        if (c.session.HasOutput()) c.unsent += c.session.TakeOutput();
+        if (c.session.HasOutput()) {
+            std::string answer = c.session.TakeOutput();
+            if (c.tls)
+                c.tls->Send(answer.data(), answer.size());
+            else
+                c.unsent += answer;
+        }
+        if (c.tls) c.unsent += c.tls->TakeOutgoing();
         while (!c.unsent.empty()) {
             ssize_t n = send(c.fd, c.unsent.data(), c.unsent.size(), MSG_NOSIGNAL);
             if (n > 0) {
@@ -309,7 +348,7 @@ void TrackingServer::Run() {
     };
     auto acceptAll = [&] {
         for (;;) {
-            sockaddr_in peer{};
+            sockaddr_storage peer{};
             socklen_t len = sizeof peer;
             int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
@@ -333,6 +372,7 @@ void TrackingServer::Run() {
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto c = std::make_unique<Connection>(fd, peer, sink, nextSerial++);
+            if (options_.tls) c->tls = std::make_unique<platform::TlsChannel>(options_.tls);
             c->lastHeard = std::chrono::steady_clock::now();
             epoll_event ev{};
             ev.events = reading ? static_cast<uint32_t>(EPOLLIN) : 0u;
@@ -382,7 +422,19 @@ void TrackingServer::Run() {
             ssize_t n = recv(c.fd, buffer.data(), buffer.size(), 0);
             if (n > 0) {
                 c.lastHeard = std::chrono::steady_clock::now();
-                bool ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
+                bool ok;
+                if (c.tls) {
+                    // The handshake's answers go out with the pass's flush; what the client
+                    // said in plain text goes to its session.
+                    std::string plain;
+                    const auto state = c.tls->Receive(reinterpret_cast<const char*>(buffer.data()),
+                                                      static_cast<size_t>(n), plain);
+                    if (c.tls->HasOutgoing()) touch(c);
+                    if (state == platform::TlsChannel::State::Failed) return closeLater(c, c.tls->Error());
+                    ok = c.session.Feed(reinterpret_cast<const uint8_t*>(plain.data()), plain.size());
+                } else {
+                    ok = c.session.Feed(buffer.data(), static_cast<size_t>(n));
+                }
                 heard(c);
                 afterFeed(c, ok);
                 if (reading && writer_.Full()) setReading(false);

@@ -1,6 +1,7 @@
 // TrackingServer: the network side of the reference tracking server. It listens on one
-// TCP address (loopback unless told otherwise), runs every connection through its own
-// ClientSession, and hands what the sessions accept to its StoreWriter.
+// TCP address, IPv4 or IPv6 (loopback unless told otherwise), in plain TCP or TLS, runs
+// every connection through its own ClientSession, and hands what the sessions accept to
+// its StoreWriter.
 //
 // Design: one event-loop thread over epoll, with per-connection input and output
 // buffers, rather than a thread per connection. Clients are many and mostly idle (a fix
@@ -39,6 +40,7 @@
 
 #include "LoginThrottle.h"
 #include "Store.h"
+#include "platform/TlsChannel.h"
 #include "StoreSink.h"
 #include "StoreWriter.h"
 
@@ -63,6 +65,9 @@ struct ServerOptions {
     std::chrono::milliseconds loginWait{10000};
     // The writer's queue and its pauses between attempts to reach the database.
     StoreWriter::Options writer;
+    // Every connection inside TLS with this certificate (TlsContext::ForServer); nullptr:
+    // plain TCP. A client that does not speak TLS is closed at its first bytes.
+    std::shared_ptr<platform::TlsContext> tls;
 };
 
 class TrackingServer {
@@ -124,7 +129,10 @@ private:
     void CloseFds();
 };
 
-// Parses "ADDR:PORT" (IPv4 dotted address); false for anything else.
+// Parses "ADDR:PORT" (a dotted IPv4 address) or "[ADDR]:PORT" (IPv6); host receives the
+// address without brackets. False for anything else.
 bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& port);
+// "127.0.0.1:1201", "[::1]:1201".
+std::string JoinHostPort(const std::string& host, uint16_t port);
 
 }  // namespace kestrix::refserver

@@ -40,7 +40,7 @@ std::string RandomToken() {
 
 bool IsLoopback(const std::string& host) {
     in_addr a{};
-    return inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+    return host == "::1" || (inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127);
 }
 
 void SendPage(httplib::Response& res, int status, std::string html) {
@@ -48,8 +48,9 @@ void SendPage(httplib::Response& res, int status, std::string html) {
     res.set_content(std::move(html), kHtml);
 }
 
-platform::HttpServiceOptions ServiceOptions() {
+platform::HttpServiceOptions ServiceOptions(std::shared_ptr<platform::TlsContext> tls) {
     platform::HttpServiceOptions o;
+    o.tls = std::move(tls);
     o.bounds.maxBody = kMaxBody;
     o.requestThreads = kRequestThreads;
     o.refusal = [](int status, const std::string& reason, std::string& type, std::string& body) {
@@ -69,7 +70,8 @@ struct WebFrontEnd::Impl {
         if (!loopbackOnly) return true;
         std::string given = req.get_header_value("Host");
         std::string port = ":" + std::to_string(boundPort);
-        for (const std::string& name : {std::string("127.0.0.1"), std::string("localhost"), boundHost}) {
+        const std::string bound = boundHost.find(':') != std::string::npos ? "[" + boundHost + "]" : boundHost;
+        for (const std::string& name : {std::string("127.0.0.1"), std::string("localhost"), std::string("[::1]"), bound}) {
             if (given == name + port || (boundPort == 80 && given == name)) return true;
         }
         return false;
@@ -78,8 +80,8 @@ struct WebFrontEnd::Impl {
     // A form posted from one of this server's own pages. Browsers name the page's origin
     // in Origin (in Referer when they leave Origin out); a request with neither is left to
     // the token.
-    static bool SameOrigin(const httplib::Request& req) {
-        std::string self = "http://" + req.get_header_value("Host");
+    bool SameOrigin(const httplib::Request& req) const {
+        std::string self = (options.tls ? "https://" : "http://") + req.get_header_value("Host");
         if (req.has_header("Origin")) return req.get_header_value("Origin") == self;
         if (req.has_header("Referer")) return req.get_header_value("Referer").rfind(self + "/", 0) == 0;
         return true;
@@ -108,7 +110,7 @@ struct WebFrontEnd::Impl {
     std::unique_ptr<Store> store;
     // Readable once Stop begins: a request waiting for the database gives up.
     int abortFd = -1;
-    platform::HttpService service{ServiceOptions()};
+    platform::HttpService service{ServiceOptions(options.tls)};
     httplib::Server& server = service.Routes();
     std::string boundHost;
     std::atomic<int> boundPort{0};
@@ -264,7 +266,7 @@ void WebFrontEnd::Stop() {
 
 uint16_t WebFrontEnd::Port() const { return static_cast<uint16_t>(impl_->boundPort); }
 
-std::string WebFrontEnd::Address() const { return impl_->boundHost + ":" + std::to_string(impl_->boundPort); }
+std::string WebFrontEnd::Address() const { return JoinHostPort(impl_->boundHost, static_cast<uint16_t>(impl_->boundPort)); }
 
 bool WebFrontEnd::LoopbackOnly() const { return impl_->loopbackOnly; }
 

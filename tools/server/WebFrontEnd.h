@@ -19,6 +19,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/TlsChannel.h"
+
 namespace kestrix::refserver {
 
 constexpr uint16_t kDefaultWebPort = 1280;
@@ -30,6 +32,8 @@ struct WebOptions {
     std::string database;
     // Where trackers reach the tracking server, "ADDR:PORT", as the pages show it.
     std::string trackingAddress;
+    // HTTPS with this certificate; nullptr: HTTP.
+    std::shared_ptr<platform::TlsContext> tls;
 };
 
 class WebFrontEnd {

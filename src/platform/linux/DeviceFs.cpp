@@ -188,6 +188,13 @@ bool DeviceFile::Flush() {
     return true;
 }
 
+bool DeviceFile::Rewind() {
+    if (!file_) return Fail(EBADF);
+    if (std::fseek(file_, 0, SEEK_SET) != 0) return Fail(errno);
+    std::clearerr(file_);
+    return true;
+}
+
 std::optional<int64_t> DeviceFile::Size() {
     if (!file_) {
         SetLastError(EBADF);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/TlsChannel.h"
 
 namespace kestrix::platform {
 namespace {
@@ -86,10 +87,37 @@ public:
 struct Connection {
     Connection(int f, HttpBounds bounds) : fd(f), framer(bounds) {}
     ~Connection() {
-        if (fd >= 0) ::close(fd);
+        if (fd < 0) return;
+        if (tls && tls->IsOpen()) {
+            tls->Close();
+            std::string bye = tls->TakeOutgoing();
+            (void)::send(fd, bye.data(), bye.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        ::close(fd);
+    }
+    // Sends now what the socket takes at once, in TLS when the connection is; the rest
+    // waits in `out` for the accepting thread (a TLS handshake) or is dropped (a refusal).
+    void SendSoon(const std::string& plain) {
+        if (tls) {
+            tls->Send(plain.data(), plain.size());
+            out += tls->TakeOutgoing();
+        } else {
+            out += plain;
+        }
+        Flush();
+    }
+    void Flush() {
+        while (!out.empty()) {
+            ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            out.erase(0, static_cast<size_t>(n));
+        }
     }
     enum class Phase { Idle, Head, Body, Lingering };
     int fd;
+    std::unique_ptr<TlsChannel> tls;  // an HTTPS connection's engine
+    std::string out;                  // wire bytes the socket has not taken yet
     std::string in;  // received and not yet answered, from the current request's first byte
     HttpRequestFramer framer;
     Phase phase = Phase::Idle;
@@ -120,10 +148,17 @@ struct HttpService::Impl {
             return static_cast<ssize_t>(n);
         }
         ssize_t write(const char* ptr, size_t size) override {
-            if (failed_ || !impl_.WriteAll(c_.fd, ptr, size)) {
+            if (!failed_ && c_.tls) {
+                c_.tls->Send(ptr, size);
+                c_.out += c_.tls->TakeOutgoing();
+            } else if (!failed_) {
+                c_.out.append(ptr, size);
+            }
+            if (failed_ || !impl_.WriteAll(c_.fd, c_.out.data(), c_.out.size())) {
                 failed_ = true;
                 return -1;
             }
+            c_.out.clear();
             return static_cast<ssize_t>(size);
         }
         void get_remote_ip_and_port(std::string& ip, int& port) const override { SocketAddress(c_.fd, true, ip, port); }
@@ -203,7 +238,12 @@ void HttpService::Impl::Refuse(Connection& c, int status, const std::string& rea
                          "\r\nConnection: close\r\n\r\n" + body;
     // The answer is small and the connection fresh, so it fits the socket's buffer; when it
     // does not, the client was not reading and loses it.
-    (void)::send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    c.SendSoon(answer);
+    if (c.tls) {
+        c.tls->Close();
+        c.SendSoon("");
+    }
+    c.out.clear();
     ::shutdown(c.fd, SHUT_WR);
     c.phase = Connection::Phase::Lingering;
     c.deadline = Clock::now() + kLingerTime;
@@ -234,8 +274,7 @@ bool HttpService::Impl::Advance(Connection& c) {
     }
     if (f.expectContinue && !c.continued) {
         c.continued = true;
-        static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-        (void)::send(c.fd, kContinue, sizeof kContinue - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        c.SendSoon("HTTP/1.1 100 Continue\r\n\r\n");
     }
     return false;
 }
@@ -255,8 +294,13 @@ bool HttpService::Impl::ReadFrom(Connection& c) {
         c.lingered += static_cast<size_t>(n);
         return c.lingered < kLingerBytes;
     }
-    c.in.append(buffer, static_cast<size_t>(n));
-    return true;
+    if (!c.tls) {
+        c.in.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+    TlsChannel::State state = c.tls->Receive(buffer, static_cast<size_t>(n), c.in);
+    c.SendSoon("");  // the handshake's answers
+    return state == TlsChannel::State::Handshaking || state == TlsChannel::State::Open;
 }
 
 void HttpService::Impl::Accept(std::list<std::unique_ptr<Connection>>& waiting) {
@@ -291,6 +335,7 @@ void HttpService::Impl::Accept(std::list<std::unique_ptr<Connection>>& waiting) 
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Connection>(fd, options.bounds);
+        if (options.tls) c->tls = std::make_unique<TlsChannel>(options.tls);
         c->waitingSince = Clock::now();
         c->deadline = c->waitingSince + options.idleTime;
         waiting.push_back(std::move(c));
@@ -323,7 +368,7 @@ void HttpService::Impl::AcceptLoop() {
         fds.push_back({listenFd, static_cast<short>(listening ? POLLIN : 0), 0});
         auto next = listening ? Clock::now() + std::chrono::seconds(60) : listenerRestsUntil;
         for (auto& c : waiting) {
-            fds.push_back({c->fd, POLLIN, 0});
+            fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
             polled.push_back(c.get());
             next = std::min(next, c->deadline);
         }
@@ -345,8 +390,10 @@ void HttpService::Impl::AcceptLoop() {
             for (auto& c : back) waiting.push_back(std::move(c));
         }
         std::vector<Connection*> readable;
-        for (size_t i = 0; r > 0 && i < polled.size(); ++i)
-            if (fds[i + 3].revents) readable.push_back(polled[i]);
+        for (size_t i = 0; r > 0 && i < polled.size(); ++i) {
+            if (fds[i + 3].revents & POLLOUT) polled[i]->Flush();
+            if (fds[i + 3].revents & ~POLLOUT) readable.push_back(polled[i]);
+        }
         if (r > 0 && (fds[2].revents & POLLIN)) Accept(waiting);
 
         const auto now = Clock::now();

@@ -127,4 +127,44 @@ std::string FormatIsoUtc(uint64_t fileTime, bool withMs) {
     return Format("%04u-%02u-%02uT%02u:%02u:%02uZ", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
+bool ParseIsoUtc(const std::string& text, uint64_t& out) {
+    // Fixed-width fields, read digit by digit so that no sign or blank slips through.
+    size_t at = 0;
+    auto number = [&](size_t digits, uint16_t& field) {
+        if (at + digits > text.size()) return false;
+        unsigned v = 0;
+        for (size_t i = 0; i < digits; ++i) {
+            const char c = text[at + i];
+            if (c < '0' || c > '9') return false;
+            v = v * 10 + static_cast<unsigned>(c - '0');
+        }
+        at += digits;
+        field = static_cast<uint16_t>(v);
+        return true;
+    };
+    auto literal = [&](char c) { return at < text.size() && text[at] == c && ++at; };
+    SystemTime t;
+    if (!number(4, t.year) || !literal('-') || !number(2, t.month) || !literal('-') || !number(2, t.day)) return false;
+    if (at < text.size()) {
+        if (!literal('T') || !number(2, t.hour) || !literal(':') || !number(2, t.minute) || !literal(':') ||
+            !number(2, t.second)) {
+            return false;
+        }
+        if (literal('.')) {
+            const size_t start = at;
+            uint16_t ms = 0;
+            while (at < text.size() && at - start < 3 && text[at] >= '0' && text[at] <= '9') {
+                ms = static_cast<uint16_t>(ms * 10 + (text[at++] - '0'));
+            }
+            if (at == start) return false;
+            for (size_t i = at - start; i < 3; ++i) ms = static_cast<uint16_t>(ms * 10);
+            t.milliseconds = ms;
+        }
+        if (!(text.compare(at, std::string::npos, "Z") == 0 || text.compare(at, std::string::npos, "+00:00") == 0)) {
+            return false;
+        }
+    }
+    return SystemTimeToFileTime(t, out);
+}
+
 }  // namespace kestrix::platform

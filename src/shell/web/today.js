@@ -1,14 +1,4 @@
-#include "shell/TodayPage.h"
-
-#include <string>
-
-#include "shell/TodayScreen.h"
-
-namespace kestrix::shell {
-
-namespace {
-
-constexpr std::string_view kScript = R"js(
+'use strict';
 // ---- the home-screen item row -------------------------------------------------------------
 (function () {
   const post = window.kestrixPost;
@@ -24,7 +14,7 @@ constexpr std::string_view kScript = R"js(
   row.setAttribute('role', 'toolbar');
   row.setAttribute('aria-label', 'Kestrix: tracker, logger, settings and GPS signal');
   strip.append(row);
-  document.querySelector('main').before(strip);
+  document.querySelector('main').prepend(strip);
 
   let shownSvg = null;
   let width = 480;  // the row's width in item pixels, from its painting
@@ -110,34 +100,3 @@ constexpr std::string_view kScript = R"js(
   document.addEventListener('kestrix:change', refresh);
   refresh();
 })();
-)js";
-
-// @BACKGROUND@ is the home screen's background (TodayScreen.h).
-constexpr std::string_view kStyle = R"css(
-/* ---- the home-screen item row ---------------------------------------------------------- */
-.today { max-width: 40rem; margin: 1.2rem auto 0; padding: 0 1rem; }
-.today[hidden] { display: none; }
-.today-row {
-  background: @BACKGROUND@; border: 1px solid var(--line); border-radius: 8px; overflow: hidden;
-  cursor: pointer; box-shadow: 0 1px 4px rgba(31, 41, 51, 0.08);
-}
-.today-row svg { display: block; width: 100%; height: auto; }
-.today-row:focus { outline: none; }
-.today-row:focus-visible { outline: 2px solid var(--accent); outline-offset: 2px; }
-)css";
-
-}  // namespace
-
-std::string_view TodayRowScript() { return kScript; }
-
-std::string_view TodayRowStyle() {
-    static const std::string style = [] {
-        std::string s(kStyle);
-        const std::string_view mark = "@BACKGROUND@";
-        s.replace(s.find(mark), mark.size(), kTodayBackgroundCss);
-        return s;
-    }();
-    return style;
-}
-
-}  // namespace kestrix::shell

@@ -1,0 +1,151 @@
+#include "tracklog/GeoJsonWriter.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "platform/DeviceFs.h"
+#include "support/TestSupport.h"
+#include "tracklog/GpxWriter.h"
+#include "tracklog/LogRecord.h"
+
+namespace kestrix {
+namespace {
+
+using nlohmann::json;
+
+constexpr uint64_t kSecond = 10'000'000;
+const uint64_t kT0 = test::FileTimeOf(2026, 12, 7, 14, 0, 0);
+
+// A hand-made log: east along the equator, a right-angle turn north at record 2, a damaged
+// record, then eleven minutes later a second segment one degree away.
+const std::vector<LogRecord> kLog = {
+    {0.0, 0.0, 100.0f, 10.0f, kT0},
+    {0.0, 0.001, 101.0f, 20.0f, kT0 + 10 * kSecond},
+    {0.0, 0.002, 102.0f, 30.0f, kT0 + 20 * kSecond},  // the corner
+    {0.001, 0.002, 103.0f, 25.0f, kT0 + 30 * kSecond},
+    {std::numeric_limits<double>::quiet_NaN(), 0.002, 0.0f, 0.0f, kT0 + 35 * kSecond},  // damaged
+    {0.002, 0.002, 104.0f, 15.0f, kT0 + 40 * kSecond},
+    {1.0, 1.0, 200.5f, 5.0f, kT0 + 641 * kSecond},  // more than 10 minutes later
+    {1.0, 1.001, 201.0f, 80.0f, kT0 + 651 * kSecond},
+};
+// Geodesics on WGS84, worked out by hand: 0.001 degrees of the equator is a * pi / 180000,
+// of the meridian at the equator a * (1 - e^2) * pi / 180000, of the parallel at 1 degree
+// N cos(1 degree) * pi / 180000 with N = a / sqrt(1 - e^2 sin^2(1 degree)).
+constexpr double kEquator = 111.319491;
+constexpr double kMeridian = 110.574276;
+constexpr double kParallel1 = 111.302650;
+
+struct Answer {
+    GeoJsonConversion result;
+    std::string text;
+};
+
+Answer Convert(const test::TempDir& dir, const std::vector<LogRecord>& records, const TrackQuery& query) {
+    std::string bytes;
+    for (const LogRecord& r : records) {
+        uint8_t raw[kLogRecordSize];
+        EncodeLogRecord(r, raw);
+        bytes.append(reinterpret_cast<const char*>(raw), sizeof raw);
+    }
+    test::WriteFile(dir.File("anna.log"), bytes);
+    platform::SetDeviceRoot(dir.Path());
+    platform::DeviceFile log;
+    EXPECT_TRUE(log.Open("\\anna.log", "rb"));
+    Answer a;
+    a.result = ConvertLogToGeoJson(&log, query, [&](const char* data, size_t size) {
+        a.text.append(data, size);
+        return true;
+    });
+    return a;
+}
+
+TEST(GeoJsonWriterTest, TwoRecordsGiveTheExactDocument) {
+    test::TempDir dir;
+    const Answer a = Convert(dir, kLog, {kT0 + 641 * kSecond, std::nullopt, 5000, "\\anna.log"});
+    EXPECT_EQ(a.text,
+              "{\"type\":\"FeatureCollection\",\"summary\":{\"records\":2,\"vertices\":2,\"segments\":1,"
+              "\"segmentsLeftOut\":0,\"distance_m\":111.3,\"duration_s\":10,\"start\":\"2026-12-07T14:10:41.000Z\","
+              "\"end\":\"2026-12-07T14:10:51.000Z\",\"maxSpeedKmh\":80,\"skipped\":1,\"log\":\"\\\\anna.log\"},"
+              "\"features\":[{\"type\":\"Feature\",\"properties\":{\"times\":[\"2026-12-07T14:10:41.000Z\","
+              "\"2026-12-07T14:10:51.000Z\"],\"speeds\":[5,80]},\"geometry\":{\"type\":\"LineString\","
+              "\"coordinates\":[[1.000000,1.000000,200.5],[1.001000,1.000000,201]]}}]}");
+    EXPECT_TRUE(a.result.complete && !a.result.readFailed);
+}
+
+// Each row: the query, then what the answer holds: the log's records (by index) drawn in
+// each feature, and the summary.
+TEST(GeoJsonWriterTest, SegmentsSimplificationAndSummary) {
+    const std::optional<uint64_t> none;
+    struct Row {
+        const char* what;
+        std::optional<uint64_t> from, to;
+        size_t points;
+        std::vector<std::vector<int>> features;
+        uint64_t records, segments, leftOut;
+        double distance, duration;
+        float maxSpeed;
+    } rows[] = {
+        {"the whole log", none, none, 5000, {{0, 1, 2, 3, 5}, {6, 7}}, 7, 2, 0,
+         2 * kEquator + 2 * kMeridian + kParallel1, 651, 80},
+        {"a budget of 5 keeps the corner", none, none, 5, {{0, 2, 5}, {6, 7}}, 7, 2, 0,
+         2 * kEquator + 2 * kMeridian + kParallel1, 651, 80},
+        {"a budget of 4 keeps the ends", none, none, 4, {{0, 5}, {6, 7}}, 7, 2, 0,
+         2 * kEquator + 2 * kMeridian + kParallel1, 651, 80},
+        {"a budget of 3 leaves the older segment out", none, none, 3, {{6, 7}}, 7, 2, 1,
+         2 * kEquator + 2 * kMeridian + kParallel1, 651, 80},
+        {"up to the gap, end exclusive", none, kT0 + 641 * kSecond, 5000, {{0, 1, 2, 3, 5}}, 5, 1, 0,
+         2 * kEquator + 2 * kMeridian, 40, 30},
+        {"one record is drawn twice", kT0, kT0 + kSecond, 5000, {{0, 0}}, 1, 1, 0, 0, 0, 10},
+        {"a range with no record", kT0 + 1000 * kSecond, none, 5000, {}, 0, 0, 0, 0, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        test::TempDir dir;
+        const Answer a = Convert(dir, kLog, {r.from, r.to, r.points, "\\anna.log"});
+        const json doc = json::parse(a.text);
+        const json& s = doc["summary"];
+        size_t vertices = 0;
+        ASSERT_EQ(doc["features"].size(), r.features.size());
+        for (size_t f = 0; f < r.features.size(); ++f) {
+            const json& feature = doc["features"][f];
+            const json& coordinates = feature["geometry"]["coordinates"];
+            ASSERT_EQ(coordinates.size(), r.features[f].size());
+            ASSERT_EQ(feature["properties"]["times"].size(), r.features[f].size());
+            for (size_t v = 0; v < r.features[f].size(); ++v) {
+                const LogRecord& want = kLog[r.features[f][v]];
+                EXPECT_EQ(coordinates[v], json::array({want.longitude, want.latitude, want.altitude}));
+                EXPECT_EQ(feature["properties"]["speeds"][v], want.speed);
+                EXPECT_EQ(feature["properties"]["times"][v], FormatIsoTime(want.time));
+            }
+            vertices += r.features[f].size();
+        }
+        EXPECT_EQ(s["vertices"], vertices);
+        EXPECT_EQ(s["records"], r.records);
+        EXPECT_EQ(s["segments"], r.segments);
+        EXPECT_EQ(s["segmentsLeftOut"], r.leftOut);
+        EXPECT_NEAR(s["distance_m"].get<double>(), r.distance, 0.05);
+        EXPECT_EQ(s["duration_s"], r.duration);
+        EXPECT_EQ(s["maxSpeedKmh"], r.maxSpeed);
+        EXPECT_EQ(s["skipped"], 1);
+        EXPECT_EQ(s["start"].is_null(), r.records == 0);
+    }
+}
+
+TEST(GeoJsonWriterTest, NoLogGivesAnEmptyCollection) {
+    std::string text;
+    const GeoJsonConversion result = ConvertLogToGeoJson(nullptr, {}, [&](const char* data, size_t size) {
+        text.append(data, size);
+        return true;
+    });
+    EXPECT_EQ(result.records, 0u);
+    EXPECT_EQ(json::parse(text)["features"], json::array());
+    EXPECT_EQ(json::parse(text)["summary"]["start"], nullptr);
+    EXPECT_FALSE(json::parse(text)["summary"].contains("log"));
+}
+
+}  // namespace
+}  // namespace kestrix
