@@ -1,10 +1,14 @@
 // The reference server under load: the real kestrix-server program on loopback with a
-// fresh database, 200 clients at once, each logging in and sending 600 live positions
-// and 10 track messages of 100 points, interleaved. Each client then logs in once more:
-// the server handles a connection's packets in order and stores each before reading the
-// next, so that answer means everything the client sent is stored. Then the export must
-// hold every position exactly once. Reported: points per second, and the server's peak
-// resident memory (VmHWM) taken from /proc before it is stopped.
+// fresh database, 200 clients at once, each logging in to an account of its own and sending
+// 600 live positions and 10 track messages of 100 points, interleaved. Each client then
+// logs in once more: that answer comes only once everything the client sent before it is
+// committed. Then the database must hold every position exactly once. Three settings: one
+// server on SQLite, one on PostgreSQL, and two on one PostgreSQL database (the clients split
+// between them), each run three times on a fresh database. PostgreSQL is a cluster of the
+// benchmark's own (scripts/postgres.sh) with its default durability: every commit is
+// flushed to disk. Reported: points per second (the median run's; the machines are shared
+// and noisy), each server's peak resident memory (VmHWM) and CPU time taken from /proc
+// before it is stopped, and the rates as ratios to SQLite's and to one PostgreSQL server's.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -12,10 +16,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -28,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "Store.h"
 #include "server/ByteStream.h"
 #include "server/Messages.h"
 #include "server/Packet.h"
@@ -38,7 +45,9 @@ constexpr int kClients = 200;
 constexpr int kLivePerClient = 600;
 constexpr int kTracksPerClient = 10;
 constexpr int kPointsPerTrack = 100;
+constexpr int kRuns = 3;
 const std::string kProgram = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix-server";
+const std::string kPostgresScript = std::string(KESTRIX_SOURCE_DIR) + "/scripts/postgres.sh";
 const std::string kDigest = "5ebe2294ecd0e0f08eab7690d2a6ee69";  // MD5 of "secret"
 
 // Runs the program with stdout on a pipe; returns the pid and the pipe's read end.
@@ -137,8 +146,10 @@ bool SendMessage(int fd, kestrix::ServerMessage& message) {
     return packet.Prepare(message) && message.Write(packet) && packet.Send(stream);
 }
 
-bool Login(int fd, uint32_t& userId) {
-    kestrix::LoginMessage login("bench", kDigest, 1);
+std::string Account(int client) { return "client" + std::to_string(client); }
+
+bool Login(int fd, int client, uint32_t& userId) {
+    kestrix::LoginMessage login(Account(client), kDigest, 1);
     if (!SendMessage(fd, login)) return false;
     kestrix::CallbackStream stream(
         [fd](uint8_t* buffer, size_t length, size_t& received) {
@@ -162,7 +173,7 @@ bool RunClient(uint16_t port, int client) {
     int fd = Connect(port);
     if (fd < 0) return false;
     uint32_t userId = 0;
-    bool ok = Login(fd, userId);
+    bool ok = Login(fd, client, userId);
     const uint64_t start = 134'000'000'000'000'000ULL;
     int live = 0;
     for (int t = 0; ok && t < kTracksPerClient; ++t) {
@@ -178,78 +189,171 @@ bool RunClient(uint16_t port, int client) {
         ok = ok && SendMessage(fd, track);
     }
     // The barrier: this answer comes only after everything above was stored.
-    ok = ok && Login(fd, userId);
+    ok = ok && Login(fd, client, userId);
     close(fd);
     return ok;
 }
 
-// Every live position of every client exactly once, and the right number of track points.
-bool CheckExport(const std::string& json, std::string& why) {
-    std::vector<uint8_t> seen(static_cast<size_t>(kClients) * kLivePerClient, 0);
-    size_t lines = 0;
-    size_t track = 0;
-    size_t at = 0;
-    while (at < json.size()) {
-        size_t end = json.find('\n', at);
-        if (end == std::string::npos) end = json.size();
-        std::string line = json.substr(at, end - at);
-        at = end + 1;
-        ++lines;
-        if (line.find("\"kind\":\"track\"") != std::string::npos) {
-            ++track;
-            continue;
-        }
-        const char* lat = std::strstr(line.c_str(), "\"lat\":");
-        const char* lon = std::strstr(line.c_str(), "\"lon\":");
-        if (!lat || !lon) {
-            why = "unreadable line: " + line;
-            return false;
-        }
-        long client = std::lround((std::atof(lat + 6) + 50.0) / 0.5);
-        long k = std::lround((std::atof(lon + 6) + 170.0) / 0.5);
-        if (client < 0 || client >= kClients || k < 0 || k >= kLivePerClient) {
-            why = "unexpected position: " + line;
-            return false;
-        }
-        if (seen[static_cast<size_t>(client * kLivePerClient + k)]++) {
-            why = "position stored twice: " + line;
-            return false;
-        }
+// The clients' accounts, client i's user id being i + 1.
+bool AddAccounts(const std::string& db, std::string& why) {
+    std::unique_ptr<kestrix::refserver::Store> store = kestrix::refserver::MakeStore(db);
+    bool ok = store->Open(db);
+    for (int c = 0; ok && c < kClients; ++c) {
+        uint32_t id = 0;
+        ok = store->AddUser(Account(c), kDigest, id) && id == static_cast<uint32_t>(c) + 1;
     }
-    size_t live = lines - track;
-    if (live != seen.size() || track != static_cast<size_t>(kClients) * kTracksPerClient * kPointsPerTrack) {
-        why = "stored " + std::to_string(live) + " live and " + std::to_string(track) + " track points";
+    if (!ok) why = "cannot add the accounts: " + store->Error();
+    return ok;
+}
+
+// Every live position of every client exactly once, and the right number of track points.
+bool CheckStored(const std::string& db, std::string& why) {
+    using kestrix::refserver::StoredPoint;
+    std::unique_ptr<kestrix::refserver::Store> store = kestrix::refserver::MakeStore(db);
+    if (!store->Open(db, kestrix::refserver::Store::Mode::Existing)) {
+        why = store->Error();
         return false;
+    }
+    for (int c = 0; c < kClients; ++c) {
+        std::vector<uint8_t> seen(kLivePerClient, 0);
+        size_t live = 0, track = 0;
+        bool wrong = false;
+        bool read = store->ForEachPoint(static_cast<uint32_t>(c) + 1, [&](const StoredPoint& p) {
+            if (p.kind == kestrix::refserver::PointKind::Track) {
+                ++track;
+                return;
+            }
+            const long k = std::lround((p.longitude + 170.0) / 0.5);
+            if (std::lround((p.latitude + 50.0) / 0.5) != c || k < 0 || k >= kLivePerClient ||
+                seen[static_cast<size_t>(k)]++)
+                wrong = true;
+            ++live;
+        });
+        if (!read || wrong || live != kLivePerClient || track != kTracksPerClient * kPointsPerTrack) {
+            why = Account(c) + ": " + (read ? "" : store->Error() + "; ") + std::to_string(live) + " live and " +
+                  std::to_string(track) + " track points" + (wrong ? ", some not its own or twice" : "");
+            return false;
+        }
     }
     return true;
 }
 
-void BM_ServerUnderLoad(benchmark::State& state) {
-    char dirTemplate[] = "/tmp/kestrix-bench-XXXXXX";
-    if (!mkdtemp(dirTemplate)) {
-        state.SkipWithError("cannot make a temporary folder");
-        return;
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// Runs a command to its end; its exit status.
+int Run(const std::vector<std::string>& argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> args;
+        std::vector<std::string> copy = argv;
+        for (std::string& a : copy) args.push_back(a.data());
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
     }
-    const std::string dir = dirTemplate;
-    const std::string db = dir + "/server.sqlite";
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The benchmark's temporary folder and, once asked for, its PostgreSQL cluster.
+struct Setting {
+    std::string dir;
+    std::string postgres;     // the maintenance database's URI
+    std::string unavailable;  // why there is no PostgreSQL
+    bool clusterTried = false;
+    int databases = 0;
+
+    // A fresh database's --db value.
+    std::string Database(bool onPostgres) {
+        if (!onPostgres) {
+            const std::string db = dir + "/server" + std::to_string(++databases) + ".sqlite";
+            std::remove(db.c_str());
+            return db;
+        }
+        if (!clusterTried) {
+            clusterTried = true;
+            if (Run({"sh", kPostgresScript, "start", dir + "/pg", "--durable"}) != 0)
+                unavailable = "the PostgreSQL cluster did not start (" + dir + "/pg/server.log)";
+            else
+                unavailable = ReadFileText(dir + "/pg/unavailable");
+            postgres = ReadFileText(dir + "/pg/uri");
+        }
+        if (!unavailable.empty() || postgres.empty()) return {};
+        const std::string name = "bench" + std::to_string(++databases);
+        if (Run({"psql", "-q", postgres, "-c", "CREATE DATABASE " + name}) != 0) return {};
+        const size_t slash = postgres.find('/', postgres.find("://") + 3);
+        return postgres.substr(0, slash + 1) + name + postgres.substr(postgres.find('?'));
+    }
+    ~Setting() {
+        if (clusterTried) Run({"sh", kPostgresScript, "stop", dir + "/pg"});
+        Run({"rm", "-rf", dir});
+    }
+};
+Setting* setting = nullptr;
+
+struct ServerProcess {
+    pid_t pid = -1;
+    int out = -1;
+    uint16_t port = 0;
+};
+
+bool StartServer(const std::string& db, ServerProcess& server, std::string& why) {
+    server.pid = Spawn({"--db", db, "--listen", "127.0.0.1:0", "--web", "off"}, server.out);
+    std::string line = ReadLine(server.out);
+    if (line.rfind("listening on 127.0.0.1:", 0) != 0) {
+        why = "server did not start: " + line;
+        return false;
+    }
+    server.port = static_cast<uint16_t>(std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:")));
+    return true;
+}
+
+void StopServer(ServerProcess& server) {
+    if (server.pid <= 0) return;
+    int status = 0;
+    kill(server.pid, SIGTERM);
+    waitpid(server.pid, &status, 0);
+    close(server.out);
+    server.pid = -1;
+}
+
+// Points per second of the runs so far, for the ratios.
+double sqliteRate = 0;
+double postgresRate = 0;
+
+void BM_ServerUnderLoad(benchmark::State& state, bool onPostgres, int servers) {
+    const char* name = !onPostgres ? "one server on SQLite" : servers == 1 ? "one server on PostgreSQL"
+                                                                           : "two servers on one PostgreSQL";
+    const double points = static_cast<double>(kClients) * (kLivePerClient + kTracksPerClient * kPointsPerTrack);
+    std::vector<double> rates;
+    long hwmMax = 0;
+    double cpuMax = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        std::remove(db.c_str());
-        int out = -1;
-        pid_t adder = Spawn({"--db", db, "user", "add", "bench", "secret"}, out);
-        ReadAll(out);
-        close(out);
-        int status = 0;
-        waitpid(adder, &status, 0);
-        pid_t server = Spawn({"--db", db, "--listen", "127.0.0.1:0", "--web", "off"}, out);
-        std::string line = ReadLine(out);
-        if (line.rfind("listening on 127.0.0.1:", 0) != 0) {
-            state.SkipWithError(("server did not start: " + line).c_str());
-            kill(server, SIGKILL);
-            waitpid(server, &status, 0);
+        const std::string db = setting->Database(onPostgres);
+        if (db.empty()) {
+            state.SkipWithError(("no PostgreSQL: " + setting->unavailable).c_str());
             return;
         }
-        uint16_t port = static_cast<uint16_t>(std::atoi(line.c_str() + std::strlen("listening on 127.0.0.1:")));
+        std::string why;
+        if (!AddAccounts(db, why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        std::vector<ServerProcess> procs(static_cast<size_t>(servers));
+        for (ServerProcess& p : procs) {
+            if (!StartServer(db, p, why)) {
+                for (ServerProcess& q : procs) StopServer(q);
+                state.SkipWithError(why.c_str());
+                return;
+            }
+        }
         state.ResumeTiming();
 
         auto begin = std::chrono::steady_clock::now();
@@ -257,48 +361,75 @@ void BM_ServerUnderLoad(benchmark::State& state) {
         std::vector<std::thread> clients;
         for (int i = 0; i < kClients; ++i)
             clients.emplace_back([&, i] {
-                if (!RunClient(port, i)) ++failed;
+                if (!RunClient(procs[static_cast<size_t>(i % servers)].port, i)) ++failed;
             });
         for (std::thread& t : clients) t.join();
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 
         state.PauseTiming();
-        long hwm = VmHwmKb(server);
-        double cpu = CpuSeconds(server);
-        kill(server, SIGTERM);
-        waitpid(server, &status, 0);
-        close(out);
-        int exportOut = -1;
-        pid_t exporter = Spawn({"--db", db, "export", "bench"}, exportOut);
-        std::string json = ReadAll(exportOut);
-        close(exportOut);
-        waitpid(exporter, &status, 0);
-        std::string why;
+        std::string memory;
+        double cpu = 0;
+        for (ServerProcess& p : procs) {
+            const long hwm = VmHwmKb(p.pid);
+            hwmMax = std::max(hwmMax, hwm);
+            cpu += CpuSeconds(p.pid);
+            memory += (memory.empty() ? "" : " and ") + std::to_string(hwm) + " kB";
+            StopServer(p);
+        }
+        cpuMax = std::max(cpuMax, cpu);
         if (failed.load() != 0) {
             state.SkipWithError((std::to_string(failed.load()) + " clients failed").c_str());
-        } else if (!CheckExport(json, why)) {
-            state.SkipWithError(why.c_str());
+            return;
         }
-        const double points = static_cast<double>(kClients) * (kLivePerClient + kTracksPerClient * kPointsPerTrack);
-        state.counters["clients"] = kClients;
-        state.counters["points"] = points;
-        state.counters["points_per_s"] = points / seconds;
-        state.counters["packets_per_s"] = kClients * (kLivePerClient + kTracksPerClient + 2) / seconds;
-        state.counters["server_VmHWM_kB"] = static_cast<double>(hwm);
-        state.counters["server_cpu_s"] = cpu;
-        std::printf("reference server: %d clients, %.0f points in %.2f s (%.0f points/s), server CPU %.2f s, "
-                    "peak memory %ld kB\n",
-                    kClients, points, seconds, points / seconds, cpu, hwm);
+        if (!CheckStored(db, why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        rates.push_back(points / seconds);
+        std::printf("%s: %d clients, %.0f points in %.2f s (%.0f points/s), server CPU %.2f s, peak memory %s\n", name,
+                    kClients, points, seconds, points / seconds, cpu, memory.c_str());
         state.ResumeTiming();
     }
-    std::remove(db.c_str());
-    std::remove((db + "-wal").c_str());
-    std::remove((db + "-shm").c_str());
-    rmdir(dir.c_str());
+    std::sort(rates.begin(), rates.end());
+    const double rate = rates[rates.size() / 2];
+    state.counters["clients"] = kClients;
+    state.counters["points"] = points;
+    state.counters["points_per_s"] = rate;
+    state.counters["server_VmHWM_kB"] = static_cast<double>(hwmMax);
+    state.counters["server_cpu_s"] = cpuMax;
+    std::printf("%s, median of %zu runs: %.0f points/s\n", name, rates.size(), rate);
+    if (!onPostgres) {
+        sqliteRate = rate;
+    } else if (servers == 1) {
+        postgresRate = rate;
+        if (sqliteRate > 0) std::printf("  PostgreSQL / SQLite: %.2f (target at least 0.5)\n", rate / sqliteRate);
+    } else if (postgresRate > 0) {
+        std::printf("  two servers / one server on PostgreSQL: %.2f (target at least 1)\n", rate / postgresRate);
+    }
 }
 
-BENCHMARK(BM_ServerUnderLoad)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerUnderLoad, sqlite, false, 1)->Iterations(kRuns)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerUnderLoad, postgres, true, 1)->Iterations(kRuns)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ServerUnderLoad, postgres_two_servers, true, 2)
+    ->Iterations(kRuns)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    char dirTemplate[] = "/tmp/kestrix-bench-XXXXXX";
+    if (!mkdtemp(dirTemplate)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    // The cluster's user (postgres, when this runs as root) makes its folder inside.
+    chmod(dirTemplate, 0755);
+    Setting s;
+    s.dir = dirTemplate;
+    setting = &s;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

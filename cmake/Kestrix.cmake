@@ -18,9 +18,10 @@ function(kestrix_library name)
   target_link_libraries(kestrix_${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# kestrix_test_folder(NAME DEPS ...): one GoogleTest executable for tests/NAME.
+# kestrix_test_folder(NAME DEPS ... [PROPERTIES ...]): one GoogleTest executable for
+# tests/NAME; PROPERTIES are added to each of its tests.
 function(kestrix_test_folder name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES" ${ARGN})
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp)
   if(NOT _src)
     return()
@@ -33,7 +34,7 @@ function(kestrix_test_folder name)
     KESTRIX_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   gtest_discover_tests(test_${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${name} TIMEOUT 300)
+    PROPERTIES LABELS ${name} TIMEOUT 300 ${ARG_PROPERTIES})
 endfunction()
 
 # kestrix_embed_files(TARGET OUTPUT FILES NAME=PATH ...): a source file, generated at build

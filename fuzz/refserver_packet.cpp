@@ -17,7 +17,9 @@ namespace {
 
 class AcceptingSink final : public kestrix::refserver::SessionSink {
 public:
-    uint32_t CheckLogin(const std::string& name, const std::string&) override { return name.empty() ? 0 : 1; }
+    std::optional<uint32_t> CheckLogin(uint64_t, uint64_t, const std::string& name, const std::string&) override {
+        return name.empty() ? 0 : 1;
+    }
     void StorePoints(uint32_t userId, std::vector<kestrix::refserver::StoredPoint>& points) override {
         if (userId == 0) std::abort();  // nothing is stored for a session that is not logged in
         stored += points.size();

@@ -9,6 +9,7 @@
 #include "app/DataDir.h"
 #include "app/Usage.h"
 #include "core/ControllerServices.h"
+#include "core/TrackerController.h"
 #include "platform/DeviceFs.h"
 #include "platform/Dialog.h"
 #include "platform/GpsMultiplexer.h"
@@ -190,6 +191,8 @@ int RunDaemon(const Args& args) {
     today::PluginUnload();
     record.Remove();
     platform::SetShellHost(nullptr);
+    // The reason is in the log already; the exit status tells whoever stopped the daemon.
+    if (TrackerController::ShutdownSaveError() != 0) status = 1;
     return status;
 }
 

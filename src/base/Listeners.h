@@ -2,8 +2,8 @@
 // mode bits shared by the settings and the controller's state.
 //   GpsFixListener: the GPS state reports fixes (reader thread) and fix loss (UI thread).
 //   IStatusListener: the track log (kind 1) and the tracker session (kind 0) report
-//     started/stopped and texts for the user; the server connection reports to the
-//     session through it too.
+//     started/stopped, texts for the user and lasting problems (a file that cannot be
+//     written); the server connection reports to the session through it too.
 //   PowerListener: the power monitor reports on the UI thread.
 #pragma once
 #include <cstdint>
@@ -36,6 +36,9 @@ public:
     virtual void OnStarted(int kind) = 0;
     virtual void OnStopped(int kind) = 0;
     virtual void OnMessage(const std::string& text) = 0;
+    // A lasting problem of the worker of this kind, shown until it reports "" (over). Any
+    // thread, possibly with the worker's lock held: it must not wait for another thread.
+    virtual void OnProblem(int /*kind*/, const std::string& /*text*/) {}
 };
 
 class PowerListener {

@@ -1,11 +1,11 @@
 #include "core/TrackerController.h"
 
-
 #include "core/MainWindow.h"
 #include "core/StatusPage.h"
 #include "gps/DetectGpsPort.h"
 #include "platform/Log.h"
 #include "platform/MessageLoop.h"
+#include "platform/Registry.h"
 #include "platform/Shell.h"
 #include "resources/Resources.h"
 
@@ -17,6 +17,7 @@ constexpr uint32_t kServiceBits = kModeTracker | kModeLogger;
 
 constexpr const char* kNoPortText =
     "Application can't automatically detect GPS port. You should select it manually...";
+constexpr const char* kBatteryLowText = "The battery charge level is critically low. ";
 constexpr const char* kBatteryText =
     "The battery charge level is critically low. All user data has been saved to disk.";
 constexpr const char* kNoUploadText = "Uploading a track to the server is not available in this installation.";
@@ -29,6 +30,7 @@ std::atomic<TrackerController*> g_controller{nullptr};
 // Set while the controller is being destroyed: it then no longer "exists" for timers and
 // other late callers, yet Instance does not build a second one.
 std::atomic<bool> g_destroying{false};
+std::atomic<int> g_shutdownSaveError{0};
 
 uint32_t KindBit(int kind) {
     if (kind == kKindTracker) return kModeTracker;
@@ -55,6 +57,8 @@ TrackerController* TrackerController::Instance() {
         return nullptr;
     }
 }
+
+int TrackerController::ShutdownSaveError() { return g_shutdownSaveError.load(); }
 
 bool TrackerController::Exists() { return g_controller.load() != nullptr && !g_destroying.load(); }
 
@@ -98,7 +102,12 @@ void TrackerController::Shutdown() {
     if (receiver_) receiver_->Stop();
     if (services_.clearSatellites) services_.clearSatellites();
     DestroyMainWindow();
-    settings_.Save();
+    const int saveError = SaveSettings();
+    if (saveError != 0) {
+        platform::LogError("the settings could not be saved at shutdown (" + platform::RegistryErrorText(saveError) +
+                           "): the changes since the last save are lost");
+    }
+    g_shutdownSaveError = saveError;
     std::lock_guard<std::mutex> lock(mutex_);
     filter_.Reset();
 }
@@ -116,7 +125,7 @@ bool TrackerController::Init(uintptr_t instance, platform::WindowHandle itemWind
         std::string name;
         if (services_.detectGpsPort && services_.detectGpsPort(kDetectMaxPort, name) && !name.empty()) {
             settings_.SetGpsPort(name);
-            settings_.Save();
+            SaveSettings();
         } else {
             platform::MessageBox(platform::kNoWindow, kNoPortText, "Attention", kWarningBoxFlags);
             EditSettings(kPageGps);
@@ -136,7 +145,7 @@ bool TrackerController::Init(uintptr_t instance, platform::WindowHandle itemWind
 void TrackerController::EditSettings(int startPage) {
     // The sheet saves nothing itself; the record is saved whether it was shown or not.
     if (services_.editSettings) services_.editSettings(settings_, startPage);
-    settings_.Save();
+    SaveSettings();
 }
 
 // ---- services --------------------------------------------------------------------------
@@ -169,7 +178,7 @@ void TrackerController::StopServices(uint32_t bits, bool byUser) {
     if (bits & kModeTracker) {
         if (session_) session_->Stop();
         // The session has updated userId and lastTrackPoint.
-        settings_.Save();
+        SaveSettings();
     }
 }
 
@@ -204,14 +213,34 @@ std::string TrackerController::StatusHtml() const {
 std::string TrackerController::BuildPage(const std::string* message) const {
     uint32_t state = 0;
     bool hasLastFix = false;
+    std::string line = message ? *message : std::string();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         state = state_;
         hasLastFix = filter_.HasLast();
+        for (const std::string& problem : problems_) {
+            if (!problem.empty()) line += (line.empty() ? "" : " ") + problem;
+        }
     }
     std::string page;
-    BuildStatusPage(state, hasLastFix, message, page);
+    BuildStatusPage(state, hasLastFix, line.empty() ? nullptr : &line, page);
     return page;
+}
+
+int TrackerController::SaveSettings() {
+    const int error = settings_.Save();
+    SetProblem(kProblemSettings,
+               error == 0 ? std::string() : "Can not save the settings: " + platform::RegistryErrorText(error) + ".");
+    return error;
+}
+
+void TrackerController::SetProblem(size_t slot, const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (problems_[slot] == text) return;
+        problems_[slot] = text;
+    }
+    UpdateStatus();
 }
 
 void TrackerController::UpdateStatus() {
@@ -378,6 +407,10 @@ void TrackerController::StopReceiverWhenIdle() {
 
 void TrackerController::OnMessage(const std::string& text) { ShowMessage(text); }
 
+void TrackerController::OnProblem(int kind, const std::string& text) {
+    if (kind == kKindTracker || kind == kKindLogger) SetProblem(static_cast<size_t>(kind), text);
+}
+
 void TrackerController::OnPowerSourceChanged(uint8_t) {
     // The monitor's first poll may come while start-up still asks for the account or the
     // port (its sheet pumps the loop): the end of Init starts the services with the source
@@ -390,7 +423,13 @@ void TrackerController::OnPowerSourceChanged(uint8_t) {
 
 void TrackerController::OnBatteryCritical() {
     StopServices(kUsePowerMode, false);
-    platform::MessageBox(platform::kNoWindow, kBatteryText, "Kestrix", kWarningBoxFlags);
+    std::string text = kBatteryText;
+    {
+        // Never claim a save that failed.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!problems_[kProblemSettings].empty()) text = kBatteryLowText + problems_[kProblemSettings];
+    }
+    platform::MessageBox(platform::kNoWindow, text, "Kestrix", kWarningBoxFlags);
 }
 
 }  // namespace kestrix

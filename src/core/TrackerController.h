@@ -11,6 +11,9 @@
 //   session thread: OnStarted/OnStopped(kind 0), OnMessage. The receiver is started and
 //     stopped on the UI thread only: when OnStopped leaves nothing running, a call from
 //     another thread posts the receiver's stop to the main window, which checks again.
+// A worker's lasting problem (a file that cannot be written) and a failed save of the
+// settings stay on the page's message line until they are over; a shutdown that cannot
+// save the settings says so in the log and in ShutdownSaveError.
 // The state bits, the last fix and the stored page are guarded by one mutex that is never
 // held while calling out, so ShowMessage (which waits for the UI thread) never waits on a
 // lock the UI thread holds.
@@ -38,6 +41,9 @@ public:
     static TrackerController* Instance();
     static bool Exists();
     static void Destroy();
+    // The error of the settings' save at the last shutdown (0: saved, or nothing to save),
+    // for the shell's exit status.
+    static int ShutdownSaveError();
 
     ~TrackerController() override;
 
@@ -92,6 +98,8 @@ public:
     void OnStarted(int kind) override;
     void OnStopped(int kind) override;
     void OnMessage(const std::string& text) override;
+    // Shown on every page built (after a message) until the worker reports "".
+    void OnProblem(int kind, const std::string& text) override;
     // PowerListener
     void OnPowerSourceChanged(uint8_t acLineStatus) override;
     void OnBatteryCritical() override;
@@ -103,6 +111,10 @@ private:
     // status model and stops the receiver. UI thread.
     void StopReceiverWhenIdle();
     void ShowMessage(const std::string& text);
+    // Saves the settings; a failure stays on the page until a save succeeds. The error.
+    int SaveSettings();
+    // Sets the lasting problem in slot (kProblem...), "" when over; rebuilds the page.
+    void SetProblem(size_t slot, const std::string& text);
     bool CreateMainWindow();
     void DestroyMainWindow();
     platform::LResult MainWindowProc(platform::WindowHandle, uint32_t msg, platform::WParam, platform::LParam);
@@ -114,7 +126,7 @@ private:
     std::string BuildPage(const std::string* message) const;
 
     const ControllerServices services_;  // copied when the controller is created
-    mutable std::mutex mutex_;  // guards state_, filter_, statusHtml_
+    mutable std::mutex mutex_;           // guards state_, filter_, statusHtml_, problems_
     std::atomic<platform::WindowHandle> mainWindow_{platform::kNoWindow};
     std::atomic<bool> stoppedByUser_{false};
     uint32_t state_ = 0;
@@ -125,6 +137,10 @@ private:
     bool started_ = false;  // Init has asked for what was missing (UI thread)
     bool converting_ = false;  // ConvertToGpx runs (UI thread)
     std::string statusHtml_;
+    // Lasting problems shown as the page's message line: the offline store's, the track
+    // log's and the settings' (by kind, then kProblemSettings).
+    static constexpr size_t kProblemSettings = 2;
+    std::string problems_[3];
     FixFilter filter_;  // the last accepted fix and when it was accepted
     TrackPointRef lastPosition_;  // the last accepted fix, kept after a fix loss
     std::unique_ptr<IGpsReceiver> receiver_;

@@ -9,10 +9,12 @@
 //   "LastTrkPt"=hex:00,80,3e,d5,de,b1,9d,01
 //
 // A RegKey reads the file when it is opened and applies its own changes when it is
-// closed: under an exclusive lock between processes it re-reads the file, applies the
-// changes, writes a temporary file, flushes it and renames it over the old one. So a
-// crash never leaves a half-written file and two processes do not lose each other's
-// writes. A file that does not parse, or is larger than kMaxRegistryFileBytes, is refused
+// closed: under an exclusive lock between processes it re-reads the file, changes the
+// lines of the values that changed (every other line stays as written, comments
+// included), writes a temporary file, flushes it and renames it over the old one. So a
+// crash never leaves a half-written file, two processes do not lose each other's writes,
+// and a save never grows a file by more than its changes (nothing is written when
+// nothing differs). A file that does not parse, or is larger than kMaxRegistryFileBytes, is refused
 // with an error naming its line or the limit and is never overwritten; a change that would
 // make the file larger than that is not saved. Parsing and saving take time linear in the
 // file's size. Thread-safe.
@@ -35,6 +37,7 @@ struct RegValue {
     std::string text;               // Sz
     uint32_t dword = 0;             // Dword
     std::vector<uint8_t> binary;    // Binary
+    size_t line = 0;                // where the file sets it (1-based); 0 when set by a program
 };
 
 // Key path (relative to HKEY_LOCAL_MACHINE, case-insensitive, '\' separated) ->
@@ -53,6 +56,9 @@ constexpr int kErrorBadPathname = 161;
 constexpr int kErrorAlreadyExists = 183;
 constexpr int kErrorFileTooLarge = 223;
 constexpr int kErrorMoreData = 234;
+
+// What a person reads for one of the codes above or an errno value passed on.
+std::string RegistryErrorText(int code);
 
 // The largest registry file read or written: 1 MiB.
 constexpr size_t kMaxRegistryFileBytes = size_t{1} << 20;
@@ -84,6 +90,7 @@ public:
 
     bool Has(const std::string& name) const;
     std::optional<RegValue> Query(const std::string& name) const;
+    // A value of another type fails (kErrorInvalidData) with a warning naming its line.
     bool QueryString(const std::string& name, std::string& out) const;
     bool QueryDword(const std::string& name, uint32_t& out) const;
     bool QueryBinary(const std::string& name, std::vector<uint8_t>& out) const;
@@ -106,6 +113,7 @@ public:
 private:
     RegKey() = default;
     const RegValue* Find(const std::string& name) const;
+    bool IsOfType(const RegValue& value, const std::string& name, RegType type) const;
     void Store(const std::string& name, RegValue value);
     std::string path_;
     bool create_ = false;

@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "platform/DeviceFs.h"
 #include "platform/Log.h"
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "server/Messages.h"
 #include "settings/SplitPath.h"
 #include "settings/TrackerSettings.h"
@@ -11,9 +13,6 @@
 
 namespace kestrix {
 namespace {
-
-// One resend read: exactly the 500 records of a full track message.
-constexpr size_t kChunkBytes = kMaxTrackPoints * kLogRecordSize;
 
 bool ReadStoreName(std::string& name) {
     auto key = platform::RegKey::Open(kSettingsKey, false);
@@ -38,11 +37,16 @@ void DeleteStoreName() {
 
 }  // namespace
 
+OfflineStore::OfflineStore(IStatusListener* listener)
+    : writer_("offline store", [listener](const std::string& text) {
+          if (listener) listener->OnProblem(kKindTracker, text);
+      }) {}
+
 OfflineStore::~OfflineStore() { Close(); }
 
 bool OfflineStore::IsOpen() const {
     std::lock_guard lock(mutex_);
-    return file_.IsOpen();
+    return writer_.IsOpen();
 }
 
 std::string OfflineStore::Name() const {
@@ -53,7 +57,7 @@ std::string OfflineStore::Name() const {
 bool OfflineStore::Open(const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
     if (settings == nullptr) return false;
-    if (file_.IsOpen()) Close();
+    if (writer_.IsOpen()) Close();
     auto makeNew = [&]() -> bool {
         std::string drive, dir;
         SplitPath(settings->GetLogPath().value_or(std::string()), &drive, &dir, nullptr, nullptr);
@@ -75,13 +79,13 @@ bool OfflineStore::Open(const TrackerSettings* settings) {
         isNew = true;
     }
     // Appending: whatever the file already holds stays in front of the new records.
-    bool opened = file_.Open(name_, "ab");
+    bool opened = writer_.Open(name_);
     if (!opened && !isNew) {
         // The named file cannot be made again (its folder is gone): rather than refusing
         // every position from now on, start a new file.
         platform::LogWarning("offline store: cannot reopen '" + name_ + "', starting a new file");
         isNew = makeNew();
-        opened = isNew && file_.Open(name_, "ab");
+        opened = isNew && writer_.Open(name_);
     }
     if (!opened) {
         platform::LogWarning("offline store: cannot open '" + name_ + "'");
@@ -94,20 +98,16 @@ bool OfflineStore::Open(const TrackerSettings* settings) {
 
 void OfflineStore::Close() {
     std::lock_guard lock(mutex_);
-    if (!file_.IsOpen()) return;
-    file_.Close();
+    if (!writer_.IsOpen()) return;
+    writer_.Close();
     WriteStoreName(name_);
     name_.clear();
 }
 
 void OfflineStore::Write(TrackPointRef point) {
     std::lock_guard lock(mutex_);
-    if (!point || !file_.IsOpen()) return;
-    uint8_t record[kLogRecordSize];
-    EncodeLogRecord(ToLogRecord(*point), record);
-    // One call per record, handed to the system at once, so a crash cannot split a record.
-    file_.Write(record, sizeof record);
-    file_.Flush();
+    // Handed to the system at once; a record that cannot be written waits in memory.
+    if (point && writer_.IsOpen()) writer_.Append(ToLogRecord(*point));
 }
 
 bool OfflineStore::WriteBatch(TrackMessage& batch) {
@@ -118,7 +118,7 @@ bool OfflineStore::WriteBatch(TrackMessage& batch) {
 
 void OfflineStore::Append(const TrackerSettings* settings, TrackPointRef point) {
     std::lock_guard lock(mutex_);
-    if (!file_.IsOpen()) Open(settings);
+    if (!writer_.IsOpen()) Open(settings);
     Write(std::move(point));
 }
 
@@ -129,52 +129,74 @@ bool OfflineStore::OpenWithBatch(const TrackerSettings* settings, TrackMessage& 
     return true;
 }
 
-bool OfflineStore::Resend(const SendFunction& send, uint32_t userId) {
+bool OfflineStore::Resend(const SendFunction& send, uint32_t userId, const TrackerSettings* settings) {
     std::lock_guard lock(mutex_);
-    if (file_.IsOpen()) Close();
+    if (writer_.IsOpen()) Close();
     std::string name;
-    if (!ReadStoreName(name)) return false;
-    if (!platform::DeviceFileExists(name)) {
+    const bool named = ReadStoreName(name);
+    if (named) {
+        if (platform::DeviceFileExists(name) && !ResendFile(name, send, userId)) return false;
         DeleteStoreName();
-        return true;
     }
-    platform::DeviceFile in;
-    if (!in.Open(name, "rb")) return false;
-    auto size = in.Size();
-    if (!size || *size < 0) return false;
-    const uint64_t total = static_cast<uint64_t>(*size) / kLogRecordSize;
-
+    // A store file whose name never reached the registry (it could not be saved) is sent
+    // too, rather than left behind.
+    bool found = false;
+    if (settings != nullptr) {
+        std::string drive, dir;
+        SplitPath(settings->GetLogPath().value_or(std::string()), &drive, &dir, nullptr, nullptr);
+        const std::string folder = drive + dir;
+        const std::string prefix = kOfflineStorePrefix, suffix = ".tmp";
+        for (const auto& entry : platform::ListDeviceDirectory(folder.empty() ? "\\" : folder)
+                                     .value_or(std::vector<platform::DirEntry>{})) {
+            const std::string& file = entry.name;
+            if (entry.isDirectory || file.size() <= prefix.size() + suffix.size() || file.rfind(prefix, 0) != 0 ||
+                file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+                continue;
+            found = true;
+            platform::LogWarning("offline store: sending " + folder + file + ", which no setting names");
+            if (!ResendFile((folder.empty() ? "\\" : folder) + file, send, userId)) return false;
+        }
+    }
+    // Positions that no file could take (a full disk) go from memory.
+    const auto& waiting = writer_.Waiting();
     TrackMessage message(userId);
-    std::vector<uint8_t> chunk(kChunkBytes);
-    bool ok = true;
-    uint64_t sent = 0;
-    for (;;) {
-        size_t got = 0;
-        while (got < chunk.size()) {
-            size_t n = in.Read(chunk.data() + got, chunk.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
-        if (got == 0) break;
-        for (size_t off = 0; off + kLogRecordSize <= got; off += kLogRecordSize) {
-            message.Add(ToTrackPoint(DecodeLogRecord(&chunk[off])));
-        }
-        const size_t count = message.Count();
-        if (count > 0) {
-            if (!send || !send(message)) {
-                ok = false;
-                break;
-            }
-            sent += count;
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        message.Add(ToTrackPoint(waiting[i]));
+        if (message.Count() == kMaxTrackPoints || i + 1 == waiting.size()) {
+            if (!send || !send(message)) return false;
             message.Clear();
         }
-        if (got < chunk.size()) break;
     }
+    const bool fromMemory = !waiting.empty();
+    writer_.ForgetWaiting("to the server");
+    return named || found || fromMemory;
+}
+
+bool OfflineStore::ResendFile(const std::string& name, const SendFunction& send, uint32_t userId) {
+    platform::DeviceFile in;
+    if (!in.Open(name, "rb")) return false;
+
+    // The log's own reader: a record that holds no position is left out here as it is
+    // by every other reader, rather than reach the server as a made-up point.
+    LogRecordReader reader(in);
+    TrackMessage message(userId);
+    bool ok = true;
+    for (bool more = true; more && ok;) {
+        LogRecord record;
+        more = reader.Next(record);
+        if (more) message.Add(ToTrackPoint(record));
+        if (message.Count() == kMaxTrackPoints || (!more && message.Count() > 0)) {
+            ok = send && send(message);
+            message.Clear();
+        }
+    }
+    ok = ok && !reader.Failed();
     in.Close();
-    if (ok && sent == total) {
-        platform::DeleteDeviceFile(name);
-        DeleteStoreName();
+    if (reader.Skipped() != 0) {
+        platform::LogWarning(platform::Format("offline store %s: left out %llu damaged records", name.c_str(),
+                                              static_cast<unsigned long long>(reader.Skipped())));
     }
+    if (ok) platform::DeleteDeviceFile(name);
     return ok;
 }
 

@@ -132,7 +132,10 @@ std::optional<uint64_t> TrackSender::NextDue() const {
 // ---- TrackerSession ----
 
 TrackerSession::TrackerSession(IStatusListener* controller)
-    : wakeEvent_(std::make_shared<platform::Event>(false, false)), controller_(controller), connection_(this) {
+    : wakeEvent_(std::make_shared<platform::Event>(false, false)),
+      controller_(controller),
+      connection_(this),
+      store_(this) {
     connection_.SetStopEvent(&stopEvent_);
 }
 
@@ -275,7 +278,7 @@ void TrackerSession::Login() {
     userId_ = request.UserId();
     if (userId_ != 0) {
         settings->SetUserId(userId_);
-        store_.Resend([this](ServerMessage& m) { return SendToServer(m); }, userId_);
+        store_.Resend([this](ServerMessage& m) { return SendToServer(m); }, userId_, settings);
         // A resend that lost the connection has already reported the disconnect.
         if (!connection_.IsOpen()) return;
         sender_.Start(this);
@@ -301,6 +304,10 @@ void TrackerSession::OnStopped(int) {
 
 void TrackerSession::OnMessage(const std::string& text) {
     if (IStatusListener* c = controller_.load()) c->OnMessage(text);
+}
+
+void TrackerSession::OnProblem(int kind, const std::string& text) {
+    if (IStatusListener* c = controller_.load()) c->OnProblem(kind, text);
 }
 
 }  // namespace kestrix

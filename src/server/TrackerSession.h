@@ -5,7 +5,8 @@
 // messages every few points (count rule) or every few minutes (timer rule, on the device
 // clock). What cannot be sent goes to the OfflineStore, which is sent after the next
 // login. Reports to the controller (IStatusListener, kind 0): OnStarted when logged in,
-// OnStopped at every disconnect, OnMessage with every error text.
+// OnStopped at every disconnect, OnMessage with every error text, OnProblem while the
+// offline store cannot write.
 //
 // Threads: Start, Stop, PostPosition, IsRunning, IsStopped and the destructor run on the
 // controller's thread; the loop, the connection, the login, the sends and the timer rule
@@ -101,6 +102,8 @@ public:
     void OnStarted(int kind) override;
     void OnStopped(int kind) override;
     void OnMessage(const std::string& text) override;
+    // The offline store's write problems, passed on to the controller.
+    void OnProblem(int kind, const std::string& text) override;
 
     // Prepares a packet from the message, writes it and sends it on the connection.
     bool SendToServer(ServerMessage& message);

@@ -55,7 +55,10 @@ void TrackLog::SetSettingsSource(std::function<TrackerSettings*()> source) {
     gSettingsSource = std::move(source);
 }
 
-TrackLog::TrackLog(IStatusListener* listener) : listener_(listener) {}
+TrackLog::TrackLog(IStatusListener* listener)
+    : listener_(listener), writer_("track log", [this](const std::string& text) {
+          if (listener_) listener_->OnProblem(kKindLogger, text);
+      }) {}
 
 TrackLog::~TrackLog() { CloseFile(); }
 
@@ -79,15 +82,10 @@ void TrackLog::Close() {
 void TrackLog::Write(TrackPointRef point) {
     {
         std::lock_guard lock(lock_);
-        if (point && file_.IsOpen()) {
-            uint8_t bytes[kLogRecordSize];
-            EncodeLogRecord(ToLogRecord(*point), bytes);
-            file_.Write(bytes, sizeof bytes);
-            // Into the operating system's hands at once: a crash of the process must not
-            // lose a position that was already accepted. No fsync: that would cost a
-            // storage write per fix.
-            file_.Flush();
-        }
+        // Into the operating system's hands at once: a crash of the process must not lose
+        // a position that was already accepted. No fsync: that would cost a storage write
+        // per fix. A record that cannot be written waits in memory for the next attempt.
+        if (point && writer_.IsOpen()) writer_.Append(ToLogRecord(*point));
     }
     point.Reset();
 }
@@ -95,35 +93,21 @@ void TrackLog::Write(TrackPointRef point) {
 bool TrackLog::OpenFile() {
     std::lock_guard lock(lock_);
     if (exporting_) return false;
-    if (!file_.IsOpen() && path_ && !path_->empty() && file_.Open(*path_, "ab")) PadPartialRecord();
-    open_.store(file_.IsOpen(), std::memory_order_release);
+    if (!writer_.IsOpen() && path_ && !path_->empty()) writer_.Open(*path_);
+    open_.store(writer_.IsOpen(), std::memory_order_release);
     if (listener_) {
-        if (file_.IsOpen()) {
+        if (writer_.IsOpen()) {
             listener_->OnStarted(kKindLogger);
         } else {
             listener_->OnMessage(kCanNotOpenLogText);
         }
     }
-    return file_.IsOpen();
-}
-
-void TrackLog::PadPartialRecord() {
-    // Appending after a cut record would shift every later record by its length and make
-    // the rest of the log unreadable; one filled record is lost instead.
-    const auto size = file_.Size();
-    if (!size) return;
-    const size_t partial = static_cast<size_t>(*size % static_cast<int64_t>(kLogRecordSize));
-    if (partial == 0) return;
-    uint8_t filler[kLogRecordSize];
-    for (uint8_t& b : filler) b = 0xFF;
-    file_.Write(filler, kLogRecordSize - partial);
-    file_.Flush();
-    platform::LogWarning("Track log " + *path_ + " ended in a partial record; filled it up");
+    return writer_.IsOpen();
 }
 
 void TrackLog::CloseFile() {
     std::lock_guard lock(lock_);
-    if (file_.IsOpen()) file_.Close();
+    writer_.Close();
     open_.store(false, std::memory_order_release);
 }
 

@@ -6,9 +6,12 @@
 // A log whose last record was cut short (the process died in the middle of a write) is
 // first filled up to a whole record with 0xFF bytes, so later records stay aligned; the
 // filled record reads as damaged (not-a-number coordinates or an impossible time).
+// A record that cannot be written (a full disk) waits in memory and is written ahead of
+// the next one once the file takes writes again (LogRecordWriter); records still waiting
+// at a Close are written at the next Open.
 // Reports to the controller through IStatusListener with kind 1: OnStarted when the file
 // is opened, OnStopped on every Close, OnMessage("Can not open file...") when it cannot
-// be opened.
+// be opened, OnProblem while records wait and "" once they are written.
 // Threads: Write comes from the thread that delivers positions; Open, Close and ExportGpx
 // from the UI thread. One recursive lock serialises them; IsOpen reads without it.
 // ExportGpx converts on a worker thread while the calling thread's message loop keeps
@@ -28,6 +31,7 @@
 #include "base/Listeners.h"
 #include "base/ServiceInterfaces.h"
 #include "platform/DeviceFs.h"
+#include "tracklog/LogRecord.h"
 
 namespace kestrix {
 
@@ -72,12 +76,11 @@ public:
 private:
     bool OpenFile();
     void CloseFile();
-    void PadPartialRecord();
 
     mutable std::recursive_mutex lock_;
     IStatusListener* listener_;
     std::optional<std::string> path_;
-    platform::DeviceFile file_;
+    LogRecordWriter writer_;
     std::atomic<bool> open_{false};
     TrackerSettings* settings_ = nullptr;
     std::string lastExportPath_;

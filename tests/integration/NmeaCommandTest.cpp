@@ -1,6 +1,6 @@
 // The nmea commands as processes: what decode prints of a capture, the refusals, and the
 // whole path from a capture replayed on a pseudo-terminal through "kestrix run" in Logger
-// mode to the track log.
+// mode to the track log, through a full disk.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -122,8 +122,14 @@ std::vector<std::string> Positions(const std::string& text, bool newPlaces = fal
 // The car moves about 14 m a second: the daemon logs each second's first fix and drops the
 // other fixes of that second at the same place. (A GGA takes its date from the machine's
 // clock in the daemon, from the capture's last RMC in decode: the time of day is compared.)
-TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDrive) {
-    const std::string data = dir_.File("data");
+// The data folder is a small file system of the test's own, full when the drive starts:
+// the page says the log cannot be written, and once space returns the log catches up by
+// itself and no place is missing. Full again at the end, a changed setting cannot be saved:
+// config fails, the page says so, and the shutdown says so and exits 1.
+TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDriveThroughAFullDisk) {
+    SmallDisk disk;
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
+    const std::string data = disk.Path();
     const std::string power = dir_.File("power");
     WritePowerSupply(power, true);
     for (const auto& [name, value] : {std::pair<std::string, std::string>{"COM", link_}, {"ModeP", "2"},
@@ -133,15 +139,28 @@ TEST_F(NmeaReplayTest, DaemonLogsEachNewPlaceOfTheReplayedDrive) {
     }
     Daemon daemon(data, power, dir_.Path());
     ASSERT_TRUE(daemon.Up()) << daemon.Process().Err();
+    ASSERT_TRUE(daemon.WaitForPage("Mode: Logger")) << daemon.Process().Err();
+    ASSERT_TRUE(disk.Fill());
     Process replay;
-    ASSERT_TRUE(replay.Start({KestrixBinary(), "nmea", "replay", captureFile_, "--pty", link_, "--rate", "5"},
+    ASSERT_TRUE(replay.Start({KestrixBinary(), "nmea", "replay", captureFile_, "--pty", link_, "--rate", "2"},
                              dir_.File("replay.log")));
+    const std::string full = "Can not write the track log: No space left on device.";
+    EXPECT_TRUE(daemon.WaitForPage(full)) << daemon.Process().Err();
+    disk.Free();
+    EXPECT_TRUE(WaitFor([&] { return daemon.NotificationHtml().find(full) == std::string::npos; }))
+        << "the next fix is written and the page says no more";
     EXPECT_EQ(replay.Wait(std::chrono::seconds(60)), 0) << replay.Out();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_))) << "the player removes its link";
     // The player ends once the daemon has read its last bytes; their record follows.
     const std::string log = data + "/anna.log";
     EXPECT_TRUE(WaitFor([&] { return ReadFile(log).size() >= 20 * 32; }, std::chrono::seconds(10)));
-    daemon.StopWith(SIGTERM);
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_EQ(RunKestrix({"config", "--data-dir", data, "set", "ModeB", "1"}, dir_.Path()).exitCode, 1);
+    EXPECT_TRUE(daemon.WaitForPage("Can not save the settings: No space left on device."));
+    ASSERT_TRUE(daemon.Process().Signal(SIGTERM));
+    EXPECT_EQ(daemon.Process().Wait(std::chrono::seconds(60)), 1);
+    const std::string notSaved = "the settings could not be saved at shutdown (No space left on device)";
+    EXPECT_NE(daemon.Process().Err().find(notSaved), std::string::npos) << daemon.Process().Err();
 
     const auto decoded = Positions(RunKestrix({"nmea", "decode", captureFile_}, dir_.Path()).out, true);
     ASSERT_EQ(decoded.size(), 20u);

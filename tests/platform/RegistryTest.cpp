@@ -69,23 +69,40 @@ TEST_F(RegistryTest, EveryValueTypeSurvivesACloseAndReopen) {
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
 }
 
-TEST_F(RegistryTest, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
-    test::WriteFile(file_,
-                    "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Geomira\\GmrLogger]\r\n"
-                    "\"BaudRate\"=dword:00001200\r\n");
+// Names are found whatever their case and keep their first spelling. A save changes only
+// the lines of the values that changed: a file written by hand (a byte-order mark, CRLF, a
+// comment, a short dword, short hex bytes and another key's value of nearly 1 MiB written
+// compactly, which formatted afresh would pass the limit) can always be saved back.
+TEST_F(RegistryTest, ASaveChangesOnlyTheLinesOfChangedValues) {
+    const std::string head =
+        "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n; kept\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Geomira\\GmrLogger]\r\n\"BaudRate\"=dword:1200\r\n\"Bin\"=hex:1,2,\\\r\n  3\r\n"
+        "\"Old\"=\"x\"\r\n\r\n[HKEY_LOCAL_MACHINE\\Other]\r\n\"Big\"=hex:ab";
+    // Four bytes short of the limit: the changed dword below takes four more.
+    const size_t room = kMaxRegistryFileBytes - 4 - head.size() - 2;
+    const std::string before = head + std::string(room % 3, ' ') + [&] {
+        std::string bytes;
+        for (size_t i = 0; i < room / 3; ++i) bytes += ",cd";
+        return bytes;
+    }() + "\r\n";
+    ASSERT_EQ(before.size(), kMaxRegistryFileBytes - 4);
+    test::WriteFile(file_, before);
+    ASSERT_TRUE(ConfigureRegistry(file_));
     {
         auto key = RegKey::Open("SOFTWARE\\GEOMIRA\\gmrlogger\\", false);
-        ASSERT_TRUE(key);
-        uint32_t v = 0;
-        EXPECT_TRUE(key->QueryDword("baudrate", v));
-        EXPECT_EQ(v, 0x1200u);
+        key->SetBinary("BIN", {1, 2, 3});  // what it holds: kept as written
         key->SetDword("BAUDRATE", 4800);
-        ASSERT_EQ(key->Values().size(), 1u);
+        key->DeleteValue("Old");
+        key->SetString("New", "y");
         EXPECT_EQ(key->Values()[0].first, "BaudRate");
+        EXPECT_EQ(key->Close(), kErrorSuccess);
     }
-    EXPECT_EQ(test::ReadFile(file_),
-              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Geomira\\GmrLogger]\n"
-              "\"BaudRate\"=dword:000012c0\n\n");
+    std::string after = before;
+    after.replace(after.find("dword:1200"), 10, "dword:000012c0");
+    after.replace(after.find("\"Old\"=\"x\""), 9, "\"New\"=\"y\"");
+    const std::string written = test::ReadFile(file_);
+    EXPECT_EQ(written.size(), kMaxRegistryFileBytes);
+    EXPECT_TRUE(written == after) << written.substr(0, 200);
 }
 
 TEST_F(RegistryTest, TwoWritersDoNotLoseEachOthersChanges) {
@@ -163,13 +180,16 @@ TEST_F(RegistryTest, FilesOverOneMebibyteAreRefusedAndNeverOverwritten) {
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
 }
 
-TEST_F(RegistryTest, ARepeatedValueNameKeepsTheLastAndIsLoggedWithItsLine) {
+// A repeated name keeps the later value; a value of the wrong type is ignored when read.
+// Both are logged with their lines.
+TEST_F(RegistryTest, RepeatedNamesAndValuesOfTheWrongTypeAreLoggedWithTheirLines) {
     test::WriteFile(file_,
                     "Windows Registry Editor Version 5.00\n\n"
                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n"
                     "\"Port\"=dword:00000001\n"
                     "\"Login\"=\"anna\"\n"
                     "\"PORT\"=dword:00000002\n"
+                    "\"Host\"=dword:00000001\n"
                     "\n"
                     "[HKEY_LOCAL_MACHINE\\software\\geomira\\gmrlogger]\n"
                     "\"port\"=dword:00000003\n");
@@ -179,10 +199,17 @@ TEST_F(RegistryTest, ARepeatedValueNameKeepsTheLastAndIsLoggedWithItsLine) {
     uint32_t port = 0;
     ASSERT_TRUE(key && key->QueryDword("Port", port));
     EXPECT_EQ(port, 3u);
-    const std::string in = " in [HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger] repeats line ";
-    EXPECT_EQ(log.lines, (std::vector<std::pair<LogLevel, std::string>>{
-                             {LogLevel::Warning, file_ + ": line 6: \"PORT\"" + in + "4; the later value is used"},
-                             {LogLevel::Warning, file_ + ": line 9: \"port\"" + in + "6; the later value is used"}}));
+    std::string host;
+    EXPECT_FALSE(key->QueryString("Host", host) || key->QueryDword("login", port));
+    const std::string in = " in [HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger] ";
+    EXPECT_EQ(
+        log.lines,
+        (std::vector<std::pair<LogLevel, std::string>>{
+            {LogLevel::Warning, file_ + ": line 6: \"PORT\"" + in + "repeats line 4; the later value is used"},
+            {LogLevel::Warning, file_ + ": line 10: \"port\"" + in + "repeats line 6; the later value is used"},
+            {LogLevel::Warning, file_ + ": line 7: \"Host\"" + in + "is a dword where text is expected; it is ignored"},
+            {LogLevel::Warning,
+             file_ + ": line 5: \"Login\"" + in + "is text where a dword is expected; it is ignored"}}));
 }
 
 TEST_F(RegistryTest, MissingKeysAndValues) {

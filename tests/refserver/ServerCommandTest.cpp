@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "SqliteStore.h"
 #include "TestClient.h"
+#include "TestDatabase.h"
 #include "WebFrontEnd.h"
 #include "support/Process.h"
 #include "support/TestSupport.h"
@@ -84,6 +86,33 @@ TEST(ServerCommand, WebPagesOnATakenPort) {
                      "tracking goes on without them (--web ADDR:PORT moves them)\n");
 }
 
+// A file of the first server (its tables, no schema version) is upgraded in place by the
+// first command that opens it, which says so, and keeps its accounts and points.
+TEST(ServerCommand, AFileOfTheFirstServerIsUpgradedInPlace) {
+    test::TestDatabase db(test::Backend::Sqlite);
+    ASSERT_TRUE(db.Execute(
+        "CREATE TABLE users (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL UNIQUE, digest TEXT NOT NULL);"
+        "CREATE TABLE points (id INTEGER PRIMARY KEY AUTOINCREMENT, user_id INTEGER NOT NULL, kind TEXT NOT NULL,"
+        " received TEXT NOT NULL, time TEXT, lat REAL NOT NULL, lon REAL NOT NULL, alt REAL NOT NULL,"
+        " speed REAL NOT NULL);"
+        "CREATE INDEX points_user ON points(user_id, id);"
+        "INSERT INTO users(name, digest) VALUES ('anna', '5ebe2294ecd0e0f08eab7690d2a6ee69');"
+        "INSERT INTO points(user_id, kind, received, time, lat, lon, alt, speed) VALUES"
+        " (1, 'live', '2026-12-06T10:00:01.250Z', NULL, 52.5, -13.25, 34.5, 12.25),"
+        " (1, 'track', '2026-12-06T10:00:02.000Z', '2026-12-06T09:59:00.000Z', -0.125, 179.5, -20, 0);"));
+    const std::string lines =
+        "{\"kind\":\"live\",\"received\":\"2026-12-06T10:00:01.250Z\",\"time\":null,\"lat\":52.5,\"lon\":-13.25,"
+        "\"alt\":34.5,\"speed\":12.25}\n"
+        "{\"kind\":\"track\",\"received\":\"2026-12-06T10:00:02.000Z\",\"time\":\"2026-12-06T09:59:00.000Z\","
+        "\"lat\":-0.125,\"lon\":179.5,\"alt\":-20,\"speed\":0}\n";
+    Result r = RunCommand({"--db", db.Location(), "export", "anna"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "kestrix-server: upgraded the database " + db.Location() + " from schema version 1 to 2\n");
+    EXPECT_EQ(r.out, lines);
+    r = RunCommand({"--db", db.Location(), "user", "add", "ben", "pw"});
+    EXPECT_EQ(std::tie(r.code, r.out, r.err), std::make_tuple(0, std::string("2\n"), std::string()));
+}
+
 class ExportTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -91,18 +120,19 @@ protected:
         ASSERT_TRUE(store_.Open(db_));
         ASSERT_TRUE(store_.AddUser("alice", PasswordDigest("secret"), alice_));
         ASSERT_TRUE(store_.AddUser("b<o>b & co", PasswordDigest("pw"), bob_));
-        const StoredPoint live{PointKind::Live, "2026-12-06T10:00:01.250Z", std::nullopt, 52.5, -13.25, 34.5f, 12.25f};
-        const StoredPoint track{PointKind::Track, "2026-12-06T10:00:02.000Z", "2026-12-06T09:59:00.000Z",
-                                -0.125, 179.5, -20.0f, 0.0f};
-        // Stored in two packets, the second first for bob, so order is by arrival.
-        ASSERT_TRUE(store_.AddPoints(alice_, {live}));
-        ASSERT_TRUE(store_.AddPoints(alice_, {track, track}));
-        ASSERT_TRUE(store_.AddPoints(bob_, {track}));
+        const StoredPoint live{.receivedMs = 1796551201250, .latitude = 52.5, .longitude = -13.25,
+                               .altitude = 34.5f, .speed = 12.25f};
+        // Received 2026-12-06T10:00:02.000Z, fixed at 09:59:00.
+        const StoredPoint track{.receivedMs = 1796551202000, .timeMs = 1796551140000, .latitude = -0.125,
+                                .longitude = 179.5, .altitude = -20.0f, .kind = PointKind::Track};
+        ASSERT_TRUE(store_.AddPoints(alice_, std::vector{live}));
+        ASSERT_TRUE(store_.AddPoints(alice_, std::vector{track, track}));
+        ASSERT_TRUE(store_.AddPoints(bob_, std::vector{track}));
     }
 
     test::TempDir dir_;
     std::string db_;
-    PointStore store_;
+    SqliteStore store_;
     uint32_t alice_ = 0;
     uint32_t bob_ = 0;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "ServerCommand.h"
+#include "SqliteStore.h"
 #include "TestClient.h"
 #include "platform/Time.h"
 #include "support/TestSupport.h"
@@ -21,6 +22,7 @@ using test::Bytes;
 using test::TestClient;
 
 constexpr const char* kReceived = "2026-12-06T10:00:00.000Z";
+constexpr int64_t kReceivedMs = 1796551200000;
 
 class TrackingServerTest : public ::testing::Test {
 protected:
@@ -31,7 +33,7 @@ protected:
         ASSERT_TRUE(store_.AddUser("bob", PasswordDigest("hunter2"), bobId_));
         ServerOptions options;
         options.listen = "127.0.0.1:0";
-        options.now = [] { return std::string(kReceived); };
+        options.now = [] { return kReceivedMs; };
         StartServer(options);
     }
 
@@ -48,7 +50,7 @@ protected:
 
     // Reads back through a connection of its own, as an export does while the server runs.
     std::vector<StoredPoint> PointsOf(uint32_t userId) {
-        PointStore reader;
+        SqliteStore reader;
         EXPECT_TRUE(reader.Open(dbPath_)) << reader.Error();
         std::vector<StoredPoint> points;
         EXPECT_TRUE(reader.ForEachPoint(userId, [&](const StoredPoint& p) { points.push_back(p); }));
@@ -68,7 +70,7 @@ protected:
 
     test::TempDir dir_;
     std::string dbPath_;
-    PointStore store_;
+    SqliteStore store_;
     uint32_t aliceId_ = 0;
     uint32_t bobId_ = 0;
     std::unique_ptr<TrackingServer> server_;
@@ -172,8 +174,8 @@ TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
     for (size_t i = 0; i < stored.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(stored[i].kind, PointKind::Live);
-        EXPECT_EQ(stored[i].received, kReceived);
-        EXPECT_FALSE(stored[i].time.has_value());
+        EXPECT_EQ(FormatIsoMs(stored[i].receivedMs), kReceived);
+        EXPECT_FALSE(stored[i].HasTime());
         EXPECT_NEAR(stored[i].latitude, cases[i].lat, 1e-9);
         EXPECT_NEAR(stored[i].longitude, cases[i].lon, 1e-9);
         EXPECT_EQ(stored[i].altitude, cases[i].alt);
@@ -214,17 +216,16 @@ TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
     for (size_t i = 0; i < stored.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(stored[i].kind, PointKind::Track);
-        EXPECT_EQ(stored[i].received, kReceived);
-        ASSERT_TRUE(stored[i].time.has_value());
-        EXPECT_EQ(*stored[i].time, platform::FormatIsoUtc(all[i]->GetTime(), true));
+        EXPECT_EQ(FormatIsoMs(stored[i].receivedMs), kReceived);
+        EXPECT_EQ(FormatIsoMs(stored[i].timeMs), platform::FormatIsoUtc(all[i]->GetTime(), true));
         // One step of the 32-bit code is 180/2^32 degrees of latitude, 360/2^32 of
         // longitude and 26,000 km/2^32 of altitude.
         EXPECT_NEAR(stored[i].latitude, all[i]->GetLatitude(), 1e-7);
         EXPECT_NEAR(stored[i].longitude, all[i]->GetLongitude(), 1e-7);
         EXPECT_NEAR(stored[i].altitude, all[i]->GetAltitude(), 0.01);
     }
-    EXPECT_EQ(*stored[0].time, "2026-12-06T09:00:00.000Z");
-    EXPECT_EQ(*stored[499].time, "2026-12-06T09:08:19.000Z");
+    EXPECT_EQ(FormatIsoMs(stored[0].timeMs), "2026-12-06T09:00:00.000Z");
+    EXPECT_EQ(FormatIsoMs(stored[499].timeMs), "2026-12-06T09:08:19.000Z");
 }
 
 // A malformed packet closes its own connection; a client that sent half a packet, one that

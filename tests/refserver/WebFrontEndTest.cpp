@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "ServerCommand.h"
+#include "SqliteStore.h"
 #include "WebPages.h"
 #include "support/TestCertificates.h"
 #include "support/TestSupport.h"
@@ -64,7 +65,7 @@ protected:
 
     test::TempDir dir_;
     std::string db_;
-    PointStore store_;  // the test's own connection beside the pages' one
+    SqliteStore store_;  // the test's own connection beside the pages' one
     uint32_t aliceId_ = 0;
     std::unique_ptr<WebFrontEnd> web_;
     std::string self_;

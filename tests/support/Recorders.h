@@ -1,6 +1,6 @@
 // Doubles shared by the tests of several folders:
 //   StatusRecorder: an IStatusListener that keeps every report in order, as "started K",
-//     "stopped K" or "message TEXT" (any thread);
+//     "stopped K", "message TEXT" or "problem K TEXT" (any thread);
 //   FixRecorder: a GpsFixListener that keeps the fixes, the signal levels and the count of
 //     losses (any thread);
 //   ScriptedShell: the person in front of the message boxes: gives one answer and keeps
@@ -24,6 +24,7 @@ public:
     void OnStarted(int kind) override { Add("started " + std::to_string(kind)); }
     void OnStopped(int kind) override { Add("stopped " + std::to_string(kind)); }
     void OnMessage(const std::string& text) override { Add("message " + text); }
+    void OnProblem(int kind, const std::string& text) override { Add("problem " + std::to_string(kind) + " " + text); }
     std::vector<std::string> Events() const {
         std::lock_guard lock(mutex_);
         return events_;

@@ -8,7 +8,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include "platform/Time.h"
 
@@ -24,6 +28,30 @@ TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }
+
+SmallDisk::SmallDisk(size_t kib) : path_(dir_.File("disk")) {
+    std::filesystem::create_directory(path_);
+    const std::string options = "size=" + std::to_string(kib) + "k,mode=0755";
+    mounted_ = ::mount("kestrix-test", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+}
+
+bool SmallDisk::Fill() {
+    const int fd = ::open(File(".filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    static const char zeros[65536] = {};
+    ssize_t n = 0;
+    while ((n = ::write(fd, zeros, sizeof zeros)) > 0) {
+    }
+    const bool full = n < 0 && errno == ENOSPC;
+    ::close(fd);
+    return full;
+}
+
+void SmallDisk::Free() { ::unlink(File(".filler").c_str()); }
 
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds bound) {
     auto end = std::chrono::steady_clock::now() + bound;

@@ -21,6 +21,27 @@ private:
     std::string path_;
 };
 
+// For the full-disk cases: a small tmpfs of its own on a folder in a temporary folder (root
+// may mount; Mounted says whether it did). Fill writes a filler file until no block is left,
+// Free removes it; a file can still grow to the end of its last block.
+class SmallDisk {
+public:
+    explicit SmallDisk(size_t kib = 1024);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    bool Fill();
+    void Free();
+
+private:
+    TempDir dir_;
+    std::string path_;
+    bool mounted_ = false;
+};
+
 // Polls cond every millisecond of real time until it is true or the bound passes.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds bound = std::chrono::seconds(5));
 

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <vector>
 
 #include "platform/DeviceFs.h"
 #include "support/TestSupport.h"
@@ -57,36 +59,40 @@ TEST(LogRecordTest, RoundTripKeepsEveryBit) {
     }
 }
 
-TEST(LogRecordReaderTest, PassesOverRecordsThatHoldNoPosition) {
+constexpr uint64_t kTime = 0x01C99F3A12345678ULL;
+
+TEST(LogRecordReaderTest, PassesOverRecordsThatHoldNoPositionAndClearsAbsurdFields) {
     // A record filled with 0xFF after a cut-off write decodes as NaN; damaged bytes can give
-    // coordinates out of range; a pre-allocated or sparse file reads as zeros (0, 0 in
-    // 1601). None may become a point for the upload or the GPX file; 0, 0 with a time may.
+    // coordinates or a time out of range; a pre-allocated or sparse file reads as zeros (0, 0
+    // in 1601). None may become a point for the upload, the GPX file or the offline resend;
+    // 0, 0 with a time may, and an absurd altitude or speed alone is only cleared.
     test::TempDir dir;
     platform::SetDeviceRoot(dir.Path());
-    auto encode = [](double lat, double lon) {
+    const float inf = std::numeric_limits<float>::infinity();
+    auto encode = [](double lat, double lon, float alt = 0.0f, float speed = 0.0f, uint64_t time = kTime) {
         uint8_t b[32];
-        EncodeLogRecord(LogRecord{lat, lon, 0.0f, 0.0f, 0x01C99F3A12345678ULL}, b);
+        EncodeLogRecord(LogRecord{lat, lon, alt, speed, time}, b);
         return std::string(reinterpret_cast<char*>(b), 32);
     };
-    std::string content = encode(10.0, 20.0) + std::string(32, '\xFF') + std::string(32, '\0') +
-                          encode(91.0, 0.0) + encode(0.0, -180.5) +
-                          encode(std::numeric_limits<double>::infinity(), 0.0) + encode(0.0, 0.0) +
-                          encode(-90.0, 180.0);
+    std::string content = encode(10.0, 20.0, -431.5f, 99999.0f) + std::string(32, '\xFF') + std::string(32, '\0') +
+                          encode(91.0, 0.0) + encode(0.0, -180.5) + encode(std::numeric_limits<double>::infinity(), 0.0) +
+                          encode(0.0, 0.0) + encode(1.0, 2.0, 0.0f, 0.0f, UINT64_MAX) +
+                          encode(-90.0, 180.0, 1e30f, -3.0f) + encode(5.0, 6.0, -inf, inf) +
+                          encode(7.0, 8.0, 100001.0f, 100001.0f);
     test::WriteFile(dir.File("t.log"), content);
     platform::DeviceFile f;
     ASSERT_TRUE(f.Open("\\t.log", "rb"));
     LogRecordReader reader(f);
-    LogRecord r;
-    ASSERT_TRUE(reader.Next(r));
-    EXPECT_EQ(r.latitude, 10.0);
-    ASSERT_TRUE(reader.Next(r));
-    EXPECT_EQ(r.latitude, 0.0);
-    ASSERT_TRUE(reader.Next(r));
-    EXPECT_EQ(r.latitude, -90.0);
-    EXPECT_EQ(r.longitude, 180.0);
-    EXPECT_FALSE(reader.Next(r));
-    EXPECT_EQ(reader.Count(), 3u);
-    EXPECT_EQ(reader.Skipped(), 5u);
+    const std::vector<std::tuple<double, double, float, float>> expected = {{10.0, 20.0, -431.5f, 99999.0f},
+                                                                            {0.0, 0.0, 0.0f, 0.0f},
+                                                                            {-90.0, 180.0, 0.0f, 0.0f},
+                                                                            {5.0, 6.0, 0.0f, 0.0f},
+                                                                            {7.0, 8.0, 0.0f, 0.0f}};
+    std::vector<std::tuple<double, double, float, float>> read;
+    for (LogRecord r; reader.Next(r);) read.emplace_back(r.latitude, r.longitude, r.altitude, r.speed);
+    EXPECT_EQ(read, expected);
+    EXPECT_EQ(reader.Count(), 5u);
+    EXPECT_EQ(reader.Skipped(), 6u);
 }
 
 }  // namespace

@@ -11,6 +11,18 @@
 
 namespace kestrix::refserver {
 
+namespace {
+
+// Milliseconds since 1970 of a FILETIME, rounded down as its calendar form is.
+int64_t UnixMs(uint64_t fileTime) {
+    constexpr int64_t kTicksFrom1601To1970 = 116444736000000000;
+    const int64_t ticks = static_cast<int64_t>(fileTime) - kTicksFrom1601To1970;
+    const auto perMs = static_cast<int64_t>(platform::kFileTimeTicksPerMs);
+    return ticks >= 0 ? ticks / perMs : -((-ticks + perMs - 1) / perMs);
+}
+
+}  // namespace
+
 bool ClientSession::Refuse(std::string why) {
     failed_ = true;
     error_ = std::move(why);
@@ -25,11 +37,30 @@ std::string ClientSession::TakeOutput() {
     return out;
 }
 
-bool ClientSession::Resume() {
+bool ClientSession::GoOn() {
     pause_ = std::chrono::milliseconds(0);
     std::vector<uint8_t> held;
     held.swap(held_);
     return Feed(held.data(), held.size());
+}
+
+bool ClientSession::Resume() {
+    if (failed_) return false;
+    if (awaiting_) {
+        LoginMessage request = std::move(*awaiting_);
+        awaiting_.reset();
+        if (!Reply(request, 0, true)) return false;
+    }
+    return GoOn();
+}
+
+bool ClientSession::Answer(uint32_t userId) {
+    if (failed_) return false;
+    if (!awaiting_) return true;
+    LoginMessage request = std::move(*awaiting_);
+    awaiting_.reset();
+    if (!Reply(request, userId, false)) return false;
+    return GoOn();
 }
 
 bool ClientSession::Feed(const uint8_t* data, size_t size) {
@@ -60,6 +91,10 @@ bool ClientSession::Feed(const uint8_t* data, size_t size) {
                 if (!HandlePacket(data, length)) return false;
                 data += length;
                 size -= length;
+                if (pause_.count() > 0) {  // a login waits for its answer
+                    held_.assign(data, data + size);
+                    return true;
+                }
                 continue;
             }
         }
@@ -85,6 +120,10 @@ bool ClientSession::Feed(const uint8_t* data, size_t size) {
                 return true;
             }
             if (!HandlePacket(whole.data(), whole.size())) return false;
+            if (pause_.count() > 0) {
+                held_.assign(data, data + size);
+                return true;
+            }
         }
     }
     return true;
@@ -111,15 +150,23 @@ bool ClientSession::HandlePacket(const uint8_t* bytes, size_t length) {
 bool ClientSession::HandleLogin(Packet& packet) {
     LoginMessage request;
     if (!request.ReadRequest(packet)) return Refuse("malformed login request");
-    userId_ = sink_.CheckLogin(request.Login(), request.PasswordDigest());
+    std::optional<uint32_t> userId = sink_.CheckLogin(id_, ++logins_, request.Login(), request.PasswordDigest());
+    if (userId) return Reply(request, *userId, false);
+    awaiting_ = std::move(request);
+    pause_ = std::max(sink_.AnswerWait(), std::chrono::milliseconds(1));
+    return true;
+}
+
+bool ClientSession::Reply(const LoginMessage& request, uint32_t userId, bool unavailable) {
+    userId_ = userId;
     // A refusal still carries a non-zero status: the client treats status 0 as an
     // unreadable answer, and a user id of 0 (with the text) as a refused login.
-    LoginResponse answer(request, 1, userId_ ? "" : kRefusedText, userId_);
+    LoginResponse answer(request, 1, userId_ ? "" : unavailable ? kUnavailableText : kRefusedText, userId_);
     Packet reply;
     if (!reply.Prepare(answer) || !answer.Write(reply)) return Refuse("cannot build the login answer");
     const std::vector<uint8_t>& bytes = reply.Bytes();
     output_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (userId_ == 0) {
+    if (userId_ == 0 && !unavailable) {
         sink_.LoginFailed(address_);
         if (++wrongLogins_ >= kMaxWrongLogins) return Refuse(std::to_string(kMaxWrongLogins) + " wrong logins");
     }
@@ -162,8 +209,8 @@ bool ClientSession::HandleTrack(Packet& packet) {
     for (const TrackPointRef& point : message.Points()) {
         StoredPoint p;
         p.kind = PointKind::Track;
-        p.time = platform::FormatIsoUtc(point->GetTime(), true);
-        if (p.time->empty()) p.time.reset();
+        platform::SystemTime calendar;
+        if (platform::FileTimeToSystemTime(point->GetTime(), calendar)) p.timeMs = UnixMs(point->GetTime());
         p.latitude = point->GetLatitude();
         p.longitude = point->GetLongitude();
         p.altitude = point->GetAltitude();

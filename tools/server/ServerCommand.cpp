@@ -1,5 +1,9 @@
 #include "ServerCommand.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -16,10 +20,11 @@ namespace kestrix::refserver {
 namespace {
 
 const char* kUsage =
-    "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE]\n"
+    "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]\n"
     "                      [--tls-cert FILE --tls-key FILE]\n"
-    "       kestrix-server [--db FILE] user add NAME PASSWORD\n"
-    "       kestrix-server [--db FILE] export NAME [--gpx]\n";
+    "       kestrix-server [--db FILE|URI] user add NAME PASSWORD\n"
+    "       kestrix-server [--db FILE|URI] export NAME [--gpx]\n"
+    "FILE is a SQLite database; URI a PostgreSQL one (postgresql://USER@HOST/DB?sslmode=...).\n";
 
 template <class T>
 std::string Number(T value) {
@@ -28,22 +33,6 @@ std::string Number(T value) {
     auto [end, ec] = std::to_chars(text, text + sizeof text, value);
     if (ec != std::errc()) return "null";
     return std::string(text, end);
-}
-
-void JsonString(const std::string& s, std::ostream& out) {
-    out << '"';
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out << '\\' << c;
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out << esc;
-        } else {
-            out << c;
-        }
-    }
-    out << '"';
 }
 
 std::string XmlEscape(const std::string& s) {
@@ -60,24 +49,51 @@ std::string XmlEscape(const std::string& s) {
     return r;
 }
 
-bool OpenStore(PointStore& store, const std::string& path, bool create, std::ostream& err) {
-    if (create) {
-        std::filesystem::path folder = std::filesystem::path(path).parent_path();
+// Readable once SIGINT or SIGTERM is pending. The program blocks both in every thread, so
+// without it a command waiting for an unreachable database would not stop on Ctrl-C.
+class StopSignals {
+public:
+    StopSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    ~StopSignals() {
+        if (fd_ >= 0) close(fd_);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Opens the database for a command; create makes a SQLite file's folder and the database
+// when missing. An upgrade of its schema is reported on err. A stop signal ends its waits.
+std::unique_ptr<Store> OpenStore(const std::string& location, bool create, const StopSignals& stop,
+                                 std::ostream& err) {
+    if (create && !IsPostgresUri(location)) {
+        std::filesystem::path folder = std::filesystem::path(location).parent_path();
         std::error_code ec;
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
         if (ec) {
             err << "kestrix-server: cannot create " << folder.string() << ": " << ec.message() << "\n";
-            return false;
+            return nullptr;
         }
-    } else if (!std::filesystem::exists(path)) {
-        err << "kestrix-server: no database at " << path << "\n";
-        return false;
     }
-    if (!store.Open(path)) {
-        err << "kestrix-server: " << store.Error() << "\n";
-        return false;
+    std::unique_ptr<Store> store = MakeStore(location);
+    store->SetAbort(stop.Fd());
+    if (!store->Open(location, create ? Store::Mode::Create : Store::Mode::Existing)) {
+        err << "kestrix-server: " << store->Error() << "\n";
+        return nullptr;
     }
-    return true;
+    if (store->UpgradedFrom() != 0 && store->UpgradedFrom() != Store::kSchemaVersion)
+        err << "kestrix-server: upgraded the database " << RedactLocation(location) << " from schema version "
+            << store->UpgradedFrom() << " to " << Store::kSchemaVersion << "\n";
+    return store;
 }
 
 // web is "off" or an address; webAsked says whether the command line named it. tls: both
@@ -85,12 +101,17 @@ bool OpenStore(PointStore& store, const std::string& path, bool create, std::ost
 int Serve(const std::string& dbPath, const std::string& listen, const std::string& web, bool webAsked,
           std::shared_ptr<platform::TlsContext> tls, std::ostream& out, std::ostream& err,
           const std::function<void()>& waitForStop) {
-    PointStore store;
-    if (!OpenStore(store, dbPath, true, err)) return 1;
+    std::unique_ptr<Store> store;
+    {
+        StopSignals stop;
+        store = OpenStore(dbPath, true, stop, err);
+        if (!store) return 1;
+        store->SetAbort(-1);  // from here on the server's writer has its own
+    }
     ServerOptions options;
     options.listen = listen;
     options.tls = tls;
-    TrackingServer server(store, options);
+    TrackingServer server(*store, options);
     if (!server.Start()) {
         err << "kestrix-server: " << server.Error() << "\n";
         return 1;
@@ -129,11 +150,12 @@ int AddUser(const std::string& dbPath, const std::string& name, const std::strin
         err << "kestrix-server: " << fault << "\n";
         return 2;
     }
-    PointStore store;
-    if (!OpenStore(store, dbPath, true, err)) return 1;
+    StopSignals stop;
+    std::unique_ptr<Store> store = OpenStore(dbPath, true, stop, err);
+    if (!store) return 1;
     uint32_t id = 0;
-    if (!store.AddUser(name, PasswordDigest(password), id)) {
-        err << "kestrix-server: " << store.Error() << "\n";
+    if (!store->AddUser(name, PasswordDigest(password), id)) {
+        err << "kestrix-server: " << store->Error() << "\n";
         return 1;
     }
     out << id << "\n";
@@ -141,16 +163,17 @@ int AddUser(const std::string& dbPath, const std::string& name, const std::strin
 }
 
 int Export(const std::string& dbPath, const std::string& name, bool gpx, std::ostream& out, std::ostream& err) {
-    PointStore store;
-    if (!OpenStore(store, dbPath, false, err)) return 1;
+    StopSignals stop;
+    std::unique_ptr<Store> store = OpenStore(dbPath, false, stop, err);
+    if (!store) return 1;
     UserRecord user;
-    if (!store.FindUser(name, user)) {
-        err << "kestrix-server: " << (store.Error().empty() ? "no user " + name : store.Error()) << "\n";
+    if (!store->FindUser(name, user)) {
+        err << "kestrix-server: " << (store->Error().empty() ? "no user " + name : store->Error()) << "\n";
         return 1;
     }
     std::vector<StoredPoint> points;
-    if (!store.ForEachPoint(user.id, [&](const StoredPoint& p) { points.push_back(p); })) {
-        err << "kestrix-server: " << store.Error() << "\n";
+    if (!store->ForEachPoint(user.id, [&](const StoredPoint& p) { points.push_back(p); })) {
+        err << "kestrix-server: " << store->Error() << "\n";
         return 1;
     }
     if (gpx)
@@ -188,11 +211,10 @@ std::string PasswordDigest(const std::string& password) {
 
 void WriteJsonLines(const std::vector<StoredPoint>& points, std::ostream& out) {
     for (const StoredPoint& p : points) {
-        out << "{\"kind\":\"" << PointKindName(p.kind) << "\",\"received\":";
-        JsonString(p.received, out);
-        out << ",\"time\":";
-        if (p.time)
-            JsonString(*p.time, out);
+        out << "{\"kind\":\"" << PointKindName(p.kind) << "\",\"received\":\"" << FormatIsoMs(p.receivedMs)
+            << "\",\"time\":";
+        if (p.HasTime())
+            out << '"' << FormatIsoMs(p.timeMs) << '"';
         else
             out << "null";
         out << ",\"lat\":" << Number(p.latitude) << ",\"lon\":" << Number(p.longitude)
@@ -211,7 +233,7 @@ void WriteGpx(const std::string& userName, const std::vector<StoredPoint>& point
     for (const StoredPoint& p : points) {
         out << "      <trkpt lat=\"" << Number(p.latitude) << "\" lon=\"" << Number(p.longitude) << "\">"
             << "<ele>" << Number(p.altitude) << "</ele>"
-            << "<time>" << XmlEscape(p.time ? *p.time : p.received) << "</time>"
+            << "<time>" << FormatIsoMs(p.HasTime() ? p.timeMs : p.receivedMs) << "</time>"
             << "<type>" << PointKindName(p.kind) << "</type></trkpt>\n";
     }
     out << "    </trkseg>\n"

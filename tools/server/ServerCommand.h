@@ -1,12 +1,14 @@
 // ServerCommand: the command line of kestrix-server, apart from signal handling so the
 // tests can run every command in-process.
 //
-//   kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE]
+//   kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]
 //                  [--tls-cert FILE --tls-key FILE]  serve until told to stop (both
 //                                                  addresses in TLS with the certificate)
-//   kestrix-server [--db FILE] user add NAME PASSWORD       add an account, print its id
-//   kestrix-server [--db FILE] export NAME [--gpx]          print what the user sent
+//   kestrix-server [--db FILE|URI] user add NAME PASSWORD   add an account, print its id
+//   kestrix-server [--db FILE|URI] export NAME [--gpx]      print what the user sent
 //
+// --db names a SQLite file or a PostgreSQL URI (see MakeStore). Every command brings an
+// older database's schema up to date first and says so on err.
 // Serving starts the tracking port and the web pages (127.0.0.1:1280 unless --web says
 // otherwise; when that default cannot be bound a warning goes to err and the tracking
 // server runs without them, while an address named by --web must be bound), prints
@@ -19,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "PointStore.h"
+#include "Store.h"
 
 namespace kestrix::refserver {
 

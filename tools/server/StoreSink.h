@@ -1,11 +1,10 @@
-// StoreSink: connects client sessions to the PointStore. Accounts are looked up by name
-// and password digest (compared without regard to case), and logins from an address that
-// failed too often are slowed down (LoginThrottle); the points of one packet are
-// stamped with one receive time and stored all or none. Called on the server's
-// event-loop thread only; the count of stored points may be read from any thread. A packet
-// that the store cannot take is reported on stderr.
+// StoreSink: connects client sessions to the StoreWriter. Logins from an address that
+// failed too often are slowed down (LoginThrottle); every other login goes to the writer,
+// which answers it once the session's earlier packets are committed (the session waits
+// for that answer up to answerWait). The points of one packet are stamped with one receive
+// time and queued to be stored all or none. Called on the server's event-loop thread only.
 #pragma once
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,31 +12,28 @@
 
 #include "ClientSession.h"
 #include "LoginThrottle.h"
-#include "PointStore.h"
+#include "StoreWriter.h"
 
 namespace kestrix::refserver {
 
 class StoreSink final : public SessionSink {
 public:
-    StoreSink(PointStore& store, std::function<std::string()> now, LoginThrottle::Policy logins = {})
-        : store_(store), now_(std::move(now)), throttle_(logins) {}
-    uint32_t CheckLogin(const std::string& name, const std::string& digest) override;
+    // now: the receive time in milliseconds since 1970 (the system clock when empty).
+    StoreSink(StoreWriter& writer, std::function<int64_t()> now, LoginThrottle::Policy logins,
+              std::chrono::milliseconds answerWait)
+        : writer_(writer), now_(std::move(now)), throttle_(logins), answerWait_(answerWait) {}
+    std::optional<uint32_t> CheckLogin(uint64_t session, uint64_t number, const std::string& name,
+                                       const std::string& digest) override;
     void StorePoints(uint32_t userId, std::vector<StoredPoint>& points) override;
     std::chrono::milliseconds LoginWait(const std::string& address) override;
     void LoginFailed(const std::string& address) override;
-    // Group commit around the packets handled in one pass of the event loop; the points
-    // count as stored once EndBatch has committed them.
-    void BeginBatch();
-    void EndBatch();
-    uint64_t Stored() const { return stored_.load(); }
+    std::chrono::milliseconds AnswerWait() override { return answerWait_; }
 
 private:
-    PointStore& store_;
-    std::function<std::string()> now_;
+    StoreWriter& writer_;
+    std::function<int64_t()> now_;
     LoginThrottle throttle_;
-    std::atomic<uint64_t> stored_{0};
-    bool batching_ = false;
-    uint64_t pending_ = 0;
+    std::chrono::milliseconds answerWait_;
 };
 
 }  // namespace kestrix::refserver

@@ -52,13 +52,17 @@ uint16_t PortOf(const sockaddr_storage& addr) {
 }
 
 struct Connection {
-    Connection(int fd_, const sockaddr_storage& addr, SessionSink& sink)
-        : fd(fd_), peer(JoinHostPort(AddressOf(addr), PortOf(addr))), session(sink, AddressOf(addr)) {}
+    Connection(int fd_, const sockaddr_storage& addr, SessionSink& sink, uint64_t serial_)
+        : fd(fd_),
+          serial(serial_),
+          peer(JoinHostPort(AddressOf(addr), PortOf(addr))),
+          session(sink, AddressOf(addr), serial_) {}
     int fd;
+    uint64_t serial;  // never reused, unlike fd: login answers find their connection by it
     std::string peer;
     ClientSession session;
     std::unique_ptr<platform::TlsChannel> tls;  // with --tls-cert: the connection's engine
-    // While its login waits its turn the connection is not read.
+    // While its login waits (its turn, or its answer) the connection is not read.
     bool paused = false;
     std::chrono::steady_clock::time_point resumeAt;
     std::string unsent;
@@ -114,12 +118,10 @@ std::string JoinHostPort(const std::string& host, uint16_t port) {
     return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-TrackingServer::TrackingServer(PointStore& store, ServerOptions options)
-    : store_(store), options_(std::move(options)), sink_(std::make_unique<StoreSink>(store_, options_.now, options_.logins)) {}
-
-uint64_t TrackingServer::PointsStored() const {
-    return sink_->Stored();
-}
+TrackingServer::TrackingServer(Store& store, ServerOptions options)
+    : options_(std::move(options)),
+      writer_(store, options_.writer),
+      sink_(writer_, options_.now, options_.logins, options_.loginWait) {}
 
 TrackingServer::~TrackingServer() {
     Stop();
@@ -200,12 +202,16 @@ bool TrackingServer::Start() {
         std::fprintf(stderr, "kestrix-server: the descriptor limit (%llu) holds %d connections, not %d\n",
                      static_cast<unsigned long long>(limit), capacity_, wanted);
     }
+    if (!writer_.Start(error_)) {
+        CloseFds();
+        return false;
+    }
     epoll_event ev{};
     ev.events = EPOLLIN;
-    ev.data.fd = listenFd_;
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, listenFd_, &ev);
-    ev.data.fd = wakeFd_;
-    epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev);
+    for (int fd : {listenFd_, wakeFd_, writer_.NotifyFd()}) {
+        ev.data.fd = fd;
+        epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev);
+    }
     thread_ = std::thread([this] { Run(); });
     return true;
 }
@@ -217,12 +223,17 @@ void TrackingServer::Stop() {
         }
         thread_.join();
     }
+    writer_.Stop();
     CloseFds();
 }
 
 void TrackingServer::Run() {
-    StoreSink& sink = *sink_;
+    StoreSink& sink = sink_;
     std::unordered_map<int, std::unique_ptr<Connection>> conns;
+    std::unordered_map<uint64_t, Connection*> bySerial;
+    uint64_t nextSerial = 1;
+    // Off while the writer's queue is full: no connection is read.
+    bool reading = true;
     // The connections that have not logged in, longest silent first: the first to go
     // when a newcomer needs room.
     std::list<Connection*> waiting;
@@ -250,6 +261,7 @@ void TrackingServer::Run() {
         close(c.fd);
         if (c.waiting) waiting.erase(c.waitingAt);
         if (c.paused) std::erase(paused, &c);
+        bySerial.erase(c.serial);
         conns.erase(c.fd);
         connections_ = static_cast<int>(conns.size());
         if (listenerPaused) setListener(true);
@@ -278,7 +290,8 @@ void TrackingServer::Run() {
     };
     auto watch = [&](Connection& c) {
         epoll_event ev{};
-        ev.events = (c.paused ? 0u : static_cast<uint32_t>(EPOLLIN)) | (c.wantWrite ? static_cast<uint32_t>(EPOLLOUT) : 0u);
+        ev.events = (c.paused || !reading ? 0u : static_cast<uint32_t>(EPOLLIN)) |
+                    (c.wantWrite ? static_cast<uint32_t>(EPOLLOUT) : 0u);
         ev.data.fd = c.fd;
         epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
     };
@@ -358,20 +371,50 @@ void TrackingServer::Run() {
             }
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            auto c = std::make_unique<Connection>(fd, peer, sink);
+            auto c = std::make_unique<Connection>(fd, peer, sink, nextSerial++);
             if (options_.tls) c->tls = std::make_unique<platform::TlsChannel>(options_.tls);
             c->lastHeard = std::chrono::steady_clock::now();
             epoll_event ev{};
-            ev.events = EPOLLIN;
+            ev.events = reading ? static_cast<uint32_t>(EPOLLIN) : 0u;
             ev.data.fd = fd;
             if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
                 close(fd);
                 continue;
             }
             heard(*c);
+            bySerial.emplace(c->serial, c.get());
             conns.emplace(fd, std::move(c));
             ++accepted_;
             connections_ = static_cast<int>(conns.size());
+        }
+    };
+    // Back-pressure: while the writer's queue is full nothing is read, and TCP holds the
+    // clients back. Silence meanwhile is the server's doing, so idle time starts afresh.
+    // Said on stderr at most once a minute: a database slower than the trackers for long
+    // makes the server stop and go on every few seconds.
+    std::chrono::steady_clock::time_point heldSince, lastHoldSaid;
+    bool holdSaid = false;
+    auto setReading = [&](bool on) {
+        reading = on;
+        holdingBack_ = !on;
+        const auto now = std::chrono::steady_clock::now();
+        if (!on) {
+            writer_.WantRoom();
+            heldSince = now;
+            holdSaid = lastHoldSaid == std::chrono::steady_clock::time_point{} || now - lastHoldSaid > std::chrono::minutes(1);
+            if (holdSaid) {
+                lastHoldSaid = now;
+                std::fprintf(stderr,
+                             "kestrix-server: %.1f MB wait for the database; no tracker is read until it takes them\n",
+                             static_cast<double>(writer_.Queued()) / (1 << 20));
+            }
+        } else if (holdSaid) {
+            std::fprintf(stderr, "kestrix-server: reading trackers again after %.1f s\n",
+                         std::chrono::duration<double>(now - heldSince).count());
+        }
+        for (auto& [fd, c] : conns) {
+            if (on) c->lastHeard = now;
+            if (!c->closing) watch(*c);
         }
     };
     auto readFrom = [&](Connection& c) {
@@ -394,13 +437,30 @@ void TrackingServer::Run() {
                 }
                 heard(c);
                 afterFeed(c, ok);
-                if (!ok || c.paused || static_cast<size_t>(n) < buffer.size()) return;
+                if (reading && writer_.Full()) setReading(false);
+                if (!ok || c.paused || !reading || static_cast<size_t>(n) < buffer.size()) return;
                 continue;
             }
             if (n == 0) return closeLater(c, c.session.Buffered() ? "peer closed inside a packet" : "");
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
             return closeLater(c, SystemError("recv"));
+        }
+    };
+
+    // The writer's answers to logins, each to the connection that still waits for it.
+    auto answered = [&] {
+        for (const StoreWriter::LoginAnswer& a : writer_.TakeAnswers()) {
+            auto it = bySerial.find(a.session);
+            if (it == bySerial.end()) continue;
+            Connection& c = *it->second;
+            if (c.closing || !c.session.AwaitsLogin(a.request)) continue;
+            std::erase(paused, &c);
+            c.paused = false;
+            watch(c);
+            const bool ok = c.session.Answer(a.userId);
+            heard(c);  // logged in now, or still not
+            afterFeed(c, ok);
         }
     };
 
@@ -430,13 +490,12 @@ void TrackingServer::Run() {
             std::fprintf(stderr, "kestrix-server: %s\n", SystemError("epoll_wait").c_str());
             break;
         }
-        // Everything stored in this pass shares one commit, and no answer leaves before
-        // it: a client that has its login answered knows that what it sent before is kept.
-        sink.BeginBatch();
         for (int i = 0; i < n; ++i) {
             int fd = events[i].data.fd;
             if (fd == wakeFd_) {
                 running = false;
+            } else if (fd == writer_.NotifyFd()) {
+                answered();
             } else if (fd == listenFd_) {
                 acceptAll();
             } else {
@@ -451,7 +510,7 @@ void TrackingServer::Run() {
             }
         }
         resumeDue();
-        sink.EndBatch();
+        if (!reading && writer_.HasRoom()) setReading(true);
         for (Connection* c : touched) {
             c->touched = false;
             if (!flush(*c) && !c->closing) {
@@ -463,7 +522,7 @@ void TrackingServer::Run() {
         touched.clear();
 
         auto now = std::chrono::steady_clock::now();
-        if (now - lastSweep >= sweepEvery) {
+        if (reading && now - lastSweep >= sweepEvery) {
             lastSweep = now;
             std::vector<Connection*> idle;
             for (auto& [fd, c] : conns)

@@ -3,14 +3,17 @@
 
 #include <arpa/inet.h>
 #include <openssl/crypto.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <random>
 
 #include <httplib.h>
 
-#include "PointStore.h"
+#include "Store.h"
 #include "ServerCommand.h"
 #include "TrackingServer.h"
 #include "WebPages.h"
@@ -95,8 +98,20 @@ struct WebFrontEnd::Impl {
 
     WebOptions options;
     const std::string token = RandomToken();
-    std::mutex storeMutex;  // the pool's threads take turns on the one connection
-    PointStore store;
+    // Runs fn on the pool's one connection, the threads taking turns; when it fails because
+    // the database went away (PostgreSQL restarted, say), once more on a fresh connection.
+    bool WithStore(const std::function<bool(Store&)>& fn, std::string& why) {
+        std::lock_guard lock(storeMutex);
+        bool ok = fn(*store);
+        if (!ok && store->Unavailable() && store->Open(options.database)) ok = fn(*store);
+        why = store->Error();
+        return ok;
+    }
+
+    std::mutex storeMutex;
+    std::unique_ptr<Store> store;
+    // Readable once Stop begins: a request waiting for the database gives up.
+    int abortFd = -1;
     platform::HttpService service{ServiceOptions(options.tls)};
     httplib::Server& server = service.Routes();
     std::string boundHost;
@@ -138,14 +153,8 @@ void WebFrontEnd::Impl::Routes() {
 
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
         std::vector<UserSummary> users;
-        bool ok;
         std::string why;
-        {
-            std::lock_guard lock(storeMutex);
-            ok = store.ListUsers(users);
-            why = store.Error();
-        }
-        if (!ok) return SendPage(res, 500, MessagePage("Server error", why));
+        if (!WithStore([&](Store& s) { return s.ListUsers(users); }, why)) return SendPage(res, 500, MessagePage("Server error", why));
         SendPage(res, 200, HomePage(options.trackingAddress, users));
     });
     server.Get(kRegisterPath, [this](const httplib::Request&, httplib::Response& res) {
@@ -192,15 +201,13 @@ void WebFrontEnd::Impl::Register(const httplib::Request& req, const httplib::Par
     if (!fault.empty()) return SendPage(res, 400, RegisterPage(token, login, fault));
 
     uint32_t id = 0;
-    bool added;
-    bool taken = false;
     std::string why;
-    {
-        std::lock_guard lock(storeMutex);
-        added = store.AddUser(login, PasswordDigest(password), id);
-        why = store.Error();
+    const bool added = WithStore([&](Store& s) { return s.AddUser(login, PasswordDigest(password), id); }, why);
+    bool taken = false;
+    if (!added) {
         UserRecord existing;
-        if (!added) taken = store.FindUser(login, existing);
+        std::string ignored;
+        taken = WithStore([&](Store& s) { return s.FindUser(login, existing); }, ignored);
     }
     if (!added) return SendPage(res, taken ? 409 : 500, RegisterPage(token, login, why));
     std::fprintf(stderr, "kestrix-server: account %s created from the web pages (user id %u)\n", login.c_str(), id);
@@ -209,7 +216,10 @@ void WebFrontEnd::Impl::Register(const httplib::Request& req, const httplib::Par
 
 WebFrontEnd::WebFrontEnd(WebOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-WebFrontEnd::~WebFrontEnd() { Stop(); }
+WebFrontEnd::~WebFrontEnd() {
+    Stop();
+    if (impl_->abortFd >= 0) close(impl_->abortFd);
+}
 
 bool WebFrontEnd::Start() {
     Impl& d = *impl_;
@@ -222,8 +232,14 @@ bool WebFrontEnd::Start() {
         d.error = "bad web address \"" + d.options.listen + "\" (expected ADDR:PORT, e.g. 127.0.0.1:1280)";
         return false;
     }
-    if (!d.store.Open(d.options.database)) {
-        d.error = d.store.Error();
+    d.store = MakeStore(d.options.database);
+    if (d.abortFd < 0) d.abortFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    uint64_t count;
+    while (read(d.abortFd, &count, sizeof count) > 0) {
+    }
+    d.store->SetAbort(d.abortFd);
+    if (!d.store->Open(d.options.database)) {
+        d.error = d.store->Error();
         return false;
     }
     d.Routes();
@@ -232,7 +248,7 @@ bool WebFrontEnd::Start() {
     std::string why;
     if (!d.service.Start(d.boundHost, port, why)) {
         d.error = "cannot serve the web pages on " + d.options.listen + ": " + why;
-        d.store.Close();
+        d.store->Close();
         return false;
     }
     d.boundPort = d.service.Port();
@@ -244,8 +260,10 @@ void WebFrontEnd::Stop() {
     Impl& d = *impl_;
     if (!d.started) return;
     d.started = false;
+    const uint64_t one = 1;
+    if (write(d.abortFd, &one, sizeof one) < 0) std::perror("kestrix-server: eventfd");
     d.service.Stop();
-    d.store.Close();
+    d.store->Close();
 }
 
 uint16_t WebFrontEnd::Port() const { return static_cast<uint16_t>(impl_->boundPort); }

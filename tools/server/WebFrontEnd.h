@@ -1,7 +1,7 @@
 // WebFrontEnd: the reference server's web pages, on an HTTP address of their own beside
 // the tracking port. "/" shows what the server is, the address trackers reach it at, its
 // accounts and what each has sent; "/mobile/register" is a form that creates an account
-// through the same PointStore::AddUser as `kestrix-server user add`.
+// through the same Store::AddUser as `kestrix-server user add`.
 //
 // Requests from other web sites are refused. On a loopback address the Host header must
 // name loopback (127.0.0.1, localhost or the bound address, with the port), so a site
@@ -12,7 +12,7 @@
 //
 // Threads: Start and Stop from the owner's thread. Requests run on a small pool of the
 // HTTP library's threads, which share one database connection of their own under a
-// mutex (the tracking server's loop has its own; WAL lets them work side by side).
+// mutex (the tracking server's writer has its own).
 // Stop ends the listener and joins every thread it started. Errors are text (Error()).
 #pragma once
 #include <cstdint>
@@ -28,7 +28,7 @@ constexpr uint16_t kDefaultWebPort = 1280;
 struct WebOptions {
     // "ADDR:PORT"; port 0 picks a free one (see Port()).
     std::string listen = "127.0.0.1:1280";
-    // The database file of the tracking server.
+    // The tracking server's database: a SQLite file or a PostgreSQL URI.
     std::string database;
     // Where trackers reach the tracking server, "ADDR:PORT", as the pages show it.
     std::string trackingAddress;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "PointStore.h"
+#include "Store.h"
 
 namespace kestrix::refserver {
 

@@ -110,6 +110,25 @@ std::string KeyLabel(const std::string& path) {
     return "[" + std::string(kRoot) + (path.empty() ? "" : "\\" + path) + "]";
 }
 
+// Where each thing of a parsed file stands, so that a save changes only the lines of the
+// values it changes. Line numbers are 0-based indexes into lines.
+struct TextLayout {
+    // [begin, end) of each line in the text, its line break included.
+    std::vector<std::pair<size_t, size_t>> lines;
+    // Folded key path -> its last line (its label or its last value).
+    std::unordered_map<std::string, size_t> keyEnd;
+    struct Value {
+        std::string name;                              // as first written
+        std::vector<std::pair<size_t, size_t>> spans;  // first and last line of every occurrence
+    };
+    // Folded key path + '\n' + folded value name -> where it is set.
+    std::unordered_map<std::string, Value> values;
+    bool header = false;  // the file has its first line
+};
+
+bool ParseText(const std::string& text, RegistryData& out, std::string& error, std::vector<std::string>* warnings,
+               TextLayout* layout);
+
 std::mutex& RegistryMutex() {
     static std::mutex m;
     return m;
@@ -178,12 +197,16 @@ int ToRegError(int err) {
 
 // Loads the file: a missing file is an empty registry. A file too large or that does not
 // parse is kErrorInvalidData; with logWarnings, each repeated value name is logged.
-int LoadRegistry(const std::string& path, RegistryData& data, std::string* error, bool logWarnings = false) {
-    std::string text;
+// text and layout, when given, receive the file's text and where its values stand.
+int LoadRegistry(const std::string& path, RegistryData& data, std::string* error, bool logWarnings = false,
+                 std::string* textOut = nullptr, TextLayout* layout = nullptr) {
+    std::string local;
+    std::string& text = textOut ? *textOut : local;
     uint64_t size = 0;
     int err = ReadWholeFile(path, text, size);
     if (err == ENOENT) {
         data = {};
+        if (layout) *layout = {};
         return kErrorSuccess;
     }
     if (err == EFBIG) {
@@ -199,7 +222,7 @@ int LoadRegistry(const std::string& path, RegistryData& data, std::string* error
     }
     std::string parseError;
     std::vector<std::string> warnings;
-    if (!ParseRegistryText(text, data, parseError, logWarnings ? &warnings : nullptr)) {
+    if (!ParseText(text, data, parseError, logWarnings ? &warnings : nullptr, layout)) {
         if (error) *error = path + ": " + parseError;
         return kErrorInvalidData;
     }
@@ -247,8 +270,124 @@ int ReplaceFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error,
-                       std::vector<std::string>* warnings) {
+namespace {
+
+// One value's line(s), without the final line break.
+void AppendValue(std::string& out, const std::string& name, const RegValue& value) {
+    const size_t lineStart = out.size();
+    if (name.empty()) {
+        out += "@=";
+    } else {
+        out += '"';
+        AppendEscaped(out, name);
+        out += "\"=";
+    }
+    switch (value.type) {
+        case RegType::Sz:
+            out += '"';
+            AppendEscaped(out, value.text);
+            out += '"';
+            break;
+        case RegType::Dword:
+            out += "dword:";
+            for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(value.dword >> shift) & 15];
+            break;
+        case RegType::Binary: {
+            out += "hex:";
+            size_t wrapStart = lineStart;
+            for (size_t b = 0; b < value.binary.size(); ++b) {
+                AppendHexByte(out, value.binary[b]);
+                if (b + 1 == value.binary.size()) break;
+                out += ',';
+                // Wrapped as registry-export files wrap long values, so lines stay under 80 columns.
+                if (out.size() - wrapStart > 75) {
+                    out += "\\\n  ";
+                    wrapStart = out.size() - 2;
+                }
+            }
+            break;
+        }
+    }
+}
+
+bool SameValue(const RegValue& a, const RegValue& b) {
+    if (a.type != b.type) return false;
+    if (a.type == RegType::Sz) return a.text == b.text;
+    if (a.type == RegType::Dword) return a.dword == b.dword;
+    return a.binary == b.binary;
+}
+
+// The file's text with one key's changes made in place. Every line that no change touches
+// stays as it was written (comments, spacing, values written compactly by hand), and a
+// value set to what it holds keeps its lines, so saving never grows a file by more than
+// its changes. A new value goes after the key's last line, a new key at the end.
+std::string EditedText(const std::string& text, const TextLayout& layout, const std::map<std::string, RegValue>* values,
+                       const std::string& keyPath,
+                       const std::vector<std::pair<std::string, std::optional<RegValue>>>& changes) {
+    // The last change of a name decides; names keep the order of their first change.
+    std::vector<std::pair<const std::string*, const std::optional<RegValue>*>> net;
+    std::unordered_map<std::string, size_t> position;
+    for (const auto& [name, change] : changes) {
+        auto [it, added] = position.try_emplace(Folded(name), net.size());
+        if (added) net.emplace_back(&name, &change);
+        net[it->second].second = &change;
+    }
+    const std::string key = Folded(keyPath);
+    auto lineBreak = [&](size_t line) {
+        const auto [begin, end] = layout.lines[line];
+        if (end > begin && text[end - 1] == '\n') return end - begin > 1 && text[end - 2] == '\r' ? "\r\n" : "\n";
+        return "\n";
+    };
+    std::vector<std::optional<std::string>> replaced(layout.lines.size());
+    std::vector<std::string> added;
+    for (const auto& [name, change] : net) {
+        auto where = layout.values.find(key + '\n' + Folded(*name));
+        if (where != layout.values.end() && *change && values) {
+            auto old = values->find(where->second.name);
+            if (old != values->end() && SameValue(old->second, **change)) continue;
+        }
+        if (where != layout.values.end()) {
+            for (const auto& [first, last] : where->second.spans)
+                for (size_t line = first; line <= last; ++line) replaced[line] = std::string();
+        }
+        if (!*change) continue;
+        if (where != layout.values.end()) {
+            const size_t line = where->second.spans.back().first;
+            std::string& out = *replaced[line];
+            AppendValue(out, where->second.name, **change);
+            out += lineBreak(where->second.spans.back().second);
+        } else {
+            AppendValue(added.emplace_back(), *name, **change);
+        }
+    }
+    auto end = layout.keyEnd.find(key);
+    std::string out = layout.lines.empty() ? std::string() : text.substr(0, layout.lines[0].first);
+    if (!layout.header) out += std::string(kHeader) + "\n\n";
+    for (size_t line = 0; line < layout.lines.size(); ++line) {
+        const auto [begin, stop] = layout.lines[line];
+        if (replaced[line]) {
+            out += *replaced[line];
+        } else {
+            out.append(text, begin, stop - begin);
+        }
+        if (end != layout.keyEnd.end() && end->second == line && !added.empty()) {
+            if (out.back() != '\n') out += '\n';
+            for (const std::string& value : added) out += value + lineBreak(line);
+        }
+    }
+    if (end == layout.keyEnd.end()) {
+        if (out.back() != '\n') out += '\n';
+        const size_t lineStart = out.size() < 2 ? 0 : out.find_last_of('\n', out.size() - 2) + 1;
+        if (!Trim(std::string_view(out).substr(lineStart, out.size() - 1 - lineStart)).empty()) out += '\n';
+        out += KeyLabel(keyPath) + "\n";
+        for (const std::string& value : added) out += value + "\n";
+        out += '\n';
+    }
+    return out;
+}
+
+bool ParseText(const std::string& text, RegistryData& out, std::string& error, std::vector<std::string>* warnings,
+               TextLayout* layout) {
     std::string_view all(text);
     if (all.substr(0, 3) == "\xEF\xBB\xBF") all.remove_prefix(3);
     std::vector<std::string_view> lines;
@@ -258,6 +397,10 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
         std::string_view line = all.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.push_back(line);
+        if (layout) {
+            const auto begin = static_cast<size_t>(line.data() - text.data());
+            layout->lines.emplace_back(begin, std::min(text.size(), begin + (end - start) + 1));
+        }
         start = end + 1;
     }
 
@@ -270,6 +413,7 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
     };
     struct Key {
         const std::string* path;
+        const std::string* folded;
         Values* values;
         std::unordered_map<std::string, Named> names;
     };
@@ -288,6 +432,7 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
         if (!header) {
             if (t != kHeader) return fail(i, std::string("expected \"") + kHeader + "\"");
             header = true;
+            if (layout) layout->header = true;
             continue;
         }
         if (t[0] == '[') {
@@ -301,9 +446,11 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
             if (added) {
                 auto stored = data.keys.emplace(std::move(path), Values{}).first;
                 it->second.path = &stored->first;
+                it->second.folded = &it->first;
                 it->second.values = &stored->second;
             }
             key = &it->second;
+            if (layout) layout->keyEnd[*key->folded] = i;
             continue;
         }
         if (t[0] != '"' && t[0] != '@') return fail(i, "expected a key in brackets or a quoted value name");
@@ -374,7 +521,14 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
             return fail(i, "unknown value type (expected \"text\", dword: or hex:)");
         }
 
+        value.line = first + 1;
         std::string folded = Folded(name);
+        if (layout) {
+            layout->keyEnd[*key->folded] = i;
+            TextLayout::Value& where = layout->values[*key->folded + '\n' + folded];
+            if (where.spans.empty()) where.name = name;
+            where.spans.emplace_back(first, i);
+        }
         auto found = key->names.find(folded);
         if (found == key->names.end()) {
             // Files written here list a key's names in order, so the end is the place.
@@ -396,51 +550,40 @@ bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& 
     return true;
 }
 
+}  // namespace
+
+bool ParseRegistryText(const std::string& text, RegistryData& out, std::string& error,
+                       std::vector<std::string>* warnings) {
+    return ParseText(text, out, error, warnings, nullptr);
+}
+
 std::string FormatRegistryText(const RegistryData& data) {
     std::string out = std::string(kHeader) + "\n\n";
     for (const auto& [path, values] : data.keys) {
         out += KeyLabel(path);
         out += '\n';
         for (const auto& [name, value] : values) {
-            const size_t lineStart = out.size();
-            if (name.empty()) {
-                out += "@=";
-            } else {
-                out += '"';
-                AppendEscaped(out, name);
-                out += "\"=";
-            }
-            switch (value.type) {
-                case RegType::Sz:
-                    out += '"';
-                    AppendEscaped(out, value.text);
-                    out += '"';
-                    break;
-                case RegType::Dword:
-                    out += "dword:";
-                    for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(value.dword >> shift) & 15];
-                    break;
-                case RegType::Binary: {
-                    out += "hex:";
-                    size_t wrapStart = lineStart;
-                    for (size_t b = 0; b < value.binary.size(); ++b) {
-                        AppendHexByte(out, value.binary[b]);
-                        if (b + 1 == value.binary.size()) break;
-                        out += ',';
-                        // Wrapped as registry-export files wrap long values, so lines stay under 80 columns.
-                        if (out.size() - wrapStart > 75) {
-                            out += "\\\n  ";
-                            wrapStart = out.size() - 2;
-                        }
-                    }
-                    break;
-                }
-            }
+            AppendValue(out, name, value);
             out += '\n';
         }
         out += '\n';
     }
     return out;
+}
+
+std::string RegistryErrorText(int code) {
+    switch (code) {
+        case kErrorFileNotFound:
+            return "the key does not exist";
+        case kErrorAccessDenied:
+            return "access denied";
+        case kErrorInvalidData:
+            return "the registry file does not parse or is over 1 MiB";
+        case kErrorFileTooLarge:
+            return "the registry file would pass 1 MiB";
+        default:
+            return ErrorText(code);
+    }
 }
 
 bool ConfigureRegistry(const std::string& filePath, std::string* error) {
@@ -514,35 +657,36 @@ std::optional<RegValue> RegKey::Query(const std::string& name) const {
     return *v;
 }
 
+bool RegKey::IsOfType(const RegValue& value, const std::string& name, RegType type) const {
+    if (value.type == type) return true;
+    // A value a person wrote with the wrong type ("Port"="1201") is ignored, and they are told.
+    static constexpr const char* kTypeNames[] = {"", "text", "", "hex bytes", "a dword"};
+    const std::string where = value.line != 0 ? ": line " + std::to_string(value.line) : std::string();
+    auto stored = index_.find(Folded(name));
+    LogWarning(RegistryFilePath() + where + ": \"" + (stored != index_.end() ? values_[stored->second].first : name) +
+               "\" in " + KeyLabel(path_) + " is " + kTypeNames[static_cast<int>(value.type)] + " where " +
+               kTypeNames[static_cast<int>(type)] + " is expected; it is ignored");
+    SetLastError(kErrorInvalidData);
+    return false;
+}
+
 bool RegKey::QueryString(const std::string& name, std::string& out) const {
     auto v = Query(name);
-    if (!v) return false;
-    if (v->type != RegType::Sz) {
-        SetLastError(kErrorInvalidData);
-        return false;
-    }
+    if (!v || !IsOfType(*v, name, RegType::Sz)) return false;
     out = v->text;
     return true;
 }
 
 bool RegKey::QueryDword(const std::string& name, uint32_t& out) const {
     auto v = Query(name);
-    if (!v) return false;
-    if (v->type != RegType::Dword) {
-        SetLastError(kErrorInvalidData);
-        return false;
-    }
+    if (!v || !IsOfType(*v, name, RegType::Dword)) return false;
     out = v->dword;
     return true;
 }
 
 bool RegKey::QueryBinary(const std::string& name, std::vector<uint8_t>& out) const {
     auto v = Query(name);
-    if (!v) return false;
-    if (v->type != RegType::Binary) {
-        SetLastError(kErrorInvalidData);
-        return false;
-    }
+    if (!v || !IsOfType(*v, name, RegType::Binary)) return false;
     out = v->binary;
     return true;
 }
@@ -625,40 +769,27 @@ int RegKey::Close() {
         }
     }
 
-    int rc = kErrorSuccess;
     RegistryData data;
-    rc = LoadRegistry(file, data, nullptr);
+    std::string text;
+    TextLayout layout;
+    int rc = LoadRegistry(file, data, nullptr, false, &text, &layout);
     if (rc == kErrorSuccess) {
         auto key = FindName(data.keys, path_);
         if (key == data.keys.end() && !create_) {
             rc = kErrorFileNotFound;  // removed by someone else meanwhile
         } else {
-            if (key == data.keys.end()) key = data.keys.emplace(path_, std::map<std::string, RegValue>{}).first;
-            auto& values = key->second;
-            std::unordered_map<std::string, std::map<std::string, RegValue>::iterator> byName;
-            byName.reserve(values.size());
-            for (auto v = values.begin(); v != values.end(); ++v) byName.emplace(Folded(v->first), v);
-            for (auto& [name, change] : changes_) {
-                std::string folded = Folded(name);
-                auto v = byName.find(folded);
-                if (!change) {
-                    if (v != byName.end()) {
-                        values.erase(v->second);
-                        byName.erase(v);
-                    }
-                } else if (v != byName.end()) {
-                    v->second->second = *change;
-                } else {
-                    byName.emplace(std::move(folded), values.emplace(name, *change).first);
-                }
-            }
-            const std::string text = FormatRegistryText(data);
-            if (text.size() > kMaxRegistryFileBytes) {
+            const std::string edited =
+                EditedText(text, layout, key == data.keys.end() ? nullptr : &key->second, path_, changes_);
+            if (edited == text) {
+                // Nothing differs: nothing to write (a full disk does not fail a save that
+                // changes nothing).
+            } else if (edited.size() > kMaxRegistryFileBytes) {
                 // Never write a file that could not be read back.
-                LogError(file + ": not saved: the file would be " + std::to_string(text.size()) + " bytes; " +
+                LogError(file + ": not saved: the file would be " + std::to_string(edited.size()) + " bytes; " +
                          SizeLimitText());
                 rc = kErrorFileTooLarge;
-            } else if (int err = ReplaceFile(file, text); err != 0) {
+            } else if (int err = ReplaceFile(file, edited); err != 0) {
+                LogError(file + ": not saved: " + std::strerror(err));
                 rc = ToRegError(err);
             }
         }

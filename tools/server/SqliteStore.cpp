@@ -1,0 +1,392 @@
+#include "SqliteStore.h"
+
+#include <poll.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace kestrix::refserver {
+
+namespace {
+
+// Each step takes the schema from the version before it to its own. Version 1 is the
+// layout of the first server, which made its tables without a version.
+struct Migration {
+    int version;
+    const char* sql;
+};
+constexpr Migration kMigrations[] = {
+    {1,
+     "CREATE TABLE IF NOT EXISTS users ("
+     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+     " name TEXT NOT NULL UNIQUE,"
+     " digest TEXT NOT NULL);"
+     "CREATE TABLE IF NOT EXISTS points ("
+     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+     " user_id INTEGER NOT NULL,"
+     " kind TEXT NOT NULL,"
+     " received TEXT NOT NULL,"
+     " time TEXT,"
+     " lat REAL NOT NULL, lon REAL NOT NULL, alt REAL NOT NULL, speed REAL NOT NULL);"
+     "CREATE INDEX IF NOT EXISTS points_user ON points(user_id, id);"},
+    {2,
+     "CREATE TABLE schema_version (version INTEGER NOT NULL);"
+     "CREATE TABLE writers (id TEXT PRIMARY KEY, sequence INTEGER NOT NULL, seen INTEGER NOT NULL);"
+     // An account's points by receive time; the row id, last in every index, orders one time.
+     "CREATE INDEX points_user_received ON points(user_id, received);"
+     "DROP INDEX IF EXISTS points_user;"},
+};
+static_assert(std::size(kMigrations) == Store::kSchemaVersion);
+
+constexpr int kBusyWaitMs = 5000;
+constexpr int kBusyStepMs = 10;
+constexpr int64_t kForgetWritersAfterMs = int64_t{30} * 24 * 3600 * 1000;
+
+// Finalizes a statement on every path out of a query.
+class Statement {
+public:
+    Statement() = default;
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt*& Ref() { return stmt_; }
+    sqlite3_stmt* Get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
+    const unsigned char* text = sqlite3_column_text(stmt, column);
+    if (!text) return {};
+    return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+void BindText(sqlite3_stmt* stmt, int column, const std::string& text) {
+    sqlite3_bind_text(stmt, column, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// Failures that may pass: a lock held too long, a full disk, an I/O error, no memory.
+bool MayPass(int code) {
+    switch (code & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+        case SQLITE_NOMEM:
+        case SQLITE_INTERRUPT:
+        case SQLITE_PROTOCOL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+SqliteStore::~SqliteStore() {
+    Close();
+}
+
+void SqliteStore::Close() {
+    sqlite3_finalize(insertPoint_);
+    insertPoint_ = nullptr;
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+bool SqliteStore::Fail(const char* what) {
+    error_ = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : "no database");
+    unavailable_ = !db_ || MayPass(sqlite3_extended_errcode(db_));
+    return false;
+}
+
+bool SqliteStore::Exec(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        error_ = std::string("database statement failed: ") + (message ? message : "unknown error");
+        unavailable_ = MayPass(sqlite3_extended_errcode(db_));
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteStore::Prepare(sqlite3_stmt*& stmt, const char* sql) {
+    if (!db_) {
+        error_ = "database not open";
+        unavailable_ = true;
+        return false;
+    }
+    if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) return Fail("cannot prepare a query");
+    return true;
+}
+
+int SqliteStore::Busy(void* self, int count) {
+    if (count * kBusyStepMs >= kBusyWaitMs) return 0;
+    const int abortFd = static_cast<SqliteStore*>(self)->abortFd_;
+    pollfd p{abortFd, POLLIN, 0};
+    return poll(&p, abortFd >= 0 ? 1 : 0, kBusyStepMs) > 0 ? 0 : 1;
+}
+
+bool SqliteStore::Open(const std::string& path, Mode mode) {
+    Close();
+    location_ = path;
+    error_.clear();
+    unavailable_ = false;
+    std::error_code ec;
+    if (mode == Mode::Existing && !std::filesystem::exists(path, ec)) return Refuse("no database at " + path);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (mode == Mode::Create ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        error_ = "cannot open database " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
+        unavailable_ = !db_ || MayPass(sqlite3_extended_errcode(db_));
+        sqlite3_close(db_);
+        db_ = nullptr;
+        return false;
+    }
+    // The command line may add a user while the server writes: wait for the writer instead
+    // of failing at once.
+    sqlite3_busy_handler(db_, &SqliteStore::Busy, this);
+    // WAL keeps exports readable during writes; NORMAL sync is durable across a crash of
+    // the server and costs no fsync per commit.
+    bool ok = Exec("PRAGMA journal_mode=WAL;") && Exec("PRAGMA synchronous=NORMAL;");
+    if (!ok) error_ = "cannot set up database " + path + ": " + error_;
+    ok = ok && Migrate(path) &&
+         Prepare(insertPoint_,
+                 "INSERT INTO points(user_id, kind, received, time, lat, lon, alt, speed) VALUES(?,?,?,?,?,?,?,?)");
+    if (!ok) {
+        std::string why = error_;
+        bool mayPass = unavailable_;
+        Close();
+        error_ = why;
+        unavailable_ = mayPass;
+    }
+    return ok;
+}
+
+bool SqliteStore::ReadVersion(int& version) {
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT name FROM sqlite_master WHERE type = 'table' AND name IN ('users', "
+                             "'schema_version')"))
+        return false;
+    bool users = false, versioned = false;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) (ColumnText(stmt.Get(), 0) == "users" ? users : versioned) = true;
+    if (rc != SQLITE_DONE) return Fail("cannot read the schema");
+    version = users ? 1 : 0;
+    if (!versioned) return true;
+    Statement read;
+    if (!Prepare(read.Ref(), "SELECT MAX(version) FROM schema_version")) return false;
+    if (sqlite3_step(read.Get()) != SQLITE_ROW) return Fail("cannot read the schema version");
+    version = sqlite3_column_int(read.Get(), 0);
+    return true;
+}
+
+bool SqliteStore::Migrate(const std::string& path) {
+    int version = 0;
+    if (!ReadVersion(version)) return false;
+    if (version == kSchemaVersion) {
+        upgradedFrom_ = version;
+        return true;
+    }
+    // IMMEDIATE: a second process that opens the file meanwhile waits, then finds it done.
+    if (!Exec("BEGIN IMMEDIATE")) return false;
+    bool ok = ReadVersion(version);
+    if (ok && version > kSchemaVersion) {
+        Exec("ROLLBACK");
+        return Refuse("the database " + path + " has schema version " + std::to_string(version) +
+                      ", newer than this kestrix-server knows (" + std::to_string(kSchemaVersion) +
+                      "): use a newer kestrix-server");
+    }
+    for (const Migration& m : kMigrations)
+        if (ok && m.version > version) ok = Exec(m.sql);
+    if (ok && version != kSchemaVersion)
+        ok = Exec(("DELETE FROM schema_version; INSERT INTO schema_version(version) VALUES(" +
+                   std::to_string(kSchemaVersion) + ");")
+                      .c_str());
+    if (ok) ok = Exec("COMMIT");
+    if (!ok) {
+        std::string why = error_;
+        bool mayPass = unavailable_;
+        if (!sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+        error_ = "cannot bring the schema of " + path + " up to version " + std::to_string(kSchemaVersion) + ": " + why;
+        unavailable_ = mayPass;
+        return false;
+    }
+    upgradedFrom_ = version;
+    return true;
+}
+
+bool SqliteStore::AddUser(const std::string& name, const std::string& digest, uint32_t& id) {
+    error_.clear();
+    if (name.empty()) return Refuse("the user name is empty");
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "INSERT INTO users(name, digest) VALUES(?, ?)")) return false;
+    BindText(stmt.Get(), 1, name);
+    BindText(stmt.Get(), 2, digest);
+    int rc = sqlite3_step(stmt.Get());
+    if (rc == SQLITE_CONSTRAINT || sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE)
+        return Refuse("user " + name + " already exists");
+    if (rc != SQLITE_DONE) return Fail("cannot add the user");
+    id = static_cast<uint32_t>(sqlite3_last_insert_rowid(db_));
+    return true;
+}
+
+bool SqliteStore::FindUser(const std::string& name, UserRecord& out) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT id, name, digest FROM users WHERE name = ?")) return false;
+    BindText(stmt.Get(), 1, name);
+    int rc = sqlite3_step(stmt.Get());
+    if (rc == SQLITE_DONE) return Refuse("");
+    if (rc != SQLITE_ROW) return Fail("cannot look up the user");
+    out.id = static_cast<uint32_t>(sqlite3_column_int64(stmt.Get(), 0));
+    out.name = ColumnText(stmt.Get(), 1);
+    out.digest = ColumnText(stmt.Get(), 2);
+    return true;
+}
+
+bool SqliteStore::WritePackets(std::span<const PacketRef> packets, std::span<const StoredPoint> points,
+                               const WriteMark* mark) {
+    error_.clear();
+    unavailable_ = false;
+    if (!db_) {
+        error_ = "database not open";
+        unavailable_ = true;
+        return false;
+    }
+    if (packets.empty()) return true;
+    if (!Exec("BEGIN")) return false;
+    bool ok = true;
+    size_t at = 0;
+    for (const PacketRef& packet : packets) {
+        for (uint32_t i = 0; ok && i < packet.count && at < points.size(); ++i, ++at) {
+            const StoredPoint& p = points[at];
+            sqlite3_stmt* s = insertPoint_;
+            sqlite3_reset(s);
+            sqlite3_bind_int64(s, 1, packet.userId);
+            sqlite3_bind_text(s, 2, PointKindName(p.kind), -1, SQLITE_STATIC);
+            BindText(s, 3, FormatIsoMs(p.receivedMs));
+            if (p.HasTime())
+                BindText(s, 4, FormatIsoMs(p.timeMs));
+            else
+                sqlite3_bind_null(s, 4);
+            sqlite3_bind_double(s, 5, p.latitude);
+            sqlite3_bind_double(s, 6, p.longitude);
+            sqlite3_bind_double(s, 7, p.altitude);
+            sqlite3_bind_double(s, 8, p.speed);
+            if (sqlite3_step(s) != SQLITE_DONE) ok = Fail("cannot store a point");
+        }
+    }
+    sqlite3_reset(insertPoint_);
+    if (ok && at != points.size()) ok = Refuse("the packets do not count the points given");
+    if (ok && mark) {
+        Statement stmt;
+        ok = Prepare(stmt.Ref(),
+                     "INSERT INTO writers(id, sequence, seen) VALUES(?, ?, ?)"
+                     " ON CONFLICT(id) DO UPDATE SET sequence = excluded.sequence, seen = excluded.seen");
+        if (ok) {
+            BindText(stmt.Get(), 1, mark->writer);
+            sqlite3_bind_int64(stmt.Get(), 2, mark->sequence);
+            sqlite3_bind_int64(stmt.Get(), 3, NowMs());
+            if (sqlite3_step(stmt.Get()) != SQLITE_DONE) ok = Fail("cannot mark the commit");
+        }
+    }
+    if (ok) ok = Exec("COMMIT");
+    if (!ok && !sqlite3_get_autocommit(db_)) {
+        std::string why = error_;
+        bool mayPass = unavailable_;
+        Exec("ROLLBACK");
+        error_ = why;
+        unavailable_ = mayPass;
+    }
+    return ok;
+}
+
+bool SqliteStore::Committed(const WriteMark& mark, bool& committed) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT sequence FROM writers WHERE id = ?")) return false;
+    BindText(stmt.Get(), 1, mark.writer);
+    int rc = sqlite3_step(stmt.Get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail("cannot read the writer's mark");
+    committed = rc == SQLITE_ROW && sqlite3_column_int64(stmt.Get(), 0) >= mark.sequence;
+    return true;
+}
+
+bool SqliteStore::ForgetWriter(const std::string& writer) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "DELETE FROM writers WHERE id = ? OR seen < ?")) return false;
+    BindText(stmt.Get(), 1, writer);
+    sqlite3_bind_int64(stmt.Get(), 2, NowMs() - kForgetWritersAfterMs);
+    if (sqlite3_step(stmt.Get()) != SQLITE_DONE) return Fail("cannot forget the writer");
+    return true;
+}
+
+bool SqliteStore::ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT kind, received, time, lat, lon, alt, speed, id FROM points WHERE user_id = ?"
+                             " ORDER BY received, id"))
+        return false;
+    sqlite3_bind_int64(stmt.Get(), 1, userId);
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) {
+        sqlite3_stmt* s = stmt.Get();
+        StoredPoint p;
+        p.kind = ColumnText(s, 0) == "track" ? PointKind::Track : PointKind::Live;
+        bool timesOk = ParseIsoMs(ColumnText(s, 1), p.receivedMs);
+        if (sqlite3_column_type(s, 2) != SQLITE_NULL) timesOk = timesOk && ParseIsoMs(ColumnText(s, 2), p.timeMs);
+        if (!timesOk)
+            return Refuse("point " + std::to_string(sqlite3_column_int64(s, 7)) + " has a time that is not " +
+                          "YYYY-MM-DDTHH:MM:SS.mmmZ");
+        p.latitude = sqlite3_column_double(s, 3);
+        p.longitude = sqlite3_column_double(s, 4);
+        p.altitude = static_cast<float>(sqlite3_column_double(s, 5));
+        p.speed = static_cast<float>(sqlite3_column_double(s, 6));
+        visit(p);
+    }
+    if (rc != SQLITE_DONE) return Fail("cannot read the points");
+    return true;
+}
+
+bool SqliteStore::CountPoints(uint32_t userId, int64_t& count) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT COUNT(*) FROM points WHERE user_id = ?")) return false;
+    sqlite3_bind_int64(stmt.Get(), 1, userId);
+    if (sqlite3_step(stmt.Get()) != SQLITE_ROW) return Fail("cannot count the points");
+    count = sqlite3_column_int64(stmt.Get(), 0);
+    return true;
+}
+
+bool SqliteStore::ListUsers(std::vector<UserSummary>& out) {
+    error_.clear();
+    out.clear();
+    Statement stmt;
+    // Per-user subqueries walk the (user, received) index instead of grouping every point.
+    if (!Prepare(stmt.Ref(),
+                 "SELECT u.id, u.name,"
+                 " (SELECT COUNT(*) FROM points WHERE user_id = u.id AND kind = 'live'),"
+                 " (SELECT COUNT(*) FROM points WHERE user_id = u.id AND kind = 'track'),"
+                 " (SELECT MAX(received) FROM points WHERE user_id = u.id)"
+                 " FROM users u ORDER BY u.id"))
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) {
+        UserSummary u;
+        u.id = static_cast<uint32_t>(sqlite3_column_int64(stmt.Get(), 0));
+        u.name = ColumnText(stmt.Get(), 1);
+        u.livePoints = sqlite3_column_int64(stmt.Get(), 2);
+        u.trackPoints = sqlite3_column_int64(stmt.Get(), 3);
+        u.lastReceived = ColumnText(stmt.Get(), 4);
+        out.push_back(std::move(u));
+    }
+    if (rc != SQLITE_DONE) return Fail("cannot list the users");
+    return true;
+}
+
+}  // namespace kestrix::refserver
