@@ -93,29 +93,5 @@ TEST_F(PowerMonitorTest, ReportsEachBroadcastAsItArrives) {
     }
 }
 
-// One broadcast a poll, nothing once stopped; a queue that cannot open leaves the status
-// unknown and reports nothing.
-TEST_F(PowerMonitorTest, ReadsOneBroadcastPerPollUntilStoppedAndNothingWithoutAQueue) {
-    PowerMonitor monitor;
-    ASSERT_TRUE(monitor.Start(&listener_));
-    EXPECT_FALSE(monitor.Poll());  // nothing queued
-    for (uint8_t ac : {1, 0}) queue_->push_back(Info(ac));
-    EXPECT_TRUE(monitor.Poll());
-    EXPECT_EQ(listener_.calls, std::vector<std::string>{"source 1"});
-    EXPECT_TRUE(monitor.Poll());
-    EXPECT_FALSE(monitor.Poll());
-    monitor.Stop();
-    queue_->push_back(Info(1));
-    EXPECT_FALSE(monitor.Poll());
-    EXPECT_EQ(listener_.calls, (std::vector<std::string>{"source 1", "source 0"}));
-
-    startOk_ = false;
-    PowerMonitor closed;
-    EXPECT_FALSE(closed.Start(&listener_));
-    EXPECT_FALSE(closed.Poll());
-    EXPECT_EQ(closed.GetAcLineStatus(), 255);
-    EXPECT_EQ(listener_.calls.size(), 2u);
-}
-
 }  // namespace
 }  // namespace kestrix

@@ -18,16 +18,6 @@ double SineTable(int k) {
     return sine;
 }
 
-// Whole-degree sines to 1e-7 and rising: a mistyped entry shows.
-TEST(SineTableTest, EntriesAreTheSinesOfWholeDegrees) {
-    EXPECT_EQ(SineTable(0), 0.0);
-    EXPECT_EQ(SineTable(90), 1.0);
-    for (int k = 1; k <= 90; ++k) {
-        EXPECT_NEAR(SineTable(k), std::sin(k * M_PI / 180.0), 1e-7) << "entry " << k;
-        EXPECT_GT(SineTable(k), SineTable(k - 1)) << "entry " << k;
-    }
-}
-
 // Non-finite and huge angles give NaN without crashing; large representable ones still
 // reduce modulo a turn.
 TEST(SinCosDegTest, RoundsToWholeDegreesAndFoldsQuadrants) {
@@ -78,33 +68,6 @@ TEST(DistanceTest, FlatAndSphericalBranches) {
         EXPECT_FLOAT_EQ(d, r.metres) << r.what;
     }
     EXPECT_FLOAT_EQ(Distance(0, 0, kMinute, 0), Distance(kMinute, 0, 0, 0)) << "symmetric in latitude";
-}
-
-TEST(DistanceTest, TenDegreeBoundaryChoosesTheBranch) {
-    // Just below the limit the flat formula is used: exact radian difference times R.
-    const double below = 0.174532924;
-    EXPECT_FLOAT_EQ(Distance(0, 0, below, 0), static_cast<float>(below * kEarthRadiusM));
-    // At the limit the spherical branch rounds 10.0000 degrees to whole degrees.
-    const double at = 0.174532925;
-    EXPECT_FLOAT_EQ(Distance(0, 0, at, 0), 1111200.875f);
-}
-
-TEST(SpeedKmhTest, TicksToKilometresPerHour) {
-    const uint64_t t0 = 128752848000000000ULL;
-    struct Row {
-        const char* what;
-        uint64_t t1, t2;
-        double metres;
-        float kmh;
-    } rows[] = {
-        {"equal times", t0, t0, 100.0, 0.0f},
-        {"100 m in 10 s", t0, t0 + 100000000ULL, 100.0, 36.0f},
-        {"earlier second time", t0 + 100000000ULL, t0, 100.0, -36.0f},
-        // 1/3 m/s narrowed to float before scaling: 1.2000000477 km/h.
-        {"narrowed twice", t0, t0 + 30000000ULL, 1.0, 1.2000000476837158f},
-        {"no distance", t0, t0 + 10000000ULL, 0.0, 0.0f},
-    };
-    for (const Row& r : rows) EXPECT_EQ(SpeedKmh(r.t1, r.t2, r.metres), r.kmh) << r.what;
 }
 
 }  // namespace

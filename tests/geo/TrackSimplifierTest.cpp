@@ -71,21 +71,5 @@ TEST(GeodesicDistanceTest, AgreesWithGeographicLibWithinAMillimetre) {
     }
 }
 
-// A step between two positions counts on the later one's day; none across a gap.
-TEST(TrackDaysTest, SplitsAtUtcMidnight) {
-    const uint64_t midnight = 152'000 * kTicksPerDay;
-    TrackDays days;
-    days.Add({0.0, 0.0, 0, 0, midnight - 5 * kTicksPerSecond});
-    days.Add({0.0, 0.001, 0, 0, midnight + 5 * kTicksPerSecond});
-    days.Add({0.0, 0.002, 0, 0, midnight + kSegmentGapTicks + 6 * kTicksPerSecond});
-    const std::vector<TrackDay> out = days.Days();
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].day, 151'999u);
-    EXPECT_EQ(out[0].records, 1u);
-    EXPECT_EQ(out[0].distanceM, 0.0);
-    EXPECT_EQ(out[1].records, 2u);
-    EXPECT_NEAR(out[1].distanceM, 111.319491, 1e-6);  // 0.001 degrees of the equator
-}
-
 }  // namespace
 }  // namespace kestrix

@@ -57,32 +57,6 @@ TEST_F(DetectGpsPortTest, ReceiverIsRecognisedByItsFirstBytes) {
     }
 }
 
-TEST_F(DetectGpsPortTest, MultiplexerValueWinsOverComPortsWhenItFits) {
-    MapPort("COM2:", pty_.SlavePath());
-    const struct {
-        const char* value;
-        const char* expected;
-    } cases[] = {
-        {"GPD1:", "GPD1:"},
-        {"GPD1234", "GPD1234"},     // 7 units and the terminator: 16 bytes
-        {"GPD12345:", "COM2:"},     // too long for 16 bytes: the scan runs
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.value);
-        SetMultiplexer(c.value);
-        pty_.DiscardPending();
-        ASSERT_TRUE(pty_.Write("$GPGSA,A,3*00\r\n"));
-        // The kernel moves written bytes to the terminal's input queue a moment later.
-        ASSERT_TRUE(test::WaitFor([&] { return pty_.Pending() == 15u; }));
-        std::string name;
-        ASSERT_TRUE(DetectGpsPortName(kDetectMaxPort, name));
-        EXPECT_EQ(name, c.expected);
-        if (name != "COM2:") {
-            EXPECT_EQ(pty_.Pending(), 15u) << "no COM port was read";
-        }
-    }
-}
-
 // The scan covers COM0: to the maximum port inclusive; a found name that does not fit the
 // caller's buffer ends the search.
 TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortAndTheNameMustFit) {
@@ -104,18 +78,6 @@ TEST_F(DetectGpsPortTest, ScanCoversComZeroToMaxPortAndTheNameMustFit) {
     ASSERT_TRUE(pty_.Write("$GPGGA,1*00\r\n"));
     ASSERT_TRUE(DetectGpsPort(10, buffer, 7));
     EXPECT_EQ(std::u16string(buffer), u"COM10:");
-}
-
-TEST_F(DetectGpsPortTest, ProbeLineIsNineThousandSixHundredEightNOne) {
-    platform::SerialDevice device;
-    EXPECT_FALSE(ConfigureProbe(device));
-    ASSERT_TRUE(device.Open(pty_.SlavePath()));
-    platform::LineSettings odd{4800, 7, 1, 2, true};
-    ASSERT_TRUE(device.Configure(odd));
-    ASSERT_TRUE(ConfigureProbe(device));
-    platform::LineSettings got;
-    ASSERT_TRUE(device.QueryLine(got));
-    EXPECT_EQ(std::tie(got.baudRate, got.dataBits, got.parity, got.stopBits), std::make_tuple(9600u, 8, 0, 0));
 }
 
 TEST_F(DetectGpsPortTest, MultiplexerValueFollowsGpsd) {

@@ -72,22 +72,6 @@ TEST_F(SerialPortTest, LineSettingsAreMappedOrRefused) {
     }
 }
 
-TEST_F(SerialPortTest, PortNameMustFitItsField) {
-    SerialPort port;
-    EXPECT_FALSE(port.SetPortName(std::nullopt));
-    EXPECT_TRUE(port.SetPortName("COM4:"));
-    EXPECT_TRUE(port.SetPortName(std::string(259, 'a')));
-    EXPECT_FALSE(port.SetPortName(std::string(260, 'a')));
-    EXPECT_EQ(port.PortName(), std::string(259, 'a'));  // a refused name changes nothing
-    // Two UTF-16 units for a character beyond the basic plane: 130 of them need 261.
-    std::string wide;
-    for (int i = 0; i < 130; ++i) wide += "\xF0\x9F\x9B\xB0";
-    EXPECT_FALSE(port.SetPortName(wide));
-    EXPECT_TRUE(port.SetPortName(""));
-    EXPECT_FALSE(port.Open(&settings_));  // an empty name never opens
-    EXPECT_FALSE(port.IsOpen());
-}
-
 TEST_F(SerialPortTest, ComNamesResolveThroughTheRegistryMap) {
     MapPort("COM3:", pty_.SlavePath());
     MapPort("COM5:", dir_.File("missing-tty"));
@@ -112,18 +96,6 @@ TEST_F(SerialPortTest, ComNamesResolveThroughTheRegistryMap) {
             EXPECT_EQ(platform::GetLastError(), c.error);
         }
     }
-}
-
-TEST_F(SerialPortTest, MultiplexerPortWithoutGpsdDoesNotOpen) {
-    platform::SetGpsdPort(static_cast<uint16_t>(test::FreeLoopbackPort()));
-    for (const char* name : {"GPD0:", "gpd1:"}) {
-        SCOPED_TRACE(name);
-        platform::SerialDevice device;
-        EXPECT_FALSE(device.Open(name));
-        EXPECT_EQ(platform::GetLastError(), ECONNREFUSED);
-        EXPECT_FALSE(device.IsOpen());
-    }
-    platform::SetGpsdPort(platform::kDefaultGpsdPort);
 }
 
 TEST_F(SerialPortTest, DefaultMapNumbersSerialDevicesByKindThenNumber) {

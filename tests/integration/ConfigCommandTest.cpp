@@ -91,18 +91,6 @@ TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
     EXPECT_EQ(Config({"get", "Bogus"}).exitCode, 2);
 }
 
-// The defaults as the daemon loads them from an empty registry, and every name once.
-TEST_F(ConfigCommandTest, ListShowsEveryNameOnce) {
-    ASSERT_EQ(Config({"set", "Login", "anna"}).exitCode, 0);
-    Finished f = Config({"list"});
-    ASSERT_EQ(f.exitCode, 0) << f.err;
-    const std::string expected =
-        "COM=\nBaudRate=9600\nDataBits=8\nParity=0\nStopBits=0\nHost=\nPort=1201\nTls=0\nTlsCa=\nModeB=3\nModeP=3\n"
-        "Login=anna\nPassword=\nuser_id=1\nLOG=\\anna.log\nLastTrkPt=0\nAutoTrkMode=3\nAutoTrkTimeout=1\n"
-        "AutoTrkPointCount=500\n";
-    EXPECT_EQ(f.out, expected);
-}
-
 // A registry that does not parse stops the config commands and the daemon's start-up,
 // naming its line, and is kept as it was.
 TEST_F(ConfigCommandTest, MalformedRegistryIsReportedWithItsLineAndKept) {

@@ -42,50 +42,5 @@ TEST(FieldReaderTest, CoordinatesAreDegreesAndDecimalMinutesForAnyNumberOfDecima
     for (const auto& [text, value] : cases) EXPECT_NEAR(ParseCoordinate(text), value, 1e-12) << text;
 }
 
-TEST(FieldReaderTest, TimesOfSixDigitsWithAnyFraction) {
-    struct Case {
-        const char* text;
-        bool ok;
-        int h, m, s, ms;
-    };
-    const Case cases[] = {
-        {"123519", true, 12, 35, 19, 0},        {"123519.5", true, 12, 35, 19, 500},
-        {"123519.00", true, 12, 35, 19, 0},     {"123519.250", true, 12, 35, 19, 250},
-        {"123519.1239", true, 12, 35, 19, 123}, {"235959.999", true, 23, 59, 59, 999},
-        {"000000", true, 0, 0, 0, 0},           {"123519.", true, 12, 35, 19, 0},
-        {"250000", false, 0, 0, 0, 0},          {"126100", false, 0, 0, 0, 0},
-        {"123560", false, 0, 0, 0, 0},          {"12351", false, 0, 0, 0, 0},
-        {"12a519", false, 0, 0, 0, 0},          {"123519,5", false, 0, 0, 0, 0},
-        {"123519.x", false, 0, 0, 0, 0},        {"", false, 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        platform::SystemTime t{};
-        t.hour = 99;
-        EXPECT_EQ(ParseTimeOfDay(c.text, t), c.ok) << c.text;
-        // A refused time leaves the fields untouched.
-        const std::vector<int> expected = c.ok ? std::vector<int>{c.h, c.m, c.s, c.ms} : std::vector<int>{99, 0, 0, 0};
-        EXPECT_EQ((std::vector<int>{t.hour, t.minute, t.second, t.milliseconds}), expected) << c.text;
-    }
-}
-
-TEST(FieldReaderTest, DatesAreCalendarDatesInTheYears2000To2099) {
-    struct Case {
-        const char* text;
-        bool ok;
-        int y, m, d;
-    };
-    const Case cases[] = {
-        {"230394", true, 2094, 3, 23}, {"070309", true, 2009, 3, 7},  {"290224", true, 2024, 2, 29},
-        {"290223", false, 0, 0, 0},    {"310499", false, 0, 0, 0},    {"001209", false, 0, 0, 0},
-        {"011309", false, 0, 0, 0},    {"0703091", false, 0, 0, 0},   {"07030", false, 0, 0, 0},
-        {"07o309", false, 0, 0, 0},    {"", false, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        platform::SystemTime t{};
-        EXPECT_EQ(ParseDate(c.text, t), c.ok) << c.text;
-        EXPECT_EQ((std::vector<int>{t.year, t.month, t.day}), (std::vector<int>{c.y, c.m, c.d})) << c.text;
-    }
-}
-
 }  // namespace
 }  // namespace kestrix

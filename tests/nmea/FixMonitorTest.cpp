@@ -131,35 +131,6 @@ TEST_F(FixMonitorTest, FixesNoCaptureHas) {
     }
 }
 
-TEST_F(FixMonitorTest, SignalLevelOfCompleteSets) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> sentences;
-        std::vector<int> reported;
-        int level;
-    };
-    const Case cases[] = {
-        {"30 and 40 give 62", {"GPGSV,1,1,02,01,40,083,30,02,17,308,40"}, {62}, 62},
-        {"only weak satellites give 0", {"GPGSV,1,1,02,01,40,083,46", "GPGSV,1,1,03,01,40,083,05,02,17,308,00,03,1,1,"},
-         {120, 0}, 0},
-        {"none in view leaves the level", {"GPGSV,1,1,01,01,40,083,30", "GPGSV,1,1,00"}, {43}, 43},
-        {"same level is not reported twice", {"GPGSV,1,1,01,01,40,083,30", "GPGSV,1,1,01,07,10,083,30"}, {43}, 43},
-        {"incomplete set is not counted", {"GPGSV,2,1,05,01,40,083,30"}, {}, 0},
-        {"sets of two systems count together",
-         {"GPGSV,1,1,01,01,40,083,30", "GLGSV,1,1,01,65,40,083,40"}, {43, 62}, 62},
-        {"99 gives 1699", {"GPGSV,1,1,01,01,40,083,99"}, {1699}, 1699},
-    };
-    for (const Case& c : cases) {
-        test::FixRecorder r;
-        GpsDecoder d(&r);
-        for (const std::string& s : c.sentences) d.Feed(MakeSentence(s));
-        EXPECT_EQ(r.Levels(), c.reported) << c.what;
-        EXPECT_EQ(d.GetSignalLevel(), c.level) << c.what;
-    }
-    EXPECT_EQ(ComputeSignalLevel({}), 0);
-    EXPECT_GT(ComputeSignalLevel({{1, 0, 0, 2147483647}}), 0) << "no overflow";
-}
-
 TEST_F(FixMonitorTest, ATimerOfADestroyedMonitorDoesNothing) {
     {
         FixMonitor m(true);

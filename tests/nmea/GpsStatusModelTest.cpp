@@ -67,34 +67,6 @@ protected:
     int redraws = 0;
 };
 
-// Attached, the sentences reach the window's thread (a GSV set once, GSA and RMC; never
-// GGA); detached, the table is cleared, a redraw asked for and nothing more arrives.
-TEST_F(GpsStatusModelTest, AttachedSentencesReachTheWindowUntilDetached) {
-    EXPECT_FALSE(model.Attach(nullptr));
-    ASSERT_TRUE(model.Attach(&receiver));
-    model.SetStatusWindow(window);
-    Send("GPGSV,2,1,05,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45");
-    Send("GPGSV,2,2,05,05,10,100,30");
-    Send("GPGSA,A,3,02,05,,,,,,,,,,,2.5,1.3,2.1");
-    Send("GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W");
-    Send("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
-    EXPECT_EQ(processed, 0) << "nothing is processed on the reader's side";
-    loop->RunPending();
-    EXPECT_EQ(processed, 3);
-    EXPECT_EQ(SatelliteTable::Instance().Size(), 5u);
-    ASSERT_TRUE(model.CurrentPoint());
-
-    model.Detach();
-    EXPECT_FALSE(model.IsAttached());
-    EXPECT_FALSE(model.CurrentPoint());
-    EXPECT_EQ(SatelliteTable::Instance().Size(), 0u);
-    loop->RunPending();
-    EXPECT_EQ(redraws, 1);
-    Send("GPGSV,1,1,01,05,40,083,46");
-    loop->RunPending();
-    EXPECT_EQ(processed, 3);
-}
-
 // A sentence as the parser hands it on: under its GP name, with the talker it came from.
 Ref<NmeaSentence> Make(NmeaSentence* (*factory)(std::string_view, std::string_view), const char* name,
                        const char* body, const char* talker = "GP") {
@@ -125,27 +97,6 @@ TEST_F(GpsStatusModelTest, ProcessKeepsUsedFlagsPrunesLostSatellitesAndDropsTheP
     model.Process(Make(CreateGllSentence, "GPGLL", "4916.45,N,12311.12,W,225444,A").Get());
     model.Process(Make(CreateGllSentence, "GPGLL", ",N,12311.12,W,225445,A").Get());
     EXPECT_FALSE(model.CurrentPoint()) << "status A without a latitude";
-}
-
-TEST_F(GpsStatusModelTest, WithoutALiveWindowSentencesAreNotKept) {
-    ASSERT_TRUE(model.Attach(&receiver));
-    struct Keep : SentenceObserver {
-        Ref<NmeaSentence> last;
-        void OnSentence(NmeaSentence* s) override { last = Ref<NmeaSentence>(s); }
-    };
-    Ref<Keep> keep = MakeRef<Keep>();
-    for (const char* name : {"GPRMC", "GPGLL"}) receiver.decoder.Subscribe(name, keep.Get());
-    Send("GPRMC,123519.00,A,4807.0380,N,01131.0000,E,10.0,084.4,230394,003.1,W");
-    loop->RunPending();
-    ASSERT_TRUE(keep->last);
-    EXPECT_EQ(keep->last->RefCount(), 1u) << "no window";
-    EXPECT_EQ(processed, 0);
-
-    model.SetStatusWindow(window);
-    loop->DestroyWindow(window);
-    Send("GPGLL,4916.45,N,12311.12,W,225444,A");
-    ASSERT_EQ(keep->last->GetName(), "GPGLL");
-    EXPECT_EQ(keep->last->RefCount(), 1u) << "the window is gone";
 }
 
 }  // namespace

@@ -138,44 +138,6 @@ private:
 
 class TestParser : public NmeaParser {};
 
-TEST(NmeaParserTest, TalkersAreDispatchedUnderGpNames) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"GNRMC", "GPRMC"}, {"GLGGA", "GPGGA"}, {"BDGSA", "GPGSA"}, {"GPRMC", "GPRMC"}, {"PGRMC", "PGRMC"},
-        {"GNZDA", "GNZDA"}, {"GNRMCX", "GNRMCX"}, {"gnrmc", "gnrmc"}, {"G1RMC", "G1RMC"}};
-    for (const auto& [address, name] : rows) EXPECT_EQ(NmeaParser::DispatchName(address), name) << address;
-}
-
-// Raw observers get every sentence in their order of registration, by the id their
-// registration gave; by-name subscribers get decoded sentences of any talker, never GGA.
-TEST(NmeaParserTest, RawObserversInOrderAndByNameSubscribersOfAnyTalker) {
-    std::vector<std::string> log;
-    std::vector<std::string> raw;
-    TestParser p;
-    Ref<LogSentence> obs = MakeRef<LogSentence>(log);
-    Ref<LogRaw> a = MakeRef<LogRaw>(raw, "a");
-    Ref<LogRaw> b = MakeRef<LogRaw>(raw, "b");
-    EXPECT_EQ(p.AddRawObserver(a.Get()), 1u);
-    EXPECT_EQ(p.AddRawObserver(b.Get()), 2u);
-    EXPECT_EQ(a->RefCount(), 2u);
-    for (const char* name : {"GPRMC", "GPGGA", "GPGLL", "GPGSA"}) p.Subscribe(name, obs.Get());
-    p.Feed(MakeSentence("GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A"));
-    p.Feed(MakeSentence("GNGGA,083559.00,4717.11437,N,00833.91522,E,1,08,1.01,499.6,M,48.0,M,,"));
-    p.RemoveRawObserver(1);
-    EXPECT_EQ(a->RefCount(), 1u);
-    p.Feed(MakeSentence("GPGLL,4916.45,N,12311.12,W,225444,A"));
-    p.Feed(MakeSentence("GNGSA,A,3,80,71,73,79,69,,,,,,,,1.83,1.09,1.47,2"));
-    EXPECT_EQ(log, (std::vector<std::string>{"GPRMC/GN", "GPGLL/GP", "GPGSA/GN"}));
-    ASSERT_EQ(raw.size(), 6u);
-    EXPECT_EQ(raw[0].substr(0, 20), "a:GPRMC/GNRMC|083559");
-    EXPECT_EQ(raw[1].substr(0, 20), "b:GPRMC/GNRMC|083559");
-    EXPECT_EQ(raw[3], "b:GPGGA/GNGGA|083559.00,4717.11437,N,00833.91522,E,1,08,1.01,499.6,M,48.0,M,,");
-    EXPECT_EQ(raw[4], "b:GPGLL/GPGLL|4916.45,N,12311.12,W,225444,A");
-    auto* gsa = dynamic_cast<GsaSentence*>(obs->kept.back().Get());
-    ASSERT_NE(gsa, nullptr);
-    EXPECT_EQ(gsa->usedPrns, (std::vector<int>{80, 71, 73, 79, 69}));
-    EXPECT_EQ(gsa->systemId, 2);
-}
-
 // A set is notified once after its last message; interleaved sets of two talkers stay apart.
 TEST(NmeaParserTest, GsvSetIsNotifiedOnceAfterItsLastMessage) {
     std::vector<std::string> log;

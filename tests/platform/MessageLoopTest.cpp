@@ -117,26 +117,6 @@ TEST(MessageLoopTest, TimersFireOncePerPassWhenDueAndRestartFromNow) {
     EXPECT_EQ(calls, std::vector<uint32_t>{first});
 }
 
-TEST(MessageLoopTest, RunWakesWhenASteppedClockMakesATimerDue) {
-    Fixture f;
-    // An hour-long period: without the clock's wake-up the loop would sleep an hour.
-    f.loop.SetTimer(3600 * 1000, [&](uint32_t) { f.loop.Quit(7); });
-    Thread stepper;
-    stepper.Start([&] { f.clock.Advance(3600 * 1000); });
-    EXPECT_EQ(f.loop.Run(), 7);
-    ASSERT_TRUE(stepper.Join(10000));
-    EXPECT_FALSE(f.loop.QuitRequested());
-}
-
-TEST(MessageLoopTest, PumpUntilEndsOnItsDeviceClockTimeoutAndOnQuit) {
-    Fixture f;
-    f.loop.PostTask([&] { f.clock.Advance(600); });
-    EXPECT_FALSE(f.loop.PumpUntil([] { return false; }, 500));
-    f.loop.PostTask([&] { f.loop.Quit(); });
-    EXPECT_FALSE(f.loop.PumpUntil([] { return false; }));
-    EXPECT_TRUE(f.loop.QuitRequested());
-}
-
 TEST(MessageLoopTest, DestroyingTheLoopReleasesWaitingSenders) {
     std::atomic<WindowHandle> window{kNoWindow};
     Event created(true), release(true);

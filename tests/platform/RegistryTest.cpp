@@ -128,25 +128,6 @@ TEST_F(RegistryTest, TwoWritersDoNotLoseEachOthersChanges) {
     EXPECT_EQ(std::tie(login, port, keep), std::make_tuple(std::string("anna"), 1201u, std::string("1")));
 }
 
-TEST_F(RegistryTest, AFileThatDoesNotParseIsNamedByLineAndNeverOverwritten) {
-    auto early = RegKey::Open(kKey, true);
-    early->SetString("Login", "anna");
-    const std::string broken =
-        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"A\"=dword:zz\n";
-    test::WriteFile(file_, broken);
-
-    EXPECT_EQ(early->Close(), kErrorInvalidData);
-    std::string error;
-    EXPECT_FALSE(ConfigureRegistry(file_, &error));
-    EXPECT_NE(error.find("line 4: "), std::string::npos) << error;
-    int code = 0;
-    EXPECT_EQ(RegKey::Open(kKey, true, &code), nullptr);
-    EXPECT_EQ(code, kErrorInvalidData);
-    EXPECT_EQ(GetLastError(), kErrorInvalidData);
-    EXPECT_EQ(test::ReadFile(file_), broken);
-    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
-}
-
 // A file over 1 MiB is refused, naming the limit, and never overwritten (one of exactly
 // 1 MiB reads); a change that would make the file larger than that is not saved.
 TEST_F(RegistryTest, FilesOverOneMebibyteAreRefusedAndNeverOverwritten) {
@@ -210,24 +191,6 @@ TEST_F(RegistryTest, RepeatedNamesAndValuesOfTheWrongTypeAreLoggedWithTheirLines
             {LogLevel::Warning, file_ + ": line 7: \"Host\"" + in + "is a dword where text is expected; it is ignored"},
             {LogLevel::Warning,
              file_ + ": line 5: \"Login\"" + in + "is text where a dword is expected; it is ignored"}}));
-}
-
-TEST_F(RegistryTest, MissingKeysAndValues) {
-    int code = 0;
-    EXPECT_EQ(RegKey::Open(kKey, false, &code), nullptr);
-    EXPECT_EQ(code, kErrorFileNotFound);
-    EXPECT_FALSE(std::filesystem::exists(file_));
-    {
-        auto key = RegKey::Open(kKey, true, &code);
-        ASSERT_TRUE(key);
-        EXPECT_FALSE(key->DeleteValue("Nope"));
-        EXPECT_EQ(GetLastError(), kErrorFileNotFound);
-        EXPECT_FALSE(key->Query("Nope"));
-    }
-    // Creating a key writes it even without values.
-    EXPECT_EQ(test::ReadFile(file_),
-              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]\n\n");
-    EXPECT_TRUE(RegKey::Open(kKey, false));
 }
 
 TEST(RegistryTextTest, ParsesWhatRegeditWrites) {

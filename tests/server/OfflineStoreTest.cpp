@@ -63,26 +63,6 @@ struct Recorder {
     }
 };
 
-TEST_F(OfflineStoreTest, OpenNamesAFileBesideTheLogAndReopeningAppends) {
-    OfflineStore store;
-    ASSERT_TRUE(store.Open(&settings_));
-    const std::string name = store.Name();
-    EXPECT_EQ(name.rfind("\\logs\\GMROT_", 0), 0u) << name;
-    EXPECT_EQ(StoreName(), name) << "a new file is named at once";
-    store.Write(Point(0));
-    store.Write(Point(1));
-    store.Close();
-    EXPECT_FALSE(store.IsOpen());
-    EXPECT_EQ(store.Name(), "");
-    EXPECT_EQ(platform::DeviceFileSize(name), 64);
-
-    ASSERT_TRUE(store.Open(&settings_));
-    EXPECT_EQ(store.Name(), name);
-    store.Write(Point(2));
-    store.Close();
-    EXPECT_EQ(platform::DeviceFileSize(name), 96);  // what the records hold is the resend test's
-}
-
 TEST_F(OfflineStoreTest, ResendSendsWholeRecordsInBatchesAndDeletes) {
     struct Case {
         size_t records, trailing, damaged;  // damaged records never reach the server
@@ -163,25 +143,6 @@ TEST_F(OfflineStoreTest, AFullDiskKeepsPointsInMemoryForTheResend) {
     EXPECT_EQ(listener.Take(), (std::vector<std::string>{"problem 0 Can not write the offline store: No space left on "
                                                          "device. Positions wait in memory until it can.",
                                                          "problem 0 "}));
-}
-
-TEST_F(OfflineStoreTest, NamedButMissingFile) {
-    const std::string name = MakeStoreFile(1, 0);
-    ASSERT_TRUE(platform::DeleteDeviceFile(name));
-    {
-        // Opening creates it again under the same name.
-        OfflineStore store;
-        ASSERT_TRUE(store.Open(&settings_));
-        EXPECT_EQ(store.Name(), name);
-        store.Close();
-    }
-    ASSERT_TRUE(platform::DeleteDeviceFile(name));
-    OfflineStore store;
-    Recorder rec;
-    EXPECT_TRUE(store.Resend(rec.Fn(), 1)) << "a missing file is forgotten";
-    EXPECT_TRUE(rec.counts.empty());
-    EXPECT_FALSE(StoreName());
-    EXPECT_FALSE(store.Resend(rec.Fn(), 1)) << "then there is nothing to send";
 }
 
 }  // namespace

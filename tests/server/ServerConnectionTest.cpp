@@ -8,43 +8,6 @@ namespace {
 
 using Recorder = test::StatusRecorder;
 
-uint16_t ClosedPort() {
-    platform::TcpListener l;
-    EXPECT_EQ(l.Listen("127.0.0.1", 0), 0);
-    return l.Port();  // closed again when l goes
-}
-
-TEST(ServerConnectionTest, ConnectOutcomes) {
-    platform::TcpListener server;
-    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
-    const uint16_t closed = ClosedPort();
-    struct Case {
-        const char* name;
-        std::optional<std::string> host;
-        uint16_t port;
-        bool ok;
-        std::vector<std::string> events;
-    };
-    const Case cases[] = {
-        {"listening", "127.0.0.1", server.Port(), true, {"started 0"}},
-        {"refused", "127.0.0.1", closed, false,
-         {"message Can't connect to Host:127.0.0.1 Port:" + std::to_string(closed) + " Error:111"}},
-        {"a name", "localhost", server.Port(), true, {"started 0"}},
-        {"a name that never resolves", "track.invalid", server.Port(), false,
-         {"message Can't connect to Host:track.invalid Port:" + std::to_string(server.Port()) +
-          " Error:6 (cannot resolve \"track.invalid\": names under .invalid never resolve)"}},
-        {"no host", std::nullopt, server.Port(), false, {}},
-        {"port 0", "127.0.0.1", 0, false, {}},
-    };
-    for (const Case& c : cases) {
-        Recorder r;
-        ServerConnection conn(&r);
-        EXPECT_EQ(conn.Connect(c.host, c.port), c.ok) << c.name;
-        EXPECT_EQ(conn.IsOpen(), c.ok) << c.name;
-        EXPECT_EQ(r.Events(), c.events) << c.name;
-    }
-}
-
 TEST(ServerConnectionTest, TransportFailuresAreReportedAndDisconnect) {
     platform::TcpListener server;
     ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);

@@ -16,14 +16,6 @@ namespace {
 using platform::RegKey;
 using Text = std::optional<std::string>;
 
-// Every field, in the order of the header.
-auto Fields(const TrackerSettings& s) {
-    return std::make_tuple(s.GetGpsPort(), s.GetBaudRate(), s.GetDataBits(), s.GetParity(), s.GetStopBits(),
-                           s.GetLogin(), s.GetPasswordHash(), s.GetUserId(), s.GetHost(), s.GetPort(), s.GetMode(0),
-                           s.GetMode(1), s.GetLogPath(), s.GetLastTrackPoint(), s.GetAutoTrackMode(),
-                           s.GetAutoTrackTimeout(), s.GetAutoTrackPointCount());
-}
-
 class TrackerSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -49,79 +41,6 @@ protected:
     test::TempDir dir_;
     std::string regFile_;
 };
-
-TEST_F(TrackerSettingsTest, FreshDeviceGetsLoadDefaults) {
-    TrackerSettings s;
-    EXPECT_EQ(s.GetAutoTrackPointCount(), 5u);  // the constructor's value, and below the one a missing value gives
-    s.Load();
-    EXPECT_EQ(Fields(s), std::make_tuple(Text(), 9600u, 8u, 0u, 0u, Text(), Text(), 1u, Text(), uint16_t{1201}, 3u, 3u,
-                                         Text("\\"), uint64_t{0}, 3u, 1u, 500u));
-}
-
-TEST_F(TrackerSettingsTest, StoredLogFolderIsKeptAndTheFileNamedAfterTheAccount) {
-    struct Row {
-        const char* login;  // nullptr: no Login value
-        const char* expected;
-    } rows[] = {
-        {"user1", "\\Storage Card\\Tracks\\user1.log"},
-        {"", "\\Storage Card\\Tracks\\Kestrix.log"},
-        {nullptr, "\\Storage Card\\Tracks\\Kestrix.log"},
-    };
-    for (const Row& r : rows) {
-        Store([&](RegKey& k) {
-            k.SetString("LOG", "\\Storage Card\\Tracks\\old.log");
-            if (r.login) {
-                k.SetString("Login", r.login);
-            } else {
-                k.DeleteValue("Login");
-            }
-        });
-        TrackerSettings s;
-        s.Load();
-        EXPECT_EQ(s.GetLogPath().value_or("<null>"), r.expected) << (r.login ? r.login : "no login");
-    }
-}
-
-TEST_F(TrackerSettingsTest, SaveWritesExactValuesAndSkipsEmptyOnes) {
-    TrackerSettings s;
-    s.SetBaudRate(4800);
-    s.SetPort(8080);
-    s.SetMode(0, 2);
-    s.SetMode(1, 1);
-    s.SetLogin(std::string("anna"));
-    s.SetPassword(std::string("secret"));
-    s.SetHost(std::string(""));  // empty: not written
-    s.SetAutoTrackTimeout(15);
-    uint64_t marker = 0x019db1ded53e8000ULL;
-    s.SetLastTrackPoint(&marker);
-    ASSERT_EQ(s.Save(), 0);
-
-    const char* lines[] = {
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Geomira\\GmrLogger]",
-        "\"BaudRate\"=dword:000012c0",
-        "\"DataBits\"=dword:00000008",
-        "\"Port\"=dword:00001f90",
-        "\"ModeB\"=dword:00000002",
-        "\"ModeP\"=dword:00000001",
-        "\"Login\"=\"anna\"",
-        "\"Password\"=\"5ebe2294ecd0e0f08eab7690d2a6ee69\"",
-        "\"user_id\"=dword:00000001",
-        "\"LastTrkPt\"=hex:00,80,3e,d5,de,b1,9d,01",
-        "\"AutoTrkMode\"=dword:00000003",
-        "\"AutoTrkTimeout\"=dword:0000000f",
-        "\"AutoTrkPointCount\"=dword:00000005",
-    };
-    for (const char* line : lines) EXPECT_TRUE(FileHasLine(line)) << line << "\n" << FileText();
-    const std::string text = FileText();
-    EXPECT_EQ(text.find("\"Host\""), std::string::npos);
-    EXPECT_EQ(text.find("\"COM\""), std::string::npos);
-
-    auto key = RegKey::Open(kSettingsKey, false);
-    ASSERT_TRUE(key);
-    std::string log;
-    ASSERT_TRUE(key->QueryString("LOG", log));
-    EXPECT_EQ(log, "anna.log");  // no folder known yet: a bare name
-}
 
 TEST_F(TrackerSettingsTest, ZeroMarkerIsNotWrittenSoAStoredOneSurvives) {
     Store([](RegKey& k) { k.SetBinary("LastTrkPt", {1, 2, 3, 4, 5, 6, 7, 8}); });

@@ -148,37 +148,6 @@ TEST(HttpServerTest, OtherHostsAreRefusedThePageLimitsItsScriptsAndAPortIsTakenO
     EXPECT_FALSE(second.Start("127.0.0.1", shell.Server().Port(), error)) << "a second server on a taken port";
 }
 
-TEST(HttpServerTest, PostsWithoutTheRightTokenAreRefusedAndChangeNothing) {
-    ShellUnderTest shell;
-    shell.ShowBubble("<b>x</b>");
-    auto cli = shell.Client();
-    const std::string good = shell.Server().Token();
-    const std::pair<const char*, const char*> posts[] = {
-        {"/api/command", R"({"id": 40001})"},
-        {"/api/notification/dismiss", "{}"},
-        {"/api/messagebox/answer", R"({"id": 1, "button": 1})"},
-        {"/api/settings", R"({"name": "ModeB", "value": "1"})"},
-        {"/api/dialog/input", R"({"dialog": 1, "event": "done"})"},
-    };
-    const std::pair<std::string, httplib::Headers> headers[] = {
-        {"none", {}},
-        {"wrong", {{"X-Kestrix-Token", std::string(32, '0')}}},
-        {"prefix", {{"X-Kestrix-Token", good.substr(0, 31)}}},
-        {"longer", {{"X-Kestrix-Token", good + "0"}}},
-    };
-    for (const auto& [path, body] : posts) {
-        for (const auto& [name, h] : headers) {
-            auto res = cli.Post(path, h, body, "application/json");
-            ASSERT_TRUE(res) << path << " " << name;
-            EXPECT_EQ(res->status, 403) << path << " " << name;
-            EXPECT_NE(res->body.find("X-Kestrix-Token"), std::string::npos) << res->body;
-        }
-    }
-    EXPECT_EQ(cli.Get("/api/settings", headers[1].second)->status, 403) << "the settings show the password's digest";
-    EXPECT_TRUE(shell.Commands().empty());
-    EXPECT_TRUE(shell.Host().CurrentNotification().has_value());
-}
-
 // With no bubble shown: a body that does not parse, a member of the wrong type or range,
 // one too large, and a request for what is not there each get their status and message.
 TEST(HttpServerTest, BadRequestsGetAClearErrorAndChangeNothing) {
@@ -417,21 +386,6 @@ private:
     std::string text_;
     bool ended_ = false;
 };
-
-// The receiver's positions come with every fix: a stream tells of the first at once and of
-// those that follow a second later, however many came in between.
-TEST(HttpServerTest, PositionEventsComeAtMostOnceASecond) {
-    ShellUnderTest shell;
-    RawStream stream(shell.Server().Port());
-    ASSERT_TRUE(test::WaitFor([&] { return stream.Changes() == 1; }));
-    shell.Host().PositionChanged();
-    ASSERT_TRUE(test::WaitFor([&] { return stream.Count("position") == 1; }));
-    const auto first = std::chrono::steady_clock::now();
-    for (int i = 0; i < 5; ++i) shell.Host().PositionChanged();
-    ASSERT_TRUE(test::WaitFor([&] { return stream.Count("position") == 2; }, std::chrono::seconds(3)));
-    EXPECT_GE(std::chrono::steady_clock::now() - first, std::chrono::milliseconds(990));
-    EXPECT_EQ(stream.Changes(), 1u) << "a position is no change of the page's state";
-}
 
 // What the map asks when no tracker is loaded (the browser's map scenario asks with one),
 // and the refusals of the track's parameters.

@@ -135,17 +135,5 @@ TEST(GeoJsonWriterTest, SegmentsSimplificationAndSummary) {
     }
 }
 
-TEST(GeoJsonWriterTest, NoLogGivesAnEmptyCollection) {
-    std::string text;
-    const GeoJsonConversion result = ConvertLogToGeoJson(nullptr, {}, [&](const char* data, size_t size) {
-        text.append(data, size);
-        return true;
-    });
-    EXPECT_EQ(result.records, 0u);
-    EXPECT_EQ(json::parse(text)["features"], json::array());
-    EXPECT_EQ(json::parse(text)["summary"]["start"], nullptr);
-    EXPECT_FALSE(json::parse(text)["summary"].contains("log"));
-}
-
 }  // namespace
 }  // namespace kestrix

@@ -68,35 +68,6 @@ TEST(GpxWriterTest, TwoPointsGiveTheExactDocument) {
     EXPECT_TRUE(result.complete);
 }
 
-TEST(GpxWriterTest, EmptyLogGivesAnEmptySegment) {
-    test::TempDir dir;
-    const std::string text = WriteToFile(dir, "Kestrix", {});
-    const std::string end = "\t\t<trkseg>\r\n\t\t</trkseg>\r\n\t</trk>\r\n</gpx>";
-    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), end.size())), end);
-}
-
-TEST(GpxWriterTest, PointLinesFollowTheValues) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const float fnan = std::numeric_limits<float>::quiet_NaN();
-    struct Row {
-        const char* what;
-        LogRecord record;
-        std::string expected;
-    } rows[] = {
-        {"small values keep six decimals", {0.000001, -0.5, -2.25f, 0.5f, 0},
-         "\t\t\t<trkpt lat=\"0.000001\" lon=\"-0.500000\">\r\n\t\t\t\t<ele>-2.250000</ele>\r\n"
-         "\t\t\t\t<time>1601-01-01T00:00:00.000Z</time>\r\n\t\t\t\t<speed>0.500000</speed>\r\n\t\t\t</trkpt>\r\n"},
-        {"damaged coordinates are left out", {nan, 1.0, 0.0f, 0.0f, 0}, ""},
-        {"damaged altitude and speed are left out", {1.0, 2.0, fnan, fnan, 0},
-         "\t\t\t<trkpt lat=\"1.000000\" lon=\"2.000000\">\r\n"
-         "\t\t\t\t<time>1601-01-01T00:00:00.000Z</time>\r\n\t\t\t</trkpt>\r\n"},
-        {"a time past the calendar has no time line", {1.0, 2.0, 0.0f, 0.0f, UINT64_MAX},
-         "\t\t\t<trkpt lat=\"1.000000\" lon=\"2.000000\">\r\n\t\t\t</trkpt>\r\n"},
-    };
-    for (const Row& r : rows) EXPECT_EQ(GpxPoint(r.record), r.expected) << r.what;
-    EXPECT_EQ(FormatIsoTime(125911583999990000ULL), "1999-12-31T23:59:59.999Z") << "milliseconds cut, not rounded";
-}
-
 TEST(GpxWriterTest, NumbersAndTimesPrintAsPrintfDoes) {
     // The writer does not go through printf; it must still print exactly what "%.6f" and
     // the calendar formatter print. Halves at the sixth decimal, values that round to

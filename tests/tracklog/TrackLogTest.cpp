@@ -39,29 +39,6 @@ protected:
     test::StatusRecorder listener_;
 };
 
-TEST_F(TrackLogTest, OpenCreatesThenAppendsAfterTheLastRecord) {
-    const uint64_t t = 128809083092500000ULL;
-    {
-        TrackLog log(&listener_);
-        ASSERT_TRUE(log.Open(&settings_));
-        EXPECT_TRUE(log.IsOpen());
-        log.Write(TrackPoint::Make(-33.5, 151.25, 12.5f, 36.0f, t));
-        // Read through a separate stream while the log stays open: a crash now must not
-        // lose what was accepted.
-        EXPECT_EQ(LogBytes(), Encoded(-33.5, 151.25, 12.5f, 36.0f, t));
-        log.Close();
-        EXPECT_FALSE(log.IsOpen());
-        EXPECT_EQ(listener_.Take(), (Events{"started 1", "stopped 1"}));
-    }
-    EXPECT_EQ(LogBytes(), Encoded(-33.5, 151.25, 12.5f, 36.0f, t));
-
-    TrackLog again(&listener_);
-    ASSERT_TRUE(again.Open(&settings_));
-    again.Write(TrackPoint::Make(1.0, 2.0, 0.0f, 0.0f, t + 1));
-    again.Close();
-    EXPECT_EQ(LogBytes(), Encoded(-33.5, 151.25, 12.5f, 36.0f, t) + Encoded(1.0, 2.0, 0.0f, 0.0f, t + 1));
-}
-
 TEST_F(TrackLogTest, CutRecordIsFilledSoLaterRecordsStayAligned) {
     const std::string good = Encoded(1, 2, 0, 0, 7) + Encoded(3, 4, 0, 0, 8);
     test::WriteFile(dir_.File("Kestrix.log"), good + Encoded(5, 6, 0, 0, 9).substr(0, 6));
@@ -169,25 +146,6 @@ protected:
     // gpx" converts on a thread without one).
     platform::MessageLoop loop_;
 };
-
-TEST_F(ExportTest, WritesBesideTheLogAndRemovesItOnOk) {
-    TrackLog log(&listener_);
-    ASSERT_TRUE(log.Open(&settings_));
-    log.Write(TrackPoint::Make(-33.5, 151.25, 0, 0, 128809083092500000ULL));
-    listener_.Take();
-    shell_.answer = platform::IDOK;
-
-    EXPECT_TRUE(log.ExportGpx());
-    EXPECT_EQ(listener_.Take(), (Events{"stopped 1", "started 1"}));
-    EXPECT_TRUE(shell_.boxes == kQuestion);
-    EXPECT_EQ(log.LastExportPath(), "\\Kestrix.gpx");
-    const std::string gpx = test::ReadFile(dir_.File("Kestrix.gpx"));
-    EXPECT_NE(gpx.find("<name>Kestrix</name>"), std::string::npos);
-    EXPECT_NE(gpx.find("<trkpt lat=\"-33.500000\" lon=\"151.250000\">"), std::string::npos);
-    // Removed, then created again empty by the reopening.
-    EXPECT_TRUE(log.IsOpen());
-    EXPECT_EQ(LogBytes(), "");
-}
 
 // The question waits for a person while the loop turns: a logger started meanwhile must
 // not append to the log that OK removes, or every later record would go with it.

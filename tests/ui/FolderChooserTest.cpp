@@ -70,31 +70,5 @@ TEST_F(FolderChooserTest, ListsEachFolderOnceAndCreatesInsideTheSelectedOne) {
     EXPECT_FALSE(std::filesystem::exists(Root() + "/Storage Card/tab\tbed"));
 }
 
-TEST_F(FolderChooserTest, GivesThePathOnlyWhenOkEndsItAndThePathFits) {
-    struct Case {
-        const char* name;
-        bool selectRoot;
-        bool ok;
-        size_t capacity;
-        bool chosen;
-    };
-    const std::vector<Case> cases = {
-        {"root", true, true, 260, true},
-        {"no room for the terminator", true, true, 1, false},
-        {"nothing selected", false, true, 260, false},
-        {"cancelled", true, false, 260, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string folder = "unchanged";
-        WhenOpen([&](WindowHandle chooser) {
-            if (c.selectRoot) SelectTreeItem(chooser, kIdcFolderTree, Child(chooser, {}).item);
-            c.ok ? PressDone(chooser) : PressCancel(chooser);
-        });
-        EXPECT_EQ(ChooseFolder(kInstance, kNoWindow, &folder, c.capacity), c.chosen);
-        EXPECT_EQ(folder, c.chosen ? "\\" : "unchanged");
-    }
-}
-
 }  // namespace
 }  // namespace kestrix::test

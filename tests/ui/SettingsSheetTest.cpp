@@ -62,26 +62,6 @@ TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
     }
 }
 
-TEST_F(SheetTest, AccountPageWritesOnlyTheFieldsThePersonChanged) {
-    Settings().SetHost(std::string("10.1.2.3"));
-    Settings().SetLogin(std::string("anna"));
-    Settings().SetPassword(std::string("secret"));
-    Settings().SetLogPath(std::string("\\Tracks\\old.log"));  // a login written again would rename it
-    ASSERT_TRUE(RunSheet(kPageAccount, [&](WindowHandle sheet) {
-        EXPECT_EQ(Control(sheet, kIdcLogin).text, "anna");
-        EXPECT_EQ(Control(sheet, kIdcPassword).length, 32u);
-        const ControlInfo notice = Control(sheet, kIdcAccountNotice);
-        EXPECT_EQ(notice.color, 0x0000FFu);
-        EXPECT_NE(notice.text.find("http://10.1.2.3:1280/"), std::string::npos) << notice.text;
-        ClickControl(sheet, kIdcRegisterLink);
-        TypeText(sheet, kIdcPassword, "demo");
-        PressDone(sheet);
-    }));
-    EXPECT_EQ(shell_.links, std::vector<std::string>{"http://10.1.2.3:1280/mobile/register"});
-    EXPECT_EQ(Settings().GetPasswordHash(), "fe01ce2a7fbac8fafaed7c982a04e229");
-    EXPECT_EQ(Settings().GetLogPath(), "\\Tracks\\old.log");
-}
-
 // The sheet's edits refuse the text the settings refuse, with the box saying why, and store
 // nothing of it.
 TEST_F(SheetTest, EditsTheSettingsRefuseAreRefusedWithTheReason) {
