@@ -93,43 +93,6 @@ TEST_F(DeviceFsTest, LinksThatLeadOutOfTheRootAreRefused) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 1) << "nothing beside the root";
 }
 
-TEST_F(DeviceFsTest, CreatingOneFolderFailsWhenItExistsOrHasNoParent) {
-    ASSERT_TRUE(CreateDeviceDirectory("\\My Documents"));
-    test::WriteFile(dir_.Path() + "/file", "");
-    const std::pair<const char*, int> cases[] = {  // device path, error (0: created)
-        {"\\My Documents\\Tracks", 0}, {"\\My Documents\\Tracks", kErrorAlreadyExists},
-        {"\\My Documents\\Tracks\\", kErrorAlreadyExists}, {"\\", kErrorAlreadyExists},
-        {"\\file", kErrorAlreadyExists}, {"\\Missing\\Tracks", kErrorPathNotFound},
-        {"\\file\\Tracks", kErrorPathNotFound}, {"\\My Documents\\..\\x", kErrorBadPathname},
-    };
-    for (const auto& [path, error] : cases) {
-        SetLastError(0);
-        EXPECT_EQ(CreateDeviceFolder(path), error == 0) << path;
-        EXPECT_EQ(GetLastError(), error) << path;
-    }
-    auto list = ListDeviceDirectory("\\My Documents");
-    ASSERT_TRUE(list);
-    ASSERT_EQ(list->size(), 1u);
-    EXPECT_TRUE((*list)[0].isDirectory);
-}
-
-TEST_F(DeviceFsTest, UniqueFilesAreNewEmptyAndNamedAfterThePrefix) {
-    ASSERT_TRUE(CreateDeviceDirectory("\\tmp"));
-    std::set<std::string> seen;
-    for (int i = 0; i < 20; ++i) {
-        auto path = CreateUniqueDeviceFile("\\tmp", "gpx");
-        ASSERT_TRUE(path);
-        EXPECT_TRUE(std::regex_match(*path, std::regex(R"(\\tmp\\gpx[0-9A-F]{4}\.tmp)"))) << *path;
-        EXPECT_EQ(DeviceFileSize(*path), 0);
-        EXPECT_TRUE(seen.insert(*path).second) << *path;
-    }
-    auto atRoot = CreateUniqueDeviceFile("", "r");
-    ASSERT_TRUE(atRoot);
-    EXPECT_EQ(atRoot->rfind("\\r", 0), 0u);
-    EXPECT_FALSE(CreateUniqueDeviceFile("\\tmp", "..\\up"));
-    EXPECT_FALSE(CreateUniqueDeviceFile("\\no such dir", "x"));
-}
-
 TEST(DeviceFileTest, AShortWriteReportsTheSystemError) {
     std::string previous = DeviceRoot();
     SetDeviceRoot("/dev");

@@ -62,11 +62,5 @@ TEST(Resources, EveryImageIsADistinctWellFormedSvgThatLoadsAtItsSize) {
     EXPECT_EQ(platform::LoadImage(0, 101, platform::IMAGE_ICON, 0, 0), 0u) << "no instance";
 }
 
-TEST(Resources, UnknownIdsHaveNoImageAndTheTitleStringIsKestrix) {
-    for (int id : {0, -1, 1, 100, 102, 105, 116, 118, 131, 40001}) EXPECT_EQ(ResourceSvg(id), nullptr) << id;
-    EXPECT_EQ(LoadResourceString(kStringTitle), "Kestrix");
-    EXPECT_EQ(LoadResourceString(999), "");
-}
-
 }  // namespace
 }  // namespace kestrix
