@@ -22,6 +22,25 @@ protected:
     TempDir dir_;
 };
 
+// The logger on external power is the browser's to test, the registry saved on shutdown
+// the config command's; here the log goes under --root and the registry stays in the data
+// folder.
+TEST_F(RunCommandTest, TheLogGoesUnderTheRootAndTheRegistryStaysInTheDataFolder) {
+    WritePowerSupply(Power(), true);
+    for (const auto& [name, value] :
+         {std::pair{"Login", "anna"}, {"Password", "demo"}, {"COM", "/dev/null"}, {"ModeP", "2"}})
+        Config(name, value);
+    const std::string root = dir_.Path() + "/device";
+    Daemon d(Data(), Power(), dir_.Path(), {"--root", root});
+    ASSERT_TRUE(d.Up()) << d.Process().Err();
+    ASSERT_TRUE(d.WaitForPage("Mode: Logger")) << d.NotificationHtml() << d.Process().Err();
+    EXPECT_TRUE(std::filesystem::exists(root + "/anna.log"));
+    EXPECT_FALSE(std::filesystem::exists(Data() + "/anna.log"));
+    d.StopWith(SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(root + "/registry.reg"));
+    EXPECT_NE(ReadFile(Data() + "/registry.reg").find("\"ModeP\"=dword:00000002"), std::string::npos);
+}
+
 // Nobody answers: the settings sheet at the Account page, the port question and the sheet at
 // the GPS page each give up after the unattended time-out, in that order; start-up finishes
 // with nothing left open, and nothing was stored for the person.
