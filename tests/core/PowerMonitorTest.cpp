@@ -52,12 +52,7 @@ protected:
 
 TEST_F(PowerMonitorTest, ReportsEachBroadcastAsItArrives) {
     using V = std::vector<std::string>;
-    struct Step {
-        const char* name;
-        Queued record;
-        V calls;
-        uint8_t statusAfter;
-    };
+    struct Step { const char* name; Queued record; V calls; uint8_t statusAfter; };
     const std::vector<Step> steps = {
         {"first status 1", Info(1), {"source 1"}, 1},
         {"same status again", Info(1), {}, 1},

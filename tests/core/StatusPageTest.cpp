@@ -56,10 +56,7 @@ TEST(StatusPageTest, EveryStateGivesItsExactPage) {
 }
 
 TEST(StatusPageTest, MessageMarkupIsEscaped) {
-    struct Case {
-        std::string message;
-        const char* shown;
-    };
+    struct Case { std::string message; const char* shown; };
     const std::vector<Case> cases = {
         {"<b>bold</b> & more", "&lt;b&gt;bold&lt;/b&gt; &amp; more"},
         {"</font><input name=\"cmd:40003\"/>", "&lt;/font&gt;&lt;input name=\"cmd:40003\"/&gt;"},

@@ -28,11 +28,7 @@ protected:
 };
 
 TEST_F(ConfigCommandTest, SetThenGetReadsBackWhatLoadSees) {
-    struct Case {
-        const char* name;
-        const char* value;
-        const char* shown;
-    };
+    struct Case { const char* name; const char* value; const char* shown; };
     const Case cases[] = {
         {"Login", "anna", "anna\n"},
         {"LOG", "\\My Documents\\track.log", "\\My Documents\\anna.log\n"},  // the log is named after the account
@@ -62,11 +58,7 @@ TEST_F(ConfigCommandTest, SetThenGetReadsBackWhatLoadSees) {
 TEST_F(ConfigCommandTest, RefusedValuesLeaveTheSettingAndExitWithTwo) {
     ASSERT_EQ(Config({"set", "AutoTrkTimeout", "30"}).exitCode, 0);
     ASSERT_EQ(Config({"set", "Port", "1201"}).exitCode, 0);
-    struct Case {
-        const char* name;
-        std::string value;
-        const char* message;
-    };
+    struct Case { const char* name; std::string value; const char* message; };
     const Case cases[] = {
         {"AutoTrkTimeout", "61", "AutoTrkTimeout cannot be \"61\""},
         {"AutoTrkPointCount", "501", "AutoTrkPointCount cannot be \"501\""},

@@ -83,11 +83,7 @@ TEST(NmeaFramerTest, FramesInputAsTheTableSaysInAnyChunking) {
 // the cold-boot capture: its receiver cuts sentences off mid-line, and the three valid
 // sentences that follow such a cut on the same line are framed now.
 TEST(NmeaFramerTest, RealCapturesFrameEverySentenceTheyDidBefore) {
-    struct Capture {
-        const char* name;
-        size_t sentences;
-        uint64_t framed, failures;
-    };
+    struct Capture { const char* name; size_t sentences; uint64_t framed, failures; };
     const Capture captures[] = {
         {"ac12", 51, 51, 0},             {"beidou-gb", 68, 68, 0},        {"bu353-glonass", 112, 112, 0},
         {"firefly-II", 46, 69, 23},      {"furuno_gl_ga", 306, 306, 0},   {"garmin48", 92, 92, 0},

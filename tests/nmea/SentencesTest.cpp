@@ -30,11 +30,7 @@ using SentencesTest = test::DeviceClockTest;
 // Times the captures do not show: what a sentence without a date or time takes from the
 // device clock (GGA and GLL always take its date). Time fields are the field reader's.
 TEST_F(SentencesTest, TimestampsTakeWhatTheDeviceClockHas) {
-    struct Case {
-        const char* what;
-        std::string type, body;
-        uint64_t expected;
-    };
+    struct Case { const char* what; std::string type, body; uint64_t expected; };
     const uint64_t device = DeviceTime();
     const Case cases[] = {
         {"RMC without date keeps the device date", "RMC", "123519.5,A,4807.038,N,01131.000,E,,,,,",

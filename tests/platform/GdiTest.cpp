@@ -69,11 +69,7 @@ struct MemoryDc {
 
 // The fixed table gives the same sizes everywhere (Gdi.h states the rules and examples).
 TEST(GdiTest, TextIsMeasuredFromTheFontTable) {
-    struct Case {
-        LogFont font;
-        const char* text;
-        Size extent;
-    };
+    struct Case { LogFont font; const char* text; Size extent; };
     const Case cases[] = {
         {Font(0), "W", {14, 16}},
         {Font(0), "00", {16, 16}},
@@ -96,10 +92,7 @@ TEST(GdiTest, TextIsMeasuredFromTheFontTable) {
         SelectObject(mem.dc, old);
         DeleteObject(font);
     }
-    struct MetricCase {
-        LogFont font;
-        TextMetric metric;
-    };
+    struct MetricCase { LogFont font; TextMetric metric; };
     const MetricCase metrics[] = {
         {Font(0), {16, 13, 3, 7, 15, 400}},
         {Font(24, 16, 700), {24, 19, 5, 16, 28, 700}},

@@ -17,11 +17,7 @@ namespace {
 // Text from outside reaches the log as one line: what is not printable UTF-8 is shown as
 // \xNN. FindUnprintable, which the settings use to refuse such text, stops at the same byte.
 TEST(LogTest, TextThatIsNotPrintableIsEscaped) {
-    struct Case {
-        std::string text;
-        const char* logged;
-        size_t firstUnprintable;
-    };
+    struct Case { std::string text; const char* logged; size_t firstUnprintable; };
     const Case cases[] = {
         {std::string("login refused: \xff\xfe\x00\n<", 20), "login refused: \\xff\\xfe\\x00\\x0a<", 15},
         {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f", 0},

@@ -88,10 +88,7 @@ TEST(MessageLoopTest, TimersFireOncePerPassWhenDueAndRestartFromNow) {
     int fired = 0;
     uint32_t id = f.loop.SetTimer(100, [&](uint32_t) { ++fired; });
     ASSERT_GT(id, 0u);
-    struct Step {
-        uint64_t advance;
-        int total;
-    };
+    struct Step { uint64_t advance; int total; };
     // 350 ms late still gives one call; the next is due 100 ms after that call.
     const Step steps[] = {{0, 0}, {99, 0}, {1, 1}, {0, 1}, {350, 2}, {99, 2}, {1, 3}};
     for (const auto& s : steps) {

@@ -17,11 +17,7 @@ void WriteSupply(const std::string& root, const std::string& name, const Attribu
     for (const auto& [file, value] : attributes) test::WriteFile(root + "/" + name + "/" + file, value + "\n");
 }
 
-struct TreeCase {
-    const char* name;
-    std::map<std::string, Attributes> supplies;
-    PowerInfo expected;
-};
+struct TreeCase { const char* name; std::map<std::string, Attributes> supplies; PowerInfo expected; };
 
 PowerInfo Info(uint8_t ac, uint8_t flag, uint8_t percent) {
     PowerInfo i;

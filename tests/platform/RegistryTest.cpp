@@ -218,10 +218,7 @@ TEST(RegistryTextTest, ParsesWhatRegeditWrites) {
 
 TEST(RegistryTextTest, ErrorsNameTheLine) {
     const std::string head = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n";
-    struct Case {
-        std::string text;
-        std::string error;
-    };
+    struct Case { std::string text; std::string error; };
     const Case cases[] = {
         {"REGEDIT4\n", "line 1: "},
         {"Windows Registry Editor Version 5.00\n\"A\"=\"x\"\n", "line 2: value before the first key"},

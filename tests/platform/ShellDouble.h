@@ -30,14 +30,8 @@ private:
 
 class ShellDouble final : public platform::ShellHost {
 public:
-    struct Box {
-        std::string text, caption;
-        uint32_t flags;
-    };
-    struct Update {
-        uint32_t mask;
-        platform::Notification n;
-    };
+    struct Box { std::string text, caption; uint32_t flags; };
+    struct Update { uint32_t mask; platform::Notification n; };
     explicit ShellDouble(Journal* journal = nullptr) : journal_(journal) {}
     bool NotificationAdd(const platform::Notification& n) override {
         Note("shell.Add");

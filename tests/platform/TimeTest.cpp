@@ -25,11 +25,7 @@ auto Fields(const SystemTime& t) {
 void ExpectFields(const SystemTime& got, const SystemTime& want) { EXPECT_EQ(Fields(got), Fields(want)); }
 
 // FILETIME values worked out from Unix times: ticks = unix * 10^7 + 116444736000000000.
-struct FileTimeCase {
-    uint64_t fileTime;
-    SystemTime time;
-    int dayOfWeek;
-};
+struct FileTimeCase { uint64_t fileTime; SystemTime time; int dayOfWeek; };
 
 // OLE dates both ways, before the epoch too; a fraction rounds to the nearest millisecond
 // (one way only); values outside the calendar are refused and the output left alone.

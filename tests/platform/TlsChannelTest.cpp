@@ -40,12 +40,7 @@ test::TestCertificates* TlsChannelTest::certs_;
 // a server that the client cannot trust, or that is not the one it named, gets nothing.
 TEST_F(TlsChannelTest, TheClientSendsOnlyToAServerItVerified) {
     ASSERT_TRUE(certs_->made);
-    struct Case {
-        const char* host;
-        std::string cert, key;
-        State client;
-        const char* reason;
-    };
+    struct Case { const char* host; std::string cert, key; State client; const char* reason; };
     const Case cases[] = {
         {"localhost", certs_->cert, certs_->key, State::Open, ""},
         {"127.0.0.1", certs_->cert, certs_->key, State::Open, ""},

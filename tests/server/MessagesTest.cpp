@@ -98,10 +98,7 @@ TEST(LoginMessageTest, Responses) {
 }
 
 TEST(PositionMessageTest, BytesAndSpeedClasses) {
-    struct Case {
-        float speed;
-        uint32_t speedBits, speedClass;
-    };
+    struct Case { float speed; uint32_t speedBits, speedClass; };
     const Case cases[] = {
         {300.5f, 0x43964000, 0}, {300.0f, 0x43960000, 2}, {5.0f, 0x40A00000, 2},
         {1.0f, 0x3F800000, 1},   {0.5f, 0x3F000000, 6},
@@ -123,10 +120,7 @@ TEST(PositionMessageTest, BytesAndSpeedClasses) {
 }
 
 TEST(CoordinateCodeTest, KnownCodes) {
-    struct Case {
-        const char* what;
-        int64_t code, expected;
-    };
+    struct Case { const char* what; int64_t code, expected; };
     const Case cases[] = {
         {"lat 0", LatitudeCode(0.0), 2147483647},
         {"lat +90", LatitudeCode(90.0), 0},

@@ -104,11 +104,7 @@ TEST(PacketTest, ReceiveRefusesMalformedPackets) {
     Bytes badChecksum = good;
     badChecksum[good.size() - 1] ^= 0xFF;  // the Adler-32
 
-    struct Case {
-        const char* name;
-        Bytes wire;
-        PacketError error;
-    };
+    struct Case { const char* name; Bytes wire; PacketError error; };
     const Case cases[] = {
         {"length below the header", {46, 0, 3, 0}, PacketError::TooShort},
         {"compressed length below 8", {46, 0x80, 7, 0, 1, 0, 0, 0}, PacketError::TooShort},

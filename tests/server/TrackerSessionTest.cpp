@@ -145,10 +145,7 @@ TEST_F(TrackerSessionTest, ServerOutageLosesNothingAndResendsOnce) {
 // A refused login shows the server's text, a missing login or password says which; every
 // point waits in the offline store and none reaches the server.
 TEST_F(TrackerSessionTest, RefusedOrMissingAccountsAreReportedAndThePointsKept) {
-    struct Case {
-        const char* text;
-        std::optional<std::string> login, password;
-    };
+    struct Case { const char* text; std::optional<std::string> login, password; };
     const Case cases[] = {
         {"message Wrong login or password", "anna", "wrong"},
         {"message Invalid login.", std::nullopt, std::nullopt},

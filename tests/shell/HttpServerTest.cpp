@@ -152,12 +152,7 @@ TEST(HttpServerTest, OtherHostsAreRefusedThePageLimitsItsScriptsAndAPortIsTakenO
 // one too large, and a request for what is not there each get their status and message.
 TEST(HttpServerTest, BadRequestsGetAClearErrorAndChangeNothing) {
     ShellUnderTest shell;
-    struct Case {
-        const char* path;
-        std::string body;
-        int status;
-        const char* message;
-    };
+    struct Case { const char* path; std::string body; int status; const char* message; };
     const Case cases[] = {
         {"/api/command", "{", 400, "the request body is not valid JSON"},
         {"/api/command", "[40001]", 400, "the request body must be a JSON object"},
@@ -208,12 +203,7 @@ TEST(HttpServerTest, ItemRowIsShownAndDriven) {
     auto row = cli.Get("/api/today");
     ASSERT_EQ(row->status, 200) << row->body;
     EXPECT_NE(row->body.find(R"("height":24,"selected":0,"svg":"<svg )"), std::string::npos) << row->body;
-    struct Case {
-        const char* path;
-        const char* body;
-        int status;
-        const char* answer;
-    };
+    struct Case { const char* path; const char* body; int status; const char* answer; };
     const Case cases[] = {
         {"/api/today/key", R"({"message": "selection", "key": 37})", 200, R"({"ok":true,"result":1})"},
         {"/api/today/tap", R"({"x": 480})", 400, "must lie in the item row (0 to 479)"},
@@ -297,11 +287,7 @@ TEST(HttpServerTest, DialogInputThatDoesNotFitIsRefusedAndABoxOpenedByInputWaits
     EXPECT_FALSE(controls[1].contains("text")) << "a password edit never shows its text";
     EXPECT_EQ(std::make_pair(controls[1]["length"], controls[3]["pos"]), std::make_pair(json(6), json(100)));
 
-    struct Refused {
-        json body;
-        int status;
-        const char* error;
-    };
+    struct Refused { json body; int status; const char* error; };
     const Refused refused[] = {
         {{{"dialog", id + 1000}, {"event", "done"}}, 404, "no open dialog"},
         {{{"dialog", id}, {"control", 99}, {"event", "click"}}, 404, "no control with the id 99"},

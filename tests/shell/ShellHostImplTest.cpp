@@ -27,12 +27,7 @@ int RunBox(ShellHostImpl& host, uint32_t flags, const std::function<void(const P
 // Nobody answers: after the box's time-out, or when the shell stops meanwhile, it closes
 // with the safe button and says so in the log.
 TEST(ShellHostImplTest, AnUnansweredBoxGetsTheSafeButtonWhenItsTimeRunsOutOrTheShellStops) {
-    struct Case {
-        uint32_t flags;
-        bool shutdown;
-        int safe;
-        const char* log;
-    };
+    struct Case { uint32_t flags; bool shutdown; int safe; const char* log; };
     const Case cases[] = {
         {platform::MB_OK | platform::MB_ICONWARNING, false, platform::IDOK, "nobody answered in time): answered OK"},
         {platform::MB_OKCANCEL, false, platform::IDCANCEL, "nobody answered in time): answered Cancel"},

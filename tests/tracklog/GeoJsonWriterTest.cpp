@@ -39,10 +39,7 @@ constexpr double kEquator = 111.319491;
 constexpr double kMeridian = 110.574276;
 constexpr double kParallel1 = 111.302650;
 
-struct Answer {
-    GeoJsonConversion result;
-    std::string text;
-};
+struct Answer { GeoJsonConversion result; std::string text; };
 
 Answer Convert(const test::TempDir& dir, const std::vector<LogRecord>& records, const TrackQuery& query) {
     std::string bytes;
