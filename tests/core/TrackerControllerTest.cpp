@@ -28,7 +28,6 @@ using V = std::vector<std::string>;
 constexpr uintptr_t kInstance = 0x1000;
 constexpr const char* kBatteryText =
     "The battery charge level is critically low. All user data has been saved to disk.";
-constexpr const char* kNoPortText = "Application can't automatically detect GPS port. You should select it manually...";
 
 class TrackerControllerTest : public test::ControllerTest {
 protected:

@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <regex>
-#include <set>
 
 #include "LogCapture.h"
 #include "platform/LastError.h"

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,6 @@
 // A loop on the test thread with a stepped clock and a window class "probe" whose
 // procedure records every message, then gives it to onMessage (0: DefWindowProc).
 #pragma once
-#include <functional>
 #include <vector>
 
 #include "platform/Controls.h"

@@ -1,6 +1,5 @@
 #include "today/ItemView.h"
 
-#include <functional>
 
 #include "TodayFixture.h"
 #include "base/TrackPoint.h"
@@ -9,7 +8,6 @@ namespace kestrix::test {
 namespace {
 
 using V = std::vector<std::string>;
-using platform::kNoWindow;
 
 TEST_F(TodayTest, IconsBelow32PixelsComeFromTheFirstColumn) {
     today::PluginUnload();

@@ -6,7 +6,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 

@@ -1,7 +1,6 @@
 #include "tracklog/GeoJsonWriter.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
@@ -9,13 +8,10 @@
 
 #include "platform/DeviceFs.h"
 #include "support/TestSupport.h"
-#include "tracklog/GpxWriter.h"
 #include "tracklog/LogRecord.h"
 
 namespace kestrix {
 namespace {
-
-using nlohmann::json;
 
 constexpr uint64_t kSecond = 10'000'000;
 const uint64_t kT0 = test::FileTimeOf(2026, 12, 7, 14, 0, 0);
@@ -32,12 +28,6 @@ const std::vector<LogRecord> kLog = {
     {1.0, 1.0, 200.5f, 5.0f, kT0 + 641 * kSecond},  // more than 10 minutes later
     {1.0, 1.001, 201.0f, 80.0f, kT0 + 651 * kSecond},
 };
-// Geodesics on WGS84, worked out by hand: 0.001 degrees of the equator is a * pi / 180000,
-// of the meridian at the equator a * (1 - e^2) * pi / 180000, of the parallel at 1 degree
-// N cos(1 degree) * pi / 180000 with N = a / sqrt(1 - e^2 sin^2(1 degree)).
-constexpr double kEquator = 111.319491;
-constexpr double kMeridian = 110.574276;
-constexpr double kParallel1 = 111.302650;
 
 struct Answer { GeoJsonConversion result; std::string text; };
 
