@@ -54,11 +54,8 @@ struct Recorder {
 TEST(DialogTest, AModalDialogEndedDuringANestedMessageBoxReturnsOnceTheBoxIsAnswered) {
     test::WindowFixture f;
     test::ShellDouble shell;  // its box pumps the loop until answered, as the browser shell does
-    int answer = 0;
-    shell.answer = [&](const test::ShellDouble::Box&) {
-        MessageLoop::Current()->PumpUntil([&] { return answer != 0; });
-        return answer;
-    };
+    shell.answer = 0;
+    shell.whileShown = [&] { MessageLoop::Current()->PumpUntil([&] { return shell.answer != 0; }); };
     SetShellHost(&shell);
     Recorder r;
     int boxAnswer = 0;
@@ -70,7 +67,7 @@ TEST(DialogTest, AModalDialogEndedDuringANestedMessageBoxReturnsOnceTheBoxIsAnsw
         f.loop.PostTask([&, h] {  // while the box is up: the dialog is ended, then the box answered
             EXPECT_TRUE(EndDialog(h, 7));
             shownWhileBoxOpen = DescribeDialogs().size();
-            answer = IDOK;
+            shell.answer = IDOK;
         });
         boxAnswer = MessageBox(h, "Login should not be empty", "Attention", MB_OK);
         aliveAfterBox = IsWindow(h);

@@ -1,6 +1,6 @@
 // A shell that records what the logic asks it to show. Each call also lands in the journal
 // when one is given, so tests can check the order of calls across services. Message boxes
-// are answered by answer(), as a person would (OK when it is not set).
+// are answered with `answer`, as a person would, after whileShown has run (the box's thread).
 #pragma once
 #include <functional>
 #include <mutex>
@@ -30,7 +30,7 @@ private:
 
 class ShellDouble final : public platform::ShellHost {
 public:
-    struct Box { std::string text, caption; uint32_t flags; };
+    struct Box { std::string text, caption; uint32_t flags; bool operator==(const Box&) const = default; };
     struct Update { uint32_t mask; platform::Notification n; };
     explicit ShellDouble(Journal* journal = nullptr) : journal_(journal) {}
     bool NotificationAdd(const platform::Notification& n) override {
@@ -52,7 +52,8 @@ public:
                    uint32_t flags) override {
         Note("shell.MessageBox " + caption);
         boxes.push_back({text, caption, flags});
-        return answer ? answer(boxes.back()) : platform::IDOK;
+        if (whileShown) whileShown();
+        return answer;
     }
     bool OpenLink(const std::string& url) override {
         links.push_back(url);
@@ -65,7 +66,8 @@ public:
     std::vector<Update> updates;
     std::vector<Box> boxes;
     std::vector<std::string> links;
-    std::function<int(const Box&)> answer;
+    int answer = platform::IDOK;
+    std::function<void()> whileShown;
 
 private:
     void Note(const std::string& call) {

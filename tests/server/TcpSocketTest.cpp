@@ -81,7 +81,7 @@ protected:
     std::unique_ptr<test::RefServer> server_;
     test::StatusRecorder listener_;
     TrackerSession session_{&listener_};
-    test::ScriptedShell shell_;
+    test::ShellDouble shell_;
     test::UploadHost host_{settings_};
 };
 

@@ -17,6 +17,7 @@
 #include "base/Listeners.h"
 #include "platform/DeviceFs.h"
 #include "platform/Registry.h"
+#include "platform/ShellDouble.h"
 #include "platform/Socket.h"
 #include "server/OfflineStore.h"
 #include "server/ServerConnection.h"

@@ -36,7 +36,7 @@ protected:
         f.Write(tail.data(), tail.size());
     }
 
-    test::ScriptedShell shell_;
+    test::ShellDouble shell_;
     test::UploadHost host_{settings_};
 };
 

@@ -2,20 +2,16 @@
 //   StatusRecorder: an IStatusListener that keeps every report in order, as "started K",
 //     "stopped K", "message TEXT" or "problem K TEXT" (any thread);
 //   FixRecorder: a GpsFixListener that keeps the fixes, the signal levels and the count of
-//     losses (any thread);
-//   ScriptedShell: the person in front of the message boxes: gives one answer and keeps
-//     every box shown; whileShown runs as a box waits for the answer (the test's thread).
+//     losses (any thread).
 #pragma once
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/Listeners.h"
-#include "platform/Shell.h"
 
 namespace kestrix::test {
 
@@ -89,31 +85,6 @@ private:
     std::vector<TrackPointRef> fixes_;
     std::vector<int> levels_;
     int lost_ = 0;
-};
-
-class ScriptedShell : public platform::ShellHost {
-public:
-    struct Box {
-        platform::WindowHandle owner;
-        std::string text;
-        std::string caption;
-        uint32_t flags;
-        bool operator==(const Box&) const = default;
-    };
-    bool NotificationAdd(const platform::Notification&) override { return false; }
-    bool NotificationUpdate(uint32_t, const platform::Notification&) override { return false; }
-    bool NotificationRemove(const std::string&, uint32_t) override { return false; }
-    int MessageBox(platform::WindowHandle owner, const std::string& text, const std::string& caption,
-                   uint32_t flags) override {
-        boxes.push_back({owner, text, caption, flags});
-        if (whileShown) whileShown();
-        return answer;
-    }
-    bool OpenLink(const std::string&) override { return false; }
-
-    int answer = platform::IDOK;
-    std::vector<Box> boxes;
-    std::function<void()> whileShown;
 };
 
 }  // namespace kestrix::test

@@ -9,6 +9,7 @@
 
 #include "platform/DeviceFs.h"
 #include "platform/MessageLoop.h"
+#include "platform/ShellDouble.h"
 #include "settings/TrackerSettings.h"
 #include "support/Recorders.h"
 #include "support/TestSupport.h"
@@ -139,9 +140,9 @@ protected:
         TrackLog::SetSettingsSource(nullptr);
     }
 
-    const std::vector<test::ScriptedShell::Box> kQuestion = {
-        {0, "Would you like to remove the binary log?", "GMRLogger", 33}};
-    test::ScriptedShell shell_;
+    const std::vector<test::ShellDouble::Box> kQuestion = {
+        {"Would you like to remove the binary log?", "GMRLogger", 33}};
+    test::ShellDouble shell_;
     // As on the UI thread: the log converts on a worker while this loop turns ("kestrix log
     // gpx" converts on a thread without one).
     platform::MessageLoop loop_;
