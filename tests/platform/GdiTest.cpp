@@ -154,42 +154,5 @@ TEST(GdiTest, EdgesAndFocusRectangles) {
     }
 }
 
-// Text lands where its format places it (cell top-left, baseline = top + ascent 13 for the
-// default font; "Kestrix" is 44 x 16), is escaped, and stands on its background when opaque.
-TEST(GdiTest, TextLandsWhereItsFormatPlacesIt) {
-    const std::pair<uint32_t, const char*> cases[] = {
-        {DT_LEFT, "0 13"},
-        {DT_CENTER, "28 13"},
-        {DT_RIGHT, "56 13"},
-        {DT_CENTER | DT_VCENTER | DT_SINGLELINE, "28 17"},
-        {DT_BOTTOM | DT_SINGLELINE, "0 21"},
-        {DT_VCENTER, "0 13"},  // vertical placement needs a single line
-    };
-    PaintFixture f;
-    const WindowHandle win = f.Window(100, 24);
-    for (const auto& [format, where] : cases) {
-        const std::string svg = f.Paint(win, [&](DcHandle dc) {
-            SetBkMode(dc, TRANSPARENT);
-            Rect r{0, 0, 100, 24};
-            DrawText(dc, "Kestrix", r, format);
-        });
-        EXPECT_EQ(test::SvgShapes(svg, "text", {"x", "y", "textLength", "font-size"}),
-                  std::vector<std::string>{std::string(where) + " 44 14.4"})
-            << format;
-    }
-    Rect measured{5, 5, 6, 6};
-    const std::string svg = f.Paint(win, [&](DcHandle dc) {
-        SetTextColor(dc, Rgb(0, 0, 255));
-        SetBkColor(dc, Rgb(255, 255, 0));
-        EXPECT_EQ(DrawText(dc, "Kestrix", measured, DT_CALCRECT), 16);
-        ExtTextOut(dc, 2, 3, "a<b&c");
-    });
-    EXPECT_EQ(measured, (Rect{5, 5, 49, 21}));
-    EXPECT_NE(svg.find(">a&lt;b&amp;c</text>"), std::string::npos) << svg;
-    // Only ExtTextOut drew, on its opaque background.
-    EXPECT_EQ(test::SvgShapes(svg, "rect", {"fill"}), std::vector<std::string>{"#ffff00"}) << svg;
-    EXPECT_EQ(test::SvgShapes(svg, "text", {"fill"}), std::vector<std::string>{"#0000ff"});
-}
-
 }  // namespace
 }  // namespace kestrix::platform
