@@ -88,21 +88,6 @@ TEST(LogCommandTest, GpxWritesTheExportsBytesBesideTheLogAndNeverTouchesIt) {
     EXPECT_EQ(ReadFile(dir.File("anna.log")), log) << "the log is neither removed nor filled up";
 }
 
-TEST(LogCommandTest, GpxTrackIsNamedAfterTheFileWrittenOrTheLog) {
-    TempDir dir;
-    WriteFile(dir.File("anna.log"), Bytes(64));
-    Finished out = RunKestrix({"log", "gpx", dir.File("anna.log"), "-o", "-"}, dir.Path());
-    EXPECT_EQ(out.exitCode, 0) << out.err;
-    EXPECT_NE(out.out.find("\t\t<name>anna</name>\r\n"), std::string::npos) << out.out;
-    EXPECT_EQ(out.err, "kestrix log: wrote 2 points to standard output\n");
-
-    Finished file = RunKestrix({"log", "gpx", "-o", dir.File("trip.xml"), dir.File("anna.log")}, dir.Path());
-    EXPECT_EQ(file.exitCode, 0) << file.err;
-    std::string expected = out.out;
-    expected.replace(expected.find("<name>anna<"), 11, "<name>trip<");
-    EXPECT_EQ(ReadFile(dir.File("trip.xml")), expected);
-}
-
 // The document itself is the GeoJSON writer's golden table; here the command's options.
 TEST(LogCommandTest, GeoJsonWritesTheDaemonsDocument) {
     TempDir dir;
