@@ -89,43 +89,5 @@ TEST_F(GpsDecoderTest, EveryFixSentenceOfTwentyRealReceiversDecodesAsTheReferenc
     EXPECT_GT(checked, 1300u);
 }
 
-// A receiver that cuts a sentence off, or mixes its binary protocol into the NMEA stream
-// (u-blox does on USB), loses only the broken sentence: each valid one after it is a fix.
-TEST_F(GpsDecoderTest, BrokenSentencesAndBinaryDataDoNotSwallowTheNextFix) {
-    // A u-blox frame: sync bytes, class and id, length, then NULs, "$" and "*" with hex
-    // digits, CR and LF in the payload, and the two checksum bytes.
-    const std::string ubx = std::string("\xB5\x62\x01\x07\x10\x00", 6) +
-                            std::string("\x00\x24\x2A\x34\x31\x0D\x0A\x00\x24\x47\x50\xFF\x2C\x2A\x00\x0A", 16) +
-                            "\x5E\x91";
-    const std::string junk[] = {
-        "$GPR",                       // cut in the address
-        "$GPRMC,081836,A,37",         // in the body
-        "$GPGGA,081836,3751.65,S*",   // before the checksum digits
-        "$GPGLL,3751.65,S*4",         // between them
-        ubx,                          // binary data
-        ubx + "$GPGSV,3,1,11,23,87,2",  // binary data, then a cut sentence
-    };
-    std::string stream;
-    for (size_t i = 0; i < std::size(junk); ++i) {
-        const std::string at = platform::Format("0818%02zu", i);
-        const std::string lat = platform::Format("4807.%03zu,N,01131.000,E", i);
-        const std::string valid[] = {"GPRMC," + at + ",A," + lat + ",000.0,000.0,170531,,,A",
-                                     "GPGGA," + at + "," + lat + ",1,08,0.9,545.4,M,46.9,M,,",
-                                     "GPGLL," + lat + "," + at + ",A,A"};
-        stream += junk[i] + MakeSentence(valid[i % 3]);
-    }
-    for (size_t chunk : {size_t{1}, stream.size()}) {
-        test::FixRecorder rec;
-        GpsDecoder d(&rec);
-        for (size_t i = 0; i < stream.size(); i += chunk) d.Feed(std::string_view(stream).substr(i, chunk));
-        const auto fixes = rec.Fixes();
-        ASSERT_EQ(fixes.size(), std::size(junk)) << "in chunks of " << chunk;
-        for (size_t i = 0; i < fixes.size(); ++i) {
-            EXPECT_NEAR(fixes[i]->GetLatitude(), 48 + (7 + i / 1000.0) / 60, 1e-9) << i;
-            EXPECT_NEAR(fixes[i]->GetLongitude(), 11 + 31 / 60.0, 1e-9) << i;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace kestrix
