@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <tuple>
 
@@ -23,9 +22,6 @@ auto Fields(const SystemTime& t) {
     return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
 }
 void ExpectFields(const SystemTime& got, const SystemTime& want) { EXPECT_EQ(Fields(got), Fields(want)); }
-
-// FILETIME values worked out from Unix times: ticks = unix * 10^7 + 116444736000000000.
-struct FileTimeCase { uint64_t fileTime; SystemTime time; int dayOfWeek; };
 
 // OLE dates both ways, before the epoch too; a fraction rounds to the nearest millisecond
 // (one way only); values outside the calendar are refused and the output left alone.
