@@ -52,5 +52,27 @@ TEST(FixFilterTest, KeepsFixesFarEnoughApartInSpaceOrTime) {
     }
 }
 
+TEST(FixFilterTest, FillsInAMissingSpeed) {
+    // seconds: the time of the second fix after the first
+    struct Case { const char* name; double metres; int64_t seconds; float reportedSpeed, expectedSpeed; };
+    const std::vector<Case> cases = {
+        {"100 m in 10 s", 100.0, 10, 0.0f, 36.0f},
+        {"equal times keep 0", 100.0, 0, 0.0f, 0.0f},
+        {"earlier time keeps 0", 100.0, -10, 0.0f, 0.0f},
+        {"reported speed is kept", 100.0, 10, 12.5f, 12.5f},
+        {"speed below 1e-6 counts as missing", 100.0, 10, 1e-7f, 36.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FixFilter filter;
+        auto first = PointAt(0, kT0);
+        filter.Offer(*first, 0);
+        auto next = PointAt(c.metres, static_cast<uint64_t>(static_cast<int64_t>(kT0) + c.seconds * int64_t(kSecond)),
+                            c.reportedSpeed);
+        ASSERT_EQ(filter.Offer(*next, 100), R::Accepted);
+        EXPECT_NEAR(next->GetSpeed(), c.expectedSpeed, 0.01f);
+    }
+}
+
 }  // namespace
 }  // namespace kestrix

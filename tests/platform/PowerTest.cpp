@@ -65,5 +65,17 @@ TEST(PowerTest, ScanReadsTheSupplyTree) {
     }
 }
 
+// A missing root is external power without a battery, queued at Start in the record's
+// layout: every byte not named here is zero.
+TEST(PowerTest, AMissingRootIsExternalPowerWithoutABatteryInTheRecordLayout) {
+    SysfsPowerSource source("/nonexistent/power_supply");
+    ASSERT_TRUE(source.Start());
+    PowerRecord r{}, expected{};
+    for (auto [at, value] : {std::pair<size_t, uint8_t>{0, 8}, {8, 28}, {32, 1}, {33, 128}, {34, 255}, {35, 128}, {36, 255}})
+        expected[at] = value;
+    ASSERT_EQ(source.Read(r), kPowerInfoLength);
+    EXPECT_EQ(r, expected);
+}
+
 }  // namespace
 }  // namespace kestrix::platform

@@ -145,5 +145,25 @@ TEST_F(OfflineStoreTest, AFullDiskKeepsPointsInMemoryForTheResend) {
                                                          "problem 0 "}));
 }
 
+TEST_F(OfflineStoreTest, OpenNamesAFileBesideTheLogAndReopeningAppends) {
+    OfflineStore store;
+    ASSERT_TRUE(store.Open(&settings_));
+    const std::string name = store.Name();
+    EXPECT_EQ(name.rfind("\\logs\\GMROT_", 0), 0u) << name;
+    EXPECT_EQ(StoreName(), name) << "a new file is named at once";
+    store.Write(Point(0));
+    store.Write(Point(1));
+    store.Close();
+    EXPECT_FALSE(store.IsOpen());
+    EXPECT_EQ(store.Name(), "");
+    EXPECT_EQ(platform::DeviceFileSize(name), 64);
+
+    ASSERT_TRUE(store.Open(&settings_));
+    EXPECT_EQ(store.Name(), name);
+    store.Write(Point(2));
+    store.Close();
+    EXPECT_EQ(platform::DeviceFileSize(name), 96);  // what the records hold is the resend test's
+}
+
 }  // namespace
 }  // namespace kestrix
