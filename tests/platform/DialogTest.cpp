@@ -42,13 +42,6 @@ struct Recorder {
             return handle ? handle(h, m, w, l) : 0;
         };
     }
-    std::vector<Message> Notes() const {  // commands, notifications and keys
-        std::vector<Message> out;
-        for (const auto& m : seen)
-            if (m.msg == WM_COMMAND || m.msg == WM_HSCROLL || m.msg == WM_NOTIFY || (m.msg >= WM_KEYDOWN && m.msg <= WM_CHAR))
-                out.push_back(m);
-        return out;
-    }
 };
 
 TEST(DialogTest, AModalDialogEndedDuringANestedMessageBoxReturnsOnceTheBoxIsAnswered) {

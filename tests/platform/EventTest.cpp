@@ -4,24 +4,12 @@
 
 #include <atomic>
 
-#include <unistd.h>
-
 #include "platform/LastError.h"
 #include "platform/Thread.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::platform {
 namespace {
-
-struct Pipe {
-    int fds[2] = {-1, -1};
-    Pipe() { EXPECT_EQ(::pipe(fds), 0); }
-    ~Pipe() {
-        ::close(fds[0]);
-        ::close(fds[1]);
-    }
-    void Put() { EXPECT_EQ(::write(fds[1], "x", 1), 1); }
-};
 
 // A manual-reset event releases every waiter and stays set until reset; an auto-reset one
 // releases exactly one waiter a signal, the waiter taking the signal.

@@ -59,7 +59,6 @@ public:
         links.push_back(url);
         return true;
     }
-    void Dismiss() { shown = false; }  // the person closes the bubble
 
     bool shown = false;
     std::vector<platform::Notification> adds;

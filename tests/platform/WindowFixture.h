@@ -35,12 +35,6 @@ struct WindowFixture {
         style |= platform::WS_VISIBLE | (parent ? platform::WS_CHILD : 0);
         return platform::CreateWindowEx({cls, "", style, parent, id, rect, 0});
     }
-    std::vector<Message> Only(uint32_t msg) const {
-        std::vector<Message> out;
-        for (const auto& m : log)
-            if (m.msg == msg) out.push_back(m);
-        return out;
-    }
 };
 
 }  // namespace kestrix::test

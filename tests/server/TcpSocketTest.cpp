@@ -20,11 +20,8 @@ namespace {
 using test::kT0;
 using test::WaitFor;
 
+using test::Point;
 constexpr auto kBound = std::chrono::seconds(20);
-
-TrackPointRef Point(int i) {
-    return TrackPoint::Make(48.0 + i * 0.001, 11.0 + i * 0.001, 500.0f + i, 36.0f, kT0 + i * 10000000ull);
-}
 
 struct Link {
     const char* name;

@@ -32,6 +32,11 @@ namespace kestrix::test {
 
 constexpr uint64_t kT0 = 125911584000000000ull;  // 2000-01-01 00:00 UTC
 
+// Test point i of a drive north-east from 48 N 11 E, 10 s apart.
+inline TrackPointRef Point(int i) {
+    return TrackPoint::Make(48.0 + i * 0.001, 11.0 + i * 0.001, 500.0f + i, 36.0f, kT0 + i * 10000000ull);
+}
+
 struct ExportedPoint {
     std::string kind;  // "live" or "track"
     double lat = 0;

@@ -17,11 +17,8 @@ using test::StatusRecorder;
 using test::StoreName;
 using test::WaitFor;
 
+using test::Point;
 constexpr auto kBound = std::chrono::seconds(20);
-
-TrackPointRef Point(int i) {
-    return TrackPoint::Make(48.0 + i * 0.001, 11.0 + i * 0.001, 500.0f + i, 36.0f, kT0 + i * 10000000ull);
-}
 
 size_t CountKind(const std::vector<ExportedPoint>& points, const std::string& kind) {
     return static_cast<size_t>(

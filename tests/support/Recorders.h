@@ -1,8 +1,7 @@
 // Doubles shared by the tests of several folders:
 //   StatusRecorder: an IStatusListener that keeps every report in order, as "started K",
 //     "stopped K", "message TEXT" or "problem K TEXT" (any thread);
-//   FixRecorder: a GpsFixListener that keeps the fixes, the signal levels and the count of
-//     losses (any thread).
+//   FixRecorder: a GpsFixListener that keeps the fixes and the count of losses (any thread).
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -46,10 +45,7 @@ private:
 
 class FixRecorder : public GpsFixListener {
 public:
-    void OnSignalLevel(int level) override {
-        std::lock_guard lock(mutex_);
-        levels_.push_back(level);
-    }
+    void OnSignalLevel(int) override {}
     void OnFixLost() override {
         std::lock_guard lock(mutex_);
         ++lost_;
@@ -71,10 +67,6 @@ public:
         std::lock_guard lock(mutex_);
         return fixes_.size();
     }
-    std::vector<int> Levels() const {
-        std::lock_guard lock(mutex_);
-        return levels_;
-    }
     int Lost() const {
         std::lock_guard lock(mutex_);
         return lost_;
@@ -83,7 +75,6 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<TrackPointRef> fixes_;
-    std::vector<int> levels_;
     int lost_ = 0;
 };
 

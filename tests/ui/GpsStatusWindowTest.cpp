@@ -12,7 +12,6 @@
 #include "platform/Clock.h"
 #include "platform/Dialog.h"
 #include "platform/MessageLoop.h"
-#include "platform/SvgElements.h"
 #include "platform/Text.h"
 #include "resources/Dialogs.h"
 
@@ -33,7 +32,6 @@ public:
     GpsDecoder decoder;
 };
 
-using Shape = test::SvgElement;
 
 class GpsStatusWindowTest : public ::testing::Test {
 protected:
@@ -59,9 +57,6 @@ protected:
     void Feed(const std::vector<std::string>& sentences) {
         for (const std::string& s : sentences) receiver_.decoder.Feed(MakeSentence(s));
         loop_->RunPending();
-    }
-    std::vector<Shape> Painted(int id, const char* tag) const {
-        return test::SvgElements(GetWindowPainting(GetDlgItem(model_->StatusWindow(), id)), tag);
     }
     std::string Texts() const {
         std::string out;
