@@ -22,13 +22,8 @@ TrackPointRef PointAt(double metresNorth, uint64_t time, float speed = 0.0f) {
 using R = FixFilter::Result;
 
 TEST(FixFilterTest, KeepsFixesFarEnoughApartInSpaceOrTime) {
-    struct Case {
-        const char* name;
-        double metres;       // from the first fix
-        uint32_t afterMs;    // tick count since the first fix
-        R expected;
-        uint32_t startTick = 1000;
-    };
+    // metres from the first fix, afterMs ticks after it
+    struct Case { const char* name; double metres; uint32_t afterMs; R expected; uint32_t startTick = 1000; };
     const std::vector<Case> cases = {
         {"4 m after 3000 ms", 4.0, 3000, R::Dropped},
         {"4 m after exactly 5000 ms", 4.0, 5000, R::Dropped},

@@ -215,13 +215,8 @@ TEST_F(TrackerControllerTest, PowerChangesWhileStartUpAsksStartNothingBeforeItEn
 }
 
 TEST_F(TrackerControllerTest, ConvertToGpxRestartsWhatRanBefore) {
-    struct Case {
-        const char* name;
-        uint32_t before;
-        bool sessionAfter;
-        bool receiverAfter;
-        bool connecting = false;  // between login attempts: the session runs without the Tracker bit
-    };
+    // connecting: between login attempts, the session runs without the Tracker bit
+    struct Case { const char* name; uint32_t before; bool sessionAfter; bool receiverAfter; bool connecting = false; };
     const std::vector<Case> cases = {
         {"nothing ran", 0, false, false},
         {"only the tracker", kModeTracker, true, true},

@@ -19,12 +19,8 @@ using platform::LineSettings;
 
 using SerialPortTest = test::PtyTest;
 
-struct LineCase {
-    const char* what;
-    uint32_t baud, dataBitsFlag, parity, stopBits;
-    bool accepted;
-    int bits;  // data bits on the line when accepted
-};
+// bits: data bits on the line when accepted
+struct LineCase { const char* what; uint32_t baud, dataBitsFlag, parity, stopBits; bool accepted; int bits; };
 
 TEST_F(SerialPortTest, LineSettingsAreMappedOrRefused) {
     const LineCase cases[] = {

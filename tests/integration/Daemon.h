@@ -11,10 +11,8 @@ namespace kestrix::test {
 // A folder laid out like /sys/class/power_supply: mains (online or not) and one battery.
 void WritePowerSupply(const std::string& root, bool mainsOnline);
 
-struct HttpAnswer {
-    int status = -1;  // -1: no answer
-    std::string body;
-};
+// status -1: no answer came
+struct HttpAnswer { int status = -1; std::string body; };
 
 class Daemon {
 public:

@@ -59,12 +59,8 @@ TEST_F(DeviceFsTest, LinksThatLeadOutOfTheRootAreRefused) {
     const std::string out = fs::canonical(elsewhere.Path()).string();
     fs::create_directories(root + "/My Documents");
     SetDeviceRoot(root);
-    struct Case {
-        const char* link;
-        std::string target;
-        const char* devicePath;  // written through the link
-        std::string leadsTo;     // "": allowed
-    };
+    // devicePath is written through the link; leadsTo is where it leads ("": allowed)
+    struct Case { const char* link; std::string target; const char* devicePath; std::string leadsTo; };
     const Case cases[] = {
         {"docs", "My Documents", "\\docs\\anna.log", ""},
         {"anna.gpx", out + "/x", "\\anna.gpx", out + "/x"},

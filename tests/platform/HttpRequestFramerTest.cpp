@@ -7,12 +7,8 @@ namespace {
 
 using State = HttpFraming::State;
 
-struct Case {
-    const char* what;
-    std::string bytes;
-    State state;
-    size_t end;  // Complete: where the request ends; Refused: the status
-};
+// end: where the request ends when Complete, the status when Refused
+struct Case { const char* what; std::string bytes; State state; size_t end; };
 
 // Bounds small enough to reach: a 200-byte head, 4 header lines, a 10-byte body.
 constexpr HttpBounds kBounds{200, 4, 10};

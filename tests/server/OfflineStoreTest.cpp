@@ -64,10 +64,8 @@ struct Recorder {
 };
 
 TEST_F(OfflineStoreTest, ResendSendsWholeRecordsInBatchesAndDeletes) {
-    struct Case {
-        size_t records, trailing, damaged;  // damaged records never reach the server
-        std::vector<size_t> batches;
-    };
+    // the damaged records never reach the server
+    struct Case { size_t records, trailing, damaged; std::vector<size_t> batches; };
     const Case cases[] = {
         {0, 0, 0, {}}, {500, 0, 0, {500}}, {1001, 0, 0, {500, 500, 1}}, {3, 17, 3, {3}}, {0, 31, 0, {}},
     };

@@ -37,12 +37,8 @@ inline TrackPointRef Point(int i) {
     return TrackPoint::Make(48.0 + i * 0.001, 11.0 + i * 0.001, 500.0f + i, 36.0f, kT0 + i * 10000000ull);
 }
 
-struct ExportedPoint {
-    std::string kind;  // "live" or "track"
-    double lat = 0;
-    double lon = 0;
-    double alt = 0;
-};
+// kind: "live" or "track"
+struct ExportedPoint { std::string kind; double lat = 0; double lon = 0; double alt = 0; };
 
 // kestrix-server with its database in dir, listening on host (127.0.0.1, or [::1]), with
 // extra arguments (--tls-cert ...); the first start picks a free port, later starts reuse it.

@@ -15,12 +15,8 @@ TEST(NamedSettingsTest, TextThatWouldNotLoadBackIsRefused) {
     std::string e32;  // 32 two-byte letters: 64 bytes
     for (int i = 0; i < 32; ++i) e32 += "\xC3\xA9";
     const std::string unprintable = " cannot hold control characters or bytes that are not UTF-8 ";
-    struct Case {
-        const char* name;
-        std::string value;
-        std::string refusal;          // empty: accepted
-        const char* shown = nullptr;  // what an accepted value reads as, when not itself
-    };
+    // refusal: empty when accepted; shown: what an accepted value reads as, when not itself
+    struct Case { const char* name; std::string value; std::string refusal; const char* shown = nullptr; };
     const Case cases[] = {
         {"Host", u63, ""},
         {"Host", u63 + "u", "Host cannot be longer than 63 bytes"},

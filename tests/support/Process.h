@@ -51,11 +51,8 @@ private:
     std::string err_;
 };
 
-struct Finished {
-    int exitCode = -1;  // as Process::Wait has it
-    std::string out;
-    std::string err;
-};
+// exitCode: as Process::Wait has it
+struct Finished { int exitCode = -1; std::string out; std::string err; };
 
 // Runs argv to its end (up to 120 s, then it is stopped), its output in files in dir.
 Finished RunToEnd(const std::vector<std::string>& argv, const std::string& dir);

@@ -109,12 +109,8 @@ V ServiceCalls(Journal& journal) {
 // The buttons switch their service; the tracker's also stops a session that has not
 // reported its start yet (still connecting).
 TEST_F(TodayTest, ButtonsSwitchTheirService) {
-    struct Case {
-        int x;
-        const char* call;  // the first of the service's calls; the rest are the controller's table
-        const char* logger;
-        const char* tracker;
-    };
+    // call: the first of the service's calls; the rest are the controller's table
+    struct Case { int x; const char* call; const char* logger; const char* tracker; };
     const Case cases[] = {
         {392, "session.Start", "132", "136"},
         {400, "session.Stop", "132", "104"},

@@ -14,11 +14,8 @@ using namespace ui;
 using SheetTest = UiTest;
 
 TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
-    struct Step {
-        int control;
-        int pos;  // < 0: a click
-        uint16_t code;
-    };
+    // pos < 0: a click
+    struct Step { int control; int pos; uint16_t code; };
     struct Case {
         const char* name;
         uint32_t mode;
