@@ -346,24 +346,19 @@ public:
         ::close(fd_);
         fd_ = -1;
     }
-    // The events of a kind received so far (Ended once the server has closed the stream).
-    size_t Count(const std::string& kind) {
+    // The change events received so far (Ended once the server has closed the stream).
+    size_t Changes() {
         char buf[4096];
         ssize_t n = 0;
         while (fd_ >= 0 && (n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0) text_.append(buf, static_cast<size_t>(n));
         if (n == 0) ended_ = true;
         size_t count = 0;
-        for (size_t at = 0; (at = text_.find("event: " + kind + "\n", at)) != std::string::npos; ++at) ++count;
+        for (size_t at = 0; (at = text_.find("event: change\n", at)) != std::string::npos; ++at) ++count;
         return count;
     }
-    size_t Changes() { return Count("change"); }
     bool Ended() {
         Changes();
         return ended_;
-    }
-    std::string Text() {
-        Changes();
-        return text_;
     }
 
 private:
