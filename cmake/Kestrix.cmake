@@ -31,7 +31,7 @@ function(kestrix_test_folder name)
   target_compile_definitions(test_${name} PRIVATE
     KESTRIX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     KESTRIX_BINARY_DIR="${PROJECT_BINARY_DIR}"
-    KESTRIX_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
+    KESTRIX_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   gtest_discover_tests(test_${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${name} TIMEOUT 300 ${ARG_PROPERTIES})

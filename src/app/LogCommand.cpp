@@ -54,7 +54,7 @@ int Dump(const std::string& path) {
     // The log is read through the device's file layer: its folder becomes the root.
     platform::SetDeviceRoot(host.parent_path().string());
     platform::DeviceFile file;
-    if (!file.Open("\\" + host.filename().string(), "rb")) {
+    if (!file.Open('\\' + host.filename().string(), "rb")) {
         std::fprintf(stderr, "kestrix log: %s: cannot open\n", path.c_str());
         return 1;
     }
@@ -87,9 +87,9 @@ bool OpenLog(const std::string& path, platform::DeviceFile& log, std::string& de
         fs::path real = fs::weakly_canonical(host, ec);
         if (ec) real = host;
         platform::SetDeviceRoot(real.parent_path().string());
-        if (!log.Open("\\" + real.filename().string(), "rb")) error = platform::GetLastError();
+        if (!log.Open('\\' + real.filename().string(), "rb")) error = platform::GetLastError();
         platform::SetDeviceRoot(host.parent_path().string());
-        deviceName = "\\" + host.filename().string();
+        deviceName = '\\' + host.filename().string();
     }
     if (error) {
         std::fprintf(stderr, "kestrix log: %s: %s\n", path.c_str(), std::strerror(error));

@@ -34,7 +34,7 @@ public:
     const std::string& Name() const { return name; }
     // Two-letter talker as received ("GP", "GN", "GL", ...); empty when not known.
     const std::string& GetTalker() const { return talker; }
-    void SetTalker(std::string_view t) { talker.assign(t); }
+    void SetTalker(std::string_view t);
 
     // Decodes one body. The base only stores the name. Always true here.
     virtual bool Parse(std::string_view sentenceName, std::string_view body);

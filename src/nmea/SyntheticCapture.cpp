@@ -91,8 +91,8 @@ std::string GenerateDrive(const DriveOptions& o) {
     const int usedPrns[] = {2, 5, 9, 12, 19, 24, 29, 15};
 
     char line[160];
-    char latText[24];
-    char lonText[24];
+    char latText[32];
+    char lonText[32];
     for (int i = 0; i < o.seconds; ++i) {
         const int64_t second = startSecond + i;
         int y, m, d;

@@ -100,7 +100,7 @@ const NamedSetting* Find(const std::string& name) {
 }
 
 // A value quoted for a message: whatever it holds, the message stays one printable line.
-std::string Quoted(const std::string& value) { return "\"" + platform::EscapeForLog(value) + "\""; }
+std::string Quoted(const std::string& value) { return '"' + platform::EscapeForLog(value) + '"'; }
 
 // What the running tracker would use and what the next load reads must be the same text.
 std::string TextRefusal(const std::string& name, const std::string& value) {

@@ -99,7 +99,7 @@ void TrackerSettings::Load(bool mayWrite) {
     if (auto s = ReadString(*key, "LOG")) {
         logPath_ = LogPathFor(*s, login_);
     } else {
-        logPath_ = "\\";
+        logPath_ = std::string("\\");
     }
 
     std::vector<uint8_t> marker;

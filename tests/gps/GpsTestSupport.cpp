@@ -36,7 +36,7 @@ std::string TestDrive(int seconds) {
 
 bool FakeGpsd::Start(const std::string& captureFile, const std::string& logFile, std::string& reason) {
     if (!std::filesystem::exists("/usr/bin/gpsfake") || !std::filesystem::exists("/usr/sbin/gpsd")) {
-        reason = "gpsfake or gpsd is not installed";
+        reason = "gpsfake or gpsd is not installed (Debian packages gpsd-clients and gpsd)";
         return false;
     }
     const int port = FreeLoopbackPort();

@@ -45,7 +45,7 @@ protected:
         delete certsDir_;
     }
     void SetUp() override {
-        if (!test::RefServer::Available()) GTEST_SKIP() << "kestrix-server is not built";
+        ASSERT_TRUE(test::RefServer::Available()) << "kestrix-server is not built: " << test::ServerBinary();
         DeviceFixture::SetUp();
         ASSERT_TRUE(certs_->made);
         platform::SetShellHost(&shell_);

@@ -149,7 +149,7 @@ protected:
 class ServerFixture : public DeviceFixture {
 protected:
     void SetUp() override {
-        if (!RefServer::Available()) GTEST_SKIP() << "kestrix-server is not built";
+        ASSERT_TRUE(RefServer::Available()) << "kestrix-server is not built: " << ServerBinary();
         DeviceFixture::SetUp();
         userId_ = server_.AddUser("anna", "secret");
         ASSERT_NE(userId_, 0u);

@@ -10,6 +10,8 @@ namespace {
 // the login, and a LOG is stored that way. Limits are in bytes (UTF-8).
 TEST(NamedSettingsTest, TextThatWouldNotLoadBackIsRefused) {
     const std::string u63(63, 'u');
+    const std::string l59(59, 'l');
+    const std::string f60(60, 'f');
     std::string e32;  // 32 two-byte letters: 64 bytes
     for (int i = 0; i < 32; ++i) e32 += "\xC3\xA9";
     const std::string unprintable = " cannot hold control characters or bytes that are not UTF-8 ";
@@ -32,12 +34,10 @@ TEST(NamedSettingsTest, TextThatWouldNotLoadBackIsRefused) {
         {"Host", "", "Host cannot be empty"},
         {"Login", "a\\b", "Login cannot hold / or \\: the track log is named after it"},
         {"Login", std::string(58, 'l'), ""},  // \lll...l.log: 63
-        {"Login", std::string(59, 'l'),
-         "Login \"" + std::string(59, 'l') + "\" makes LOG \"\\" + std::string(59, 'l') + ".log\" longer than 63 bytes"},
+        {"Login", l59, "Login \"" + l59 + "\" makes LOG \"\\" + l59 + ".log\" longer than 63 bytes"},
         {"LOG", "\\other.log", "", "\\anna.log"},
         {"LOG", "\\Tracks\\", "", "\\Tracks\\anna.log"},
-        {"LOG", "\\" + std::string(60, 'f') + "\\",
-         "LOG \"\\" + std::string(60, 'f') + "\\\" makes LOG \"\\" + std::string(60, 'f') + "\\anna.log\" longer than 63 bytes"},
+        {"LOG", "\\" + f60 + "\\", "LOG \"\\" + f60 + "\\\" makes LOG \"\\" + f60 + "\\anna.log\" longer than 63 bytes"},
         {"Password", std::string(200, 'p'), "", "6a13d0e6302f0dea7b35b7a71d4bedaa"},  // stored as its digest
     };
     for (const Case& c : cases) {
@@ -51,7 +51,7 @@ TEST(NamedSettingsTest, TextThatWouldNotLoadBackIsRefused) {
     TrackerSettings s;
     s.SetLogPath(std::string("\\Storage Card\\Tracks\\a.log"));
     ASSERT_EQ(ChangeSetting(s, "Login", std::string(30, 'l')), "");
-    EXPECT_NE(ChangeSetting(s, "LOG", "\\" + std::string(30, 'f') + "\\x.log"), "") << "the folder and the login";
+    EXPECT_NE(ChangeSetting(s, "LOG", '\\' + std::string(30, 'f') + "\\x.log"), "") << "the folder and the login";
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ protected:
 
     std::string FileText() const { return test::ReadFile(regFile_); }
     bool FileHasLine(const std::string& line) const {
-        return ("\n" + FileText() + "\n").find("\n" + line + "\n") != std::string::npos;
+        return ('\n' + FileText() + '\n').find("\n" + line + "\n") != std::string::npos;
     }
 
     test::TempDir dir_;

@@ -8,7 +8,6 @@ import os from 'node:os';
 import path from 'node:path';
 
 export const TIMEOUT = 30000;
-const SKIP = 77;
 const BIN = process.env.KESTRIX_BIN;
 const SERVER_BIN = process.env.KESTRIX_SERVER_BIN;
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
@@ -120,8 +119,8 @@ export async function waitForState(daemon, pred, what) {
     { last: () => 'last state ' + JSON.stringify(last) });
 }
 
-// Runs one scenario in a fresh folder and exits 0 when it passes, 1 with the error, 77 when
-// playwright-core is not installed. The scenario gets s: its folders (s.root; s.data, empty;
+// Runs one scenario in a fresh folder and exits 0 when it passes, 1 with the error (or when
+// playwright-core is not installed). The scenario gets s: its folders (s.root; s.data, empty;
 // s.power, a supply tree on mains; s.gps, where a replayed receiver appears; s.db, the
 // server's database) and starters whose processes are stopped when it ends (the browser,
 // then the daemon, then the others newest first):
@@ -143,8 +142,8 @@ export async function scenario(body) {
   try {
     chromium = (await import('playwright-core')).chromium;
   } catch (e) {
-    console.log('SKIP: playwright-core is not installed (run npm ci in tests/web): ' + e.message);
-    process.exit(SKIP);
+    console.error('playwright-core is not installed (run npm ci in tests/web): ' + e.message);
+    process.exit(1);
   }
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrix-web-'));
   const stops = [];

@@ -69,8 +69,10 @@ struct WebFrontEnd::Impl {
     bool HostOk(const httplib::Request& req) const {
         if (!loopbackOnly) return true;
         std::string given = req.get_header_value("Host");
-        std::string port = ":" + std::to_string(boundPort);
-        const std::string bound = boundHost.find(':') != std::string::npos ? "[" + boundHost + "]" : boundHost;
+        std::string port(1, ':');
+        port += std::to_string(boundPort);
+        std::string bound = boundHost;
+        if (bound.find(':') != std::string::npos) bound = "[" + bound.append("]");
         for (const std::string& name : {std::string("127.0.0.1"), std::string("localhost"), std::string("[::1]"), bound}) {
             if (given == name + port || (boundPort == 80 && given == name)) return true;
         }
