@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "Credential.h"
 #include "TrackingServer.h"
 #include "WebFrontEnd.h"
 #include "WebPages.h"
@@ -22,7 +23,11 @@ namespace {
 const char* kUsage =
     "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]\n"
     "                      [--tls-cert FILE --tls-key FILE]\n"
-    "       kestrix-server [--db FILE|URI] user add NAME PASSWORD\n"
+    "       kestrix-server [--db FILE|URI] user add NAME PASSWORD [--admin]\n"
+    "       kestrix-server [--db FILE|URI] user admin NAME on|off\n"
+    "       kestrix-server [--db FILE|URI] user passwd NAME PASSWORD\n"
+    "       kestrix-server [--db FILE|URI] user del NAME\n"
+    "       kestrix-server [--db FILE|URI] user list\n"
     "       kestrix-server [--db FILE|URI] export NAME [--gpx]\n"
     "FILE is a SQLite database; URI a PostgreSQL one (postgresql://USER@HOST/DB?sslmode=...).\n";
 
@@ -143,8 +148,8 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
     return 0;
 }
 
-int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, std::ostream& out,
-            std::ostream& err) {
+int AddUser(const std::string& dbPath, const std::string& name, const std::string& password, bool admin,
+            std::ostream& out, std::ostream& err) {
     // The accounts the web form would refuse are refused here too.
     if (std::string fault = CheckRegistration(name, password, password); !fault.empty()) {
         err << "kestrix-server: " << fault << "\n";
@@ -154,11 +159,56 @@ int AddUser(const std::string& dbPath, const std::string& name, const std::strin
     std::unique_ptr<Store> store = OpenStore(dbPath, true, stop, err);
     if (!store) return 1;
     uint32_t id = 0;
-    if (!store->AddUser(name, PasswordDigest(password), id)) {
+    if (!store->AddUser(name, PasswordDigest(password), id, admin)) {
         err << "kestrix-server: " << store->Error() << "\n";
         return 1;
     }
     out << id << "\n";
+    return 0;
+}
+
+// user admin, passwd, del and list on an existing database.
+int ChangeUser(const std::string& dbPath, const std::vector<std::string>& words, std::ostream& out,
+               std::ostream& err) {
+    const std::string& verb = words[1];
+    if (verb == "passwd") {
+        if (std::string fault = CheckRegistration(words[2], words[3], words[3]); !fault.empty()) {
+            err << "kestrix-server: " << fault << "\n";
+            return 2;
+        }
+    }
+    StopSignals stop;
+    std::unique_ptr<Store> store = OpenStore(dbPath, false, stop, err);
+    if (!store) return 1;
+    bool ok = true;
+    std::string said;
+    if (verb == "list") {
+        std::vector<UserSummary> users;
+        ok = store->ListUsers(users);
+        if (ok) {
+            out << "id\tname\tadmin\tlive\ttrack\tlast point\n";
+            for (const UserSummary& u : users)
+                out << u.id << "\t" << u.name << "\t" << (u.admin ? "yes" : "no") << "\t" << u.livePoints << "\t"
+                    << u.trackPoints << "\t" << (u.lastReceived.empty() ? "-" : u.lastReceived) << "\n";
+        }
+    } else if (verb == "admin") {
+        const bool on = words[3] == "on";
+        ok = store->SetAdmin(words[2], on);
+        said = words[2] + (on ? " is an administrator" : " is not an administrator");
+    } else if (verb == "passwd") {
+        const std::string credential = MakeCredential(PasswordDigest(words[3]));
+        ok = !credential.empty() && store->SetCredential(words[2], credential);
+        said = "changed the password of " + words[2] + " and signed it out of the web pages";
+    } else {
+        int64_t points = 0;
+        ok = store->DeleteUser(words[2], points);
+        said = "deleted " + words[2] + " and its " + std::to_string(points) + (points == 1 ? " point" : " points");
+    }
+    if (!ok) {
+        err << "kestrix-server: " << (store->Error().empty() ? "no user " + words[2] : store->Error()) << "\n";
+        return 1;
+    }
+    if (!said.empty()) out << said << "\n";
     return 0;
 }
 
@@ -248,6 +298,7 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::string web;
     std::string cert, key;
     bool gpx = false;
+    bool admin = false;
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -259,6 +310,8 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
             (a == "--db" ? db : a == "--listen" ? listen : a == "--web" ? web : a == "--tls-cert" ? cert : key) = args[++i];
         } else if (a == "--gpx") {
             gpx = true;
+        } else if (a == "--admin") {
+            admin = true;
         } else if (a == "--help" || a == "-h") {
             out << kUsage;
             return 0;
@@ -270,7 +323,7 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
         }
     }
     if (db.empty()) db = DefaultDatabasePath();
-    if (words.empty() && !gpx) {
+    if (words.empty() && !gpx && !admin) {
         std::string host;
         uint16_t port = 0;
         if (!web.empty() && web != "off" && !ParseListenAddress(web, host, port)) {
@@ -293,9 +346,14 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
         if (!webAsked) web = "127.0.0.1:" + std::to_string(kDefaultWebPort);
         return Serve(db, listen, web, webAsked, std::move(tls), out, err, waitForStop);
     }
-    if (words.size() == 4 && words[0] == "user" && words[1] == "add" && !gpx)
-        return AddUser(db, words[2], words[3], out, err);
-    if (words.size() == 2 && words[0] == "export") return Export(db, words[1], gpx, out, err);
+    const bool user = !words.empty() && words[0] == "user" && !gpx;
+    if (user && words.size() == 4 && words[1] == "add") return AddUser(db, words[2], words[3], admin, out, err);
+    if (user && !admin &&
+        ((words.size() == 2 && words[1] == "list") || (words.size() == 3 && words[1] == "del") ||
+         (words.size() == 4 && words[1] == "passwd") ||
+         (words.size() == 4 && words[1] == "admin" && (words[3] == "on" || words[3] == "off"))))
+        return ChangeUser(db, words, out, err);
+    if (words.size() == 2 && words[0] == "export" && !admin) return Export(db, words[1], gpx, out, err);
     err << kUsage;
     return 2;
 }

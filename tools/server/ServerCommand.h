@@ -4,7 +4,11 @@
 //   kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]
 //                  [--tls-cert FILE --tls-key FILE]  serve until told to stop (both
 //                                                  addresses in TLS with the certificate)
-//   kestrix-server [--db FILE|URI] user add NAME PASSWORD   add an account, print its id
+//   kestrix-server [--db FILE|URI] user add NAME PASSWORD [--admin]  add an account, print its id
+//   kestrix-server [--db FILE|URI] user admin NAME on|off    make or unmake an administrator
+//   kestrix-server [--db FILE|URI] user passwd NAME PASSWORD change the password (ends web sessions)
+//   kestrix-server [--db FILE|URI] user del NAME             delete the account and its points
+//   kestrix-server [--db FILE|URI] user list                 the accounts, one a line
 //   kestrix-server [--db FILE|URI] export NAME [--gpx]      print what the user sent
 //
 // --db names a SQLite file or a PostgreSQL URI (see MakeStore). Every command brings an
