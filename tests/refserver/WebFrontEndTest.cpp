@@ -1,22 +1,85 @@
 // The web pages in-process on an ephemeral loopback port and a temporary database: requests
-// from other sites are turned away. (An account made with the form logging in is the
-// browser's test, the home page the program's.)
+// from other sites are turned away. Then the real kestrix-server as a process: who may see
+// what, sign-in and its slow-down, hostile account names, and points sent over the
+// tracking protocol read back through the API in every format.
 #include "WebFrontEnd.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <map>
 #include <memory>
 #include <regex>
 
 #include "ServerCommand.h"
 #include "SqliteStore.h"
+#include "TestClient.h"
 #include "WebPages.h"
+#include "support/Process.h"
 #include "support/TestCertificates.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::refserver {
 namespace {
+
+// A browser of the pages: keeps the cookies the server sets and sends them back.
+class Browser {
+public:
+    explicit Browser(uint16_t port) : port_(port) {}
+
+    httplib::Result Get(const std::string& path, httplib::Headers headers = {}) {
+        auto res = Client().Get(path, WithCookies(std::move(headers)));
+        Keep(res);
+        return res;
+    }
+    httplib::Result Post(const std::string& path, const httplib::Params& form, httplib::Headers headers = {}) {
+        if (headers.empty()) headers = {{"Origin", "http://127.0.0.1:" + std::to_string(port_)}};
+        auto res = Client().Post(path, WithCookies(std::move(headers)), form);
+        Keep(res);
+        return res;
+    }
+    // The token of the forms of the page at path.
+    std::string Token(const std::string& path = "/login") {
+        auto res = Get(path);
+        std::smatch m;
+        if (!res || !std::regex_search(res->body, m, std::regex("name=\"token\" value=\"([0-9a-f]{64})\"")))
+            return {};
+        return m[1];
+    }
+    // Signs in through the form; the status of the answer.
+    int SignIn(const std::string& login, const std::string& password) {
+        auto res = Post("/login", {{"token", Token()}, {"login", login}, {"password", password}});
+        return res ? res->status : 0;
+    }
+    std::map<std::string, std::string>& Cookies() { return cookies_; }
+
+private:
+    httplib::Client Client() {
+        httplib::Client c("127.0.0.1", port_);
+        c.set_read_timeout(10, 0);
+        return c;
+    }
+    httplib::Headers WithCookies(httplib::Headers headers) {
+        std::string jar;
+        for (const auto& [name, value] : cookies_) jar += (jar.empty() ? "" : "; ") + name + "=" + value;
+        if (!jar.empty()) headers.emplace("Cookie", jar);
+        return headers;
+    }
+    void Keep(const httplib::Result& res) {
+        if (!res) return;
+        for (size_t i = 0, n = res->get_header_value_count("Set-Cookie"); i < n; ++i) {
+            const std::string c = res->get_header_value("Set-Cookie", i);
+            const size_t eq = c.find('='), end = c.find(';');
+            const std::string value = c.substr(eq + 1, end - eq - 1);
+            if (value.empty())
+                cookies_.erase(c.substr(0, eq));
+            else
+                cookies_[c.substr(0, eq)] = value;
+        }
+    }
+    uint16_t port_;
+    std::map<std::string, std::string> cookies_;
+};
 
 class WebFrontEndTest : public ::testing::Test {
 protected:
@@ -27,6 +90,7 @@ protected:
         web_ = std::make_unique<WebFrontEnd>(WebOptions{"127.0.0.1:0", db_, "127.0.0.1:1201", nullptr});
         ASSERT_TRUE(web_->Start()) << web_->Error();
         self_ = "127.0.0.1:" + std::to_string(web_->Port());
+        browser_ = std::make_unique<Browser>(web_->Port());
     }
 
     void TearDown() override {
@@ -39,23 +103,8 @@ protected:
         return c;
     }
 
-    // The token of the form as the registration page shows it.
-    std::string Token() {
-        auto res = Client().Get("/mobile/register");
-        std::smatch m;
-        if (!res || !std::regex_search(res->body, m, std::regex("name=\"token\" value=\"([0-9a-f]{32})\"")))
-            return {};
-        return m[1];
-    }
-
-    // Posts the form as a browser does from the registration page, headers overriding.
-    httplib::Result Register(const std::string& login, const std::string& password, const std::string& again,
-                             httplib::Headers headers = {}) {
-        if (headers.empty()) headers = {{"Origin", "http://" + self_}};
-        return Client().Post("/mobile/register", headers,
-                             httplib::Params{{"token", Token()}, {"login", login}, {"password", password},
-                                             {"again", again}});
-    }
+    // The token of the form as the registration page shows it to browser_.
+    std::string Token() { return browser_->Token("/mobile/register"); }
 
     size_t Users() {
         std::vector<UserSummary> users;
@@ -69,6 +118,7 @@ protected:
     uint32_t aliceId_ = 0;
     std::unique_ptr<WebFrontEnd> web_;
     std::string self_;
+    std::unique_ptr<Browser> browser_;
 };
 
 TEST_F(WebFrontEndTest, RequestsFromOtherSitesAreRefused) {
@@ -91,15 +141,18 @@ TEST_F(WebFrontEndTest, RequestsFromOtherSitesAreRefused) {
         {"cross-site referer", "POST", {{"Referer", "http://evil.example/x"}}, form, kForm, 403},
         {"referer on a longer host", "POST", {{"Referer", "http://" + self_ + ".evil.example/"}}, form, kForm, 403},
         {"no token", "POST", {}, "login=mallory&password=pw&again=pw", kForm, 403},
-        {"wrong token", "POST", {}, "token=" + std::string(32, '0') + "&login=mallory&password=pw&again=pw", kForm,
+        {"wrong token", "POST", {}, "token=" + std::string(64, '0') + "&login=mallory&password=pw&again=pw", kForm,
          403},
         {"not a web form", "POST", {}, "{\"login\":\"mallory\"}", "application/json", 415},
         {"too large", "POST", {}, form + "&pad=" + std::string(20000, 'a'), kForm, 413},
     };
+    const std::string cookie = "kestrix_visit=" + browser_->Cookies()["kestrix_visit"];
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        auto res = std::string(c.method) == "GET" ? Client().Get("/", c.headers)
-                                                  : Client().Post("/mobile/register", c.headers, c.body, c.type);
+        httplib::Headers headers = c.headers;
+        headers.emplace("Cookie", cookie);
+        auto res = std::string(c.method) == "GET" ? Client().Get("/", headers)
+                                                  : Client().Post("/mobile/register", headers, c.body, c.type);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, c.status);
         EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
@@ -123,13 +176,187 @@ TEST_F(WebFrontEndTest, WithACertificateThePagesAreServedOverHttps) {
     auto page = secure.Get("/mobile/register");
     ASSERT_TRUE(page) << httplib::to_string(page.error());
     std::smatch token;
-    ASSERT_TRUE(std::regex_search(page->body, token, std::regex("name=\"token\" value=\"([0-9a-f]{32})\"")));
-    auto made = secure.Post("/mobile/register", {{"Origin", "https://localhost:" + std::to_string(web_->Port())}},
+    ASSERT_TRUE(std::regex_search(page->body, token, std::regex("name=\"token\" value=\"([0-9a-f]{64})\"")));
+    const std::string cookie = page->get_header_value("Set-Cookie");
+    EXPECT_NE(cookie.find("; HttpOnly; SameSite=Strict; Secure"), std::string::npos) << cookie;
+    auto made = secure.Post("/mobile/register",
+                            {{"Origin", "https://localhost:" + std::to_string(web_->Port())},
+                             {"Cookie", cookie.substr(0, cookie.find(';'))}},
                             httplib::Params{{"token", token[1]}, {"login", "bob"}, {"password", "pw"}, {"again", "pw"}});
     ASSERT_TRUE(made);
     EXPECT_EQ(made->status, 200);
     EXPECT_EQ(Users(), 2u);
     EXPECT_FALSE(Client().Get("/")) << "plain HTTP is closed at its first byte";
+}
+
+
+// kestrix-server as a process on a database with a user, another user, an administrator and
+// two accounts whose names are hostile markup (made past the command line, which refuses
+// the slash, as an older server's file could hold them).
+class ServerPages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db_ = dir_.File("server.sqlite");
+        SqliteStore store;
+        ASSERT_TRUE(store.Open(db_));
+        const std::pair<const char*, bool> accounts[] = {
+            {"alice", false}, {"bob", false}, {"root", true}, {"<script>alert(1)</script>", false}, {"a&b\"c", false}};
+        for (const auto& [name, admin] : accounts) {
+            uint32_t id = 0;
+            ASSERT_TRUE(store.AddUser(name, PasswordDigest(std::string(name) + "-pw"), id, admin)) << store.Error();
+        }
+        ASSERT_TRUE(server_.Start({test::ServerBinary(), "--listen", "127.0.0.1:0", "--db", db_, "--web", "127.0.0.1:0",
+                                   "--tiles", "off"},
+                                  dir_.File("server.out"), dir_.File("server.err")));
+        const auto port = server_.WaitForLine("listening on 127.0.0.1:", std::chrono::seconds(20));
+        const auto web = server_.WaitForLine("web pages on http://127.0.0.1:", std::chrono::seconds(20));
+        ASSERT_TRUE(port && web) << server_.Out() << server_.Err();
+        trackingPort_ = static_cast<uint16_t>(std::stoi(*port));
+        webPort_ = static_cast<uint16_t>(std::stoi(*web));
+    }
+
+    Browser SignedIn(const std::string& login) {
+        Browser b(webPort_);
+        EXPECT_EQ(b.SignIn(login, login + "-pw"), 303) << login;
+        return b;
+    }
+
+    test::TempDir dir_;
+    std::string db_;
+    test::Process server_;
+    uint16_t trackingPort_ = 0;
+    uint16_t webPort_ = 0;
+};
+
+TEST_F(ServerPages, WhoMaySeeWhat) {
+    std::map<std::string, Browser> as;
+    as.emplace("visitor", Browser(webPort_));
+    for (const char* who : {"alice", "bob", "root"}) as.emplace(who, SignedIn(who));
+    struct Rule {
+        std::string path;
+        int visitor, user, other, admin;  // alice's account, seen by a visitor, alice, bob, root
+    };
+    const Rule rules[] = {
+        {"/", 200, 303, 303, 303},
+        {"/login", 200, 303, 303, 303},
+        {"/mobile/register", 200, 200, 200, 200},
+        {"/tracks", 303, 200, 200, 200},
+        {"/tracks?user=alice", 303, 200, 403, 200},
+        {"/tracks?user=nobody", 303, 403, 403, 404},
+        {"/api/v1/points?user=alice", 401, 200, 403, 200},
+        {"/api/v1/points?user=nobody", 401, 403, 403, 404},
+        {"/api/v1/points?user=alice&kind=some", 401, 400, 403, 400},
+        {"/api/v1/days?user=alice", 401, 200, 403, 200},
+        {"/api/v1/users", 401, 403, 403, 200},
+        {"/static/tracks.js", 200, 200, 200, 200},
+        {"/static/../server.sqlite", 404, 404, 404, 404},
+    };
+    for (const Rule& r : rules) {
+        const std::pair<const char*, int> expected[] = {
+            {"visitor", r.visitor}, {"alice", r.user}, {"bob", r.other}, {"root", r.admin}};
+        for (const auto& [who, status] : expected) {
+            auto res = as.at(who).Get(r.path);
+            ASSERT_TRUE(res) << r.path;
+            EXPECT_EQ(res->status, status) << who << " " << r.path;
+        }
+    }
+    // HTTP Basic instead of the cookie; a wrong password reads as a missing one.
+    httplib::Client api("127.0.0.1", webPort_);
+    api.set_basic_auth("alice", "alice-pw");
+    EXPECT_EQ(api.Get("/api/v1/points?user=alice")->status, 200);
+    api.set_basic_auth("alice", "wrong");
+    auto refused = api.Get("/api/v1/points?user=alice");
+    EXPECT_EQ(refused->status, 401);
+    EXPECT_EQ(refused->body, "{\"error\":\"wrong login or password\"}\n");
+    EXPECT_EQ(refused->get_header_value("WWW-Authenticate"), "Basic realm=\"kestrix-server\", charset=\"UTF-8\"");
+    // A visitor's home page shows the forms and never the accounts.
+    const std::string home = as.at("visitor").Get("/")->body;
+    EXPECT_NE(home.find("action=\"/login\""), std::string::npos);
+    EXPECT_NE(home.find("href=\"/mobile/register\""), std::string::npos);
+    EXPECT_EQ(home.find("alice"), std::string::npos);
+}
+
+// Forms need their browser's token; sign-in failures read the same and slow down; the
+// session cookie is the browser's only and ends at sign-out.
+TEST_F(ServerPages, SignInOutAndItsSafeguards) {
+    Browser visitor(webPort_), other(webPort_);
+    const std::string token = visitor.Token();
+    const std::string foreign = other.Token();
+    struct Case {
+        const char* what;
+        httplib::Params form;
+        httplib::Headers headers;
+        int status;
+    };
+    const Case cases[] = {
+        {"no token", {{"login", "alice"}, {"password", "alice-pw"}}, {}, 403},
+        {"another browser's token", {{"token", foreign}, {"login", "alice"}, {"password", "alice-pw"}}, {}, 403},
+        {"another site", {{"token", token}, {"login", "alice"}, {"password", "alice-pw"}},
+         {{"Origin", "http://evil.example"}}, 403},
+    };
+    for (const Case& c : cases) {
+        auto res = visitor.Post("/login", c.form, c.headers);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, c.status) << c.what;
+        EXPECT_EQ(res->get_header_value("Set-Cookie").find("kestrix_session"), std::string::npos) << c.what;
+    }
+    // A wrong password and an unknown login: the same answer.
+    auto wrong = visitor.Post("/login", {{"token", token}, {"login", "alice"}, {"password", "nope"}});
+    auto unknown = visitor.Post("/login", {{"token", token}, {"login", "zoe"}, {"password", "nope"}});
+    ASSERT_TRUE(wrong && unknown);
+    EXPECT_EQ(wrong->status, 401);
+    EXPECT_EQ(unknown->status, 401);
+    EXPECT_NE(wrong->body.find("Wrong login or password."), std::string::npos);
+    EXPECT_EQ(std::regex_replace(wrong->body, std::regex("value=\"alice\""), "value=\"zoe\""), unknown->body);
+
+    auto signedIn = visitor.Post("/login", {{"token", token}, {"login", "alice"}, {"password", "alice-pw"}});
+    ASSERT_TRUE(signedIn);
+    EXPECT_EQ(signedIn->status, 303);
+    EXPECT_EQ(signedIn->get_header_value("Location"), "/tracks");
+    EXPECT_TRUE(std::regex_match(signedIn->get_header_value("Set-Cookie"),
+                                 std::regex("kestrix_session=[0-9a-f]{64}; Path=/; HttpOnly; SameSite=Strict; "
+                                            "Max-Age=2592000")));
+    auto page = visitor.Get("/tracks");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    std::smatch form;
+    ASSERT_TRUE(std::regex_search(page->body, form, std::regex("name=\"token\" value=\"([0-9a-f]{64})\"")));
+    EXPECT_EQ(visitor.Post("/logout", {})->status, 403) << "a sign-out form without the token";
+    EXPECT_EQ(visitor.Get("/tracks")->status, 200);
+    auto out = visitor.Post("/logout", {{"token", form[1]}});
+    EXPECT_EQ(out->status, 303);
+    EXPECT_EQ(visitor.Get("/tracks")->status, 303);
+
+    // Three more failures make five within the minute: then even the right password waits.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(visitor.Post("/login", {{"token", token}, {"login", "bob"}, {"password", "x"}})->status, 401);
+    auto slowed = visitor.Post("/login", {{"token", token}, {"login", "bob"}, {"password", "bob-pw"}});
+    EXPECT_EQ(slowed->status, 429);
+    EXPECT_NE(slowed->body.find("Too many failed sign-ins from this address."), std::string::npos);
+    httplib::Client api("127.0.0.1", webPort_);
+    api.set_basic_auth("bob", "bob-pw");
+    EXPECT_EQ(api.Get("/api/v1/points")->status, 429);
+}
+
+TEST_F(ServerPages, HostileAccountNamesShowAsText) {
+    Browser root = SignedIn("root");
+    for (const auto& [name, shown] : {std::pair<std::string, std::string>{"<script>alert(1)</script>",
+                                                                          "&lt;script&gt;alert(1)&lt;/script&gt;"},
+                                      {"a&b\"c", "a&amp;b&quot;c"}}) {
+        auto page = root.Get("/tracks?user=" + httplib::detail::encode_query_param(name));
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, 200);
+        EXPECT_NE(page->body.find("<title>" + shown + " · "), std::string::npos) << page->body;
+        EXPECT_NE(page->body.find("data-user=\"" + shown + "\""), std::string::npos);
+        EXPECT_EQ(page->body.find(name), std::string::npos);
+        Browser self = SignedIn(name);
+        EXPECT_NE(self.Get("/tracks")->body.find("Signed in as <strong>" + shown + "</strong>"), std::string::npos);
+    }
+    auto users = root.Get("/api/v1/users");
+    ASSERT_TRUE(users);
+    EXPECT_NE(users->body.find("\"name\":\"<script>alert(1)</script>\""), std::string::npos);
+    EXPECT_NE(users->body.find("\"name\":\"a&b\\\"c\""), std::string::npos);
+    EXPECT_EQ(users->get_header_value("Content-Type"), "application/json; charset=utf-8");
 }
 
 }  // namespace

@@ -710,6 +710,20 @@ bool PostgresStore::ForEachPointIn(uint32_t userId, const PointQuery& query,
     return CopyPoints(sql + " ORDER BY at, id", visit);
 }
 
+bool PostgresStore::LastPoint(uint32_t userId, StoredPoint& out) {
+    error_.clear();
+    bool found = false;
+    if (!CopyPoints("SELECT kind, received, time, lat, lon, alt, speed FROM points WHERE user_id = " +
+                        std::to_string(userId) + " ORDER BY at DESC, id DESC LIMIT 1",
+                    [&](const StoredPoint& p) {
+                        out = p;
+                        found = true;
+                        return false;
+                    }))
+        return false;
+    return found || Refuse("");
+}
+
 bool PostgresStore::DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) {
     error_.clear();
     std::string sql = "DELETE FROM points WHERE received < " + PgTime(beforeMs);

@@ -4,13 +4,18 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <system_error>
 
 #include "Credential.h"
+#include "PointFormats.h"
+#include "Retention.h"
 #include "TrackingServer.h"
 #include "WebFrontEnd.h"
 #include "WebPages.h"
@@ -22,13 +27,15 @@ namespace {
 
 const char* kUsage =
     "usage: kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]\n"
-    "                      [--tls-cert FILE --tls-key FILE]\n"
+    "                      [--tls-cert FILE --tls-key FILE] [--registration open|closed]\n"
+    "                      [--tiles URL|off] [--keep-days N]\n"
     "       kestrix-server [--db FILE|URI] user add NAME PASSWORD [--admin]\n"
     "       kestrix-server [--db FILE|URI] user admin NAME on|off\n"
     "       kestrix-server [--db FILE|URI] user passwd NAME PASSWORD\n"
     "       kestrix-server [--db FILE|URI] user del NAME\n"
     "       kestrix-server [--db FILE|URI] user list\n"
     "       kestrix-server [--db FILE|URI] export NAME [--gpx]\n"
+    "       kestrix-server [--db FILE|URI] prune --before ISO [--user NAME]\n"
     "FILE is a SQLite database; URI a PostgreSQL one (postgresql://USER@HOST/DB?sslmode=...).\n";
 
 template <class T>
@@ -101,11 +108,23 @@ std::unique_ptr<Store> OpenStore(const std::string& location, bool create, const
     return store;
 }
 
-// web is "off" or an address; webAsked says whether the command line named it. tls: both
-// addresses inside TLS with this certificate, or nullptr.
-int Serve(const std::string& dbPath, const std::string& listen, const std::string& web, bool webAsked,
-          std::shared_ptr<platform::TlsContext> tls, std::ostream& out, std::ostream& err,
-          const std::function<void()>& waitForStop) {
+// What serving is asked to do.
+struct ServeSettings {
+    std::string db;
+    std::string listen;
+    std::string web;  // "off" or an address
+    bool webAsked = false;  // whether the command line named it
+    std::shared_ptr<platform::TlsContext> tls;  // both addresses inside TLS, or nullptr
+    bool registration = true;
+    std::string tiles;  // empty: none
+    int keepDays = 0;   // 0: keep every point
+};
+
+int Serve(const ServeSettings& settings, std::ostream& out, std::ostream& err, const std::function<void()>& waitForStop) {
+    const std::string& dbPath = settings.db;
+    const std::string& web = settings.web;
+    const bool webAsked = settings.webAsked;
+    const std::shared_ptr<platform::TlsContext>& tls = settings.tls;
     std::unique_ptr<Store> store;
     {
         StopSignals stop;
@@ -114,7 +133,7 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
         store->SetAbort(-1);  // from here on the server's writer has its own
     }
     ServerOptions options;
-    options.listen = listen;
+    options.listen = settings.listen;
     options.tls = tls;
     TrackingServer server(*store, options);
     if (!server.Start()) {
@@ -123,7 +142,16 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
     }
     std::unique_ptr<WebFrontEnd> pages;
     if (web != "off") {
-        pages = std::make_unique<WebFrontEnd>(WebOptions{web, dbPath, server.Address(), tls});
+        WebOptions webOptions;
+        webOptions.listen = web;
+        webOptions.database = dbPath;
+        webOptions.trackingAddress = server.Address();
+        webOptions.tls = tls;
+        webOptions.registration = settings.registration;
+        webOptions.tiles = settings.tiles;
+        if (settings.tiles.empty()) webOptions.tilesAttribution.clear();
+        webOptions.pointsStored = [&server] { return server.PointsStored(); };
+        pages = std::make_unique<WebFrontEnd>(std::move(webOptions));
         if (!pages->Start()) {
             // Pages asked for by name are part of the job; the default ones are a courtesy
             // that must not keep trackers from their server.
@@ -136,13 +164,24 @@ int Serve(const std::string& dbPath, const std::string& listen, const std::strin
             pages.reset();
         } else if (!pages->LoopbackOnly()) {
             err << "kestrix-server: warning: the web pages on " << pages->Address()
-                << " are reachable from other machines, and anyone who reaches them can create accounts\n";
+                << " are reachable from other machines"
+                << (settings.registration ? ", and anyone who reaches them can create accounts" : "") << "\n";
+        }
+    }
+    std::unique_ptr<Retention> retention;
+    if (settings.keepDays) {
+        retention = std::make_unique<Retention>(dbPath, settings.keepDays);
+        std::string why;
+        if (!retention->Start(why)) {
+            err << "kestrix-server: " << why << "\n";
+            return 1;
         }
     }
     out << "listening on " << server.Address() << "\n";
     if (pages) out << "web pages on " << (tls ? "https" : "http") << "://" << pages->Address() << "/\n";
     out.flush();
     if (waitForStop) waitForStop();
+    if (retention) retention->Stop();
     if (pages) pages->Stop();
     server.Stop();
     return 0;
@@ -234,6 +273,33 @@ int Export(const std::string& dbPath, const std::string& name, bool gpx, std::os
     return 0;
 }
 
+int Prune(const std::string& dbPath, const std::string& before, const std::string& name, std::ostream& out,
+          std::ostream& err) {
+    int64_t beforeMs = 0;
+    if (!ParseIsoMs(before, beforeMs) &&
+        !(before.size() == 20 && before[19] == 'Z' && ParseIsoMs(before.substr(0, 19) + ".000Z", beforeMs)) &&
+        !(before.size() == 10 && ParseIsoMs(before + "T00:00:00.000Z", beforeMs))) {
+        err << "kestrix-server: --before is a time: YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or YYYY-MM-DDTHH:MM:SS.mmmZ (UTC)\n";
+        return 2;
+    }
+    StopSignals stop;
+    std::unique_ptr<Store> store = OpenStore(dbPath, false, stop, err);
+    if (!store) return 1;
+    UserRecord user;
+    if (!name.empty() && !store->FindUser(name, user)) {
+        err << "kestrix-server: " << (store->Error().empty() ? "no user " + name : store->Error()) << "\n";
+        return 1;
+    }
+    int64_t deleted = 0;
+    if (!store->DeletePoints(user.id, beforeMs, deleted)) {
+        err << "kestrix-server: " << store->Error() << "\n";
+        return 1;
+    }
+    out << "deleted " << deleted << (deleted == 1 ? " point" : " points") << " received before " << FormatIsoMs(beforeMs)
+        << (name.empty() ? "" : " by " + name) << "\n";
+    return 0;
+}
+
 }  // namespace
 
 std::string DefaultDatabasePath() {
@@ -260,15 +326,11 @@ std::string PasswordDigest(const std::string& password) {
 }
 
 void WriteJsonLines(const std::vector<StoredPoint>& points, std::ostream& out) {
+    std::string line;
     for (const StoredPoint& p : points) {
-        out << "{\"kind\":\"" << PointKindName(p.kind) << "\",\"received\":\"" << FormatIsoMs(p.receivedMs)
-            << "\",\"time\":";
-        if (p.HasTime())
-            out << '"' << FormatIsoMs(p.timeMs) << '"';
-        else
-            out << "null";
-        out << ",\"lat\":" << Number(p.latitude) << ",\"lon\":" << Number(p.longitude)
-            << ",\"alt\":" << Number(p.altitude) << ",\"speed\":" << Number(p.speed) << "}\n";
+        line.clear();
+        AppendJsonLine(p, line);
+        out << line;
     }
 }
 
@@ -293,25 +355,23 @@ void WriteGpx(const std::string& userName, const std::vector<StoredPoint>& point
 
 int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                      const std::function<void()>& waitForStop) {
-    std::string db;
-    std::string listen = "127.0.0.1:1201";
-    std::string web;
-    std::string cert, key;
-    bool gpx = false;
-    bool admin = false;
+    static const std::set<std::string> kValued = {"--db",    "--listen",       "--web",   "--tls-cert", "--tls-key",
+                                                  "--tiles", "--registration", "--keep-days", "--before", "--user"};
+    static const std::set<std::string> kServing = {"--listen",  "--web",          "--tls-cert", "--tls-key",
+                                                   "--tiles",   "--registration", "--keep-days"};
+    std::map<std::string, std::string> given;
+    std::set<std::string> flags;
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--db" || a == "--listen" || a == "--web" || a == "--tls-cert" || a == "--tls-key") {
+        if (kValued.count(a)) {
             if (i + 1 >= args.size()) {
                 err << "kestrix-server: " << a << " needs a value\n" << kUsage;
                 return 2;
             }
-            (a == "--db" ? db : a == "--listen" ? listen : a == "--web" ? web : a == "--tls-cert" ? cert : key) = args[++i];
-        } else if (a == "--gpx") {
-            gpx = true;
-        } else if (a == "--admin") {
-            admin = true;
+            given[a] = args[++i];
+        } else if (a == "--gpx" || a == "--admin") {
+            flags.insert(a);
         } else if (a == "--help" || a == "-h") {
             out << kUsage;
             return 0;
@@ -322,38 +382,84 @@ int RunServerCommand(const std::vector<std::string>& args, std::ostream& out, st
             words.push_back(a);
         }
     }
-    if (db.empty()) db = DefaultDatabasePath();
-    if (words.empty() && !gpx && !admin) {
-        std::string host;
-        uint16_t port = 0;
-        if (!web.empty() && web != "off" && !ParseListenAddress(web, host, port)) {
-            err << "kestrix-server: bad --web address \"" << web << "\" (expected ADDR:PORT or off)\n" << kUsage;
+    auto value = [&](const char* name) {
+        auto it = given.find(name);
+        return it == given.end() ? std::string() : it->second;
+    };
+    // Only the options of the command at hand (and --db) may be given.
+    auto only = [&](std::initializer_list<const char*> allowed) {
+        for (const auto& [name, v] : given)
+            if (name != "--db" && std::find_if(allowed.begin(), allowed.end(), [&](const char* a) { return name == a; }) ==
+                                      allowed.end())
+                return false;
+        for (const std::string& flag : flags)
+            if (std::find_if(allowed.begin(), allowed.end(), [&](const char* a) { return flag == a; }) == allowed.end())
+                return false;
+        return true;
+    };
+    const std::string db = given.count("--db") ? value("--db") : DefaultDatabasePath();
+    if (words.empty()) {
+        bool serving = flags.empty();
+        for (const auto& [name, v] : given) serving = serving && (name == "--db" || kServing.count(name));
+        if (!serving) {
+            err << kUsage;
             return 2;
         }
+        ServeSettings settings;
+        settings.db = db;
+        settings.listen = given.count("--listen") ? value("--listen") : "127.0.0.1:1201";
+        settings.web = value("--web");
+        std::string host;
+        uint16_t port = 0;
+        if (!settings.web.empty() && settings.web != "off" && !ParseListenAddress(settings.web, host, port)) {
+            err << "kestrix-server: bad --web address \"" << settings.web << "\" (expected ADDR:PORT or off)\n" << kUsage;
+            return 2;
+        }
+        const std::string cert = value("--tls-cert"), key = value("--tls-key");
         if (cert.empty() != key.empty()) {
             err << "kestrix-server: --tls-cert and --tls-key go together\n" << kUsage;
             return 2;
         }
-        std::shared_ptr<platform::TlsContext> tls;
-        if (!cert.empty()) {
-            std::string why;
-            if (!(tls = platform::TlsContext::ForServer(cert, key, why))) {
-                err << "kestrix-server: " << why << "\n";
-                return 1;
+        const std::string registration = given.count("--registration") ? value("--registration") : "open";
+        if (registration != "open" && registration != "closed") {
+            err << "kestrix-server: --registration is open or closed\n" << kUsage;
+            return 2;
+        }
+        settings.registration = registration == "open";
+        std::string why;
+        if (!ParseTiles(given.count("--tiles") ? value("--tiles") : "https://tile.openstreetmap.org/{z}/{x}/{y}.png",
+                        settings.tiles, why)) {
+            err << "kestrix-server: " << why << "\n" << kUsage;
+            return 2;
+        }
+        if (given.count("--keep-days")) {
+            const std::string days = value("--keep-days");
+            auto [end, ec] = std::from_chars(days.data(), days.data() + days.size(), settings.keepDays);
+            if (ec != std::errc() || end != days.data() + days.size() || settings.keepDays < 1 ||
+                settings.keepDays > 100000) {
+                err << "kestrix-server: --keep-days is a number of days from 1 to 100000\n" << kUsage;
+                return 2;
             }
         }
-        bool webAsked = !web.empty();
-        if (!webAsked) web = "127.0.0.1:" + std::to_string(kDefaultWebPort);
-        return Serve(db, listen, web, webAsked, std::move(tls), out, err, waitForStop);
+        if (!cert.empty() && !(settings.tls = platform::TlsContext::ForServer(cert, key, why))) {
+            err << "kestrix-server: " << why << "\n";
+            return 1;
+        }
+        settings.webAsked = !settings.web.empty();
+        if (!settings.webAsked) settings.web = "127.0.0.1:" + std::to_string(kDefaultWebPort);
+        return Serve(settings, out, err, waitForStop);
     }
-    const bool user = !words.empty() && words[0] == "user" && !gpx;
-    if (user && words.size() == 4 && words[1] == "add") return AddUser(db, words[2], words[3], admin, out, err);
-    if (user && !admin &&
+    const bool user = words[0] == "user";
+    if (user && words.size() == 4 && words[1] == "add" && only({"--admin"}))
+        return AddUser(db, words[2], words[3], flags.count("--admin") > 0, out, err);
+    if (user && only({}) &&
         ((words.size() == 2 && words[1] == "list") || (words.size() == 3 && words[1] == "del") ||
          (words.size() == 4 && words[1] == "passwd") ||
          (words.size() == 4 && words[1] == "admin" && (words[3] == "on" || words[3] == "off"))))
         return ChangeUser(db, words, out, err);
-    if (words.size() == 2 && words[0] == "export" && !admin) return Export(db, words[1], gpx, out, err);
+    if (words.size() == 2 && words[0] == "export" && only({"--gpx"})) return Export(db, words[1], flags.count("--gpx") > 0, out, err);
+    if (words.size() == 1 && words[0] == "prune" && given.count("--before") && only({"--before", "--user"}))
+        return Prune(db, value("--before"), value("--user"), out, err);
     err << kUsage;
     return 2;
 }

@@ -544,6 +544,23 @@ bool SqliteStore::ForEachPointIn(uint32_t userId, const PointQuery& query,
     return ReadPoints(stmt.Get(), visit);
 }
 
+bool SqliteStore::LastPoint(uint32_t userId, StoredPoint& out) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT kind, received, time, lat, lon, alt, speed, id FROM points WHERE user_id = ?"
+                             " ORDER BY at DESC, id DESC LIMIT 1"))
+        return false;
+    sqlite3_bind_int64(stmt.Get(), 1, userId);
+    bool found = false;
+    if (!ReadPoints(stmt.Get(), [&](const StoredPoint& p) {
+            out = p;
+            found = true;
+            return false;
+        }))
+        return false;
+    return found || Refuse("");
+}
+
 bool SqliteStore::DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) {
     error_.clear();
     Statement stmt;

@@ -38,6 +38,7 @@ public:
     bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) override;
     bool ForEachPointIn(uint32_t userId, const PointQuery& query,
                         const std::function<bool(const StoredPoint&)>& visit) override;
+    bool LastPoint(uint32_t userId, StoredPoint& out) override;
     bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) override;
     bool CountPoints(uint32_t userId, int64_t& count) override;
     bool ListUsers(std::vector<UserSummary>& out) override;

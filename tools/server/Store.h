@@ -158,6 +158,9 @@ public:
     // of arrival within one time), streaming. visit returns false to stop early.
     virtual bool ForEachPointIn(uint32_t userId, const PointQuery& query,
                                 const std::function<bool(const StoredPoint&)>& visit) = 0;
+    // The user's point with the newest AtMs (the last to arrive among equals); false with an
+    // empty Error() when the user has none.
+    virtual bool LastPoint(uint32_t userId, StoredPoint& out) = 0;
     // Deletes the points received before beforeMs, of one user or (userId 0) of every user;
     // deleted receives how many.
     virtual bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) = 0;
