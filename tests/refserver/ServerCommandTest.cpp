@@ -50,8 +50,8 @@ TEST(ServerCommand, PasswordsAreKeptAsSaltedHashesOfTheirDigest) {
     EXPECT_FALSE(IsCredential(PasswordDigest("secret")));
 }
 
-// The account commands in turn on one database, each with exactly what it says; the file
-// is its owner's only.
+// The account commands and prune in turn on one database, each with exactly what it says;
+// the file is its owner's only.
 TEST(ServerCommand, AccountCommands) {
     test::TempDir dir;
     const std::string db = dir.File("server.sqlite");
@@ -70,6 +70,12 @@ TEST(ServerCommand, AccountCommands) {
         {{"user", "admin", "carol", "on"}, 1, "", "kestrix-server: no user carol\n"},
         {{"user", "passwd", "ben", "new"}, 0, "changed the password of ben and signed it out of the web pages\n", ""},
         {{"user", "passwd", "ben", "a\tb"}, 2, "", "kestrix-server: The password cannot contain control characters.\n"},
+        {{"prune", "--before", "2026-12-06"}, 0, "deleted 0 points received before 2026-12-06T00:00:00.000Z\n", ""},
+        {{"prune", "--before", "2026-12-07", "--user", "ben"}, 0,
+         "deleted 1 point received before 2026-12-07T00:00:00.000Z by ben\n", ""},
+        {{"prune", "--before", "2026-12-07", "--user", "carol"}, 1, "", "kestrix-server: no user carol\n"},
+        {{"prune", "--before", "yesterday"}, 2, "",
+         "kestrix-server: --before is a time: YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or YYYY-MM-DDTHH:MM:SS.mmmZ (UTC)\n"},
         {{"user", "list"}, 0, header + "1\tanna\tno\t2\t0\t2026-12-06T10:00:01.000Z\n2\tben\tyes\t0\t0\t-\n", ""},
         {{"user", "del", "anna"}, 0, "deleted anna and its 2 points\n", ""},
         {{"user", "del", "anna"}, 1, "", "kestrix-server: no user anna\n"},
@@ -79,12 +85,13 @@ TEST(ServerCommand, AccountCommands) {
         std::vector<std::string> args = c.args;
         args.insert(args.begin(), {"--db", db});
         Result r = RunCommand(args);
-        EXPECT_EQ(std::tie(r.code, r.out, r.err), std::tie(c.code, c.out, c.err)) << c.args[1];
-        if (c.args[1] == "add" && c.args[2] == "ben") {
+        EXPECT_EQ(std::tie(r.code, r.out, r.err), std::tie(c.code, c.out, c.err)) << c.args[0] << " " << c.args[1];
+        if (c.args.size() > 2 && c.args[1] == "add" && c.args[2] == "ben") {
             SqliteStore store;
             ASSERT_TRUE(store.Open(db));
             const StoredPoint p{.receivedMs = 1796551201000};
             ASSERT_TRUE(store.AddPoints(1, std::vector{p, p}));
+            ASSERT_TRUE(store.AddPoints(2, std::vector{p}));
         }
     }
     SqliteStore store;
@@ -101,7 +108,9 @@ TEST(ServerCommand, BadCommandLinesGiveUsage) {
         {"user"}, {"user", "add", "x"}, {"user", "del", "x", "y"}, {"export"}, {"export", "a", "b"},
         {"--db"}, {"--listen"}, {"--bogus"}, {"frobnicate"}, {"user", "add", "a", "b", "--gpx"},
         {"--web"}, {"--web", "nowhere"}, {"--web", "127.0.0.1:99999"}, {"user", "admin", "x", "yes"},
-        {"user", "list", "x"}, {"user", "del", "x", "--admin"}, {"export", "x", "--admin"},
+        {"user", "list", "x"}, {"user", "del", "x", "--admin"}, {"export", "x", "--admin"}, {"prune"},
+        {"prune", "--user", "x"}, {"user", "list", "--before", "2026-12-06"}, {"--registration", "maybe"},
+        {"--tiles", "ftp://x/{z}/{x}/{y}"}, {"--keep-days", "0"}, {"--admin"},
     };
     for (const auto& args : bad) {
         Result r = RunCommand(args);

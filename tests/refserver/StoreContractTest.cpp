@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "Credential.h"
+#include "Retention.h"
 #include "ServerCommand.h"
 #include "StoreWriter.h"
 #include "TestDatabase.h"
@@ -173,7 +174,7 @@ TEST_P(StoreContract, PointsComeBackExactlyOldestFirst) {
 }
 
 // A range selects and orders by a track point's own time (else the receive time); prune
-// deletes by the receive time, of one account or of all.
+// and the daily retention delete by the receive time, of one account or of all.
 TEST_P(StoreContract, RangesOfTimeAndKindAndDeletingOlderPoints) {
     StoredPoint lateFix = Live("2026-12-06T12:00:00.000Z", 1);
     lateFix.kind = PointKind::Track;
@@ -214,8 +215,15 @@ TEST_P(StoreContract, RangesOfTimeAndKindAndDeletingOlderPoints) {
     int64_t deleted = -1;
     ASSERT_TRUE(store_->DeletePoints(1, Ms("2026-12-06T10:00:00.000Z"), deleted)) << store_->Error();
     EXPECT_EQ(deleted, 1);
+    // --keep-days 1 on 2026-12-07 at 11:00: a point received before 11:00 the day before goes.
+    Retention retention(db_.Location(), 1, [] { return Ms("2026-12-07T11:00:00.000Z"); });
+    std::string why;
+    ASSERT_TRUE(retention.Start(why)) << why;
+    ASSERT_TRUE(test::WaitFor([&] { return retention.Rounds() >= 1; }));
+    retention.Stop();
+    EXPECT_EQ(retention.Deleted(), 2);
     ASSERT_TRUE(store_->DeletePoints(0, Ms("2026-12-06T11:00:00.001Z"), deleted));
-    EXPECT_EQ(deleted, 3);
+    EXPECT_EQ(deleted, 1);
     EXPECT_EQ(PointsOf(1).size(), 1u);
 }
 

@@ -15,6 +15,7 @@
 #include "SqliteStore.h"
 #include "TestClient.h"
 #include "WebPages.h"
+#include "platform/Time.h"
 #include "support/Process.h"
 #include "support/TestCertificates.h"
 #include "support/TestSupport.h"
@@ -357,6 +358,90 @@ TEST_F(ServerPages, HostileAccountNamesShowAsText) {
     EXPECT_NE(users->body.find("\"name\":\"<script>alert(1)</script>\""), std::string::npos);
     EXPECT_NE(users->body.find("\"name\":\"a&b\\\"c\""), std::string::npos);
     EXPECT_EQ(users->get_header_value("Content-Type"), "application/json; charset=utf-8");
+}
+
+// Points sent over the tracking protocol come back through the API in every format, oldest
+// first, with their values exactly; the GPX is valid GPX 1.1. (A track message carries
+// coordinates and altitude in 32-bit steps and no speed; a live position doubles.)
+TEST_F(ServerPages, PointsSentByATrackerComeBackInEveryFormat) {
+    test::TestClient tracker;
+    ASSERT_TRUE(tracker.Connect(trackingPort_));
+    LoginMessage answer;
+    ASSERT_TRUE(tracker.Login("alice", PasswordDigest("alice-pw"), 1, answer));
+    ASSERT_EQ(answer.UserId(), 1u);
+    TrackMessage track(1);
+    track.Add(TrackPoint::Make(45.0, -22.5, 500.0f, 0.0f, test::FileTimeOf(2026, 12, 6, 9, 0, 0)));
+    track.Add(TrackPoint::Make(45.5, -22.25, 512.0f, 0.0f, test::FileTimeOf(2026, 12, 6, 9, 0, 30, 250)));
+    ASSERT_TRUE(tracker.Send(track));
+    PositionMessage live(*TrackPoint::Make(-33.75, 151.125, 12.0f, 4.5f, 0));
+    ASSERT_TRUE(tracker.Send(live));
+    ASSERT_TRUE(tracker.Login("alice", PasswordDigest("alice-pw"), 1, answer));  // answered once all is stored
+
+    httplib::Client api("127.0.0.1", webPort_);
+    api.set_basic_auth("alice", "alice-pw");
+    auto get = [&](const std::string& query) {
+        auto res = api.Get("/api/v1/points?" + query);
+        EXPECT_TRUE(res && res->status == 200) << query << (res ? res->body : httplib::to_string(res.error())) << server_.Err();
+        return res ? res->body : std::string();
+    };
+    // Receive times are the server's clock: one for the track message, one for the position.
+    const std::string lines = get("");
+    std::vector<std::string> received;
+    const std::regex stamp("\"received\":\"([0-9T:.-]{23}Z)\"");
+    for (auto it = std::sregex_iterator(lines.begin(), lines.end(), stamp); it != std::sregex_iterator(); ++it)
+        received.push_back((*it)[1]);
+    ASSERT_EQ(received.size(), 3u) << lines;
+    const std::string now = received[0], later = received[2];
+    EXPECT_EQ(lines,
+              "{\"kind\":\"track\",\"received\":\"" + now + "\",\"time\":\"2026-12-06T09:00:00.000Z\",\"lat\":44.99999998952262,"
+              "\"lon\":-22.500000047148205,\"alt\":499.99774,\"speed\":0}\n"
+              "{\"kind\":\"track\",\"received\":\"" + now + "\",\"time\":\"2026-12-06T09:00:30.250Z\",\"lat\":45.499999959836714,"
+              "\"lon\":-22.25000006199116,\"alt\":511.99597,\"speed\":0}\n"
+              "{\"kind\":\"live\",\"received\":\"" + later + "\",\"time\":null,\"lat\":-33.75,\"lon\":151.125,"
+              "\"alt\":12,\"speed\":4.5}\n");
+    EXPECT_EQ(get("format=csv&from=2026-12-06T09:00:30Z"),
+              "kind,received,time,lat,lon,alt,speed\n"
+              "track," + now + ",2026-12-06T09:00:30.250Z,45.499999959836714,-22.25000006199116,511.99597,0\n"
+              "live," + later + ",,-33.75,151.125,12,4.5\n");
+    EXPECT_EQ(get("format=csv&to=2026-12-06T09:00:30.249Z&kind=track"),
+              "kind,received,time,lat,lon,alt,speed\ntrack," + now + ",2026-12-06T09:00:00.000Z,44.99999998952262,-22.500000047148205,499.99774,0\n");
+    const std::string gpx = get("user=alice&format=gpx");
+    EXPECT_EQ(gpx,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<gpx version=\"1.1\" creator=\"kestrix-server\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+              "  <trk>\n    <name>alice track</name>\n    <trkseg>\n"
+              "      <trkpt lat=\"44.99999998952262\" lon=\"-22.500000047148205\"><ele>499.99774</ele><time>2026-12-06T09:00:00.000Z</time></trkpt>\n"
+              "      <trkpt lat=\"45.499999959836714\" lon=\"-22.25000006199116\"><ele>511.99597</ele><time>2026-12-06T09:00:30.250Z</time></trkpt>\n"
+              "    </trkseg>\n  </trk>\n"
+              "  <trk>\n    <name>alice live</name>\n    <trkseg>\n"
+              "      <trkpt lat=\"-33.75\" lon=\"151.125\"><ele>12</ele><time>" + later + "</time></trkpt>\n"
+              "    </trkseg>\n  </trk>\n"
+              "</gpx>\n");
+    const std::string xsd = std::string(KESTRIX_CORPUS_DIR) + "/gpx11.xsd";
+    test::WriteFile(dir_.File("points.gpx"), gpx);
+    const test::Finished lint =
+        test::RunToEnd({"xmllint", "--noout", "--nonet", "--schema", xsd, dir_.File("points.gpx")}, dir_.Path());
+    EXPECT_EQ(lint.exitCode, 0) << lint.out << lint.err;
+    const std::string geojson = get("format=geojson&kind=track&simplify=2");
+    EXPECT_NE(geojson.find("\"features\":[{\"type\":\"Feature\",\"properties\":{\"kind\":\"track\","
+                           "\"times\":[\"2026-12-06T09:00:00.000Z\",\"2026-12-06T09:00:30.250Z\"],"
+                           "\"speeds\":[0,0]},\"geometry\":{\"type\":\"LineString\",\"coordinates\":"
+                           "[[-22.500000,45.000000,499.99774],[-22.250000,45.500000,511.99597]]}}]}"),
+              std::string::npos)
+        << geojson;
+    const std::pair<const char*, const char*> refused[] = {
+        {"format=kml", "{\"error\":\"format is json, geojson, gpx or csv\"}\n"},
+        {"from=yesterday", "{\"error\":\"from is not a time (YYYY-MM-DDTHH:MM:SS.mmmZ, YYYY-MM-DDTHH:MM:SSZ or "
+                           "YYYY-MM-DD)\"}\n"},
+        {"from=2026-12-07&to=2026-12-06", "{\"error\":\"to is before from\"}\n"},
+        {"simplify=1&format=geojson", "{\"error\":\"simplify is a number of vertices from 2 to 1000000\"}\n"},
+        {"simplify=10", "{\"error\":\"simplify goes with format=geojson\"}\n"},
+    };
+    for (const auto& [query, body] : refused) {
+        auto res = api.Get(std::string("/api/v1/points?") + query);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(std::tie(res->status, res->body), std::make_tuple(400, std::string(body))) << query;
+    }
 }
 
 }  // namespace

@@ -159,8 +159,10 @@ bool SqliteStore::Open(const std::string& path, Mode mode) {
     // The file holds the accounts' credentials: made for its owner only, and a file of an
     // older server (or one a umask left open) is closed to others. SQLite gives the journal
     // files the mode of the database.
+    // O_EXCL: closing a descriptor of a file this process has open in SQLite elsewhere
+    // would drop that connection's locks.
     if (mode == Mode::Create) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) ::close(fd);
     }
     for (const char* suffix : {"", "-wal", "-shm"}) {
