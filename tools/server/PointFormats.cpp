@@ -45,53 +45,49 @@ TrackSample Sample(const StoredPoint& p) {
     return s;
 }
 
-bool WriteGeoJson(const std::string& userName, const PointQuery& query, size_t maxVertices, const PointSource& source,
-                  const DocumentSink& sink) {
-    (void)userName;
+bool WriteGeoJson(const PointQuery& query, size_t maxVertices, const PointSource& source, const DocumentSink& sink) {
     struct Line {
-        PointKind kind;
-        bool asked;
+        TrackMeasure measure;  // only to learn where its segments start
         TrackSimplifier simplifier;
         std::vector<TrackSample> vertices;
         uint64_t points = 0;
     };
-    Line lines[2] = {{PointKind::Track, query.track, {}, {}, 0}, {PointKind::Live, query.live, {}, {}, 0}};
+    Line lines[2];  // track, live
+    auto lineOf = [&](const StoredPoint& p) -> Line& { return lines[p.kind == PointKind::Track ? 0 : 1]; };
+    // The summary measures every point in the order of their times, both kinds together:
+    // the live positions and the track points of one trip lie on one road.
     GeoJsonSummary summary;
-    for (Line& line : lines) {
-        if (!line.asked) continue;
-        PointQuery q = query;
-        q.track = line.kind == PointKind::Track;
-        q.live = !q.track;
-        TrackMeasure measure;
-        const bool ok = source(q, [&](const StoredPoint& p) {
-            const TrackSample s = Sample(p);
-            summary.measure.Add(s);
-            const bool starts = measure.Add(s);
-            ++line.points;
-            if (maxVertices)
-                line.simplifier.Add(s, starts);
-            else
-                line.vertices.push_back(s);
+    bool ok = source(query, [&](const StoredPoint& p) {
+        const TrackSample s = Sample(p);
+        summary.measure.Add(s);
+        Line& line = lineOf(p);
+        const bool starts = line.measure.Add(s);
+        ++line.points;
+        if (maxVertices)
+            line.simplifier.Add(s, starts);
+        else
+            line.vertices.push_back(s);
+        return true;
+    });
+    if (!ok) return false;
+    if (maxVertices) {
+        uint64_t index[2] = {0, 0};
+        for (Line& line : lines)
+            if (line.points) line.simplifier.Simplify(maxVertices);
+        ok = source(query, [&](const StoredPoint& p) {
+            const int k = p.kind == PointKind::Track ? 0 : 1;
+            // Points stored since the first pass are left for the next request.
+            if (index[k] < lines[k].points && lines[k].simplifier.Kept(index[k])) lines[k].vertices.push_back(Sample(p));
+            ++index[k];
             return true;
         });
         if (!ok) return false;
-        if (maxVertices && line.points) {
-            // One line per kind: the gaps between segments are drawn too.
-            line.simplifier.Simplify(maxVertices);
-            uint64_t index = 0;
-            const bool read = source(q, [&](const StoredPoint& p) {
-                if (line.simplifier.Kept(index++)) line.vertices.push_back(Sample(p));
-                return index < line.points;
-            });
-            if (!read) return false;
-        }
-        summary.vertices += line.vertices.size();
     }
+    for (const Line& line : lines) summary.vertices += line.vertices.size();
     GeoJsonWriter writer(sink);
     writer.Begin(summary);
-    for (const Line& line : lines)
-        if (!line.vertices.empty())
-            writer.Feature(line.vertices, line.kind == PointKind::Track ? "\"kind\":\"track\"" : "\"kind\":\"live\"");
+    if (!lines[0].vertices.empty()) writer.Feature(lines[0].vertices, "\"kind\":\"track\"");
+    if (!lines[1].vertices.empty()) writer.Feature(lines[1].vertices, "\"kind\":\"live\"");
     return writer.End();
 }
 
@@ -155,7 +151,7 @@ void AppendJsonLine(const StoredPoint& p, std::string& out) {
 
 bool WritePoints(PointFormat format, const std::string& userName, const PointQuery& query, size_t maxVertices,
                  const PointSource& source, const DocumentSink& sink) {
-    if (format == PointFormat::GeoJson) return WriteGeoJson(userName, query, maxVertices, source, sink);
+    if (format == PointFormat::GeoJson) return WriteGeoJson(query, maxVertices, source, sink);
     ChunkedOutput out(sink);
     std::string line;
     auto put = [&](const std::string& text) { out.Put(text); };

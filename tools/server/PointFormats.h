@@ -9,10 +9,11 @@
 //   gpx      GPX 1.1, one <trk> per kind present, named "NAME track" and "NAME live", each
 //            point a <trkpt> with <ele> and <time> (a track point's own time, else the
 //            receive time)
-//   geojson  a FeatureCollection with the summary of the tracker's /api/track and one
-//            LineString Feature per kind present, properties.kind, .times and .speeds;
-//            it holds the vertices it draws (32 bytes each; simplify=N holds 12 bytes a
-//            point and N vertices)
+//   geojson  a FeatureCollection with the summary of the tracker's /api/track (measured
+//            over both kinds in the order of their times) and one LineString Feature per
+//            kind present, properties.kind, .times and .speeds; it holds the vertices it
+//            draws (32 bytes each; with simplify=N, 12 bytes a point and N vertices, and
+//            the points are read twice)
 //
 // Numbers are the shortest text that reads back as the same value; times ISO 8601 UTC with
 // milliseconds. Pure apart from the sink; one thread at a time.

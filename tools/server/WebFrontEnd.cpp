@@ -683,8 +683,7 @@ void WebFrontEnd::Impl::Days(const httplib::Request& req, httplib::Response& res
     int status = ApiCaller(req, res, caller, why);
     if (status == 200) status = Target(caller, Param(req, "user"), target, why);
     if (status != 200) return SendApiError(res, status, why);
-    // Track points and live positions are two lines of one trip: each is measured on its
-    // own and their days are added up.
+    // Both kinds in the order of their times, measured as the map's summary measures them.
     struct Day {
         int64_t points = 0;
         double distanceM = 0;
@@ -693,26 +692,21 @@ void WebFrontEnd::Impl::Days(const httplib::Request& req, httplib::Response& res
     std::shared_ptr<Store> reader = MakeStore(options.database);
     reader->SetAbort(abortFd);
     if (!reader->Open(options.database, Store::Mode::Existing)) return SendApiError(res, 503, reader->Error());
-    for (const bool track : {true, false}) {
-        StoredPoint last;
-        bool any = false;
-        PointQuery q;
-        q.track = track;
-        q.live = !track;
-        const bool ok = reader->ForEachPointIn(target.id, q, [&](const StoredPoint& p) {
-            const int64_t day = (p.AtMs() >= 0 ? p.AtMs() : p.AtMs() - 86399999) / 86400000;
-            Day& d = days[day];
-            ++d.points;
-            const uint64_t before = static_cast<uint64_t>(last.AtMs() + kFileTimeEpochMs) * 10000;
-            const uint64_t after = static_cast<uint64_t>(p.AtMs() + kFileTimeEpochMs) * 10000;
-            if (any && !IsSegmentGap(before, after))
-                d.distanceM += GeodesicDistanceM(last.latitude, last.longitude, p.latitude, p.longitude);
-            last = p;
-            any = true;
-            return !stopping;
-        });
-        if (!ok) return SendApiError(res, 503, reader->Error());
-    }
+    StoredPoint last;
+    bool any = false;
+    const bool ok = reader->ForEachPointIn(target.id, {}, [&](const StoredPoint& p) {
+        const int64_t day = (p.AtMs() >= 0 ? p.AtMs() : p.AtMs() - 86399999) / 86400000;
+        Day& d = days[day];
+        ++d.points;
+        const uint64_t before = static_cast<uint64_t>(last.AtMs() + kFileTimeEpochMs) * 10000;
+        const uint64_t after = static_cast<uint64_t>(p.AtMs() + kFileTimeEpochMs) * 10000;
+        if (any && !IsSegmentGap(before, after))
+            d.distanceM += GeodesicDistanceM(last.latitude, last.longitude, p.latitude, p.longitude);
+        last = p;
+        any = true;
+        return !stopping;
+    });
+    if (!ok) return SendApiError(res, 503, reader->Error());
     nlohmann::json list = nlohmann::json::array();
     for (auto it = days.rbegin(); it != days.rend(); ++it)
         list.push_back({{"day", FormatIsoMs(it->first * 86400000).substr(0, 10)},

@@ -24,10 +24,11 @@
 
   const map = baseMap('map');
   const lines = {
-    track: L.polyline([], { color: colours.track, weight: 4, opacity: 0.9 }).addTo(map),
-    live: L.polyline([], { color: colours.live, weight: 3, dashArray: '6 6' }).addTo(map),
+    track: L.polyline([], { color: colours.track, weight: 4, opacity: 0.9, className: 'track-line' }).addTo(map),
+    live: L.polyline([], { color: colours.live, weight: 3, dashArray: '6 6', className: 'live-line' }).addTo(map),
   };
-  const newest = L.circleMarker([0, 0], { radius: 8, color: '#fff', weight: 3, fillColor: colours.live, fillOpacity: 1 });
+  const newest = L.circleMarker([0, 0], { radius: 8, color: '#fff', weight: 3, fillColor: colours.live, fillOpacity: 1,
+    className: 'newest-marker' });
   let range = null;  // { from, to, day }
   let fitted = false;
   let features = [];
@@ -80,6 +81,30 @@
     return box;
   }
 
+  // Metres between two [lon, lat] positions (a sphere is close enough for a profile).
+  function metres(a, b) {
+    const rad = Math.PI / 180;
+    const dLat = (b[1] - a[1]) * rad, dLon = (b[0] - a[0]) * rad;
+    const h = Math.sin(dLat / 2) ** 2 + Math.cos(a[1] * rad) * Math.cos(b[1] * rad) * Math.sin(dLon / 2) ** 2;
+    return 2 * 6371008.8 * Math.asin(Math.sqrt(h));
+  }
+
+  // The line's speeds; a track sent without speeds gets them from its positions and times.
+  function speedsOf(f) {
+    const { speeds, times } = f.properties;
+    if (speeds.some((v) => v > 0)) return speeds;
+    // Over at least a second: positions of one second would read as standing still.
+    const c = f.geometry.coordinates;
+    let from = 0, last = 0;
+    return speeds.map((v, i) => {
+      const seconds = (Date.parse(times[i]) - Date.parse(times[from])) / 1000;
+      if (seconds < 1) return last;
+      last = seconds <= 600 ? metres(c[from], c[i]) / seconds * 3.6 : 0;
+      from = i;
+      return last;
+    });
+  }
+
   function drawProfile() {
     const canvas = $('profile');
     const ratio = window.devicePixelRatio || 1;
@@ -91,7 +116,7 @@
     g.clearRect(0, 0, width, height);
     let start = Infinity, end = -Infinity, top = 0;
     for (const f of features) {
-      const times = f.properties.times, speeds = f.properties.speeds;
+      const times = f.properties.times, speeds = speedsOf(f);
       if (!times.length) continue;
       start = Math.min(start, Date.parse(times[0]));
       end = Math.max(end, Date.parse(times[times.length - 1]));
@@ -121,8 +146,15 @@
     const endLabel = clock(end);
     g.fillText(endLabel, right - g.measureText(endLabel).width, height - 4);
     for (const f of features) {
-      const times = f.properties.times, speeds = f.properties.speeds;
-      g.strokeStyle = colours[f.properties.kind];
+      const times = f.properties.times, speeds = speedsOf(f);
+      // The track as a line; live positions, which arrive in bursts that share a receive
+      // time, as dots.
+      if (f.properties.kind === 'live') {
+        g.fillStyle = colours.live;
+        times.forEach((t, i) => g.fillRect(x(Date.parse(t)) - 1.5, y(speeds[i]) - 1.5, 3, 3));
+        continue;
+      }
+      g.strokeStyle = colours.track;
       g.lineWidth = 1.5;
       g.beginPath();
       times.forEach((t, i) => {
