@@ -129,7 +129,7 @@
       return;
     }
     top = Math.max(10, Math.ceil(top / 10) * 10);
-    const left = 44, bottom = height - 20, right = width - 8, upper = 8;
+    const left = 58, bottom = height - 20, right = width - 8, upper = 8;
     const x = (t) => left + (end > start ? (t - start) / (end - start) : 0.5) * (right - left);
     const y = (s) => bottom - (s / top) * (bottom - upper);
     g.strokeStyle = '#dce2e9';
