@@ -161,6 +161,25 @@ TEST_F(WebFrontEndTest, RequestsFromOtherSitesAreRefused) {
     EXPECT_EQ(Users(), 1u);
 }
 
+// With registration closed, visitors are told so and the form is gone.
+TEST_F(WebFrontEndTest, ClosedRegistration) {
+    web_->Stop();
+    WebOptions options("127.0.0.1:0", db_, "127.0.0.1:1201", nullptr);
+    options.registration = false;
+    web_ = std::make_unique<WebFrontEnd>(options);
+    ASSERT_TRUE(web_->Start()) << web_->Error();
+    Browser visitor(web_->Port());
+    auto home = visitor.Get("/");
+    ASSERT_TRUE(home);
+    EXPECT_NE(home->body.find("This server makes no new accounts."), std::string::npos);
+    EXPECT_EQ(home->body.find("/mobile/register"), std::string::npos);
+    EXPECT_EQ(visitor.Get("/mobile/register")->status, 404);
+    const std::string token = visitor.Token();
+    auto made = visitor.Post("/mobile/register", {{"token", token}, {"login", "eve"}, {"password", "pw"}, {"again", "pw"}});
+    EXPECT_EQ(made->status, 403);
+    EXPECT_EQ(Users(), 1u);
+}
+
 // With a certificate the pages are HTTPS only, and a form's origin is the https one.
 TEST_F(WebFrontEndTest, WithACertificateThePagesAreServedOverHttps) {
     const test::TestCertificates certs = test::MakeTestCertificates(dir_.Path());
@@ -429,6 +448,24 @@ TEST_F(ServerPages, PointsSentByATrackerComeBackInEveryFormat) {
                            "[[-22.500000,45.000000,499.99774],[-22.250000,45.500000,511.99597]]}}]}"),
               std::string::npos)
         << geojson;
+    // The day list and an administrator's list of accounts, from the same points.
+    EXPECT_EQ(get("format=csv&kind=track&from=2026-12-06T09:00:00.001Z&to=2026-12-06"),
+              "kind,received,time,lat,lon,alt,speed\ntrack," + now +
+                  ",2026-12-06T09:00:30.250Z,45.499999959836714,-22.25000006199116,511.99597,0\n");
+    auto days = api.Get("/api/v1/days");
+    ASSERT_TRUE(days);
+    EXPECT_EQ(days->body, "{\"days\":[{\"day\":\"" + later.substr(0, 10) +
+                              "\",\"distance_m\":0.0,\"points\":1},{\"day\":\"2026-12-06\",\"distance_m\":58932.2,"
+                              "\"points\":2}],\"user\":\"alice\"}\n");
+    httplib::Client admin("127.0.0.1", webPort_);
+    admin.set_basic_auth("root", "root-pw");
+    auto users = admin.Get("/api/v1/users");
+    ASSERT_TRUE(users);
+    EXPECT_NE(users->body.find("{\"admin\":false,\"id\":1,\"last\":\"" + later + "\",\"live\":1,\"name\":\"alice\","
+                               "\"position\":{\"alt\":12.0,\"kind\":\"live\",\"lat\":-33.75,\"lon\":151.125,"
+                               "\"speed\":4.5,\"time\":\"" + later + "\"},\"track\":2}"),
+              std::string::npos)
+        << users->body;
     const std::pair<const char*, const char*> refused[] = {
         {"format=kml", "{\"error\":\"format is json, geojson, gpx or csv\"}\n"},
         {"from=yesterday", "{\"error\":\"from is not a time (YYYY-MM-DDTHH:MM:SS.mmmZ, YYYY-MM-DDTHH:MM:SSZ or "

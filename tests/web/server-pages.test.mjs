@@ -1,7 +1,8 @@
 // The tracking server's pages for its users: a tracker (the daemon on a replayed drive that
 // started a minute ago) sends live positions and, at Trk2Srv, its track; its owner, whose
 // account name is markup, signs in, finds today in the day list, sees both lines on the map,
-// watches a live position arrive without reloading, and downloads the GPX.
+// watches a live position arrive without reloading, and downloads the GPX; an administrator
+// then picks that account and sees every account's last position.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -12,6 +13,7 @@ const NAME = '<img src=x onerror=alert(1)>';
 await scenario(async (s) => {
   const server = await s.server('127.0.0.1:0', '127.0.0.1:0', ['--tiles', 'off']);
   serverCommand(s.db, 'user', 'add', NAME, 'demo');
+  serverCommand(s.db, 'user', 'add', 'root', 'admin-pw', '--admin');
   await s.replay(600, 5, new Date(Date.now() - 60000).toISOString().slice(0, 19));
   const { page: tracker, browser } = await s.open({ Login: NAME, Password: 'demo', COM: s.gps, Host: '127.0.0.1',
     Port: server.port, ModeP: 3, ModeB: 0 });
@@ -76,6 +78,26 @@ await scenario(async (s) => {
         fullPage: true });
     }
   }
+  // An administrator picks the account and sees where each account was last.
+  await page.locator('.account button').click();
+  await page.waitForURL(server.webUrl);
+  await page.getByLabel('Login').fill('root');
+  await page.getByLabel('Password').fill('admin-pw');
+  await page.getByRole('button', { name: 'Sign in' }).click();
+  await page.waitForURL(/\/tracks$/);
+  await page.getByLabel('Account').selectOption(NAME);
+  await page.waitForURL(/\/tracks\?user=/);
+  await page.locator('path.track-line').waitFor();
+  await page.locator('#overview-map path.leaflet-interactive').waitFor();
+  assert.equal(await page.locator('h1').innerText(), 'Tracks of ' + NAME);
+  if (process.env.KESTRIX_SCREENSHOT_DIR) {
+    for (const width of [1280, 390]) {
+      await page.setViewportSize({ width, height: width > 400 ? 900 : 844 });
+      await page.screenshot({ path: path.join(process.env.KESTRIX_SCREENSHOT_DIR, `server-admin-${width}.png`),
+        fullPage: true });
+    }
+  }
+
   // Signed out, the home page for visitors.
   await page.locator('.account button').click();
   await page.waitForURL(server.webUrl);

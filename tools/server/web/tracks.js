@@ -315,7 +315,7 @@
       const tip = document.createElement('span');
       tip.textContent = u.name;
       L.circleMarker(at, { radius: 7, color: '#fff', weight: 2, fillColor: colours.track, fillOpacity: 1 })
-        .bindTooltip(tip).bindPopup(box).addTo(overview);
+        .bindTooltip(tip, { permanent: true, direction: 'right', offset: [8, 0] }).bindPopup(box).addTo(overview);
     }
     overview.fitBounds(L.latLngBounds(bounds).pad(0.2), { maxZoom: 14 });
   }
