@@ -194,8 +194,12 @@
     $('duration').textContent = durationText(s.duration_s);
     $('top-speed').textContent = Math.round(s.maxSpeedKmh) + ' km/h';
     $('points').textContent = s.records.toLocaleString('en');
-    $('shown').textContent = range.day ? range.day + ' (UTC)' :
+    const label = range.day ? range.day + ' (UTC)' :
       range.from.replace('T', ' ').slice(0, 19) + ' to ' + range.to.replace('T', ' ').slice(0, 19) + ' UTC';
+    if (s.records) $('shown').textContent = label;
+    else if (document.querySelector('#days li')) $('shown').textContent = label + ': no points';
+    else $('shown').textContent = 'No points yet: once a tracker logs in with this account and sends positions, ' +
+      'they appear here.';
     const stem = (user + '-' + (range.day || range.from.slice(0, 10))).replace(/[^A-Za-z0-9._-]+/g, '_');
     for (const format of ['gpx', 'geojson', 'csv']) {
       const link = $('dl-' + format);
