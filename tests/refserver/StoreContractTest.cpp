@@ -208,6 +208,11 @@ TEST_P(StoreContract, RangesOfTimeAndKindAndDeletingOlderPoints) {
         })) << store_->Error();
         EXPECT_EQ(got, c.latitudes);
     }
+    StoredPoint last;
+    ASSERT_TRUE(store_->LastPoint(1, last)) << store_->Error();
+    EXPECT_EQ(last.latitude, 2);
+    EXPECT_FALSE(store_->LastPoint(3, last));
+    EXPECT_EQ(store_->Error(), "");
     // A reader that stops early leaves the connection usable.
     size_t seen = 0;
     ASSERT_TRUE(store_->ForEachPointIn(1, {}, [&](const StoredPoint&) { return ++seen < 2; }));

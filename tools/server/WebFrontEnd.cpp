@@ -141,6 +141,8 @@ void Redirect(httplib::Response& res, const std::string& to) {
 // "YYYY-MM-DDTHH:MM:SS.mmmZ", "YYYY-MM-DDTHH:MM:SSZ" or "YYYY-MM-DD" (the day's first
 // millisecond, or its last one for the end of a range).
 bool ParseRangeTime(const std::string& text, bool end, int64_t& ms) {
+    // PostgreSQL has no year 0.
+    if (text.rfind("0000", 0) == 0) return false;
     if (text.size() == 24) return ParseIsoMs(text, ms);
     if (text.size() == 20 && text[19] == 'Z') return ParseIsoMs(text.substr(0, 19) + ".000Z", ms);
     if (text.size() == 10) return ParseIsoMs(text + (end ? "T23:59:59.999Z" : "T00:00:00.000Z"), ms);
