@@ -213,6 +213,11 @@ TEST_P(StoreContract, RangesOfTimeAndKindAndDeletingOlderPoints) {
     EXPECT_EQ(last.latitude, 2);
     EXPECT_FALSE(store_->LastPoint(3, last));
     EXPECT_EQ(store_->Error(), "");
+    int64_t received = 0;
+    ASSERT_TRUE(store_->LastReceived(1, received)) << store_->Error();
+    EXPECT_EQ(received, Ms("2026-12-06T12:00:00.000Z"));
+    EXPECT_FALSE(store_->LastReceived(3, received));
+    EXPECT_EQ(store_->Error(), "");
     // A reader that stops early leaves the connection usable.
     size_t seen = 0;
     ASSERT_TRUE(store_->ForEachPointIn(1, {}, [&](const StoredPoint&) { return ++seen < 2; }));

@@ -724,6 +724,16 @@ bool PostgresStore::LastPoint(uint32_t userId, StoredPoint& out) {
     return found || Refuse("");
 }
 
+bool PostgresStore::LastReceived(uint32_t userId, int64_t& receivedMs) {
+    error_.clear();
+    Result r = Run("SELECT round(extract(epoch FROM max(received)) * 1000)::bigint FROM points WHERE user_id = $1",
+                   {std::to_string(userId)});
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) return Fail("cannot read the last receive time", r.get());
+    if (PQgetisnull(r.get(), 0, 0)) return Refuse("");
+    receivedMs = std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+    return true;
+}
+
 bool PostgresStore::DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) {
     error_.clear();
     std::string sql = "DELETE FROM points WHERE received < " + PgTime(beforeMs);

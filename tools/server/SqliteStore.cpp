@@ -563,6 +563,17 @@ bool SqliteStore::LastPoint(uint32_t userId, StoredPoint& out) {
     return found || Refuse("");
 }
 
+bool SqliteStore::LastReceived(uint32_t userId, int64_t& receivedMs) {
+    error_.clear();
+    Statement stmt;
+    if (!Prepare(stmt.Ref(), "SELECT MAX(received) FROM points WHERE user_id = ?")) return false;
+    sqlite3_bind_int64(stmt.Get(), 1, userId);
+    if (sqlite3_step(stmt.Get()) != SQLITE_ROW) return Fail("cannot read the last receive time");
+    if (sqlite3_column_type(stmt.Get(), 0) == SQLITE_NULL) return Refuse("");
+    if (!ParseIsoMs(ColumnText(stmt.Get(), 0), receivedMs)) return Refuse("a receive time is not YYYY-MM-DDTHH:MM:SS.mmmZ");
+    return true;
+}
+
 bool SqliteStore::DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) {
     error_.clear();
     Statement stmt;

@@ -39,6 +39,7 @@ public:
     bool ForEachPointIn(uint32_t userId, const PointQuery& query,
                         const std::function<bool(const StoredPoint&)>& visit) override;
     bool LastPoint(uint32_t userId, StoredPoint& out) override;
+    bool LastReceived(uint32_t userId, int64_t& receivedMs) override;
     bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) override;
     bool CountPoints(uint32_t userId, int64_t& count) override;
     bool ListUsers(std::vector<UserSummary>& out) override;

@@ -161,6 +161,9 @@ public:
     // The user's point with the newest AtMs (the last to arrive among equals); false with an
     // empty Error() when the user has none.
     virtual bool LastPoint(uint32_t userId, StoredPoint& out) = 0;
+    // The newest receive time of the user's points; false with an empty Error() when the
+    // user has none.
+    virtual bool LastReceived(uint32_t userId, int64_t& receivedMs) = 0;
     // Deletes the points received before beforeMs, of one user or (userId 0) of every user;
     // deleted receives how many.
     virtual bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) = 0;

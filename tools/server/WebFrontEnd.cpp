@@ -717,9 +717,10 @@ void WebFrontEnd::Impl::Days(const httplib::Request& req, httplib::Response& res
     SendJson(res, 200, nlohmann::json{{"user", target.name}, {"days", list}});
 }
 
-// Tells the page of the points the tracking server stores: "event: points" when its count
-// grew (within kEventPoll), a comment every kEventKeepAlive otherwise. The page then asks
-// for the points it does not have.
+// Tells the page of the account's new points: when the tracking server's count of stored
+// points grew (looked at every kEventPoll), the account's newest receive time is read, and
+// "event: points" goes out when it moved; a comment every kEventKeepAlive otherwise. The
+// page then asks for the points it shows again.
 void WebFrontEnd::Impl::Events(const httplib::Request& req, httplib::Response& res) {
     UserRecord caller, target;
     std::string why;
@@ -728,9 +729,17 @@ void WebFrontEnd::Impl::Events(const httplib::Request& req, httplib::Response& r
     if (status != 200) return SendApiError(res, status, why);
     auto answer = std::make_shared<platform::HttpService::LongAnswer>(service.BeginLongAnswer());
     res.set_header("X-Accel-Buffering", "no");
-    res.set_chunked_content_provider("text/event-stream", [this, answer](size_t, httplib::DataSink& sink) {
+    const uint32_t id = target.id;
+    res.set_chunked_content_provider("text/event-stream", [this, answer, id](size_t, httplib::DataSink& sink) {
         using Clock = std::chrono::steady_clock;
-        uint64_t seen = options.pointsStored ? options.pointsStored() : 0;
+        auto newest = [&] {
+            int64_t ms = kNoTime;
+            std::string ignored;
+            WithStore([&](Store& s) { return s.LastReceived(id, ms); }, ignored);
+            return ms;
+        };
+        uint64_t stored = options.pointsStored ? options.pointsStored() : 0;
+        int64_t seen = newest();
         if (!sink.write("retry: 2000\n\n", 13)) return false;
         Clock::time_point written = Clock::now();
         while (!stopping) {
@@ -738,14 +747,17 @@ void WebFrontEnd::Impl::Events(const httplib::Request& req, httplib::Response& r
             eventWake.wait_for(lock, kEventPoll, [&] { return stopping.load(); });
             lock.unlock();
             if (stopping) break;
-            const uint64_t now = options.pointsStored ? options.pointsStored() : 0;
             std::string chunk;
-            if (now != seen) {
-                seen = now;
-                chunk = "event: points\ndata: {}\n\n";
-            } else if (Clock::now() - written >= kEventKeepAlive) {
-                chunk = ": keep-alive\n\n";
+            const uint64_t now = options.pointsStored ? options.pointsStored() : 0;
+            if (now != stored) {
+                stored = now;
+                const int64_t last = newest();
+                if (last != seen) {
+                    seen = last;
+                    chunk = "event: points\ndata: {}\n\n";
+                }
             }
+            if (chunk.empty() && Clock::now() - written >= kEventKeepAlive) chunk = ": keep-alive\n\n";
             if (chunk.empty()) continue;
             if (!sink.write(chunk.data(), chunk.size())) return false;
             written = Clock::now();

@@ -276,15 +276,20 @@
     showDay(days.length ? days[0].day : today);
   }
 
-  // New points: ask again, at most every half second.
+  // New points: the range again, at most every half second; the day list (which reads
+  // every point of the account) at most once a minute.
   let pending = null;
+  let daysLoaded = Date.now();
   const events = new EventSource('/api/v1/events?' + query({ user }));
   events.addEventListener('points', () => {
     if (pending) return;
     pending = setTimeout(() => {
       pending = null;
       loadPoints().catch(report);
-      loadDays().catch(() => {});
+      if (Date.now() - daysLoaded > 60000 || !document.querySelector('#days li')) {
+        daysLoaded = Date.now();
+        loadDays().catch(() => {});
+      }
     }, 500);
   });
   window.addEventListener('resize', drawProfile);
