@@ -52,6 +52,7 @@ await scenario(async (s) => {
   await page.locator('path.newest-marker').click();
   assert.equal(await page.locator('.leaflet-popup .popup-name').innerText(), NAME, 'the popup shows the name as text');
   assert.notEqual(await page.locator('#distance').innerText(), '–');
+  assert.equal(await page.locator('.leaflet-tile').count(), 0, 'no tiles with --tiles off');
 
   // A live position sent now appears without a reload.
   await page.evaluate(() => { window.notReloaded = true; });

@@ -148,8 +148,11 @@ int Serve(const ServeSettings& settings, std::ostream& out, std::ostream& err, c
         webOptions.trackingAddress = server.Address();
         webOptions.tls = tls;
         webOptions.registration = settings.registration;
+        // Other tiles than OpenStreetMap's are credited to their server, as the tracker's page does.
+        if (settings.tiles != webOptions.tiles)
+            webOptions.tilesAttribution =
+                settings.tiles.empty() ? "" : "Tiles: " + EscapeHtml(settings.tiles.substr(0, settings.tiles.find('/', 8)));
         webOptions.tiles = settings.tiles;
-        if (settings.tiles.empty()) webOptions.tilesAttribution.clear();
         webOptions.pointsStored = [&server] { return server.PointsStored(); };
         pages = std::make_unique<WebFrontEnd>(std::move(webOptions));
         if (!pages->Start()) {
