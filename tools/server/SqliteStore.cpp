@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -165,12 +163,12 @@ bool SqliteStore::Open(const std::string& path, Mode mode) {
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) ::close(fd);
     }
+    // A file of another user (a copy being read) stays as that user left it.
     for (const char* suffix : {"", "-wal", "-shm"}) {
         struct stat st{};
         const std::string file = path + suffix;
-        if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 077) && ::chmod(file.c_str(), st.st_mode & 0700) != 0 &&
-            *suffix == '\0')
-            return Refuse("cannot make " + path + " private to its owner: " + std::strerror(errno));
+        if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 077) && st.st_uid == ::geteuid())
+            ::chmod(file.c_str(), st.st_mode & 0700);
     }
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (mode == Mode::Create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
