@@ -170,8 +170,8 @@
     const params = { user, from: range.from, to: range.to };
     const doc = await getJson('/api/v1/points?' + query({ ...params, format: 'geojson', simplify: 5000 }));
     features = doc.features;
-    // The newest position stays in view as it moves on, unless the person has moved the map
-    // away from it.
+    // The newest position stays in view as it moves on (the map centres on it as it nears the
+    // edge), unless the person has moved the map away from it.
     const following = !map.hasLayer(newest) || map.getBounds().contains(newest.getLatLng());
     let last = null;
     const all = [];
@@ -212,8 +212,8 @@
     if (!fitted && all.length) {
       map.fitBounds(L.latLngBounds(all).pad(0.15), { maxZoom: 16 });
       fitted = true;
-    } else if (last && following) {
-      map.panInside(last.at, { padding: [40, 40] });
+    } else if (last && following && !map.getBounds().pad(-0.1).contains(last.at)) {
+      map.panTo(last.at);
     }
     drawProfile();
   }
