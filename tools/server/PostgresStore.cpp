@@ -693,7 +693,10 @@ bool PostgresStore::ForEachPoint(uint32_t userId, const std::function<void(const
 namespace {
 // A time in milliseconds as a literal PostgreSQL reads exactly.
 std::string PgTime(int64_t ms) {
-    return "'" + FormatIsoMs(ms) + "'::timestamptz";
+    std::string literal(1, '\'');
+    literal += FormatIsoMs(ms);
+    literal += "'::timestamptz";
+    return literal;
 }
 }  // namespace
 
