@@ -81,14 +81,6 @@ std::string ReadLine(int fd) {
     return line;
 }
 
-std::string ReadAll(int fd) {
-    std::string all;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
-    return all;
-}
-
 long VmHwmKb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;

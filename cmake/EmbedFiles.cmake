@@ -1,6 +1,9 @@
-# cmake -DOUTPUT=FILE.cpp "-DFILES=NAME=PATH|NAME=PATH..." -P EmbedFiles.cmake
+# cmake -DOUTPUT=FILE.cpp "-DFILES=NAME=PATH|NAME=PATH..." [-DNAMESPACE=NS] -P EmbedFiles.cmake
 # Writes the source behind EmbeddedFiles.h (see kestrix_embed_files in Kestrix.cmake).
 string(REPLACE "|" ";" _entries "${FILES}")
+if(NOT NAMESPACE)
+  set(NAMESPACE kestrix)
+endif()
 set(_asm "")
 set(_decl "")
 set(_table "")
@@ -33,7 +36,7 @@ __asm__(
 ${_asm}    \".popsection\\n\");
 
 ${_decl}
-namespace kestrix {
+namespace ${NAMESPACE} {
 
 namespace {
 const EmbeddedFile kFiles[] = {
@@ -47,7 +50,7 @@ const EmbeddedFile* FindEmbeddedFile(std::string_view name) {
     return nullptr;
 }
 
-}  // namespace kestrix
+}  // namespace ${NAMESPACE}
 ")
 # Written only when it changes, so an unchanged result compiles nothing.
 if(EXISTS "${OUTPUT}")

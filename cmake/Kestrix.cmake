@@ -37,13 +37,18 @@ function(kestrix_test_folder name)
     PROPERTIES LABELS ${name} TIMEOUT 300 ${ARG_PROPERTIES})
 endfunction()
 
-# kestrix_embed_files(TARGET OUTPUT FILES NAME=PATH ...): a source file, generated at build
-# time and added to TARGET, that holds each file's bytes (through the assembler's .incbin,
-# so a large file costs no compile time) and a table of them by NAME (EmbeddedFiles.h). It
+# kestrix_embed_files(TARGET OUTPUT FILES NAME=PATH ... [NAMESPACE NS]): a source file,
+# generated at build time and added to TARGET, that holds each file's bytes (through the
+# assembler's .incbin, so a large file costs no compile time) and a table of them by NAME
+# (EmbeddedFiles.h; FindEmbeddedFile in namespace NS, kestrix unless named, so that two
+# programs' tables can sit in one test binary). It
 # is written again whenever one of the files changes; each file's SHA-256 is part of the
 # generated source, so a compiler cache never hands back an object with old bytes.
 function(kestrix_embed_files target)
-  cmake_parse_arguments(ARG "" "OUTPUT" "FILES" ${ARGN})
+  cmake_parse_arguments(ARG "" "OUTPUT;NAMESPACE" "FILES" ${ARGN})
+  if(NOT ARG_NAMESPACE)
+    set(ARG_NAMESPACE kestrix)
+  endif()
   set(_deps)
   foreach(_entry ${ARG_FILES})
     string(REGEX REPLACE "^[^=]*=" "" _path "${_entry}")
@@ -52,7 +57,7 @@ function(kestrix_embed_files target)
   string(REPLACE ";" "|" _list "${ARG_FILES}")
   add_custom_command(
     OUTPUT ${ARG_OUTPUT}
-    COMMAND ${CMAKE_COMMAND} "-DOUTPUT=${ARG_OUTPUT}" "-DFILES=${_list}" -P ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
+    COMMAND ${CMAKE_COMMAND} "-DOUTPUT=${ARG_OUTPUT}" "-DFILES=${_list}" "-DNAMESPACE=${ARG_NAMESPACE}" -P ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
     DEPENDS ${_deps} ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
     COMMENT "Embedding ${target}'s files"
     VERBATIM)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/Commands.h"
@@ -104,6 +105,48 @@ std::string NameWithoutExtension(const std::string& path) {
     return name;
 }
 
+// Where a conversion went, for messages.
+std::string Target(const std::string& outPath, bool toStdout) {
+    return toStdout ? std::string("standard output") : outPath;
+}
+
+// Streams a conversion of the open log to outPath (standard output when toStdout) and closes
+// the log. convert gets the sink to write to. On a read or write failure the reason goes to
+// stderr and nothing comes back; a document cut short must not pass for the whole track, so a
+// plain file is removed then (never a device or a link the person pointed -o at).
+template <class Result, class Convert>
+std::optional<Result> WriteConverted(platform::DeviceFile& log, const std::string& logPath,
+                                     const std::string& outPath, bool toStdout, Convert convert) {
+    std::FILE* out = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "kestrix log: %s: %s\n", outPath.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    int writeError = 0;
+    const Result result = convert([&](const char* data, size_t size) {
+        if (std::fwrite(data, 1, size, out) == size) return true;
+        writeError = errno != 0 ? errno : EIO;
+        return false;
+    });
+    const int readError = result.readFailed ? platform::GetLastError() : 0;
+    log.Close();
+    if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) {
+        if (writeError == 0) writeError = errno != 0 ? errno : EIO;
+    }
+    if (writeError == 0 && result.complete && !result.readFailed) return result;
+    std::error_code ec;
+    if (!toStdout && std::filesystem::symlink_status(outPath, ec).type() == std::filesystem::file_type::regular) {
+        std::remove(outPath.c_str());
+    }
+    if (result.readFailed) {
+        std::fprintf(stderr, "kestrix log: %s: %s\n", logPath.c_str(), std::strerror(readError != 0 ? readError : EIO));
+    } else {
+        std::fprintf(stderr, "kestrix log: %s: %s\n", Target(outPath, toStdout).c_str(),
+                     std::strerror(writeError != 0 ? writeError : EIO));
+    }
+    return std::nullopt;
+}
+
 int Gpx(const Args& args) {
     std::string logPath;
     std::string outPath;
@@ -148,48 +191,20 @@ int Gpx(const Args& args) {
         }
     }
 
-    std::FILE* out = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
-    if (out == nullptr) {
-        std::fprintf(stderr, "kestrix log: %s: %s\n", outPath.c_str(), std::strerror(errno));
-        return 1;
-    }
-    int writeError = 0;
-    const GpxConversion result = ConvertLogToGpx(log, trackName, [&](const char* data, size_t size) {
-        if (std::fwrite(data, 1, size, out) == size) return true;
-        writeError = errno != 0 ? errno : EIO;
-        return false;
+    const auto result = WriteConverted<GpxConversion>(log, logPath, outPath, toStdout, [&](auto sink) {
+        return ConvertLogToGpx(log, trackName, sink);
     });
-    const int readError = result.readFailed ? platform::GetLastError() : 0;
-    log.Close();
-    if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) {
-        if (writeError == 0) writeError = errno != 0 ? errno : EIO;
-    }
-    const std::string target = toStdout ? std::string("standard output") : outPath;
-    if (writeError != 0 || !result.complete || result.readFailed) {
-        // A document cut short must not pass for the whole track; only a plain file is
-        // removed (never a device or a link the person pointed -o at).
-        std::error_code ec;
-        if (!toStdout && std::filesystem::symlink_status(outPath, ec).type() == std::filesystem::file_type::regular) {
-            std::remove(outPath.c_str());
-        }
-        if (result.readFailed) {
-            std::fprintf(stderr, "kestrix log: %s: %s\n", logPath.c_str(),
-                         std::strerror(readError != 0 ? readError : EIO));
-        } else {
-            std::fprintf(stderr, "kestrix log: %s: %s\n", target.c_str(),
-                         std::strerror(writeError != 0 ? writeError : EIO));
-        }
-        return 1;
-    }
-    std::fprintf(stderr, "kestrix log: wrote %llu points to %s\n", static_cast<unsigned long long>(result.points),
+    if (!result) return 1;
+    const std::string target = Target(outPath, toStdout);
+    std::fprintf(stderr, "kestrix log: wrote %llu points to %s\n", static_cast<unsigned long long>(result->points),
                  target.c_str());
-    if (result.damaged != 0) {
+    if (result->damaged != 0) {
         std::fprintf(stderr, "kestrix log: %s: left out %llu damaged records\n", logPath.c_str(),
-                     static_cast<unsigned long long>(result.damaged));
+                     static_cast<unsigned long long>(result->damaged));
     }
-    if (result.trailingBytes != 0) {
+    if (result->trailingBytes != 0) {
         std::fprintf(stderr, "kestrix log: %s: ignored a partial record of %zu bytes at the end\n", logPath.c_str(),
-                     result.trailingBytes);
+                     result->trailingBytes);
     }
     return 0;
 }
@@ -238,38 +253,16 @@ int GeoJson(const Args& args) {
     if (!OpenLog(logPath, log, deviceName)) return 1;
     query.log = logPath;
 
-    std::FILE* out = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
-    if (out == nullptr) {
-        std::fprintf(stderr, "kestrix log: %s: %s\n", outPath.c_str(), std::strerror(errno));
-        return 1;
-    }
-    int writeError = 0;
-    const GeoJsonConversion result = ConvertLogToGeoJson(&log, query, [&](const char* data, size_t size) {
-        if (std::fwrite(data, 1, size, out) == size) return true;
-        writeError = errno != 0 ? errno : EIO;
-        return false;
+    const auto result = WriteConverted<GeoJsonConversion>(log, logPath, outPath, toStdout, [&](auto sink) {
+        return ConvertLogToGeoJson(&log, query, sink);
     });
-    const int readError = result.readFailed ? platform::GetLastError() : 0;
-    log.Close();
-    if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) {
-        if (writeError == 0) writeError = errno != 0 ? errno : EIO;
-    }
-    const std::string target = toStdout ? std::string("standard output") : outPath;
-    if (writeError != 0 || !result.complete || result.readFailed) {
-        if (!toStdout && std::filesystem::symlink_status(outPath, ec).type() == std::filesystem::file_type::regular) {
-            std::remove(outPath.c_str());
-        }
-        std::fprintf(stderr, "kestrix log: %s: %s\n", result.readFailed ? logPath.c_str() : target.c_str(),
-                     std::strerror(result.readFailed ? (readError != 0 ? readError : EIO)
-                                                     : (writeError != 0 ? writeError : EIO)));
-        return 1;
-    }
+    if (!result) return 1;
     std::fprintf(stderr, "kestrix log: wrote %llu records as %llu vertices to %s\n",
-                 static_cast<unsigned long long>(result.records), static_cast<unsigned long long>(result.vertices),
-                 target.c_str());
-    if (result.damaged != 0) {
+                 static_cast<unsigned long long>(result->records), static_cast<unsigned long long>(result->vertices),
+                 Target(outPath, toStdout).c_str());
+    if (result->damaged != 0) {
         std::fprintf(stderr, "kestrix log: %s: left out %llu damaged records\n", logPath.c_str(),
-                     static_cast<unsigned long long>(result.damaged));
+                     static_cast<unsigned long long>(result->damaged));
     }
     return 0;
 }

@@ -106,9 +106,10 @@ TEST(PostgresServers, TwoServersShareOneDatabase) {
     httplib::Client browser("127.0.0.1", web.Port());
     auto form = browser.Get("/mobile/register");
     std::smatch token;
-    ASSERT_TRUE(form && std::regex_search(form->body, token, std::regex("name=\"token\" value=\"([0-9a-f]{32})\"")));
-    auto made = browser.Post("/mobile/register", httplib::Params{{"token", token[1]}, {"login", "carol"},
-                                                                  {"password", "pw"}, {"again", "pw"}});
+    ASSERT_TRUE(form && std::regex_search(form->body, token, std::regex("name=\"token\" value=\"([0-9a-f]{64})\"")));
+    const std::string cookie = form->get_header_value("Set-Cookie");
+    auto made = browser.Post("/mobile/register", {{"Cookie", cookie.substr(0, cookie.find(';'))}},
+                             httplib::Params{{"token", token[1]}, {"login", "carol"}, {"password", "pw"}, {"again", "pw"}});
     ASSERT_TRUE(made);
     EXPECT_EQ(made->status, 200) << made->body;
     TestClient carol;

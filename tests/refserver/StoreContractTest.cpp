@@ -10,6 +10,8 @@
 #include <limits>
 #include <tuple>
 
+#include "Credential.h"
+#include "Retention.h"
 #include "ServerCommand.h"
 #include "StoreWriter.h"
 #include "TestDatabase.h"
@@ -79,7 +81,8 @@ TEST_P(StoreContract, AccountsAreKnownToEveryConnectionAndListedWithWhatTheySent
     ASSERT_TRUE(other->FindUser("bob", found));
     EXPECT_EQ(found.id, bob);
     EXPECT_EQ(found.name, "bob");
-    EXPECT_EQ(found.digest, PasswordDigest("pw"));
+    EXPECT_TRUE(VerifyCredential(found.credential, PasswordDigest("pw"))) << found.credential;
+    EXPECT_FALSE(found.admin);
     for (const std::string& stranger : {std::string("carol"), std::string("bob\0x", 5), std::string("Bob")}) {
         EXPECT_FALSE(other->FindUser(stranger, found));
         EXPECT_EQ(other->Error(), "");
@@ -97,6 +100,41 @@ TEST_P(StoreContract, AccountsAreKnownToEveryConnectionAndListedWithWhatTheySent
                               std::string("2026-12-06T10:00:02.500Z")));
     EXPECT_EQ(std::tie(users[1].name, users[1].livePoints, users[1].trackPoints, users[1].lastReceived),
               std::make_tuple(std::string("bob"), int64_t{0}, int64_t{0}, std::string()));
+
+    // Administrators, passwords and web sessions; a name nobody has is an empty Error().
+    const int64_t now = NowMs();
+    ASSERT_TRUE(store_->AddSession("k-alice", alice, now + 60000)) << store_->Error();
+    ASSERT_TRUE(store_->AddSession("k-old", alice, now - 1));
+    ASSERT_TRUE(store_->AddSession("k-bob", bob, now + 60000));
+    ASSERT_TRUE(other->FindSession("k-alice", now, found)) << other->Error();
+    EXPECT_EQ(std::tie(found.id, found.name), std::tie(alice, users[0].name));
+    EXPECT_FALSE(other->FindSession("k-alice", now + 60000, found));
+    EXPECT_FALSE(other->FindSession("k-old", now - 2, found)) << "forgotten by the next AddSession";
+    ASSERT_TRUE(store_->SetAdmin("alice", true));
+    ASSERT_TRUE(store_->SetCredential("alice", MakeCredential(PasswordDigest("new"))));
+    ASSERT_TRUE(other->FindUser("alice", found));
+    EXPECT_TRUE(found.admin);
+    EXPECT_TRUE(VerifyCredential(found.credential, PasswordDigest("new")));
+    EXPECT_FALSE(other->FindSession("k-alice", now, found)) << "a new password signs the account out";
+    ASSERT_TRUE(store_->DeleteSession("k-bob"));
+    EXPECT_FALSE(other->FindSession("k-bob", now, found));
+    int64_t deleted = -1;
+    for (bool ok : {store_->SetAdmin("carol", true), store_->SetCredential("carol", "x"),
+                    store_->DeleteUser("carol", deleted)}) {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(store_->Error(), "");
+    }
+    ASSERT_TRUE(store_->AddSession("k-alice2", alice, now + 60000));
+    ASSERT_TRUE(store_->DeleteUser("alice", deleted)) << store_->Error();
+    EXPECT_EQ(deleted, 3);
+    EXPECT_FALSE(other->FindUser("alice", found));
+    EXPECT_FALSE(other->FindSession("k-alice2", now, found));
+    EXPECT_TRUE(PointsOf(alice).empty());
+    ASSERT_TRUE(other->ListUsers(users));
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_TRUE(store_->AddUser("alice", PasswordDigest("x"), alice, true));
+    ASSERT_TRUE(other->ListUsers(users));
+    EXPECT_TRUE(users.back().admin);
 }
 
 // Doubles and floats bit for bit, times to the millisecond across the calendar the protocol
@@ -133,6 +171,70 @@ TEST_P(StoreContract, PointsComeBackExactlyOldestFirst) {
     int64_t count = -1;
     ASSERT_TRUE(store_->CountPoints(2, count));
     EXPECT_EQ(count, 1);
+}
+
+// A range selects and orders by a track point's own time (else the receive time); prune
+// and the daily retention delete by the receive time, of one account or of all.
+TEST_P(StoreContract, RangesOfTimeAndKindAndDeletingOlderPoints) {
+    StoredPoint lateFix = Live("2026-12-06T12:00:00.000Z", 1);
+    lateFix.kind = PointKind::Track;
+    lateFix.timeMs = Ms("2026-12-06T09:30:00.000Z");  // sent from the offline store hours later
+    StoredPoint noFix = Live("2026-12-06T11:00:00.000Z", 2);
+    noFix.kind = PointKind::Track;
+    const std::vector<StoredPoint> points = {Live("2026-12-06T09:00:00.000Z", 3), Live("2026-12-06T10:00:00.000Z", 4),
+                                             noFix, lateFix};
+    ASSERT_TRUE(store_->AddPoints(1, points));
+    ASSERT_TRUE(store_->AddPoints(2, std::vector{Live("2026-12-06T09:00:00.000Z", 9)}));
+    struct Case {
+        const char* what;
+        PointQuery query;
+        std::vector<double> latitudes;
+    };
+    const int64_t top = std::numeric_limits<int64_t>::max();
+    const Case cases[] = {
+        {"all", {}, {3, 1, 4, 2}},
+        {"from, inclusive", {Ms("2026-12-06T09:30:00.000Z"), top, true, true}, {1, 4, 2}},
+        {"to, inclusive", {kNoTime, Ms("2026-12-06T10:00:00.000Z"), true, true}, {3, 1, 4}},
+        {"live", {kNoTime, top, true, false}, {3, 4}},
+        {"track in a range", {Ms("2026-12-06T09:00:00.001Z"), Ms("2026-12-06T12:00:00.000Z"), false, true}, {1, 2}},
+        {"none", {kNoTime, top, false, false}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<double> got;
+        ASSERT_TRUE(store_->ForEachPointIn(1, c.query, [&](const StoredPoint& p) {
+            got.push_back(p.latitude);
+            return true;
+        })) << store_->Error();
+        EXPECT_EQ(got, c.latitudes);
+    }
+    StoredPoint last;
+    ASSERT_TRUE(store_->LastPoint(1, last)) << store_->Error();
+    EXPECT_EQ(last.latitude, 2);
+    EXPECT_FALSE(store_->LastPoint(3, last));
+    EXPECT_EQ(store_->Error(), "");
+    int64_t received = 0;
+    ASSERT_TRUE(store_->LastReceived(1, received)) << store_->Error();
+    EXPECT_EQ(received, Ms("2026-12-06T12:00:00.000Z"));
+    EXPECT_FALSE(store_->LastReceived(3, received));
+    EXPECT_EQ(store_->Error(), "");
+    // A reader that stops early leaves the connection usable.
+    size_t seen = 0;
+    ASSERT_TRUE(store_->ForEachPointIn(1, {}, [&](const StoredPoint&) { return ++seen < 2; }));
+    EXPECT_EQ(seen, 2u);
+    int64_t deleted = -1;
+    ASSERT_TRUE(store_->DeletePoints(1, Ms("2026-12-06T10:00:00.000Z"), deleted)) << store_->Error();
+    EXPECT_EQ(deleted, 1);
+    // --keep-days 1 on 2026-12-07 at 11:00: a point received before 11:00 the day before goes.
+    Retention retention(db_.Location(), 1, [] { return Ms("2026-12-07T11:00:00.000Z"); });
+    std::string why;
+    ASSERT_TRUE(retention.Start(why)) << why;
+    ASSERT_TRUE(test::WaitFor([&] { return retention.Rounds() >= 1; }));
+    retention.Stop();
+    EXPECT_EQ(retention.Deleted(), 2);
+    ASSERT_TRUE(store_->DeletePoints(0, Ms("2026-12-06T11:00:00.001Z"), deleted));
+    EXPECT_EQ(deleted, 1);
+    EXPECT_EQ(PointsOf(1).size(), 1u);
 }
 
 // A coordinate that is not a number is refused by either database, which fails its
@@ -207,16 +309,35 @@ TEST_P(StoreContract, AWritersMarkIsCommittedWithItsPoints) {
     EXPECT_FALSE(committed);
 }
 
+// A database of the second schema keeps password digests: they become credentials, and its
+// points stay.
+TEST_P(StoreContract, DigestsOfAnOlderDatabaseBecomeCredentials) {
+    ASSERT_TRUE(store_->AddPoints(1, std::vector{Live("2026-12-06T09:00:00.000Z", 3)}));
+    store_->Close();
+    ASSERT_TRUE(db_.Execute("DROP INDEX points_user_at; ALTER TABLE points DROP COLUMN at;"
+                            "ALTER TABLE users RENAME COLUMN credential TO digest; ALTER TABLE users DROP COLUMN admin;"
+                            "DROP TABLE sessions; UPDATE schema_version SET version = 2;"
+                            "INSERT INTO users(name, digest) VALUES ('anna', '5EBE2294ECD0E0F08EAB7690D2A6EE69')"));
+    std::unique_ptr<Store> upgraded = Opened();
+    ASSERT_TRUE(upgraded);
+    EXPECT_EQ(upgraded->UpgradedFrom(), 2);
+    UserRecord anna;
+    ASSERT_TRUE(upgraded->FindUser("anna", anna));
+    EXPECT_EQ(anna.credential.rfind("scrypt$2048$8$1$", 0), 0u) << anna.credential;
+    EXPECT_TRUE(VerifyCredential(anna.credential, PasswordDigest("secret")));
+    EXPECT_EQ(PointsOf(1).size(), 1u);
+}
+
 TEST_P(StoreContract, TheSchemaIsVersionedAndANewerOneIsRefused) {
     EXPECT_EQ(store_->UpgradedFrom(), 0);
     std::unique_ptr<Store> again = Opened();
     ASSERT_TRUE(again);
     EXPECT_EQ(again->UpgradedFrom(), Store::kSchemaVersion);
-    ASSERT_TRUE(db_.Execute("UPDATE schema_version SET version = 3"));
+    ASSERT_TRUE(db_.Execute("UPDATE schema_version SET version = 4"));
     std::unique_ptr<Store> newer = MakeStore(db_.Location());
     EXPECT_FALSE(newer->Open(db_.Location()));
     EXPECT_EQ(newer->Error(), "the database " + db_.Location() +
-                                  " has schema version 3, newer than this kestrix-server knows (2): use a newer "
+                                  " has schema version 4, newer than this kestrix-server knows (3): use a newer "
                                   "kestrix-server");
     EXPECT_FALSE(newer->IsOpen());
 

@@ -127,8 +127,9 @@ export async function waitForState(daemon, pred, what) {
 //   s.open(settings, extra) stores the settings, starts kestrix run (with the options in extra)
 //                          and opens a page on it: {daemon, browser, page, close()}; the daemon
 //                          must end with 0
-//   s.server(listen, web)  the reference server (listen ADDR:PORT, port 0 picks a free one;
-//                          web the address of its web pages, 'off' for none): {host, port, stop()}
+//   s.server(listen, web, extra) the reference server (listen ADDR:PORT, port 0 picks a free
+//                          one; web the address of its web pages, 'off' for none; extra options):
+//                          {host, port, webUrl (with web pages), stop()}
 //   s.replay(seconds, rate, start) a generated drive (from start, YYYY-MM-DDTHH:MM:SS UTC, if
 //                          given) played at s.gps in a loop (rate times receiver pace), its
 //                          capture at s.root/drive.nmea
@@ -173,13 +174,14 @@ export async function scenario(body) {
       await page.goto(daemon.url);
       return { daemon, browser, page, close: async () => { await closeBrowser(); await stopDaemon(); } };
     },
-    async server(listen = '127.0.0.1:0', web = 'off') {
+    async server(listen = '127.0.0.1:0', web = 'off', extra = []) {
       if (!SERVER_BIN) throw new Error('KESTRIX_SERVER_BIN is not set');
-      const server = await startChild(SERVER_BIN, ['--listen', listen, '--db', s.db, '--web', web],
-        web === 'off' ? /listening on (127\.\d+\.\d+\.\d+):(\d+)\n/ : /listening on (127\.\d+\.\d+\.\d+):(\d+)\n[^]*web pages on /,
+      const server = await startChild(SERVER_BIN, ['--listen', listen, '--db', s.db, '--web', web, ...extra],
+        web === 'off' ? /listening on (127\.\d+\.\d+\.\d+):(\d+)\n/
+          : /listening on (127\.\d+\.\d+\.\d+):(\d+)\n[^]*web pages on (http:\/\/\S+\/)\n/,
         'kestrix-server');
       later(server.stop);
-      return { ...server, host: server.match[1], port: Number(server.match[2]) };
+      return { ...server, host: server.match[1], port: Number(server.match[2]), webUrl: server.match[3] };
     },
     atEnd(fn) { later(fn, 0); },
     async replay(seconds, rate, start) {

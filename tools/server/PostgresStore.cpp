@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <utility>
+
+#include "Credential.h"
 
 namespace kestrix::refserver {
 
@@ -37,6 +41,13 @@ constexpr Migration kMigrations[] = {
      " speed real NOT NULL,"
      " PRIMARY KEY (user_id, received, id));"
      "CREATE TABLE writers (id text PRIMARY KEY, sequence bigint NOT NULL, seen timestamptz NOT NULL);"},
+    {3,
+     "ALTER TABLE users RENAME COLUMN digest TO credential;"
+     "ALTER TABLE users ADD COLUMN admin boolean NOT NULL DEFAULT false;"
+     "CREATE TABLE sessions (id text PRIMARY KEY, user_id bigint NOT NULL, expires timestamptz NOT NULL);"
+     "ALTER TABLE points ADD COLUMN at timestamptz GENERATED ALWAYS AS"
+     " (CASE WHEN kind = 'track' AND time IS NOT NULL THEN time ELSE received END) STORED;"
+     "CREATE INDEX points_user_at ON points (user_id, at, id);"},
 };
 static_assert(kMigrations[std::size(kMigrations) - 1].version == Store::kSchemaVersion);
 
@@ -379,6 +390,7 @@ bool PostgresStore::Migrate(Mode mode) {
     for (const Migration& m : kMigrations)
         if (ok && m.version > version)
             ok = Command(m.sql, ("cannot bring the schema to version " + std::to_string(m.version)).c_str());
+    if (ok && version < 3) ok = UpgradeCredentials();
     if (ok && version != kSchemaVersion)
         ok = Command("DELETE FROM schema_version; INSERT INTO schema_version(version) VALUES (" +
                          std::to_string(kSchemaVersion) + ")",
@@ -392,12 +404,36 @@ bool PostgresStore::Migrate(Mode mode) {
     return true;
 }
 
-bool PostgresStore::AddUser(const std::string& name, const std::string& digest, uint32_t& id) {
+bool PostgresStore::UpgradeCredentials() {
+    Result r = Run("SELECT id, credential FROM users");
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) return Fail("cannot read the accounts", r.get());
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        const std::string stored = PQgetvalue(r.get(), i, 1);
+        if (IsCredential(stored)) continue;
+        const std::string credential = MakeCredential(stored);
+        if (credential.empty()) return Refuse("cannot make a credential: the system's random generator failed");
+        if (!Change("UPDATE users SET credential = $1 WHERE id = $2", {credential, PQgetvalue(r.get(), i, 0)},
+                    "cannot store a credential"))
+            return false;
+    }
+    return true;
+}
+
+bool PostgresStore::Change(const std::string& sql, std::initializer_list<std::string> params, const char* what,
+                           int64_t* changed) {
+    Result r = Run(sql, params);
+    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) return Fail(what, r.get());
+    if (changed) *changed = std::strtoll(PQcmdTuples(r.get()), nullptr, 10);
+    return true;
+}
+
+bool PostgresStore::InsertUser(const std::string& name, const std::string& credential, bool admin, uint32_t& id) {
     error_.clear();
     if (name.empty()) return Refuse("the user name is empty");
     // Text parameters end at a NUL byte.
     if (name.find('\0') != std::string::npos) return Refuse("the user name holds a NUL byte");
-    Result r = Run("INSERT INTO users(name, digest) VALUES ($1, $2) RETURNING id", {name, digest});
+    Result r = Run("INSERT INTO users(name, credential, admin) VALUES ($1, $2, $3) RETURNING id",
+                   {name, credential, admin ? "t" : "f"});
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
         if (state && std::strcmp(state, "23505") == 0) return Refuse("user " + name + " already exists");
@@ -410,10 +446,19 @@ bool PostgresStore::AddUser(const std::string& name, const std::string& digest, 
     return true;
 }
 
+namespace {
+void ReadUser(const pg_result* r, UserRecord& out) {
+    out.id = static_cast<uint32_t>(std::strtoull(PQgetvalue(r, 0, 0), nullptr, 10));
+    out.name = PQgetvalue(r, 0, 1);
+    out.credential = PQgetvalue(r, 0, 2);
+    out.admin = std::strcmp(PQgetvalue(r, 0, 3), "t") == 0;
+}
+}  // namespace
+
 bool PostgresStore::FindUser(const std::string& name, UserRecord& out) {
     error_.clear();
     if (name.find('\0') != std::string::npos) return Refuse("");  // names no account, whatever precedes it
-    Result r = Run("SELECT id, name, digest FROM users WHERE name = $1", {name});
+    Result r = Run("SELECT id, name, credential, admin FROM users WHERE name = $1", {name});
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
         // A name that is not text in the database's encoding names nobody.
@@ -421,10 +466,75 @@ bool PostgresStore::FindUser(const std::string& name, UserRecord& out) {
         return Fail("cannot look up the user", r.get());
     }
     if (PQntuples(r.get()) == 0) return Refuse("");
-    out.id = static_cast<uint32_t>(std::strtoull(PQgetvalue(r.get(), 0, 0), nullptr, 10));
-    out.name = PQgetvalue(r.get(), 0, 1);
-    out.digest = PQgetvalue(r.get(), 0, 2);
+    ReadUser(r.get(), out);
     return true;
+}
+
+bool PostgresStore::SetCredential(const std::string& name, const std::string& credential) {
+    error_.clear();
+    UserRecord user;
+    if (!FindUser(name, user)) return false;
+    const std::string id = std::to_string(user.id);
+    if (!Command("BEGIN", "cannot begin changing the password")) return false;
+    if (!Change("UPDATE users SET credential = $1 WHERE id = $2", {credential, id}, "cannot change the password") ||
+        !Change("DELETE FROM sessions WHERE user_id = $1", {id}, "cannot end the sessions") ||
+        !Command("COMMIT", "cannot commit the password")) {
+        Rollback();
+        return false;
+    }
+    return true;
+}
+
+bool PostgresStore::SetAdmin(const std::string& name, bool admin) {
+    error_.clear();
+    if (name.find('\0') != std::string::npos) return Refuse("");
+    int64_t changed = 0;
+    if (!Change("UPDATE users SET admin = $1 WHERE name = $2", {admin ? "t" : "f", name}, "cannot change the account",
+                &changed))
+        return false;
+    return changed == 1 || Refuse("");
+}
+
+bool PostgresStore::DeleteUser(const std::string& name, int64_t& points) {
+    error_.clear();
+    UserRecord user;
+    if (!FindUser(name, user)) return false;
+    const std::string id = std::to_string(user.id);
+    if (!Command("BEGIN", "cannot begin deleting the account")) return false;
+    if (!Change("DELETE FROM points WHERE user_id = $1", {id}, "cannot delete the account's points", &points) ||
+        !Change("DELETE FROM sessions WHERE user_id = $1", {id}, "cannot end the account's sessions") ||
+        !Change("DELETE FROM users WHERE id = $1", {id}, "cannot delete the account") ||
+        !Command("COMMIT", "cannot commit deleting the account")) {
+        Rollback();
+        return false;
+    }
+    return true;
+}
+
+bool PostgresStore::AddSession(const std::string& key, uint32_t userId, int64_t expiresMs) {
+    error_.clear();
+    const std::string expires = std::to_string(expiresMs);
+    return Change("DELETE FROM sessions WHERE expires <= now()", {}, "cannot forget old sessions") &&
+           Change("INSERT INTO sessions(id, user_id, expires) VALUES ($1, $2, to_timestamp($3::bigint / 1000.0))",
+                  {key, std::to_string(userId), expires}, "cannot start a session");
+}
+
+bool PostgresStore::FindSession(const std::string& key, int64_t nowMs, UserRecord& out) {
+    error_.clear();
+    if (key.find('\0') != std::string::npos) return Refuse("");
+    Result r = Run("SELECT u.id, u.name, u.credential, u.admin FROM sessions s JOIN users u ON u.id = s.user_id"
+                   " WHERE s.id = $1 AND s.expires > to_timestamp($2::bigint / 1000.0)",
+                   {key, std::to_string(nowMs)});
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) return Fail("cannot look up the session", r.get());
+    if (PQntuples(r.get()) == 0) return Refuse("");
+    ReadUser(r.get(), out);
+    return true;
+}
+
+bool PostgresStore::DeleteSession(const std::string& key) {
+    error_.clear();
+    if (key.find('\0') != std::string::npos) return true;
+    return Change("DELETE FROM sessions WHERE id = $1", {key}, "cannot end the session");
 }
 
 bool PostgresStore::PutCopy(const std::string& data) {
@@ -539,19 +649,23 @@ bool PostgresStore::ForgetWriter(const std::string& writer) {
     return true;
 }
 
-bool PostgresStore::ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) {
-    error_.clear();
-    Result r = Run("COPY (SELECT kind, received, time, lat, lon, alt, speed FROM points WHERE user_id = " +
-                   std::to_string(userId) + " ORDER BY received, id) TO STDOUT (FORMAT binary)");
+bool PostgresStore::CopyPoints(const std::string& query, const std::function<bool(const StoredPoint&)>& visit) {
+    Result r = Run("COPY (" + query + ") TO STDOUT (FORMAT binary)");
     if (!r || PQresultStatus(r.get()) != PGRES_COPY_OUT) return Fail("cannot read the points", r.get());
     r.reset();
     CopyReader reader;
     bool readable = true;
+    bool wanted = true;
+    auto each = [&](const StoredPoint& p) {
+        if (wanted) wanted = visit(p);
+    };
+    // The rest of a COPY that visit no longer wants is read and dropped: the connection
+    // must reach its end before it can be used again.
     for (;;) {
         char* buffer = nullptr;
         int n = PQgetCopyData(conn_, &buffer, 1);
         if (n > 0) {
-            readable = readable && reader.Feed(buffer, static_cast<size_t>(n), visit);
+            if (wanted) readable = readable && reader.Feed(buffer, static_cast<size_t>(n), each);
             PQfreemem(buffer);
         } else if (n == 0) {
             if (!WaitSocket(POLLIN, kWaitLimit)) return false;
@@ -566,6 +680,70 @@ bool PostgresStore::ForEachPoint(uint32_t userId, const std::function<void(const
     return true;
 }
 
+bool PostgresStore::ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) {
+    error_.clear();
+    return CopyPoints("SELECT kind, received, time, lat, lon, alt, speed FROM points WHERE user_id = " +
+                          std::to_string(userId) + " ORDER BY received, id",
+                      [&](const StoredPoint& p) {
+                          visit(p);
+                          return true;
+                      });
+}
+
+namespace {
+// A time in milliseconds as a literal PostgreSQL reads exactly.
+std::string PgTime(int64_t ms) {
+    std::string literal(1, '\'');
+    literal += FormatIsoMs(ms);
+    literal += "'::timestamptz";
+    return literal;
+}
+}  // namespace
+
+bool PostgresStore::ForEachPointIn(uint32_t userId, const PointQuery& query,
+                                   const std::function<bool(const StoredPoint&)>& visit) {
+    error_.clear();
+    if (!query.live && !query.track) return true;
+    // Only numbers and formatted times go into the text: COPY takes no parameters.
+    std::string sql = "SELECT kind, received, time, lat, lon, alt, speed FROM points WHERE user_id = " +
+                      std::to_string(userId);
+    if (query.fromMs != kNoTime) sql += " AND at >= " + PgTime(query.fromMs);
+    if (query.toMs != std::numeric_limits<int64_t>::max()) sql += " AND at <= " + PgTime(query.toMs);
+    if (query.live != query.track) sql += query.live ? " AND kind = 'live'" : " AND kind = 'track'";
+    return CopyPoints(sql + " ORDER BY at, id", visit);
+}
+
+bool PostgresStore::LastPoint(uint32_t userId, StoredPoint& out) {
+    error_.clear();
+    bool found = false;
+    if (!CopyPoints("SELECT kind, received, time, lat, lon, alt, speed FROM points WHERE user_id = " +
+                        std::to_string(userId) + " ORDER BY at DESC, id DESC LIMIT 1",
+                    [&](const StoredPoint& p) {
+                        out = p;
+                        found = true;
+                        return false;
+                    }))
+        return false;
+    return found || Refuse("");
+}
+
+bool PostgresStore::LastReceived(uint32_t userId, int64_t& receivedMs) {
+    error_.clear();
+    Result r = Run("SELECT round(extract(epoch FROM max(received)) * 1000)::bigint FROM points WHERE user_id = $1",
+                   {std::to_string(userId)});
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) return Fail("cannot read the last receive time", r.get());
+    if (PQgetisnull(r.get(), 0, 0)) return Refuse("");
+    receivedMs = std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+    return true;
+}
+
+bool PostgresStore::DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) {
+    error_.clear();
+    std::string sql = "DELETE FROM points WHERE received < " + PgTime(beforeMs);
+    if (userId) sql += " AND user_id = " + std::to_string(userId);
+    return Change(sql, {}, "cannot delete the points", &deleted);
+}
+
 bool PostgresStore::CountPoints(uint32_t userId, int64_t& count) {
     error_.clear();
     Result r = Run("SELECT count(*) FROM points WHERE user_id = $1", {std::to_string(userId)});
@@ -578,7 +756,7 @@ bool PostgresStore::ListUsers(std::vector<UserSummary>& out) {
     error_.clear();
     out.clear();
     Result r = Run(
-        "SELECT u.id, u.name,"
+        "SELECT u.id, u.name, u.admin,"
         " (SELECT count(*) FROM points p WHERE p.user_id = u.id AND p.kind = 'live'),"
         " (SELECT count(*) FROM points p WHERE p.user_id = u.id AND p.kind = 'track'),"
         // Whole milliseconds: round, since before PostgreSQL 14 extract gives a double.
@@ -589,9 +767,10 @@ bool PostgresStore::ListUsers(std::vector<UserSummary>& out) {
         UserSummary u;
         u.id = static_cast<uint32_t>(std::strtoull(PQgetvalue(r.get(), i, 0), nullptr, 10));
         u.name = PQgetvalue(r.get(), i, 1);
-        u.livePoints = std::strtoll(PQgetvalue(r.get(), i, 2), nullptr, 10);
-        u.trackPoints = std::strtoll(PQgetvalue(r.get(), i, 3), nullptr, 10);
-        if (!PQgetisnull(r.get(), i, 4)) u.lastReceived = FormatIsoMs(std::strtoll(PQgetvalue(r.get(), i, 4), nullptr, 10));
+        u.admin = std::strcmp(PQgetvalue(r.get(), i, 2), "t") == 0;
+        u.livePoints = std::strtoll(PQgetvalue(r.get(), i, 3), nullptr, 10);
+        u.trackPoints = std::strtoll(PQgetvalue(r.get(), i, 4), nullptr, 10);
+        if (!PQgetisnull(r.get(), i, 5)) u.lastReceived = FormatIsoMs(std::strtoll(PQgetvalue(r.get(), i, 5), nullptr, 10));
         out.push_back(std::move(u));
     }
     return true;

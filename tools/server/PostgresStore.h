@@ -9,7 +9,8 @@
 // also the index for an account's points by time, and no foreign keys, so that the table
 // can be partitioned by received or sharded by user_id without a change here. Packets go in
 // with one binary COPY per transaction; an account's points come out through a binary COPY
-// too, streamed.
+// too, streamed. at, the time ranges select and order by (a track point's own time, else
+// the receive time), is a stored generated column with the index (user_id, at).
 //
 // Every wait for the database polls its socket together with the abort descriptor
 // (Store::SetAbort) and gives up after kWaitLimit (kConnectWaitLimit while connecting);
@@ -37,13 +38,24 @@ public:
     bool Open(const std::string& uri, Mode mode = Mode::Create) override;
     void Close() override;
     bool IsOpen() const override { return conn_ != nullptr; }
-    bool AddUser(const std::string& name, const std::string& digest, uint32_t& id) override;
+    bool InsertUser(const std::string& name, const std::string& credential, bool admin, uint32_t& id) override;
     bool FindUser(const std::string& name, UserRecord& out) override;
+    bool SetCredential(const std::string& name, const std::string& credential) override;
+    bool SetAdmin(const std::string& name, bool admin) override;
+    bool DeleteUser(const std::string& name, int64_t& points) override;
+    bool AddSession(const std::string& key, uint32_t userId, int64_t expiresMs) override;
+    bool FindSession(const std::string& key, int64_t nowMs, UserRecord& out) override;
+    bool DeleteSession(const std::string& key) override;
     bool WritePackets(std::span<const PacketRef> packets, std::span<const StoredPoint> points,
                       const WriteMark* mark) override;
     bool Committed(const WriteMark& mark, bool& committed) override;
     bool ForgetWriter(const std::string& writer) override;
     bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) override;
+    bool ForEachPointIn(uint32_t userId, const PointQuery& query,
+                        const std::function<bool(const StoredPoint&)>& visit) override;
+    bool LastPoint(uint32_t userId, StoredPoint& out) override;
+    bool LastReceived(uint32_t userId, int64_t& receivedMs) override;
+    bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) override;
     bool CountPoints(uint32_t userId, int64_t& count) override;
     bool ListUsers(std::vector<UserSummary>& out) override;
 
@@ -56,6 +68,14 @@ private:
     bool Connect(const std::string& uri);
     bool Migrate(Mode mode);
     bool ReadVersion(int& version);
+    bool UpgradeCredentials();
+    // Streams a binary COPY of points (kind, received, time, lat, lon, alt, speed) out of
+    // the query into visit; a visit that returns false skips the rest.
+    bool CopyPoints(const std::string& query, const std::function<bool(const StoredPoint&)>& visit);
+    // Runs a statement with parameters that changes rows; changed receives how many. A
+    // name no row matches is an empty Error().
+    bool Change(const std::string& sql, std::initializer_list<std::string> params, const char* what,
+                int64_t* changed = nullptr);
     // Sends a statement (several, without params) and collects its results: the first
     // error's, else the last one; a COPY's at once. Null after a failure of the connection.
     Result Run(const std::string& sql, std::initializer_list<std::string> params = {}, int resultFormat = 0);

@@ -4,8 +4,15 @@
 //   kestrix-server [--listen ADDR:PORT] [--web ADDR:PORT|off] [--db FILE|URI]
 //                  [--tls-cert FILE --tls-key FILE]  serve until told to stop (both
 //                                                  addresses in TLS with the certificate)
-//   kestrix-server [--db FILE|URI] user add NAME PASSWORD   add an account, print its id
+//                  [--registration open|closed] [--tiles URL|off] [--keep-days N]
+//                                                  (the pages' options; Retention)
+//   kestrix-server [--db FILE|URI] user add NAME PASSWORD [--admin]  add an account, print its id
+//   kestrix-server [--db FILE|URI] user admin NAME on|off    make or unmake an administrator
+//   kestrix-server [--db FILE|URI] user passwd NAME PASSWORD change the password (ends web sessions)
+//   kestrix-server [--db FILE|URI] user del NAME             delete the account and its points
+//   kestrix-server [--db FILE|URI] user list                 the accounts, one a line
 //   kestrix-server [--db FILE|URI] export NAME [--gpx]      print what the user sent
+//   kestrix-server [--db FILE|URI] prune --before ISO [--user NAME]  delete older points
 //
 // --db names a SQLite file or a PostgreSQL URI (see MakeStore). Every command brings an
 // older database's schema up to date first and says so on err.
@@ -14,7 +21,8 @@
 // server runs without them, while an address named by --web must be bound), prints
 // "listening on ADDR:PORT" and then "web pages on http://ADDR:PORT/", calls waitForStop
 // (main blocks there until SIGINT or SIGTERM) and shuts both down. Exit codes: 0 success,
-// 1 failure (message on err), 2 bad command line (usage on err).
+// 1 failure (message on err), 2 bad command line (usage on err). A command given options
+// that are not its own is a bad command line.
 #pragma once
 #include <functional>
 #include <ostream>

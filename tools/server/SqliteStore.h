@@ -3,7 +3,8 @@
 // file; WAL mode lets them read while another writes, and a writer waits up to 5 s for
 // another (or until the abort descriptor is readable). Times are kept as ISO-8601 UTC text
 // ("2026-12-06T10:12:49.123Z"), as the first version of the server wrote them, so that
-// its files upgrade in place without rewriting their points.
+// its files upgrade in place without rewriting their points. The file, and the journal
+// files beside it, are readable and writable by their owner only.
 #pragma once
 #include "Store.h"
 
@@ -22,13 +23,24 @@ public:
     bool Open(const std::string& path, Mode mode = Mode::Create) override;
     void Close() override;
     bool IsOpen() const override { return db_ != nullptr; }
-    bool AddUser(const std::string& name, const std::string& digest, uint32_t& id) override;
+    bool InsertUser(const std::string& name, const std::string& credential, bool admin, uint32_t& id) override;
     bool FindUser(const std::string& name, UserRecord& out) override;
+    bool SetCredential(const std::string& name, const std::string& credential) override;
+    bool SetAdmin(const std::string& name, bool admin) override;
+    bool DeleteUser(const std::string& name, int64_t& points) override;
+    bool AddSession(const std::string& key, uint32_t userId, int64_t expiresMs) override;
+    bool FindSession(const std::string& key, int64_t nowMs, UserRecord& out) override;
+    bool DeleteSession(const std::string& key) override;
     bool WritePackets(std::span<const PacketRef> packets, std::span<const StoredPoint> points,
                       const WriteMark* mark) override;
     bool Committed(const WriteMark& mark, bool& committed) override;
     bool ForgetWriter(const std::string& writer) override;
     bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) override;
+    bool ForEachPointIn(uint32_t userId, const PointQuery& query,
+                        const std::function<bool(const StoredPoint&)>& visit) override;
+    bool LastPoint(uint32_t userId, StoredPoint& out) override;
+    bool LastReceived(uint32_t userId, int64_t& receivedMs) override;
+    bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) override;
     bool CountPoints(uint32_t userId, int64_t& count) override;
     bool ListUsers(std::vector<UserSummary>& out) override;
 
@@ -38,6 +50,11 @@ private:
     bool Prepare(sqlite3_stmt*& stmt, const char* sql);
     bool Migrate(const std::string& path);
     bool ReadVersion(int& version);
+    bool UpgradeCredentials();
+    // Steps a statement of points (kind, received, time, lat, lon, alt, speed, id) to its end.
+    bool ReadPoints(sqlite3_stmt* stmt, const std::function<bool(const StoredPoint&)>& visit);
+    // Runs a statement that changes rows; changed receives how many.
+    bool Change(sqlite3_stmt* stmt, const char* what, int64_t* changed = nullptr);
     static int Busy(void* self, int count);
 
     sqlite3* db_ = nullptr;

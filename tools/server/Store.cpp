@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "Credential.h"
 #include "PostgresStore.h"
 #include "SqliteStore.h"
 
@@ -58,6 +59,12 @@ int64_t NowMs() {
 bool Store::AddPoints(uint32_t userId, std::span<const StoredPoint> points) {
     const PacketRef packet{userId, static_cast<uint32_t>(points.size())};
     return WritePackets({&packet, 1}, points, nullptr);
+}
+
+bool Store::AddUser(const std::string& name, const std::string& digest, uint32_t& id, bool admin) {
+    const std::string credential = MakeCredential(digest);
+    if (credential.empty()) return Refuse("cannot make a credential: the system's random generator failed");
+    return InsertUser(name, credential, admin, id);
 }
 
 bool IsPostgresUri(const std::string& location) {

@@ -48,18 +48,32 @@ struct StoredPoint {
     float speed = 0;
     PointKind kind = PointKind::Live;
     bool HasTime() const { return timeMs != kNoTime; }
+    // The time a range selects it by and orders it by: a track point's own time when it has
+    // one, else the receive time.
+    int64_t AtMs() const { return kind == PointKind::Track && HasTime() ? timeMs : receivedMs; }
+};
+
+// Which of an account's points ForEachPointIn reads: those whose AtMs lies in [fromMs,
+// toMs], of the kinds asked for.
+struct PointQuery {
+    int64_t fromMs = kNoTime;  // kNoTime: no lower bound
+    int64_t toMs = std::numeric_limits<int64_t>::max();
+    bool live = true;
+    bool track = true;
 };
 
 struct UserRecord {
     uint32_t id = 0;
     std::string name;
-    std::string digest;  // 32 hexadecimal characters, MD5 of the password
+    std::string credential;  // a salted hash of the password's digest (Credential.h)
+    bool admin = false;
 };
 
 // An account and what it has sent, for the server's home page.
 struct UserSummary {
     uint32_t id = 0;
     std::string name;
+    bool admin = false;
     int64_t livePoints = 0;
     int64_t trackPoints = 0;
     std::string lastReceived;  // ISO receive time of the newest point; empty when there is none
@@ -83,8 +97,10 @@ struct WriteMark {
 class Store {
 public:
     // The schema this program writes. 1: accounts and points (the first SQLite layout);
-    // 2: schema_version, the index on (account, receive time), writers' marks.
-    static constexpr int kSchemaVersion = 2;
+    // 2: schema_version, the index on (account, receive time), writers' marks; 3: hashed
+    // credentials in place of password digests, administrators, web sessions, the index on
+    // (account, AtMs).
+    static constexpr int kSchemaVersion = 3;
     enum class Mode {
         Create,   // makes the database when there is none
         Existing  // refuses to make one ("no database at ...")
@@ -103,10 +119,25 @@ public:
     // (0: the database was made).
     int UpgradedFrom() const { return upgradedFrom_; }
 
-    // Adds an account; fails when the name is taken or empty. id receives the new user id.
-    virtual bool AddUser(const std::string& name, const std::string& digest, uint32_t& id) = 0;
-    // False with an empty Error() when there is no such user.
+    // Adds an account with a stored credential (Credential.h); fails when the name is taken
+    // or empty. id receives the new user id.
+    virtual bool InsertUser(const std::string& name, const std::string& credential, bool admin, uint32_t& id) = 0;
+    // InsertUser with a new credential for the password's digest.
+    bool AddUser(const std::string& name, const std::string& digest, uint32_t& id, bool admin = false);
+    // False with an empty Error() when there is no such user (for the calls below too).
     virtual bool FindUser(const std::string& name, UserRecord& out) = 0;
+    // Replaces the account's credential and ends its web sessions.
+    virtual bool SetCredential(const std::string& name, const std::string& credential) = 0;
+    virtual bool SetAdmin(const std::string& name, bool admin) = 0;
+    // Deletes the account, its points and its sessions; points receives how many points went.
+    virtual bool DeleteUser(const std::string& name, int64_t& points) = 0;
+
+    // Web sessions, by a key the caller derives from the cookie (never the cookie itself).
+    // AddSession also forgets every session that expired before now.
+    virtual bool AddSession(const std::string& key, uint32_t userId, int64_t expiresMs) = 0;
+    // The account of a session that has not expired at nowMs.
+    virtual bool FindSession(const std::string& key, int64_t nowMs, UserRecord& out) = 0;
+    virtual bool DeleteSession(const std::string& key) = 0;
 
     // Stores the points of these packets, in order, in one transaction: all or none. With a
     // mark, the transaction records it (see Committed).
@@ -123,6 +154,19 @@ public:
     // Calls visit for every point of the user, oldest receive time first (the order of
     // arrival within one time), streaming: memory does not grow with the number of points.
     virtual bool ForEachPoint(uint32_t userId, const std::function<void(const StoredPoint&)>& visit) = 0;
+    // Calls visit for the user's points that the query selects, oldest AtMs first (the order
+    // of arrival within one time), streaming. visit returns false to stop early.
+    virtual bool ForEachPointIn(uint32_t userId, const PointQuery& query,
+                                const std::function<bool(const StoredPoint&)>& visit) = 0;
+    // The user's point with the newest AtMs (the last to arrive among equals); false with an
+    // empty Error() when the user has none.
+    virtual bool LastPoint(uint32_t userId, StoredPoint& out) = 0;
+    // The newest receive time of the user's points; false with an empty Error() when the
+    // user has none.
+    virtual bool LastReceived(uint32_t userId, int64_t& receivedMs) = 0;
+    // Deletes the points received before beforeMs, of one user or (userId 0) of every user;
+    // deleted receives how many.
+    virtual bool DeletePoints(uint32_t userId, int64_t beforeMs, int64_t& deleted) = 0;
     virtual bool CountPoints(uint32_t userId, int64_t& count) = 0;
     // Every account with its point counts, in the order of their ids.
     virtual bool ListUsers(std::vector<UserSummary>& out) = 0;

@@ -9,18 +9,11 @@
 #include <cstring>
 #include <random>
 
+#include "Credential.h"
+
 namespace kestrix::refserver {
 
 namespace {
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 void Signal(int fd) {
     uint64_t one = 1;
@@ -186,7 +179,7 @@ bool StoreWriter::Answer(const Login& login) {
     UserRecord user;
     uint32_t id = 0;
     if (store_.FindUser(login.name, user))
-        id = EqualNoCase(user.digest, login.digest) ? user.id : 0;
+        id = VerifyCredential(user.credential, login.digest) ? user.id : 0;
     else if (store_.Unavailable())
         return false;
     {
