@@ -21,16 +21,6 @@ constexpr size_t kHashBytes = 32;
 // Refuses stored parameters that would take more memory than this (a damaged row).
 constexpr uint64_t kMaxMemory = 64ull << 20;
 
-std::string Hex(const unsigned char* data, size_t size) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
-}
-
 bool FromHex(std::string_view text, std::vector<unsigned char>& out) {
     if (text.empty() || text.size() % 2) return false;
     out.clear();
@@ -87,7 +77,7 @@ std::string MakeCredential(std::string_view digest) {
     if (RAND_bytes(salt, sizeof salt) != 1) return {};
     if (!Scrypt(digest, salt, sizeof salt, kN, kR, kP, hash, sizeof hash)) return {};
     return "scrypt$" + std::to_string(kN) + "$" + std::to_string(kR) + "$" + std::to_string(kP) + "$" +
-           Hex(salt, sizeof salt) + "$" + Hex(hash, sizeof hash);
+           LowerHex(salt, sizeof salt) + "$" + LowerHex(hash, sizeof hash);
 }
 
 bool VerifyCredential(std::string_view credential, std::string_view digest) {
@@ -96,6 +86,17 @@ bool VerifyCredential(std::string_view credential, std::string_view digest) {
     std::vector<unsigned char> hash(c.hash.size());
     if (!Scrypt(digest, c.salt.data(), c.salt.size(), c.n, c.r, c.p, hash.data(), hash.size())) return false;
     return CRYPTO_memcmp(hash.data(), c.hash.data(), hash.size()) == 0;
+}
+
+std::string LowerHex(const unsigned char* data, size_t size) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * size);
+    for (size_t i = 0; i < size; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+    }
+    return out;
 }
 
 bool IsCredential(std::string_view stored) {

@@ -7,6 +7,7 @@
 // stronger ones may follow without touching stored accounts.
 // Pure functions, callable from any thread.
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,7 @@ std::string MakeCredential(std::string_view digest);
 bool VerifyCredential(std::string_view credential, std::string_view digest);
 // Whether the text is a credential of this form (not an old stored digest).
 bool IsCredential(std::string_view stored);
+// Bytes as lower-case hexadecimal, two characters a byte.
+std::string LowerHex(const unsigned char* data, size_t size);
 
 }  // namespace kestrix::refserver

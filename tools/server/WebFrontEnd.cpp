@@ -57,28 +57,18 @@ constexpr size_t kMaxSimplify = 1000000;
 // Milliseconds between 1601-01-01 (FILETIME's start) and 1970-01-01.
 constexpr int64_t kFileTimeEpochMs = 11644473600000;
 
-std::string Hex(const unsigned char* data, size_t size) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
-}
-
 // 32 bytes from OpenSSL's generator as 64 hexadecimal characters; empty if it fails.
 std::string RandomHex() {
     unsigned char bytes[32];
     if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
-    return Hex(bytes, sizeof bytes);
+    return LowerHex(bytes, sizeof bytes);
 }
 
 std::string Sha256Hex(const std::string& text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr);
-    return Hex(digest, size);
+    return LowerHex(digest, size);
 }
 
 bool IsCookieValue(const std::string& value) {
