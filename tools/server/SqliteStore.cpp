@@ -79,6 +79,14 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
     return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
 }
 
+// A row of id, name, credential, admin.
+void ReadUser(sqlite3_stmt* stmt, UserRecord& out) {
+    out.id = static_cast<uint32_t>(sqlite3_column_int64(stmt, 0));
+    out.name = ColumnText(stmt, 1);
+    out.credential = ColumnText(stmt, 2);
+    out.admin = sqlite3_column_int(stmt, 3) != 0;
+}
+
 void BindText(sqlite3_stmt* stmt, int column, const std::string& text) {
     sqlite3_bind_text(stmt, column, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -306,10 +314,7 @@ bool SqliteStore::FindUser(const std::string& name, UserRecord& out) {
     int rc = sqlite3_step(stmt.Get());
     if (rc == SQLITE_DONE) return Refuse("");
     if (rc != SQLITE_ROW) return Fail("cannot look up the user");
-    out.id = static_cast<uint32_t>(sqlite3_column_int64(stmt.Get(), 0));
-    out.name = ColumnText(stmt.Get(), 1);
-    out.credential = ColumnText(stmt.Get(), 2);
-    out.admin = sqlite3_column_int(stmt.Get(), 3) != 0;
+    ReadUser(stmt.Get(), out);
     return true;
 }
 
@@ -396,10 +401,7 @@ bool SqliteStore::FindSession(const std::string& key, int64_t nowMs, UserRecord&
     int rc = sqlite3_step(stmt.Get());
     if (rc == SQLITE_DONE) return Refuse("");
     if (rc != SQLITE_ROW) return Fail("cannot look up the session");
-    out.id = static_cast<uint32_t>(sqlite3_column_int64(stmt.Get(), 0));
-    out.name = ColumnText(stmt.Get(), 1);
-    out.credential = ColumnText(stmt.Get(), 2);
-    out.admin = sqlite3_column_int(stmt.Get(), 3) != 0;
+    ReadUser(stmt.Get(), out);
     return true;
 }
 
