@@ -12,7 +12,6 @@
 #include "ServerCommand.h"
 #include "SqliteStore.h"
 #include "TestClient.h"
-#include "platform/Time.h"
 #include "support/TestSupport.h"
 
 namespace kestrix::refserver {
@@ -20,9 +19,6 @@ namespace {
 
 using test::Bytes;
 using test::TestClient;
-
-constexpr const char* kReceived = "2026-12-06T10:00:00.000Z";
-constexpr int64_t kReceivedMs = 1796551200000;
 
 class TrackingServerTest : public ::testing::Test {
 protected:
@@ -33,7 +29,6 @@ protected:
         ASSERT_TRUE(store_.AddUser("bob", PasswordDigest("hunter2"), bobId_));
         ServerOptions options;
         options.listen = "127.0.0.1:0";
-        options.now = [] { return kReceivedMs; };
         StartServer(options);
     }
 
@@ -151,81 +146,6 @@ TEST_F(TrackingServerTest, WrongLoginsCloseTheConnectionAndSlowTheirAddressDown)
     ASSERT_TRUE(other.Login("alice", PasswordDigest("secret"), 1, right));
     EXPECT_EQ(right.UserId(), aliceId_);
     EXPECT_FALSE(waits.HasData());
-}
-
-TEST_F(TrackingServerTest, LivePositionsAreStoredInDegrees) {
-    TestClient client;
-    LoginAlice(client);
-    struct Case {
-        double lat, lon;
-        float alt, speed;
-    };
-    const Case cases[] = {{52.520008, 13.404954, 34.5f, 12.25f},
-                          {-33.8688, 151.2093, -12.0f, 0.0f},
-                          {89.999999, -179.999999, 8848.86f, 301.5f},
-                          {0.0, 0.0, 0.0f, 0.5f}};
-    for (const Case& c : cases) {
-        PositionMessage m(*TrackPoint::Make(c.lat, c.lon, c.alt, c.speed, 0));
-        ASSERT_TRUE(client.Send(m));
-    }
-    ASSERT_TRUE(WaitStored(std::size(cases)));
-    std::vector<StoredPoint> stored = PointsOf(aliceId_);
-    ASSERT_EQ(stored.size(), std::size(cases));
-    for (size_t i = 0; i < stored.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(stored[i].kind, PointKind::Live);
-        EXPECT_EQ(FormatIsoMs(stored[i].receivedMs), kReceived);
-        EXPECT_FALSE(stored[i].HasTime());
-        EXPECT_NEAR(stored[i].latitude, cases[i].lat, 1e-9);
-        EXPECT_NEAR(stored[i].longitude, cases[i].lon, 1e-9);
-        EXPECT_EQ(stored[i].altitude, cases[i].alt);
-        EXPECT_EQ(stored[i].speed, cases[i].speed);
-    }
-    EXPECT_TRUE(PointsOf(bobId_).empty());
-}
-
-// A login answer comes only once everything sent before it is stored: a test reads the
-// points back without waiting.
-TEST_F(TrackingServerTest, TrackMessagesAreStoredPointByPointCompressedOrNot) {
-    const uint64_t start = test::FileTimeOf(2026, 12, 6, 9);
-    struct Case {
-        size_t points;
-        bool compressed;
-    };
-    const Case cases[] = {{500, true}, {11, false}, {12, true}, {0, false}, {1, false}};
-    TestClient client;
-    LoginAlice(client);
-    std::vector<TrackPointRef> all;
-    for (const Case& c : cases) {
-        TrackMessage m(aliceId_);
-        for (size_t i = 0; i < c.points; ++i) {
-            auto p = TrackPoint::Make(48.0 + 0.0001 * static_cast<double>(i), 11.5 - 0.0002 * static_cast<double>(i),
-                                      500.0f + static_cast<float>(i), 3.0f, start + i * platform::kFileTimeTicksPerSecond);
-            m.Add(p);
-            all.push_back(p);
-        }
-        Bytes wire = test::Encode(m);
-        ASSERT_FALSE(wire.empty());
-        EXPECT_EQ((wire[1] & 0x80) != 0, c.compressed) << c.points;
-        ASSERT_TRUE(client.SendBytes(wire));
-    }
-    LoginMessage answer;
-    ASSERT_TRUE(client.Login("alice", PasswordDigest("secret"), 1, answer));
-    std::vector<StoredPoint> stored = PointsOf(aliceId_);
-    ASSERT_EQ(stored.size(), all.size());
-    for (size_t i = 0; i < stored.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(stored[i].kind, PointKind::Track);
-        EXPECT_EQ(FormatIsoMs(stored[i].receivedMs), kReceived);
-        EXPECT_EQ(FormatIsoMs(stored[i].timeMs), platform::FormatIsoUtc(all[i]->GetTime(), true));
-        // One step of the 32-bit code is 180/2^32 degrees of latitude, 360/2^32 of
-        // longitude and 26,000 km/2^32 of altitude.
-        EXPECT_NEAR(stored[i].latitude, all[i]->GetLatitude(), 1e-7);
-        EXPECT_NEAR(stored[i].longitude, all[i]->GetLongitude(), 1e-7);
-        EXPECT_NEAR(stored[i].altitude, all[i]->GetAltitude(), 0.01);
-    }
-    EXPECT_EQ(FormatIsoMs(stored[0].timeMs), "2026-12-06T09:00:00.000Z");
-    EXPECT_EQ(FormatIsoMs(stored[499].timeMs), "2026-12-06T09:08:19.000Z");
 }
 
 // A malformed packet closes its own connection; a client that sent half a packet, one that

@@ -210,17 +210,15 @@ TEST_F(WebFrontEndTest, WithACertificateThePagesAreServedOverHttps) {
 }
 
 
-// kestrix-server as a process on a database with a user, another user, an administrator and
-// two accounts whose names are hostile markup (made past the command line, which refuses
-// the slash, as an older server's file could hold them).
+// kestrix-server as a process on a database with a user, another user and an administrator.
+// (The browser scenario signs in with an account whose name is markup.)
 class ServerPages : public ::testing::Test {
 protected:
     void SetUp() override {
         db_ = dir_.File("server.sqlite");
         SqliteStore store;
         ASSERT_TRUE(store.Open(db_));
-        const std::pair<const char*, bool> accounts[] = {
-            {"alice", false}, {"bob", false}, {"root", true}, {"<script>alert(1)</script>", false}, {"a&b\"c", false}};
+        const std::pair<const char*, bool> accounts[] = {{"alice", false}, {"bob", false}, {"root", true}};
         for (const auto& [name, admin] : accounts) {
             uint32_t id = 0;
             ASSERT_TRUE(store.AddUser(name, PasswordDigest(std::string(name) + "-pw"), id, admin)) << store.Error();
@@ -301,25 +299,12 @@ TEST_F(ServerPages, WhoMaySeeWhat) {
 TEST_F(ServerPages, SignInOutAndItsSafeguards) {
     Browser visitor(webPort_), other(webPort_);
     const std::string token = visitor.Token();
-    const std::string foreign = other.Token();
-    struct Case {
-        const char* what;
-        httplib::Params form;
-        httplib::Headers headers;
-        int status;
-    };
-    const Case cases[] = {
-        {"no token", {{"login", "alice"}, {"password", "alice-pw"}}, {}, 403},
-        {"another browser's token", {{"token", foreign}, {"login", "alice"}, {"password", "alice-pw"}}, {}, 403},
-        {"another site", {{"token", token}, {"login", "alice"}, {"password", "alice-pw"}},
-         {{"Origin", "http://evil.example"}}, 403},
-    };
-    for (const Case& c : cases) {
-        auto res = visitor.Post("/login", c.form, c.headers);
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, c.status) << c.what;
-        EXPECT_EQ(res->get_header_value("Set-Cookie").find("kestrix_session"), std::string::npos) << c.what;
-    }
+    // The cross-site and token-less cases are the registration form's test; a token is also
+    // bound to the browser that was given it.
+    auto foreign = visitor.Post("/login", {{"token", other.Token()}, {"login", "alice"}, {"password", "alice-pw"}});
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->status, 403);
+    EXPECT_EQ(foreign->get_header_value("Set-Cookie").find("kestrix_session"), std::string::npos);
     // A wrong password and an unknown login: the same answer.
     auto wrong = visitor.Post("/login", {{"token", token}, {"login", "alice"}, {"password", "nope"}});
     auto unknown = visitor.Post("/login", {{"token", token}, {"login", "zoe"}, {"password", "nope"}});
@@ -356,27 +341,6 @@ TEST_F(ServerPages, SignInOutAndItsSafeguards) {
     httplib::Client api("127.0.0.1", webPort_);
     api.set_basic_auth("bob", "bob-pw");
     EXPECT_EQ(api.Get("/api/v1/points")->status, 429);
-}
-
-TEST_F(ServerPages, HostileAccountNamesShowAsText) {
-    Browser root = SignedIn("root");
-    for (const auto& [name, shown] : {std::pair<std::string, std::string>{"<script>alert(1)</script>",
-                                                                          "&lt;script&gt;alert(1)&lt;/script&gt;"},
-                                      {"a&b\"c", "a&amp;b&quot;c"}}) {
-        auto page = root.Get("/tracks?user=" + httplib::detail::encode_query_param(name));
-        ASSERT_TRUE(page);
-        EXPECT_EQ(page->status, 200);
-        EXPECT_NE(page->body.find("<title>" + shown + " · "), std::string::npos) << page->body;
-        EXPECT_NE(page->body.find("data-user=\"" + shown + "\""), std::string::npos);
-        EXPECT_EQ(page->body.find(name), std::string::npos);
-        Browser self = SignedIn(name);
-        EXPECT_NE(self.Get("/tracks")->body.find("Signed in as <strong>" + shown + "</strong>"), std::string::npos);
-    }
-    auto users = root.Get("/api/v1/users");
-    ASSERT_TRUE(users);
-    EXPECT_NE(users->body.find("\"name\":\"<script>alert(1)</script>\""), std::string::npos);
-    EXPECT_NE(users->body.find("\"name\":\"a&b\\\"c\""), std::string::npos);
-    EXPECT_EQ(users->get_header_value("Content-Type"), "application/json; charset=utf-8");
 }
 
 // Points sent over the tracking protocol come back through the API in every format, oldest

@@ -6,7 +6,7 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
-import { scenario, until } from './support.mjs';
+import { scenario, screenshots, until } from './support.mjs';
 
 // A 1x1 PNG for every tile.
 const TILE = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==',
@@ -53,12 +53,7 @@ await scenario(async (s) => {
     `${records} points under the map`, { last: () => 'a different count' });
   assert.ok(await page.locator('path.track-line').count() >= 1, 'the track is drawn');
   assert.notEqual(await page.locator('#stat-distance').innerText(), '0.0 km');
-  if (process.env.KESTRIX_SCREENSHOT_DIR) {
-    for (const width of [1280, 390]) {
-      await page.setViewportSize({ width, height: width > 400 ? 860 : 844 });
-      await page.screenshot({ path: path.join(process.env.KESTRIX_SCREENSHOT_DIR, `map-${width}.png`), fullPage: true });
-    }
-  }
+  await screenshots(page, 'map');
   await first.close();
 
   // No tiles: a plain background, still the line.
@@ -68,8 +63,5 @@ await scenario(async (s) => {
   assert.equal(await plain.locator('#map.map-plain').count(), 1);
   assert.equal(await plain.locator('.leaflet-tile').count(), 0);
   assert.equal(tileRequests.length, requested, 'no tile was asked for');
-  if (process.env.KESTRIX_SCREENSHOT_DIR) {
-    await plain.setViewportSize({ width: 1280, height: 860 });
-    await plain.screenshot({ path: path.join(process.env.KESTRIX_SCREENSHOT_DIR, 'map-off-1280.png') });
-  }
+  await screenshots(plain, 'map-off', [1280]);
 });

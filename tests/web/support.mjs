@@ -107,6 +107,19 @@ export function readRegistry(dataDir, key = 'SOFTWARE\\Geomira\\GmrLogger') {
   return values;
 }
 
+// Pictures of the page at desktop and phone width, full height, as DIR/NAME-WIDTH.png when
+// KESTRIX_SCREENSHOT_DIR names a folder; before(width) may ready the page for each.
+export async function screenshots(page, name, widths = [1280, 390], before = async () => {}) {
+  const dir = process.env.KESTRIX_SCREENSHOT_DIR;
+  if (!dir) return;
+  fs.mkdirSync(dir, { recursive: true });
+  for (const width of widths) {
+    await page.setViewportSize({ width, height: width > 400 ? 900 : 844 });
+    await before(width);
+    await page.screenshot({ path: path.join(dir, `${name}-${width}.png`), fullPage: true });
+  }
+}
+
 export async function api(daemon, p, init) {
   const r = await fetch(new URL(p, daemon.url), init);
   return { status: r.status, body: await r.json() };

@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { api, scenario, waitForState } from './support.mjs';
+import { api, scenario, screenshots, waitForState } from './support.mjs';
 
 const ITEM_WIDTH = 480;
 const LOGGER_X = 420;  // the middle of the logger button, in item pixels
@@ -96,15 +96,8 @@ await scenario(async (s) => {
   assert.deepEqual(rows.map((r) => Number(r[1])), replayed);
   assert.ok(rows.every((r) => r[0] === 'GPS' && /^\d+°$/.test(r[2]) && /^\d+°$/.test(r[3])), JSON.stringify(rows));
 
-  const dir = process.env.KESTRIX_SCREENSHOT_DIR;
-  if (dir) {
-    fs.mkdirSync(dir, { recursive: true });
-    await page.screenshot({ path: path.join(dir, 'satview-1280.png') });
-    await page.setViewportSize({ width: 390, height: 844 });
-    await view.scrollIntoViewIfNeeded();
-    await page.screenshot({ path: path.join(dir, 'satview-phone.png'), fullPage: true });
-    await page.setViewportSize({ width: 1280, height: 900 });
-  }
+  await screenshots(page, 'satview', [1280, 390], () => view.scrollIntoViewIfNeeded());
+  await page.setViewportSize({ width: 1280, height: 900 });
 
   // Done closes the window; the model lets go of the receiver.
   await view.locator('.dlg-done').click();
