@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <thread>
@@ -239,34 +238,6 @@ TEST_F(TrackerControllerTest, ConvertToGpxRestartsWhatRanBefore) {
         EXPECT_EQ(receiver_->running, k.receiverAfter);
         TrackerController::Destroy();
     }
-}
-
-// On a full disk (a tmpfs of the test's own): the workers' lasting problems and settings
-// that cannot be saved stay on the page's message line until over, a save that changes
-// nothing still succeeds, the battery warning claims no save that failed, and the
-// shutdown's failed save is kept for the shell's exit status.
-TEST_F(TrackerControllerTest, WriteProblemsStayOnThePageUntilTheyAreOver) {
-    test::SmallDisk disk;
-    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs (root is needed): the full-disk case did not run";
-    ASSERT_TRUE(platform::ConfigureRegistry(disk.File("registry.reg")));
-    TrackerController& c = Ready(Doubles(), 3, 3);
-    Broadcast(1);
-    ASSERT_TRUE(disk.Fill());
-    log_->listener_.OnProblem(kKindLogger, "Log trouble.");
-    session_->listener_.OnProblem(kKindTracker, "Store trouble.");
-    Broadcast(0);
-    EXPECT_NE(c.StatusHtml().find("Message: Store trouble. Log trouble.</font>"), std::string::npos);
-    c.GetSettings().SetUserId(77);
-    shell_.boxes.clear();
-    Broadcast(0, platform::BATTERY_FLAG_CRITICAL);
-    const std::string notSaved = "Can not save the settings: No space left on device.";
-    ASSERT_EQ(shell_.boxes.size(), 1u);
-    EXPECT_EQ(shell_.boxes[0].text, "The battery charge level is critically low. " + notSaved);
-    log_->listener_.OnProblem(kKindLogger, "");
-    session_->listener_.OnProblem(kKindTracker, "");
-    EXPECT_NE(c.StatusHtml().find("Message: " + notSaved + "</font>"), std::string::npos);
-    TrackerController::Destroy();
-    EXPECT_EQ(TrackerController::ShutdownSaveError(), ENOSPC);
 }
 
 }  // namespace

@@ -70,45 +70,6 @@ TEST_F(GpsReceiverTest, MissingOrUnpluggedPortIsRetriedTwiceASecond) {
     receiver.Stop();
 }
 
-TEST_F(GpsReceiverTest, StartingTwiceStopsTheFirstReaderWithOneFixLoss) {
-    GpsReceiver receiver(&listener_);
-    ASSERT_TRUE(receiver.Start(&settings_));
-    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
-    ASSERT_TRUE(receiver.Start(&settings_));
-    EXPECT_EQ(listener_.Lost(), 1);
-    EXPECT_TRUE(receiver.IsRunning());
-    // The second reader works: it opens the port again and decodes.
-    ASSERT_TRUE(WaitFor([&] { return receiver.Port().IsOpen(); }, Ms(5000)));
-    const std::string capture = test::TestDrive(2);
-    ASSERT_TRUE(pty_.Write(capture));
-    ASSERT_TRUE(WaitFor([&] { return listener_.FixCount() == test::ReferenceFixes(capture).size(); }, Ms(10000)));
-    EXPECT_GT(receiver.GetSignalLevel(), 0);
-    receiver.Stop();
-    EXPECT_EQ(receiver.GetSignalLevel(), 0);
-    EXPECT_EQ(listener_.Lost(), 2);
-    EXPECT_FALSE(receiver.IsRunning());
-}
-
-TEST_F(GpsReceiverTest, StartRefusesMissingSettingsAndStopAlwaysReportsTheLoss) {
-    GpsReceiver receiver(&listener_);
-    receiver.Stop();  // idle: still reports the loss
-    EXPECT_EQ(listener_.Lost(), 1);
-    TrackerSettings unset, tooLong, empty;  // unset: gpsPort never set
-    tooLong.SetGpsPort(std::string(300, 'x'));
-    empty.SetGpsPort(std::string());
-    for (TrackerSettings* refused : {static_cast<TrackerSettings*>(nullptr), &unset, &tooLong}) {
-        EXPECT_FALSE(receiver.Start(refused));
-        EXPECT_FALSE(receiver.IsRunning());
-    }
-    // An empty but set name starts the reader, whose attempts to open fail.
-    ASSERT_TRUE(receiver.Start(&empty));
-    EXPECT_TRUE(receiver.IsRunning());
-    ASSERT_TRUE(WaitFor([&] { return receiver.Port().OpenAttempts() >= 1; }, Ms(5000)));
-    EXPECT_FALSE(receiver.Port().IsOpen());
-    receiver.Stop();
-    EXPECT_EQ(listener_.Lost(), 2);
-}
-
 // Through gpsd as the multiplexer port, the fixes are a run of what the decoder makes of
 // the capture fed whole (the capture loops in gpsfake, so the run may wrap around).
 TEST_F(GpsReceiverTest, GpsdGivesTheSameFixesAsTheCapture) {

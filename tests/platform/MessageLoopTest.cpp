@@ -40,30 +40,6 @@ bool SentMessageWaiting(const MessageLoop& loop) {
     return ::poll(&p, 1, 0) == 1;
 }
 
-TEST(MessageLoopTest, SendsAndTasksFromAnotherThreadRunOnTheLoopThread) {
-    Fixture f;
-    std::atomic<bool> onLoopThread{false};
-    f.onMessage = [&](uint32_t, WParam w) {
-        onLoopThread = f.loop.IsLoopThread();
-        return static_cast<LResult>(w + 1);
-    };
-    std::atomic<LResult> result{0};
-    std::atomic<int> ran{0};
-    Thread worker;
-    worker.Start([&] {
-        result = SendMessage(f.window, kAsk, 41, 0);
-        f.loop.SendTask([&] { ran += f.loop.IsLoopThread() ? 1 : 100; });
-        f.loop.PostTask([&] { ran += f.loop.IsLoopThread() ? 10 : 100; });
-    });
-    // Join keeps answering sent messages, so this cannot deadlock.
-    ASSERT_TRUE(worker.Join(10000));
-    EXPECT_EQ(result.load(), 42);
-    EXPECT_TRUE(onLoopThread.load());
-    EXPECT_EQ(ran.load(), 1);
-    f.loop.RunPending();
-    EXPECT_EQ(ran.load(), 11);
-}
-
 // What a posted message carries is freed once whatever becomes of the message: by its
 // procedure when handled, else by its release.
 TEST(MessageLoopTest, APostedMessageThatNoProcedureGetsIsReleasedOnce) {
@@ -80,38 +56,6 @@ TEST(MessageLoopTest, APostedMessageThatNoProcedureGetsIsReleasedOnce) {
         EXPECT_EQ(handled, fate == Handled ? 1 : 0) << fate;
         EXPECT_EQ(released, fate == Handled ? 0 : 1) << fate;
     }
-}
-
-// A timer may also kill itself or another due timer while it runs.
-TEST(MessageLoopTest, TimersFireOncePerPassWhenDueAndRestartFromNow) {
-    Fixture f;
-    int fired = 0;
-    uint32_t id = f.loop.SetTimer(100, [&](uint32_t) { ++fired; });
-    ASSERT_GT(id, 0u);
-    struct Step { uint64_t advance; int total; };
-    // 350 ms late still gives one call; the next is due 100 ms after that call.
-    const Step steps[] = {{0, 0}, {99, 0}, {1, 1}, {0, 1}, {350, 2}, {99, 2}, {1, 3}};
-    for (const auto& s : steps) {
-        f.clock.Advance(s.advance);
-        f.loop.RunPending();
-        EXPECT_EQ(fired, s.total) << "at " << f.clock.MonotonicMs();
-    }
-    EXPECT_TRUE(f.loop.KillTimer(id));
-    EXPECT_FALSE(f.loop.KillTimer(id));
-    std::vector<uint32_t> calls;
-    uint32_t second = 0;
-    uint32_t first = f.loop.SetTimer(10, [&](uint32_t t) {
-        calls.push_back(t);
-        f.loop.KillTimer(t);
-        f.loop.KillTimer(second);
-    });
-    second = f.loop.SetTimer(10, [&](uint32_t t) { calls.push_back(t); });
-    for (int pass = 0; pass < 2; ++pass) {
-        f.clock.Advance(1000);
-        f.loop.RunPending();
-    }
-    EXPECT_EQ(fired, 3);
-    EXPECT_EQ(calls, std::vector<uint32_t>{first});
 }
 
 TEST(MessageLoopTest, DestroyingTheLoopReleasesWaitingSenders) {

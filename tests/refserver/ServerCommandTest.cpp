@@ -230,18 +230,6 @@ TEST_F(ExportTest, GpxDocument) {
         << r.out;
 }
 
-TEST_F(ExportTest, RefusesUnknownUsersAndMissingDatabases) {
-    Result r = RunCommand({"--db", db_, "export", "carol"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "kestrix-server: no user carol\n");
-    EXPECT_EQ(r.out, "");
-    const std::string missing = dir_.File("none.sqlite");
-    r = RunCommand({"--db", missing, "export", "alice"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "kestrix-server: no database at " + missing + "\n");
-    EXPECT_FALSE(std::filesystem::exists(missing));  // an export creates nothing
-}
-
 TEST_F(ExportTest, TheProgramServesAndStopsCleanlyOnEachSignal) {
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);

@@ -39,25 +39,5 @@ TEST(ServerConnectionTest, TransportFailuresAreReportedAndDisconnect) {
     EXPECT_EQ(r.Events().size(), 3u) << "nothing more is reported";
 }
 
-TEST(ServerConnectionTest, PeerCheckNoticesAClosedServer) {
-    platform::TcpListener server;
-    ASSERT_EQ(server.Listen("127.0.0.1", 0), 0);
-    Recorder r;
-    ServerConnection conn(&r);
-    ASSERT_TRUE(conn.Connect(std::string("127.0.0.1"), server.Port()));
-    platform::Socket peer = server.Accept(5000, nullptr);
-    EXPECT_TRUE(conn.CheckPeer()) << "alive and silent";
-    const uint8_t hello = 1;
-    ASSERT_TRUE(peer.SendAll(&hello, 1, 1000, nullptr));
-    EXPECT_TRUE(conn.CheckPeer()) << "alive with data waiting";
-    peer.Close();
-    uint8_t b[2];
-    size_t got = 0;
-    ASSERT_TRUE(conn.Read(b, 1, got));  // the byte that was sent, then the end
-    EXPECT_FALSE(conn.CheckPeer());
-    EXPECT_FALSE(conn.IsOpen());
-    EXPECT_EQ(r.Events(), (std::vector<std::string>{"started 0", "stopped 0"}));
-}
-
 }  // namespace
 }  // namespace kestrix

@@ -91,26 +91,5 @@ TEST_F(TrackerSettingsTest, SettersRefuseWhatTheRecordCannotHold) {
               std::vector<bool>(6, false));
 }
 
-TEST_F(TrackerSettingsTest, LoginRenamesTheLog) {
-    struct Row {
-        const char* logPath;  // nullptr: none set
-        const char* login;
-        const char* expected;
-    } rows[] = {
-        {"\\Storage Card\\Tracks\\user1.log", "anna", "\\Storage Card\\Tracks\\anna.log"},
-        {nullptr, "anna", "anna.log"},
-        {"", "anna", "anna.log"},
-        {"C:\\t\\x.log", "bob", "C:\\t\\bob.log"},
-        // An empty account keeps the name a later load would give, not a bare ".log".
-        {"\\Tracks\\anna.log", "", "\\Tracks\\Kestrix.log"},
-    };
-    for (const Row& r : rows) {
-        TrackerSettings s;
-        if (r.logPath) s.SetLogPath(std::string(r.logPath));
-        ASSERT_TRUE(s.SetLogin(std::string(r.login)));
-        EXPECT_EQ(s.GetLogPath().value_or("<null>"), r.expected) << r.login;
-    }
-}
-
 }  // namespace
 }  // namespace kestrix

@@ -105,20 +105,6 @@ TEST(GpxWriterTest, NumbersAndTimesPrintAsPrintfDoes) {
     }
 }
 
-TEST(GpxWriterTest, FullStorageIsReportedAsIncomplete) {
-    // A link to /dev/full in a folder would lead out of the root, which is refused.
-    platform::SetDeviceRoot("/dev");
-    platform::DeviceFile out;
-    ASSERT_TRUE(out.Open("\\full", "wt"));
-    int left = 200;  // far more than one stream buffer
-    GpxWriteResult r = WriteGpxDocument(out, "Kestrix", [&left](LogRecord& rec) {
-        rec = LogRecord{1.0, 2.0, 3.0f, 4.0f, 0};
-        return left-- > 0;
-    });
-    EXPECT_FALSE(r.complete);
-    EXPECT_EQ(r.points, 200u);
-}
-
 // What is written is GPX 1.1 by its schema, with a name that needs escaping and a damaged
 // record left out, but for the one element the export adds to every moving point: <speed>
 // (km/h), which the schema does not define and which readers of these files expect.

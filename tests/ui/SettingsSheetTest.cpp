@@ -2,7 +2,6 @@
 
 #include "platform/Controls.h"
 #include "resources/Dialogs.h"
-#include "ui/FolderChooser.h"
 #include "ui/UiFixture.h"
 
 namespace kestrix::test {
@@ -56,52 +55,6 @@ TEST_F(SheetTest, TrackPageShowsAndStoresWhatThePersonSets) {
         EXPECT_EQ(Settings().GetAutoTrackMode(), c.storedMode);
         EXPECT_EQ(Settings().GetAutoTrackPointCount(), c.storedCount);
         EXPECT_EQ(Settings().GetAutoTrackTimeout(), c.storedTimeout);
-    }
-}
-
-// The sheet's edits refuse the text the settings refuse, with the box saying why, and store
-// nothing of it.
-TEST_F(SheetTest, EditsTheSettingsRefuseAreRefusedWithTheReason) {
-    const std::string deep(60, 'f');
-    MakeFolder(deep);
-    struct Case {
-        int page;
-        std::function<void(WindowHandle)> edit;
-        std::string box;
-    };
-    const Case cases[] = {
-        {kPageAccount, [](WindowHandle sheet) { TypeText(sheet, kIdcLogin, "ann\ta"); },
-         "Login cannot hold control characters or bytes that are not UTF-8 (0x09 at byte 3)"},
-        {kPageAccount, [](WindowHandle sheet) { TypeText(sheet, kIdcPassword, "se\ncret"); },
-         "Password cannot hold control characters or bytes that are not UTF-8 (0x0a at byte 2)"},
-        {kPageMode,
-         [&](WindowHandle sheet) {
-             WhenOpen([&](WindowHandle chooser) {
-                 const ControlInfo tree = Control(chooser, kIdcFolderTree);
-                 for (const auto& folder : tree.tree.at(0).children) {
-                     if (folder.text == deep) SelectTreeItem(chooser, kIdcFolderTree, folder.item);
-                 }
-                 PressDone(chooser);
-             });
-             ClickControl(sheet, kIdcChooseFolder);
-         },
-         "LOG cannot be longer than 63 bytes"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.box);
-        Settings().SetLogin(std::string("anna"));
-        Settings().SetPassword(std::string("secret"));
-        Settings().SetLogPath(std::string("\\anna.log"));
-        shell_.boxes.clear();
-        ASSERT_TRUE(RunSheet(c.page, [&](WindowHandle sheet) {
-            c.edit(sheet);
-            PressDone(sheet);
-        }));
-        ASSERT_FALSE(shell_.boxes.empty());
-        EXPECT_EQ(shell_.boxes.front().text, c.box);
-        EXPECT_EQ(Settings().GetLogin(), "anna");
-        EXPECT_EQ(Settings().GetPasswordHash(), "5ebe2294ecd0e0f08eab7690d2a6ee69");
-        EXPECT_EQ(Settings().GetLogPath(), "\\anna.log");
     }
 }
 

@@ -55,6 +55,8 @@ await scenario(async (s) => {
   await top.getByLabel('Password').fill('secret');
   await top.getByRole('button', { name: 'Done' }).click();
   await answerBox('Login cannot hold / or \\: the track log is named after it');
+  const shown = JSON.stringify((await fetch(new URL('/api/dialogs', daemon.url)).then((r) => r.json())).dialogs);
+  assert.ok(shown.includes('"length":6') && !shown.includes('secret'), 'a password edit shows its length, never its text');
 
   // "Click here!" opens the server's form in a new tab; it creates the account.
   const [form] = await Promise.all([browser.waitForEvent('page'),
