@@ -182,6 +182,8 @@ bool StoreWriter::Answer(const Login& login) {
         id = VerifyCredential(user.credential, login.digest) ? user.id : 0;
     else if (store_.Unavailable())
         return false;
+    else
+        VerifyCredential(decoyCredential_, login.digest);
     {
         std::lock_guard lock(mutex_);
         answers_.push_back({login.session, login.request, id});

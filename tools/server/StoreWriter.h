@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "Credential.h"
 #include "Store.h"
 
 namespace kestrix::refserver {
@@ -135,6 +136,9 @@ private:
     size_t loginsDone_ = 0;
     std::optional<Uncertain> uncertain_;
     std::chrono::steady_clock::time_point outageSince_;
+    // Checked against the digest of a login nobody has, so that an unknown name takes as
+    // long to refuse as a wrong password.
+    const std::string decoyCredential_ = MakeCredential(std::string(32, '0'));
 
     std::atomic<size_t> queued_{0};
     std::atomic<size_t> working_{0};
