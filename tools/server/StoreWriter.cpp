@@ -54,6 +54,8 @@ bool StoreWriter::Start(std::string& error) {
     for (int i = 0; i < 16; ++i) id_ += "0123456789abcdef"[random() & 15];
     stopping_ = aborted_ = finished_ = false;
     store_.SetAbort(abortFd_);
+    verifierStopping_ = false;
+    verifier_ = std::thread([this] { Verify(); });
     thread_ = std::thread([this] { Run(); });
     return true;
 }
@@ -72,6 +74,15 @@ void StoreWriter::Stop() {
         }
         thread_.join();
         store_.SetAbort(-1);
+    }
+    if (verifier_.joinable()) {
+        {
+            std::lock_guard lock(checkMutex_);
+            verifierStopping_ = true;
+            checks_.clear();  // their connections are closing with the server
+        }
+        checkWake_.notify_all();
+        verifier_.join();
     }
     for (int* fd : {&notifyFd_, &abortFd_}) {
         if (*fd >= 0) close(*fd);
@@ -177,19 +188,39 @@ bool StoreWriter::StorePackets(Block& block, size_t end, size_t points) {
 
 bool StoreWriter::Answer(const Login& login) {
     UserRecord user;
-    uint32_t id = 0;
-    if (store_.FindUser(login.name, user))
-        id = VerifyCredential(user.credential, login.digest) ? user.id : 0;
-    else if (store_.Unavailable())
+    Check check{{login.session, login.request, 0}, decoyCredential_, login.digest};
+    if (store_.FindUser(login.name, user)) {
+        check.answer.userId = user.id;
+        check.credential = std::move(user.credential);
+    } else if (store_.Unavailable()) {
         return false;
-    else
-        VerifyCredential(decoyCredential_, login.digest);
-    {
-        std::lock_guard lock(mutex_);
-        answers_.push_back({login.session, login.request, id});
     }
-    Notify();
+    {
+        std::lock_guard lock(checkMutex_);
+        checks_.push_back(std::move(check));
+    }
+    checkWake_.notify_one();
     return true;
+}
+
+void StoreWriter::Verify() {
+    for (;;) {
+        Check check;
+        {
+            std::unique_lock lock(checkMutex_);
+            checkWake_.wait(lock, [&] { return !checks_.empty() || verifierStopping_; });
+            if (verifierStopping_) return;
+            check = std::move(checks_.front());
+            checks_.pop_front();
+        }
+        // The decoy's id is 0, so an unknown name is refused whatever the check says.
+        if (!VerifyCredential(check.credential, check.digest)) check.answer.userId = 0;
+        {
+            std::lock_guard lock(mutex_);
+            answers_.push_back(check.answer);
+        }
+        Notify();
+    }
 }
 
 bool StoreWriter::StoreBlock(Block& block) {

@@ -13,6 +13,10 @@
 // lost. Points the database refuses (not those it cannot take now) are retried packet by
 // packet, and only the refused packets are dropped, with a line on stderr.
 //
+// A login's account is read on the writer thread once what came before it is committed;
+// its password is checked (about 5 ms of scrypt) on a verifier thread of its own, so that a
+// crowd of trackers logging in again does not hold up commits.
+//
 // Threads: Start and Stop from the owner's thread; Add*, Full, HasRoom, TakeAnswers and
 // NotifyFd from the event loop; the counters from any thread. Stop lets the writer store
 // what is queued for up to drainLimit, then ends its wait for the database (the store's
@@ -104,6 +108,7 @@ private:
     };
 
     void Run();
+    void Verify();
     bool StoreBlock(Block& block);
     bool StorePackets(Block& block, size_t end, size_t points);
     bool Answer(const Login& login);
@@ -130,15 +135,26 @@ private:
     std::condition_variable finishedCv_;
     std::vector<LoginAnswer> answers_;
 
+    // A login whose account was read: checked on the verifier thread.
+    struct Check {
+        LoginAnswer answer;  // the user id the credential stands for
+        std::string credential, digest;
+    };
+    std::thread verifier_;
+    std::mutex checkMutex_;  // guards checks_ and verifierStopping_
+    std::condition_variable checkWake_;
+    std::deque<Check> checks_;
+    bool verifierStopping_ = false;
+    // Checked against the digest of a login nobody has, so that an unknown name takes as
+    // long to refuse as a wrong password.
+    const std::string decoyCredential_ = MakeCredential(std::string(32, '0'));
+
     // Writer thread only: how far the first block of the work has been stored.
     size_t packetsDone_ = 0;
     size_t pointsDone_ = 0;
     size_t loginsDone_ = 0;
     std::optional<Uncertain> uncertain_;
     std::chrono::steady_clock::time_point outageSince_;
-    // Checked against the digest of a login nobody has, so that an unknown name takes as
-    // long to refuse as a wrong password.
-    const std::string decoyCredential_ = MakeCredential(std::string(32, '0'));
 
     std::atomic<size_t> queued_{0};
     std::atomic<size_t> working_{0};
