@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessStats.h"
 #include "tracklog/GpxWriter.h"
 #include "tracklog/LogRecord.h"
 
@@ -29,6 +30,7 @@ extern char** environ;
 
 namespace {
 
+using namespace kestrix::bench;
 using namespace kestrix;
 namespace fs = std::filesystem;
 
@@ -79,10 +81,6 @@ bool WriteInputs(const std::string& logPath, const std::string& csvPath) {
     return ok;
 }
 
-double CpuSeconds(const rusage& u) {
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec * 1e-6;
-}
-
 struct Run {
     bool ok = false;
     double cpu = 0;     // seconds
@@ -115,16 +113,6 @@ Run Spawn(const std::vector<std::string>& args, const std::string& errFile) {
     run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
     return run;
-}
-
-std::string ReadText(const std::string& path) {
-    std::string text;
-    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-        std::fclose(f);
-    }
-    return text;
 }
 
 Run BestOf(int times, const std::vector<std::string>& args, const std::string& errFile) {

@@ -26,12 +26,14 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "ProcessStats.h"
 #include "tracklog/LogRecord.h"
 
 extern char** environ;
 
 namespace {
 
+using namespace kestrix::bench;
 using namespace kestrix;
 namespace fs = std::filesystem;
 
@@ -76,10 +78,6 @@ pid_t Start(const std::vector<std::string>& args, const std::string& outFile) {
     return pid;
 }
 
-double CpuSeconds(const rusage& u) {
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec * 1e-6;
-}
-
 // Runs a program to its end: its CPU seconds, or -1 when it fails.
 double Run(const std::vector<std::string>& args, const std::string& outFile) {
     const pid_t pid = Start(args, outFile);
@@ -87,22 +85,6 @@ double Run(const std::vector<std::string>& args, const std::string& outFile) {
     rusage usage{};
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return CpuSeconds(usage);
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// A field of /proc/PID/status in kB ("VmRSS", "VmHWM").
-long StatusKb(pid_t pid, const std::string& field) {
-    std::istringstream in(ReadText("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
-    }
-    return -1;
 }
 
 // The process's user and system time so far, from /proc/PID/stat.

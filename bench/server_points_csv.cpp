@@ -25,6 +25,7 @@
 
 #include <httplib.h>
 
+#include "ProcessStats.h"
 #include "ServerCommand.h"
 #include "SqliteStore.h"
 
@@ -32,6 +33,7 @@ extern char** environ;
 
 namespace {
 
+using namespace kestrix::bench;
 using namespace kestrix::refserver;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -93,22 +95,6 @@ double Run(const std::vector<std::string>& args, const std::string& outFile) {
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// A field of /proc/PID/status in kB ("VmRSS", "VmHWM").
-long StatusKb(pid_t pid, const std::string& field) {
-    std::istringstream in(ReadText("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
-    }
-    return -1;
 }
 
 size_t Lines(const std::string& path) {

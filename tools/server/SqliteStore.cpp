@@ -138,6 +138,18 @@ bool SqliteStore::Exec(const char* sql) {
     return true;
 }
 
+bool SqliteStore::Finish(bool ok) {
+    if (ok) ok = Exec("COMMIT");
+    if (!ok && !sqlite3_get_autocommit(db_)) {
+        std::string why = error_;
+        bool mayPass = unavailable_;
+        Exec("ROLLBACK");
+        error_ = why;
+        unavailable_ = mayPass;
+    }
+    return ok;
+}
+
 bool SqliteStore::Prepare(sqlite3_stmt*& stmt, const char* sql) {
     if (!db_) {
         error_ = "database not open";
@@ -330,16 +342,8 @@ bool SqliteStore::SetCredential(const std::string& name, const std::string& cred
     sqlite3_bind_int64(update.Get(), 2, user.id);
     sqlite3_bind_int64(sessions.Get(), 1, user.id);
     if (!Exec("BEGIN")) return false;
-    bool ok = Change(update.Get(), "cannot change the password") && Change(sessions.Get(), "cannot end the sessions") &&
-              Exec("COMMIT");
-    if (!ok && !sqlite3_get_autocommit(db_)) {
-        std::string why = error_;
-        bool mayPass = unavailable_;
-        Exec("ROLLBACK");
-        error_ = why;
-        unavailable_ = mayPass;
-    }
-    return ok;
+    return Finish(Change(update.Get(), "cannot change the password") &&
+                  Change(sessions.Get(), "cannot end the sessions"));
 }
 
 bool SqliteStore::SetAdmin(const std::string& name, bool admin) {
@@ -366,15 +370,7 @@ bool SqliteStore::DeleteUser(const std::string& name, int64_t& points) {
         if (ok) sqlite3_bind_int64(drop[i].Get(), 1, user.id);
         if (ok) ok = Change(drop[i].Get(), "cannot delete the account", i == 0 ? &points : nullptr);
     }
-    if (ok) ok = Exec("COMMIT");
-    if (!ok && !sqlite3_get_autocommit(db_)) {
-        std::string why = error_;
-        bool mayPass = unavailable_;
-        Exec("ROLLBACK");
-        error_ = why;
-        unavailable_ = mayPass;
-    }
-    return ok;
+    return Finish(ok);
 }
 
 bool SqliteStore::AddSession(const std::string& key, uint32_t userId, int64_t expiresMs) {
@@ -459,15 +455,7 @@ bool SqliteStore::WritePackets(std::span<const PacketRef> packets, std::span<con
             if (sqlite3_step(stmt.Get()) != SQLITE_DONE) ok = Fail("cannot mark the commit");
         }
     }
-    if (ok) ok = Exec("COMMIT");
-    if (!ok && !sqlite3_get_autocommit(db_)) {
-        std::string why = error_;
-        bool mayPass = unavailable_;
-        Exec("ROLLBACK");
-        error_ = why;
-        unavailable_ = mayPass;
-    }
-    return ok;
+    return Finish(ok);
 }
 
 bool SqliteStore::Committed(const WriteMark& mark, bool& committed) {

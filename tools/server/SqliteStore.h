@@ -46,6 +46,9 @@ public:
 
 private:
     bool Exec(const char* sql);
+    // Commits the open transaction when ok; otherwise rolls it back, keeping the error that
+    // ended it. Returns whether it was committed.
+    bool Finish(bool ok);
     bool Fail(const char* what);
     bool Prepare(sqlite3_stmt*& stmt, const char* sql);
     bool Migrate(const std::string& path);
